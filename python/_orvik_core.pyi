@@ -1,0 +1,1 @@
+"""Orvik MTSP Solver — C++ core bindings"""

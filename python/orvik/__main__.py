@@ -1,0 +1,5 @@
+import sys
+
+from orvik.cli import main
+
+sys.exit(main())

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plenro/graph/planner_graph.h"
+
+namespace plenro {
+
+// Dense snapshot of a graph's arc costs, taken once so that hot loops read a cost in O(1)
+// without the vector copy GetArcCost makes. HasArc(u, v) is true exactly when GetArcCost(u, v)
+// was not empty; Cost(u, v, t) is then entry t of that vector (kNoConnection-style fill is
+// the caller's business for missing arcs).
+class CostTable {
+ public:
+  CostTable() = default;
+  explicit CostTable(const PlannerGraph& graph);
+
+  std::uint64_t NumVertex() const { return n_; }
+  std::uint64_t CostDim() const { return cdim_; }
+  bool HasArc(std::uint64_t u, std::uint64_t v) const { return present_[u * n_ + v] != 0; }
+  // Requires HasArc(u, v) and t < CostDim().
+  double Cost(std::uint64_t u, std::uint64_t v, std::uint64_t t) const {
+    return costs_[(u * n_ + v) * cdim_ + t];
+  }
+
+ private:
+  std::uint64_t n_ = 0;
+  std::uint64_t cdim_ = 0;
+  std::vector<double> costs_;     // n * n * cdim, row-major by (u, v, t)
+  std::vector<char> present_;     // n * n
+};
+
+}  // namespace plenro

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace plenro {
+
+// How routes are scored: the longest route (MinMax) or the sum of all routes (MinSum).
+enum ObjectiveType : std::int32_t { MinMax = 0, MinSum = 1 };
+
+enum NodeType : std::int32_t { DEPOT = 0, TARGET = 1 };
+
+struct Position {
+  double x = 0.0;
+  double y = 0.0;
+  double z = 0.0;
+};
+
+struct Node {
+  std::uint64_t id = 0;
+  Position position;
+  NodeType type = TARGET;
+  // Stored and exposed; the search does not use it.
+  double demand = 0.0;
+};
+
+struct Agent {
+  std::uint64_t id = 0;
+  std::string type;
+  std::uint64_t start_node = 0;
+  std::uint64_t end_node = 0;
+  // Stored and exposed; the search does not use it.
+  double capacity_limit = 0.0;
+  // Limit on the agent's route cost; 0 or less means no limit.
+  double time_limit = 0.0;
+};
+
+struct Options {
+  bool return_to_end = true;
+  ObjectiveType objective = MinSum;
+  double time_limit = 60.0;  // seconds of processor time
+};
+
+// Which agent type names may serve a node, by node id. A node without an entry is open to all.
+struct AssignmentConstraint {
+  std::unordered_map<std::uint64_t, std::vector<std::string>> allowed_types;
+
+  void set_assignment(std::uint64_t node, const std::vector<std::string>& types) {
+    allowed_types[node] = types;
+  }
+};
+
+// Service windows (earliest, latest) by node id.
+struct TimeWindowConstraint {
+  std::unordered_map<std::uint64_t, std::pair<double, double>> windows;
+
+  void set_timewindow(std::uint64_t node, double start, double end) {
+    windows[node] = {start, end};
+  }
+};
+
+}  // namespace plenro

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "plenro/plugins/plugin_base.h"
+#include "plenro/search/search_records.h"
+
+namespace plenro {
+
+// Orders the focal set. Compare must be a strict weak order: keys that compare equivalent
+// occupy one place in the set.
+class FocalComparatorPlugin : public PluginBase {
+ public:
+  // True when a orders strictly before b.
+  virtual bool Compare(const FocalKey& a, const FocalKey& b) const = 0;
+};
+
+}  // namespace plenro
