@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "plenro/search/frontier.h"
+#include "plenro/search/search_records.h"
+
+namespace plenro {
+
+// Files expanded states by the combination of agent positions, one Frontier per combination,
+// so that dominance is only tested between states whose agents stand on the same points.
+//
+// The key is binary: per agent, one byte for a position in 0..254, or the byte 255 followed by
+// the eight bytes of any other value. The encoding is prefix-free, so equal position lists
+// give equal keys and different lists different keys. It is built into a reused buffer, so a
+// look-up allocates nothing.
+class DominanceTable {
+ public:
+  // True when a state filed under s's positions dominates s. A combination seen for the first
+  // time is registered with an empty frontier (and s is not dominated). s is never filed here.
+  bool IsDominated(const SearchState& s);
+  // Files a copy of s in the frontier of its positions, registering them first if needed.
+  void AddToFrontier(const SearchState& s);
+  // Sets the counter that numbers newly registered frontiers back to 0.
+  void ResetFrontierCounter() { frontier_count_ = 0; }
+  // Forgets every key and frontier.
+  void Clear();
+
+  std::size_t NumKeys() const { return index_.size(); }
+  std::int64_t FrontierCount() const { return frontier_count_; }
+  // The frontier filed under the positions, or nullptr when they are not registered.
+  const Frontier* FindFrontier(const std::vector<std::int64_t>& positions);
+
+  static void BuildKey(const std::vector<std::int64_t>& positions, std::string& key);
+
+ private:
+  // Index of the frontier for the key in key_, registering it when absent.
+  std::int64_t Register(std::size_t num_costs);
+
+  std::unordered_map<std::string, std::int64_t> index_;
+  std::int64_t frontier_count_ = 0;
+  std::vector<std::unique_ptr<Frontier>> frontiers_;
+  std::string key_;
+};
+
+}  // namespace plenro

@@ -1,0 +1,141 @@
+#include "plenro/search/frontier.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plenro/search/dominance_table.h"
+
+namespace plenro {
+namespace {
+
+SearchState MakeState(std::vector<std::int64_t> positions, std::vector<double> costs, double g,
+                      std::vector<std::uint64_t> visited_points) {
+  SearchState s;
+  s.positions = std::move(positions);
+  s.costs = std::move(costs);
+  s.finished.assign(s.positions.size(), 0);
+  s.g = g;
+  s.num_bits = 10;
+  s.visited = VisitedSet::Sized(10);
+  for (const std::uint64_t p : visited_points) {
+    s.visited.Set(p);
+  }
+  return s;
+}
+
+struct DominanceCase {
+  const char* name;
+  SearchState filed;
+  SearchState tested;
+  bool dominated;
+};
+
+TEST(FrontierTest, DominanceRule) {
+  const std::vector<DominanceCase> cases = {
+      {"equal state (tie)", MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}),
+       MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}), true},
+      {"more visited, no larger costs", MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2, 5}),
+       MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}), true},
+      {"fewer visited", MakeState({1, 2}, {3.0, 4.0}, 4.0, {1}),
+       MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}), false},
+      {"one larger cost", MakeState({1, 2}, {3.0, 4.5}, 4.0, {1, 2}),
+       MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}), false},
+      {"larger g", MakeState({1, 2}, {3.0, 4.0}, 4.5, {1, 2}),
+       MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}), false},
+      {"strictly better everywhere", MakeState({1, 2}, {1.0, 2.0}, 2.0, {1, 2, 3}),
+       MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}), true},
+      // finished, unfinished, h and f take no part.
+      {"h and f differ",
+       [] {
+         SearchState s = MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2});
+         s.h = 100.0;
+         s.f = 100.0;
+         s.unfinished = 0;
+         s.finished = {1, 1};
+         return s;
+       }(),
+       MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}), true},
+  };
+  for (const DominanceCase& c : cases) {
+    Frontier frontier(2);
+    EXPECT_FALSE(frontier.IsDominated(c.tested)) << c.name;
+    EXPECT_EQ(frontier.Insert(c.filed), 0) << c.name;
+    EXPECT_EQ(frontier.IsDominated(c.tested), c.dominated) << c.name;
+  }
+}
+
+TEST(FrontierTest, InsertRemovesEveryStateTheNewOneDominates) {
+  Frontier frontier(2);
+  const SearchState worse1 = MakeState({0, 0}, {5.0, 5.0}, 5.0, {1});
+  const SearchState other = MakeState({0, 0}, {1.0, 9.0}, 9.0, {1});
+  const SearchState worse2 = MakeState({0, 0}, {4.0, 6.0}, 6.0, {2});
+  const SearchState best = MakeState({0, 0}, {4.0, 5.0}, 5.0, {1, 2});
+  EXPECT_EQ(frontier.Insert(worse1), 0);
+  EXPECT_EQ(frontier.Insert(other), 0);
+  EXPECT_EQ(frontier.Insert(worse2), 0);
+  ASSERT_EQ(frontier.Size(), 3u);
+  EXPECT_EQ(frontier.Insert(best), 2);
+  EXPECT_EQ(frontier.Size(), 2u);
+  // The kept state and the new one still answer; the removed ones are gone.
+  EXPECT_TRUE(frontier.IsDominated(other));
+  EXPECT_TRUE(frontier.IsDominated(best));
+  EXPECT_TRUE(frontier.IsDominated(worse1));  // dominated by best, not by itself
+  const SearchState only_other_beats = MakeState({0, 0}, {1.0, 9.0}, 9.0, {});
+  EXPECT_TRUE(frontier.IsDominated(only_other_beats));
+  const SearchState nobody_beats = MakeState({0, 0}, {3.0, 6.0}, 6.0, {1});
+  EXPECT_FALSE(frontier.IsDominated(nobody_beats));
+}
+
+TEST(DominanceTableTest, FirstSightRegistersAnEmptyFrontierWithoutFilingTheState) {
+  DominanceTable table;
+  const SearchState s = MakeState({3, 0, 7}, {1.0, 2.0, 3.0}, 3.0, {3, 7});
+  EXPECT_FALSE(table.IsDominated(s));
+  EXPECT_EQ(table.NumKeys(), 1u);
+  EXPECT_EQ(table.FrontierCount(), 1);
+  EXPECT_FALSE(table.IsDominated(s));  // still not filed
+  EXPECT_EQ(table.NumKeys(), 1u);
+  table.AddToFrontier(s);
+  EXPECT_TRUE(table.IsDominated(s));  // the same state popped a second time
+  ASSERT_NE(table.FindFrontier({3, 0, 7}), nullptr);
+  EXPECT_EQ(table.FindFrontier({3, 0, 7})->Size(), 1u);
+  EXPECT_EQ(table.FindFrontier({3, 7, 0}), nullptr);
+  table.ResetFrontierCounter();
+  EXPECT_EQ(table.FrontierCount(), 0);
+  table.Clear();
+  EXPECT_EQ(table.NumKeys(), 0u);
+  EXPECT_FALSE(table.IsDominated(s));
+}
+
+TEST(DominanceTableTest, StatesAtDifferentPositionsNeverMeet) {
+  DominanceTable table;
+  const SearchState a = MakeState({1, 23}, {1.0, 1.0}, 1.0, {1, 2, 3});
+  const SearchState b = MakeState({12, 3}, {5.0, 5.0}, 5.0, {1});
+  EXPECT_FALSE(table.IsDominated(a));
+  table.AddToFrontier(a);
+  EXPECT_FALSE(table.IsDominated(b));
+  EXPECT_EQ(table.NumKeys(), 2u);
+}
+
+TEST(DominanceTableTest, KeysAreDistinctForDistinctPositionLists) {
+  const std::vector<std::vector<std::int64_t>> lists = {
+      {},         {0},       {0, 0},      {1, 23},     {12, 3},   {123},   {1, 2, 3}, {12, 3, 0},
+      {254},      {255},     {256},       {255, 0},    {-1},      {-1, 0}, {0, -1},   {254, 255},
+      {255, 254}, {1 << 20}, {INT64_MAX}, {INT64_MIN}, {0, 0, 0}, {2, 55}, {25, 5},   {255, 255}};
+  std::vector<std::string> keys;
+  for (const auto& positions : lists) {
+    std::string key;
+    DominanceTable::BuildKey(positions, key);
+    keys.push_back(key);
+  }
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    for (std::size_t j = 0; j < keys.size(); ++j) {
+      EXPECT_EQ(keys[i] == keys[j], i == j) << "lists " << i << " and " << j;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace plenro

@@ -1,0 +1,140 @@
+#include "plenro/search/state_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace plenro {
+namespace {
+
+SearchState MakeState(std::vector<std::int64_t> positions, std::vector<double> costs,
+                      std::vector<char> finished) {
+  SearchState s;
+  s.positions = std::move(positions);
+  s.costs = std::move(costs);
+  s.finished = std::move(finished);
+  s.num_bits = 70;
+  s.visited = VisitedSet::Sized(70);
+  s.visited.Set(3);
+  s.visited.Set(69);
+  s.h = 1.5;
+  s.g = 2.5;
+  s.f = 4.0;
+  s.unfinished = 2;
+  s.last_agent = 1;
+  return s;
+}
+
+TEST(StateStoreTest, CapacityGrowsByDoublingStepsUpToTheCap) {
+  StateStore store(2);
+  std::vector<std::int64_t> capacities;
+  for (std::int64_t i = 0; i < 20000; ++i) {
+    const bool grows = store.NextIdGrows();
+    const std::int64_t before = store.Capacity();
+    ASSERT_EQ(store.NewStateId(), i);
+    ASSERT_EQ(store.Count(), i + 1);
+    EXPECT_EQ(store.Capacity() != before, grows) << "id " << i;
+    if (grows) {
+      capacities.push_back(store.Capacity());
+    }
+  }
+  EXPECT_EQ(capacities, (std::vector<std::int64_t>{1024, 3072, 7168, 11264, 15360, 19456, 23552}));
+  EXPECT_EQ(store.GrowthStep(), 4096);
+}
+
+TEST(StateStoreTest, ReservedSlotsHaveParentZeroUntilSet) {
+  StateStore store(1);
+  const std::int64_t root = store.NewStateId();
+  store.SetParent(root, -1);
+  const std::int64_t child = store.NewStateId();
+  store.SetParent(child, root);
+  EXPECT_EQ(store.Parent(root), -1);
+  EXPECT_EQ(store.Parent(child), 0);
+  // Slots reserved by the growth but not yet handed out.
+  EXPECT_EQ(store.Parent(1023), 0);
+  SearchState empty;
+  store.Load(1023, empty);
+  EXPECT_TRUE(empty.positions.empty());
+  EXPECT_TRUE(empty.costs.empty());
+  EXPECT_TRUE(empty.finished.empty());
+}
+
+TEST(StateStoreTest, LoadGivesBackWhatWasStoredIntoAReusedBuffer) {
+  StateStore store(3);
+  const SearchState a = MakeState({0, 255, 7}, {0.0, 1.25, 1e300}, {0, 1, 0});
+  SearchState b = MakeState({4, 4, 4}, {3.0, 2.0, 1.0}, {1, 1, 1});
+  b.visited = VisitedSet::Sized(256);
+  b.num_bits = 256;
+  b.unfinished = 0;
+  const std::int64_t ia = store.NewStateId();
+  const std::int64_t ib = store.NewStateId();
+  store.Store(ia, a);
+  store.Store(ib, b);
+
+  SearchState out = MakeState({9, 9, 9, 9}, {9.0}, {1});
+  out.aux = {1.0, 2.0};
+  using Case = std::pair<std::int64_t, const SearchState*>;
+  for (const auto& [id, expected] : {Case{ia, &a}, Case{ib, &b}}) {
+    store.Load(id, out);
+    EXPECT_EQ(out.id, id);
+    EXPECT_EQ(out.positions, expected->positions);
+    EXPECT_EQ(out.costs, expected->costs);
+    EXPECT_EQ(out.finished, expected->finished);
+    EXPECT_TRUE(out.aux.empty());
+    EXPECT_EQ(out.visited, expected->visited);
+    EXPECT_EQ(out.num_bits, expected->num_bits);
+    EXPECT_EQ(out.h, expected->h);
+    EXPECT_EQ(out.g, expected->g);
+    EXPECT_EQ(out.f, expected->f);
+    EXPECT_EQ(out.unfinished, expected->unfinished);
+    EXPECT_EQ(out.last_agent, expected->last_agent);
+    EXPECT_EQ(store.F(id), expected->f);
+    EXPECT_EQ(store.Unfinished(id), expected->unfinished);
+    EXPECT_EQ(store.Position(id, 1), expected->positions[1]);
+    EXPECT_EQ(store.Cost(id, 2), expected->costs[2]);
+  }
+}
+
+TEST(StateStoreTest, StatesAcrossBlockBoundariesStayApart) {
+  StateStore store(1);
+  for (std::int64_t i = 0; i < 5000; ++i) {
+    const std::int64_t id = store.NewStateId();
+    store.Store(id, MakeState({id % 256}, {static_cast<double>(id)}, {0}));
+    store.SetParent(id, id - 1);
+  }
+  for (const std::int64_t id : {0, 1023, 1024, 3071, 3072, 4999}) {
+    EXPECT_EQ(store.Cost(id, 0), static_cast<double>(id));
+    EXPECT_EQ(store.Position(id, 0), id % 256);
+    EXPECT_EQ(store.Parent(id), id - 1);
+  }
+}
+
+TEST(StateStoreTest, RejectsStatesThatDoNotFitTheLayout) {
+  StateStore store(2);
+  const std::int64_t id = store.NewStateId();
+  EXPECT_THROW(store.Store(id, MakeState({0}, {0.0}, {0})), std::invalid_argument);
+  EXPECT_THROW(store.Store(id, MakeState({0, 256}, {0.0, 0.0}, {0, 0})), std::invalid_argument);
+  EXPECT_THROW(store.Store(id, MakeState({-1, 0}, {0.0, 0.0}, {0, 0})), std::invalid_argument);
+}
+
+TEST(StateStoreTest, ResetStartsOverWithTheFirstStep) {
+  StateStore store(1);
+  for (int i = 0; i < 2000; ++i) {
+    store.NewStateId();
+  }
+  store.Reset(4);
+  EXPECT_EQ(store.Count(), 0);
+  EXPECT_EQ(store.Capacity(), 0);
+  EXPECT_EQ(store.GrowthStep(), 1024);
+  EXPECT_TRUE(store.NextIdGrows());
+  EXPECT_EQ(store.NewStateId(), 0);
+  EXPECT_EQ(store.Capacity(), 1024);
+  EXPECT_EQ(store.BytesPerState() % 8, 0u);
+  EXPECT_GE(store.BytesPerState(), 4 * (sizeof(double) + 2));
+}
+
+}  // namespace
+}  // namespace plenro
