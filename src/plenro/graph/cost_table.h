@@ -9,8 +9,8 @@ namespace plenro {
 
 // Dense snapshot of a graph's arc costs, taken once so that hot loops read a cost in O(1)
 // without the vector copy GetArcCost makes. HasArc(u, v) is true exactly when GetArcCost(u, v)
-// was not empty; Cost(u, v, t) is then entry t of that vector (kNoConnection-style fill is
-// the caller's business for missing arcs).
+// was not empty; Cost(u, v, t) is then entry t of that vector. What a missing arc costs is the
+// caller's rule.
 class CostTable {
  public:
   CostTable() = default;
@@ -27,8 +27,8 @@ class CostTable {
  private:
   std::uint64_t n_ = 0;
   std::uint64_t cdim_ = 0;
-  std::vector<double> costs_;     // n * n * cdim, row-major by (u, v, t)
-  std::vector<char> present_;     // n * n
+  std::vector<double> costs_;  // n * n * cdim, row-major by (u, v, t)
+  std::vector<char> present_;  // n * n
 };
 
 }  // namespace plenro

@@ -5,7 +5,9 @@
 
 namespace plenro {
 
-void Problem::add_node(const Node& node) { nodes_.push_back(node); }
+void Problem::add_node(const Node& node) {
+  nodes_.push_back(node);
+}
 
 void Problem::add_agent(const Agent& agent, std::uint64_t id) {
   auto it = type_index.find(agent.type);
@@ -40,8 +42,7 @@ std::vector<std::uint64_t> Problem::allowed_type_indices(std::uint64_t node) con
       }
     }
   } else {
-    std::cerr << "[warning] node " << node
-              << " has no assignment constraint; allowing all types\n";
+    std::cerr << "[warning] node " << node << " has no assignment constraint; allowing all types\n";
     numbers.reserve(type_index.size());
     for (const auto& [name, number] : type_index) {
       numbers.push_back(number);

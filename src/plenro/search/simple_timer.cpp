@@ -7,9 +7,18 @@ namespace plenro {
 
 namespace {
 
-// Processor-clock reading in microseconds, whatever CLOCKS_PER_SEC the platform uses.
+constexpr std::int64_t kTicksPerSecond = 1000000;
+
+// Processor-clock reading in microseconds, whatever CLOCKS_PER_SEC the platform uses. Splitting
+// off whole seconds keeps the scaling free of overflow on long runs.
 std::int64_t ReadClock() {
-  return static_cast<std::int64_t>(std::clock()) * 1000000 / CLOCKS_PER_SEC;
+  const auto ticks = static_cast<std::int64_t>(std::clock());
+  if constexpr (CLOCKS_PER_SEC == kTicksPerSecond) {
+    return ticks;
+  } else {
+    const std::int64_t per_second = CLOCKS_PER_SEC;
+    return ticks / per_second * kTicksPerSecond + ticks % per_second * kTicksPerSecond / per_second;
+  }
 }
 
 }  // namespace
@@ -20,7 +29,7 @@ std::int64_t SimpleTimer::Start() {
 }
 
 double SimpleTimer::Elapsed() const {
-  return static_cast<double>(ReadClock() - start_ticks_) / 1000000.0;
+  return static_cast<double>(ReadClock() - start_ticks_) / static_cast<double>(kTicksPerSecond);
 }
 
 void SimpleTimer::Print() const {

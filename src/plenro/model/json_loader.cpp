@@ -1,0 +1,173 @@
+#include "plenro/model/json_loader.h"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace plenro {
+
+namespace {
+
+using nlohmann::json;
+
+// Reals are converted to integers by truncation toward zero. Where the truncated value does not
+// fit the target type the conversion would be undefined, so such values are refused with an
+// error that names the key and the value.
+std::string DescribeReal(const json& value) {
+  const double real = value.get<double>();
+  if (std::isnan(real)) {
+    return "NaN";
+  }
+  if (std::isinf(real)) {
+    return real > 0 ? "inf" : "-inf";
+  }
+  return value.dump();
+}
+
+[[noreturn]] void RejectReal(const char* key, const json& value, const char* wanted) {
+  throw json::out_of_range::create(406,
+                                   std::string("key '") + key + "' has value " +
+                                       DescribeReal(value) + ", which is not a valid " + wanted,
+                                   nullptr);
+}
+
+// A required unsigned 64-bit id. Integers are taken as is (negative ones wrap modulo 2^64),
+// reals truncated toward zero when the result is in range; booleans and other types are
+// refused by the library.
+std::uint64_t ReadId(const json& object, const char* key) {
+  const json& value = object.at(key);
+  if (value.is_number_float()) {
+    // Truncation gives a value in [0, 2^64) exactly for reals in (-1, 2^64); NaN fails both.
+    const double real = value.get<double>();
+    if (!(real > -1.0 && real < 18446744073709551616.0)) {
+      RejectReal(key, value, "id (a non-negative integer below 2^64)");
+    }
+  }
+  return value.get<std::uint64_t>();
+}
+
+// An optional 32-bit signed integer stored as a real: integers keep their low 32 bits, reals
+// are truncated toward zero when the result fits, booleans give 1 or 0.
+double ReadInt32OrZero(const json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end()) {
+    return 0.0;
+  }
+  if (it->is_number_float()) {
+    const double real = it->get<double>();
+    if (!(real > -2147483649.0 && real < 2147483648.0)) {
+      RejectReal(key, *it, "32-bit integer (from -2^31 to 2^31-1)");
+    }
+  }
+  return static_cast<double>(it->get<std::int32_t>());
+}
+
+void LoadNodes(const json& document, Problem& problem) {
+  for (const json& element : document.at("nodes")) {
+    Node node;
+    node.id = ReadId(element, "id");
+    node.position.x = element.at("x").get<double>();
+    node.position.y = element.at("y").get<double>();
+    node.position.z = element.at("z").get<double>();
+    if (element.contains("type")) {
+      node.type = element.at("type").get<std::string>() == "DEPOT" ? DEPOT : TARGET;
+    }
+    node.demand = element.value("demand", 0.0);
+    problem.add_node(node);
+  }
+}
+
+void LoadAgents(const json& document, Problem& problem) {
+  for (const json& element : document.at("agents")) {
+    Agent agent;
+    agent.id = ReadId(element, "id");
+    agent.type = element.at("type").get<std::string>();
+    agent.start_node = ReadId(element, "start_node");
+    agent.end_node = ReadId(element, "end_node");
+    agent.capacity_limit = ReadInt32OrZero(element, "capacity");
+    agent.time_limit = ReadInt32OrZero(element, "max_length");
+    problem.add_agent(agent, agent.id);
+  }
+}
+
+void LoadCosts(const json& document, Problem& problem) {
+  if (!document.contains("costs")) {
+    return;
+  }
+  // items() names array elements "0", "1", ..., so an array of matrices is filed under those.
+  for (const auto& entry : document.at("costs").items()) {
+    problem.cost_matrices.insert_or_assign(entry.key(), entry.value().get<CostMatrix>());
+  }
+}
+
+// Constraints of one kind merge across constraint objects; a later entry for a node replaces an
+// earlier one. The results replace the problem's constraint members even when there are none.
+void LoadConstraints(const json& document, Problem& problem) {
+  AssignmentConstraint assignment;
+  TimeWindowConstraint timewindow;
+  std::vector<NodePair> precedence_pairs;
+  std::vector<NodePair> same_agent_pairs;
+  std::vector<NodePair> diff_agent_pairs;
+
+  if (document.contains("constraints")) {
+    for (const json& constraint : document.at("constraints")) {
+      const std::string kind = constraint.at("kind").get<std::string>();
+      if (kind == "assignment" && constraint.contains("items")) {
+        for (const json& item : constraint.at("items")) {
+          const std::uint64_t node = ReadId(item, "node");
+          assignment.allowed_types.insert_or_assign(
+              node, item.at("types").get<std::vector<std::string>>());
+        }
+      } else if (kind == "timewindow" && constraint.contains("items")) {
+        for (const json& item : constraint.at("items")) {
+          const std::uint64_t node = ReadId(item, "node");
+          const double start = item.at("start").get<double>();
+          const double end = item.at("end").get<double>();
+          timewindow.set_timewindow(node, start, end);
+        }
+      } else if (kind == "sequence" && constraint.contains("precedence")) {
+        for (const json& pair : constraint.at("precedence")) {
+          const std::uint64_t before = ReadId(pair, "before");
+          const std::uint64_t after = ReadId(pair, "after");
+          const std::string type = pair.value("type", std::string());
+          std::vector<NodePair>& target = type == "same"   ? same_agent_pairs
+                                          : type == "diff" ? diff_agent_pairs
+                                                           : precedence_pairs;
+          target.emplace_back(before, after);
+        }
+      }
+    }
+  }
+
+  problem.assignment_constraint = std::move(assignment);
+  problem.timewindow_constraint = std::move(timewindow);
+  problem.precedence_pairs = std::move(precedence_pairs);
+  problem.same_agent_pairs = std::move(same_agent_pairs);
+  problem.diff_agent_pairs = std::move(diff_agent_pairs);
+}
+
+void LoadOptions(const json& document, Problem& problem) {
+  if (!document.contains("options")) {
+    return;
+  }
+  const json& section = document.at("options");
+  Options& options = problem.options();
+  options.return_to_end = section.value("return_to_end", true);
+  const std::string objective = section.value("objective", std::string("min_sum"));
+  options.objective = objective == "min_max" || objective == "MIN_MAX" ? MinMax : MinSum;
+  options.time_limit = section.value("time_limit", 60.0);
+}
+
+}  // namespace
+
+void load_problem(const nlohmann::json& document, Problem& problem) {
+  LoadNodes(document, problem);
+  LoadAgents(document, problem);
+  LoadCosts(document, problem);
+  LoadConstraints(document, problem);
+  LoadOptions(document, problem);
+}
+
+}  // namespace plenro
