@@ -1,0 +1,168 @@
+#include "plenro/plugins/route_merging_post_optimizer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace plenro {
+
+namespace {
+
+constexpr double kEpsilon = 1e-9;
+
+std::ptrdiff_t Offset(std::int64_t pos) {
+  return static_cast<std::ptrdiff_t>(pos);
+}
+
+}  // namespace
+
+void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph,
+                                         const std::vector<Point>& points,
+                                         const std::vector<AgentInfo>& agents, Result& result) {
+  config_.Bind(graph, points, agents);
+  const std::uint64_t m = agents.size();
+  routes_.assign(m, Route{});
+  costs_.assign(m, 0.0);
+  kept_invalid_.assign(m, 0);
+  incoming_cost_.assign(m, 0.0);
+  for (std::uint64_t i = 0; i < m; ++i) {
+    const auto path = result.paths.find(i);
+    if (path != result.paths.end()) {
+      routes_[i] = path->second;
+    }
+    const auto time = result.times.find(i);
+    incoming_cost_[i] = time != result.times.end() ? time->second : 0.0;
+    const RouteEvaluation evaluation = config_.EvaluateRoute(routes_[i], i);
+    if (evaluation.valid) {
+      costs_[i] = evaluation.cost;
+    } else {
+      kept_invalid_[i] = 1;
+    }
+  }
+
+  double longest = 0.0;
+  for (const double cost : costs_) {
+    longest = std::max(longest, cost);
+  }
+  if (longest <= 0.0 || m == 0) {
+    return;
+  }
+
+  Merge(longest);
+
+  for (std::uint64_t j = 0; j < m; ++j) {
+    if (costs_[j] > 0.0) {
+      config_.TwoOpt(routes_[j], costs_[j], j);
+    }
+  }
+
+  for (std::uint64_t k = 0; k < m; ++k) {
+    result.paths[k] = routes_[k];
+    result.times[k] = kept_invalid_[k] != 0 ? incoming_cost_[k] : costs_[k];
+  }
+}
+
+void RouteMergingPostOptimizer::Merge(double longest) {
+  const std::size_t m = routes_.size();
+  order_.clear();
+  for (std::size_t i = 0; i < m; ++i) {
+    order_.emplace_back(costs_[i], static_cast<std::int64_t>(i));
+  }
+  std::sort(order_.begin(), order_.end());
+
+  // The costs in order_ and the bound stay as they were before the first dissolution.
+  for (const auto& [cost, w] : order_) {
+    if (!(cost > 0.0 && cost < longest - kEpsilon && routes_[w].size() >= 3)) {
+      continue;
+    }
+    interior_.assign(routes_[w].begin() + 1, routes_[w].end() - 1);
+
+    // Every point must have a place, each judged against the routes as they are now.
+    const bool all_fit = std::all_of(interior_.begin(), interior_.end(), [&](std::int64_t p) {
+      return FindInsertion(p, w, longest).found;
+    });
+    if (!all_fit) {
+      continue;
+    }
+
+    bool emptied = true;
+    for (const std::int64_t p : interior_) {
+      const Insertion place = FindInsertion(p, w, longest);
+      if (!place.found) {
+        // Earlier moves changed the other routes; this point stays.
+        emptied = false;
+        continue;
+      }
+      Route& receiving = routes_[place.agent];
+      receiving.insert(receiving.begin() + Offset(place.pos), p);
+      // FindInsertion judged exactly this route valid at this cost.
+      costs_[place.agent] = place.cost;
+      kept_invalid_[place.agent] = 0;
+      Route& giving = routes_[w];
+      const auto at = std::find(giving.begin() + 1, giving.end() - 1, p);
+      if (at != giving.end() - 1) {
+        giving.erase(at);
+      }
+    }
+
+    if (emptied) {
+      // The agent no longer travels, although its route keeps both endpoints.
+      costs_[w] = 0.0;
+    } else {
+      // A partly emptied route keeps its real cost (or the one it had, should it have become
+      // one the agent may not drive).
+      const RouteEvaluation rest = config_.EvaluateRoute(routes_[w], static_cast<std::uint64_t>(w));
+      if (rest.valid) {
+        costs_[w] = rest.cost;
+      }
+    }
+  }
+}
+
+bool RouteMergingPostOptimizer::CanServe(std::uint64_t agent, std::int64_t point) const {
+  if (!config_.Serves(config_.AgentType(agent), point)) {
+    return false;
+  }
+  const auto& starts = config_.starts();
+  const auto& goals = config_.goals();
+  const auto v = static_cast<std::uint64_t>(point);  // Serves() holds, so point >= 0
+  const bool start_ok =
+      starts.empty() || !config_.InStartSet(point) || (agent < starts.size() && v == starts[agent]);
+  const bool goal_ok =
+      goals.empty() || !config_.InGoalSet(point) || (agent < goals.size() && v == goals[agent]);
+  return start_ok && goal_ok;
+}
+
+RouteMergingPostOptimizer::Insertion RouteMergingPostOptimizer::FindInsertion(std::int64_t point,
+                                                                              std::int64_t excluded,
+                                                                              double bound) {
+  Insertion best;
+  const std::size_t m = routes_.size();
+  for (std::size_t i = 0; i < m; ++i) {
+    const auto agent = static_cast<std::int64_t>(i);
+    if (agent == excluded || !CanServe(i, point)) {
+      continue;
+    }
+    const Route& q = routes_[i];
+    if (q.size() < 2) {
+      continue;
+    }
+    probe_.Load(config_, q, i);
+    for (std::size_t j = 1; j < q.size(); ++j) {
+      const RouteEvaluation grown = probe_.WithInserted(j, point);
+      if (!grown.valid || !(grown.cost <= bound + kEpsilon)) {
+        continue;
+      }
+      const double y = grown.cost;
+      const bool cheaper = y < best.cost;
+      const bool same_cost_less_growth =
+          best.found && std::abs(y - best.cost) < kEpsilon &&
+          y - costs_[i] < best.cost - costs_[static_cast<std::size_t>(best.agent)];
+      if (cheaper || same_cost_less_growth) {
+        best = Insertion{true, agent, static_cast<std::int64_t>(j), y};
+      }
+    }
+  }
+  return best;
+}
+
+}  // namespace plenro

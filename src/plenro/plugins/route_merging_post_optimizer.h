@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "plenro/plugins/post_optimizer_config.h"
+#include "plenro/plugins/post_optimizer_plugin.h"
+
+namespace plenro {
+
+// Dissolves short routes into the others. Routes are taken in order of increasing cost; when
+// every interior point of one can go into some other agent's route without that route costing
+// more than the current longest route F (plus 1e-9), all of them move and the emptied agent
+// keeps only its endpoints at cost 0.0. Every remaining route is then shortened by segment
+// reversal. Nothing is reported.
+//
+// A route the agent may not drive counts as cost 0.0 inside (it is never dissolved or reversed)
+// and, unless a point moved into it, is written back unchanged with the cost it came in with.
+class RouteMergingPostOptimizer : public PostOptimizerPlugin {
+ public:
+  // The cheapest place found for a point: the receiving agent, the position the point goes
+  // before, and that route's cost afterwards.
+  struct Insertion {
+    bool found = false;
+    std::int64_t agent = -1;
+    std::int64_t pos = 0;
+    double cost = std::numeric_limits<double>::max();
+  };
+
+  std::string Name() const override { return "RouteMergingPostOptimizer"; }
+
+  // Writes (inserting or replacing) the result's paths and times entries 0..M-1; leaves the
+  // result untouched when no route has a positive cost.
+  void Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
+                const std::vector<AgentInfo>& agents, Result& result) override;
+  void SetReturnToEnd(bool return_to_end) override { config_.SetReturnToEnd(return_to_end); }
+  void SetStarts(const std::vector<std::uint64_t>& starts) override { config_.SetStarts(starts); }
+  void SetGoals(const std::vector<std::uint64_t>& goals) override { config_.SetGoals(goals); }
+  void SetTimeWindows(const TimeWindowMap& windows) override { config_.SetTimeWindows(windows); }
+
+  const PostOptimizerConfig& config() const { return config_; }
+
+  // The steps of Optimize. They work on the tables the last Optimize left.
+
+  // Whether agent `agent` may take `point`: its type serves the point, and the point is no
+  // other agent's start or end point.
+  bool CanServe(std::uint64_t agent, std::int64_t point) const;
+  // The cheapest place for `point` in the route of an agent other than `excluded`, among those
+  // costing at most `bound` + 1e-9 afterwards. Places within 1e-9 of the same cost are decided
+  // by the smaller growth of the receiving route, then by the lower agent, then the lower
+  // position.
+  Insertion FindInsertion(std::int64_t point, std::int64_t excluded, double bound);
+
+  const std::vector<Route>& routes() const { return routes_; }
+  const std::vector<double>& costs() const { return costs_; }
+
+ private:
+  // Dissolves what it can, cheapest route first, within the longest route's cost.
+  void Merge(double longest);
+
+  PostOptimizerConfig config_;
+  std::vector<Route> routes_;
+  std::vector<double> costs_;
+
+  // Per agent: whether its route came in invalid and is still unchanged, and the cost the
+  // result held for it, which is what such a route is written back with.
+  std::vector<char> kept_invalid_;
+  std::vector<double> incoming_cost_;
+
+  RouteProbe probe_;
+  std::vector<std::pair<double, std::int64_t>> order_;
+  Route interior_;
+};
+
+}  // namespace plenro

@@ -1,0 +1,371 @@
+#include "plenro/plugins/post_optimizer_config.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <random>
+#include <set>
+#include <utility>
+
+#include "post_optimizer_test_support.h"
+
+namespace plenro {
+namespace {
+
+using post_opt_testing::Agents;
+using post_opt_testing::GraphBuilder;
+using post_opt_testing::Points;
+
+// Vertices on a line. Agent 0 (type 0) runs 0 -> 1, agent 1 (type 1) runs 2 -> 3, agent 2
+// (type 0) starts and ends at 7. Point 6 is open to type 1 only.
+const std::vector<double> kX = {0, 10, 0, 10, 2, 5, 7, 1};
+
+std::vector<Point> LinePoints() {
+  return Points({{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {1}, {0, 1}});
+}
+
+// Settings a case departs from: routes need not return to their end point, no starts, no goals.
+enum Setup : int { kDefault = 0, kFree = 1, kNoStarts = 2, kNoGoals = 4 };
+
+struct EvalCase {
+  const char* name;
+  Route route;
+  bool valid = false;
+  double cost = 0.0;
+  std::uint64_t agent = 0;
+  int setup = kDefault;
+  TimeWindowMap windows = {};
+  double max_length = 0.0;  // agent 0's limit
+};
+
+void PrintTo(const EvalCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class EvaluateRouteTest : public ::testing::TestWithParam<EvalCase> {};
+
+TEST_P(EvaluateRouteTest, JudgesAndCostsTheRoute) {
+  const EvalCase& c = GetParam();
+  const auto graph = GraphBuilder::Line(kX, 2).Build();
+  PostOptimizerConfig config;
+  config.SetReturnToEnd((c.setup & kFree) == 0);
+  if ((c.setup & kNoStarts) == 0) {
+    config.SetStarts({0, 2, 7});
+  }
+  if ((c.setup & kNoGoals) == 0) {
+    config.SetGoals({1, 3, 7});
+  }
+  config.SetTimeWindows(c.windows);
+  config.Bind(graph.get(), LinePoints(), Agents({0, 1, 0}, {c.max_length, 0.0, 0.0}));
+
+  const RouteEvaluation got = config.EvaluateRoute(c.route, c.agent);
+  EXPECT_EQ(got.valid, c.valid);
+  if (c.valid) {
+    EXPECT_DOUBLE_EQ(got.cost, c.cost);
+  }
+}
+
+// Legs: 0-4 costs 2, 4-5 3, 5-1 5, 0-1 10, 4-1 8, 2-6 7, 6-3 3.
+INSTANTIATE_TEST_SUITE_P(
+    Rules, EvaluateRouteTest,
+    ::testing::Values(
+        EvalCase{"EmptyRoute", {}, true, 0.0},
+        EvalCase{"EmptyRouteWithoutEndpoints", {}, true, 0.0, 0, kNoStarts | kNoGoals},
+        EvalCase{"Plain", {0, 4, 5, 1}, true, 10.0},
+        EvalCase{"RepeatedPointCostsNothing", {0, 4, 4, 1}, true, 10.0},
+        EvalCase{"WrongStart", {4, 5, 1}}, EvalCase{"WrongEnd", {0, 4, 5}},
+        EvalCase{"BackToStartNeedsFreeReturn", {0, 4, 0}},
+        EvalCase{"BackToStartFreeLastLeg", {0, 4, 0}, true, 2.0, 0, kFree},
+        EvalCase{"LegIntoOwnGoalFreeWithoutReturn", {0, 4, 1}, true, 2.0, 0, kFree},
+        EvalCase{"LegIntoOwnGoalPaid", {0, 4, 1}, true, 10.0},
+        EvalCase{"OnePointNeedsFreeReturn", {0}},
+        EvalCase{"OnePointFreeReturn", {0}, true, 0.0, 0, kFree},
+        EvalCase{"OnePointStartIsGoal", {7}, true, 0.0, 2},
+        EvalCase{"OwnStartInside", {0, 4, 0, 5, 1}},
+        EvalCase{"OwnStartInsideFreeReturn", {0, 4, 0, 5, 0}, false, 0.0, 0, kFree},
+        EvalCase{"OwnGoalInsideAllowed", {0, 1, 4, 1}, true, 26.0},
+        EvalCase{"TypeNotServed", {0, 6, 1}}, EvalCase{"OtherTypeServed", {2, 6, 3}, true, 10.0, 1},
+        EvalCase{"ForeignStart", {0, 2, 1}}, EvalCase{"ForeignGoal", {0, 3, 1}},
+        EvalCase{"ForeignStartAndGoal", {0, 7, 1}}, EvalCase{"UnknownVertex", {0, 99, 1}},
+        EvalCase{"NegativeVertex", {0, -4, 1}}, EvalCase{"UnknownAgent", {0, 4, 1}, false, 0.0, 9},
+        EvalCase{"NoStartsNoGoals", {0, 4, 5, 1}, false, 0.0, 0, kNoStarts | kNoGoals},
+        EvalCase{"GoalsOnlyAnyStart", {4, 5, 1}, true, 8.0, 0, kNoStarts},
+        EvalCase{"GoalsOnlyWrongGoal", {4, 5, 3}, false, 0.0, 0, kNoStarts},
+        EvalCase{"StartsOnlyBackToStart", {0, 4, 0}, true, 2.0, 0, kFree | kNoGoals},
+        EvalCase{"StartsOnlyMustReturn", {0, 4, 1}, false, 0.0, 0, kFree | kNoGoals},
+        EvalCase{"StartsOnlyNeedsFreeReturn", {0, 4, 0}, false, 0.0, 0, kNoGoals},
+        EvalCase{"WindowWaits", {0, 4, 5, 1}, true, 14.0, 0, kDefault, {{4, {6.0, 20.0}}}},
+        EvalCase{"WindowMissed", {0, 4, 5, 1}, false, 0.0, 0, kDefault, {{5, {0.0, 4.0}}}},
+        EvalCase{"WindowReachedAtClose", {0, 4, 5, 1}, true, 10.0, 0, kDefault, {{5, {0.0, 5.0}}}},
+        EvalCase{"WindowOnStart", {0, 4, 5, 1}, true, 13.0, 0, kDefault, {{0, {3.0, 100.0}}}},
+        EvalCase{"WindowOfUnvisitedPoint", {0, 4, 1}, true, 10.0, 0, kDefault, {{5, {0.0, 0.0}}}},
+        EvalCase{"MaxLengthReached", {0, 4, 5, 1}, true, 10.0, 0, kDefault, {}, 10.0},
+        EvalCase{"MaxLengthExceeded", {0, 4, 5, 1}, false, 0.0, 0, kDefault, {}, 9.5},
+        EvalCase{"MaxLengthOnFirstLeg", {0, 1}, false, 0.0, 0, kDefault, {}, 9.0},
+        EvalCase{"MaxLengthAfterWaiting",
+                 {0, 4, 5, 1},
+                 false,
+                 0.0,
+                 0,
+                 kDefault,
+                 {{4, {6.0, 20.0}}},
+                 13.0},
+        EvalCase{
+            "MaxLengthNotTestedAtStart", {0}, true, 50.0, 0, kFree, {{0, {50.0, 60.0}}}, 10.0}),
+    [](const ::testing::TestParamInfo<EvalCase>& info) { return std::string(info.param.name); });
+
+TEST(PostOptimizerConfigTest, SettersReplaceWhatWasStored) {
+  PostOptimizerConfig config;
+  EXPECT_TRUE(config.return_to_end());
+  EXPECT_FALSE(config.has_time_windows());
+  config.SetStarts({4, 5, 4});
+  config.SetStarts({1, 2});
+  config.SetGoals({7});
+  config.SetGoals({8, 9});
+  config.SetTimeWindows({{3, {1.0, 2.0}}});
+  EXPECT_TRUE(config.has_time_windows());
+  EXPECT_EQ(config.starts(), (std::vector<std::uint64_t>{1, 2}));
+  EXPECT_EQ(config.start_set(), (std::unordered_set<std::uint64_t>{1, 2}));
+  EXPECT_EQ(config.goal_set(), (std::unordered_set<std::uint64_t>{8, 9}));
+  EXPECT_EQ(config.windows().at(3), std::make_pair(1.0, 2.0));
+  config.SetTimeWindows({});
+  EXPECT_FALSE(config.has_time_windows());
+  config.SetReturnToEnd(false);
+  EXPECT_FALSE(config.return_to_end());
+}
+
+TEST(PostOptimizerConfigTest, LegsWithoutGraphOrArcCostNothing) {
+  PostOptimizerConfig config;
+  config.SetStarts({0});
+  config.SetGoals({1});
+  config.SetTimeWindows({{2, {4.0, 9.0}}});
+  const auto points = Points({{0}, {0}, {0}, {0}});
+  config.Bind(nullptr, points, Agents({0}));
+  EXPECT_DOUBLE_EQ(config.EvaluateRoute({0, 3, 2, 1}, 0).cost, 4.0);
+
+  const auto graph = GraphBuilder(4, 1, 2.0).Remove(3, 2).Build();
+  config.Bind(graph.get(), points, Agents({0}));
+  const RouteEvaluation got = config.EvaluateRoute({0, 3, 2, 1}, 0);
+  EXPECT_TRUE(got.valid);
+  EXPECT_DOUBLE_EQ(got.cost, 6.0);  // 2, no arc 3 -> 2, wait to 4, then 2
+}
+
+TEST(PostOptimizerConfigTest, CostsComeFromTheAgentsTypeInTheBoundGraph) {
+  const auto graph = GraphBuilder(3, 2, 1.0).TypeArc(0, 2, 1, 5.0).TypeArc(2, 1, 1, 7.0).Build();
+  PostOptimizerConfig config;
+  config.SetStarts({0, 0});
+  config.SetGoals({1, 1});
+  const auto points = Points({{0, 1}, {0, 1}, {0, 1}});
+  config.Bind(graph.get(), points, Agents({0, 1}));
+  EXPECT_DOUBLE_EQ(config.EvaluateRoute({0, 2, 1}, 0).cost, 2.0);
+  EXPECT_DOUBLE_EQ(config.EvaluateRoute({0, 2, 1}, 1).cost, 12.0);
+  // A new run reads the graph afresh.
+  ASSERT_TRUE(graph->SetArcCost(0, 2, {4.0, 5.0}));
+  config.Bind(graph.get(), points, Agents({0, 1}));
+  EXPECT_DOUBLE_EQ(config.EvaluateRoute({0, 2, 1}, 0).cost, 5.0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Segment reversal
+
+// Counts the arcs whose cost was asked for.
+class RecordingGraph : public SparseGraph {
+ public:
+  CostVector GetArcCost(std::uint64_t u, std::uint64_t v) const override {
+    asked.insert({u, v});
+    return SparseGraph::GetArcCost(u, v);
+  }
+  mutable std::set<std::pair<std::uint64_t, std::uint64_t>> asked;
+};
+
+struct TwoOptCase {
+  const char* name;
+  Route route;
+  double cost;  // what the caller claims the route costs
+  bool changed;
+  Route expected;
+  double expected_cost;
+};
+
+void PrintTo(const TwoOptCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class TwoOptTest : public ::testing::TestWithParam<TwoOptCase> {};
+
+// Start 0 at x = 0, goal 1 at x = 10, points 2..5 at x = 2, 4, 6, 8. The claimed cost of 1000
+// lets any evaluated candidate through, so a route that changes shows a reversal was tried.
+TEST_P(TwoOptTest, ReversesOnlyInteriorSegments) {
+  const TwoOptCase& c = GetParam();
+  const auto graph = GraphBuilder::Line({0, 10, 2, 4, 6, 8}).Build();
+  PostOptimizerConfig config;
+  config.SetStarts({0});
+  config.SetGoals({1});
+  config.Bind(graph.get(), post_opt_testing::OpenPoints(6), Agents({0}));
+  Route route = c.route;
+  double cost = c.cost;
+  EXPECT_EQ(config.TwoOpt(route, cost, 0), c.changed);
+  EXPECT_EQ(route, c.expected);
+  EXPECT_DOUBLE_EQ(cost, c.expected_cost);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, TwoOptTest,
+    ::testing::Values(
+        TwoOptCase{"Empty", {}, 1000.0, false, {}, 1000.0},
+        TwoOptCase{"TwoPoints", {0, 1}, 1000.0, false, {0, 1}, 1000.0},
+        TwoOptCase{"ThreePoints", {0, 2, 1}, 1000.0, false, {0, 2, 1}, 1000.0},
+        // The one reversal of a 4-point route is taken, then taken back, as each pays.
+        TwoOptCase{"FourPointsOneCandidate", {0, 2, 3, 1}, 1000.0, true, {0, 2, 3, 1}, 10.0},
+        TwoOptCase{"FourPointsImproves", {0, 3, 2, 1}, 14.0, true, {0, 2, 3, 1}, 10.0},
+        TwoOptCase{"SortsALine", {0, 5, 3, 4, 2, 1}, 26.0, true, {0, 2, 3, 4, 5, 1}, 10.0},
+        TwoOptCase{"OptimalStays", {0, 2, 3, 4, 5, 1}, 10.0, false, {0, 2, 3, 4, 5, 1}, 10.0},
+        TwoOptCase{"GainAtTheToleranceIsNoGain",
+                   {0, 3, 2, 1},
+                   10.0 + 1e-9,
+                   false,
+                   {0, 3, 2, 1},
+                   10.0 + 1e-9}),
+    [](const ::testing::TestParamInfo<TwoOptCase>& info) { return std::string(info.param.name); });
+
+TEST(PostOptimizerConfigTest, TwoOptTriesExactlyTheInteriorReversals) {
+  const auto graph = GraphBuilder::Line({0, 10, 2, 4, 6}).Build<RecordingGraph>();
+  PostOptimizerConfig config;
+  config.SetStarts({0});
+  config.SetGoals({1});
+  config.Bind(graph.get(), post_opt_testing::OpenPoints(5), Agents({0}));
+  Route route = {0, 2, 3, 4, 1};
+  double cost = 10.0;
+  EXPECT_FALSE(config.TwoOpt(route, cost, 0));
+  // The route itself and the reversals of 1..2, 1..3 and 2..3.
+  const std::set<std::pair<std::uint64_t, std::uint64_t>> expected = {
+      {0, 2}, {2, 3}, {3, 4}, {4, 1}, {0, 3}, {3, 2}, {2, 4}, {0, 4}, {4, 3}, {2, 1}, {3, 1}};
+  EXPECT_EQ(graph->asked, expected);
+}
+
+TEST(PostOptimizerConfigTest, TwoOptTakesTheFirstImprovementAndStartsOver) {
+  // Route s=0, a=2, b=3, c=4, g=1. Reversing 1..2 gives 34, reversing 1..3 would give 20, but
+  // the first improvement is taken and nothing improves on it afterwards.
+  auto builder = GraphBuilder(5, 1, 10.0);
+  builder.Arc(0, 3, 9.0).Arc(0, 4, 5.0).Arc(4, 3, 5.0).Arc(3, 2, 5.0).Arc(2, 1, 5.0);
+  const auto graph = builder.Build();
+  PostOptimizerConfig config;
+  config.SetStarts({0});
+  config.SetGoals({1});
+  config.Bind(graph.get(), post_opt_testing::OpenPoints(5), Agents({0}));
+  Route route = {0, 2, 3, 4, 1};
+  double cost = config.EvaluateRoute(route, 0).cost;
+  ASSERT_DOUBLE_EQ(cost, 40.0);
+  EXPECT_TRUE(config.TwoOpt(route, cost, 0));
+  EXPECT_EQ(route, (Route{0, 3, 2, 4, 1}));
+  EXPECT_DOUBLE_EQ(cost, 34.0);
+}
+
+TEST(PostOptimizerConfigTest, TwoOptKeepsWindows) {
+  // 0 -> 2 -> 3 -> 1 costs 1 + 1 + 10; reversed, 1 + 1 + 1, but it reaches 2 at 2.
+  const auto graph = GraphBuilder(4, 1, 1.0).Arc(3, 1, 10.0).Build();
+  for (const bool with_window : {false, true}) {
+    PostOptimizerConfig config;
+    config.SetStarts({0});
+    config.SetGoals({1});
+    if (with_window) {
+      config.SetTimeWindows({{2, {0.0, 1.5}}});
+    }
+    config.Bind(graph.get(), post_opt_testing::OpenPoints(4), Agents({0}));
+    Route route = {0, 2, 3, 1};
+    double cost = config.EvaluateRoute(route, 0).cost;
+    ASSERT_DOUBLE_EQ(cost, 12.0);
+    EXPECT_EQ(config.TwoOpt(route, cost, 0), !with_window);
+    EXPECT_EQ(route, with_window ? (Route{0, 2, 3, 1}) : (Route{0, 3, 2, 1}));
+    EXPECT_DOUBLE_EQ(cost, with_window ? 12.0 : 3.0);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Route variants
+
+Route Reversed(Route r, std::size_t i, std::size_t j) {
+  std::reverse(r.begin() + static_cast<std::ptrdiff_t>(i),
+               r.begin() + static_cast<std::ptrdiff_t>(j) + 1);
+  return r;
+}
+
+// The probe must give bit-for-bit what EvaluateRoute gives on the built variant, for valid
+// and invalid routes alike, under windows, limits, types and free returns.
+TEST(RouteProbeTest, MatchesEvaluateRouteOnBuiltVariants) {
+  std::mt19937 rng(12345);
+  const auto draw = [&rng](std::uint32_t n) { return static_cast<std::int64_t>(rng() % n); };
+  constexpr std::uint64_t kN = 9;
+  int valid_variants = 0;
+  for (int round = 0; round < 60; ++round) {
+    auto builder = GraphBuilder(kN, 2, 0.0);
+    for (std::uint64_t u = 0; u < kN; ++u) {
+      for (std::uint64_t v = 0; v < kN; ++v) {
+        builder.TypeArc(u, v, 0, static_cast<double>(draw(20)) * 0.5);
+        builder.TypeArc(u, v, 1, static_cast<double>(draw(20)) * 0.25);
+      }
+    }
+    const auto graph = builder.Build();
+    std::vector<std::vector<std::uint64_t>> types(kN);
+    for (auto& t : types) {
+      t = draw(5) == 0 ? std::vector<std::uint64_t>{1} : std::vector<std::uint64_t>{0, 1};
+    }
+    types[0] = types[1] = types[2] = {0, 1};
+    TimeWindowMap windows;
+    for (std::uint64_t v = 0; v < kN; ++v) {
+      if (draw(3) == 0) {
+        const double open = static_cast<double>(draw(20));
+        windows[v] = {open, open + static_cast<double>(draw(25))};
+      }
+    }
+    PostOptimizerConfig config;
+    config.SetReturnToEnd(draw(2) == 0);
+    config.SetStarts({0, 2});
+    config.SetGoals({1, 2});
+    config.SetTimeWindows(windows);
+    config.Bind(graph.get(), Points(types),
+                Agents({draw(2), draw(2)}, {static_cast<double>(draw(3) * 30), 0.0}));
+
+    const std::uint64_t agent = static_cast<std::uint64_t>(draw(2));
+    Route route = {agent == 0 ? 0 : 2};
+    const auto length = static_cast<std::size_t>(2 + draw(5));
+    for (std::size_t k = 0; k < length; ++k) {
+      route.push_back(3 + draw(kN - 3));
+    }
+    route.push_back(agent == 0 ? (draw(4) == 0 ? 0 : 1) : 2);
+
+    RouteProbe probe;
+    probe.Load(config, route, agent);
+    const auto same = [&valid_variants](const RouteEvaluation& a, const RouteEvaluation& b) {
+      valid_variants += b.valid ? 1 : 0;
+      return a.valid == b.valid && (!a.valid || a.cost == b.cost);
+    };
+    const std::size_t n = route.size();
+    for (std::size_t i = 1; i + 2 < n; ++i) {
+      for (std::size_t j = i + 1; j + 1 < n; ++j) {
+        EXPECT_TRUE(same(probe.Reversed(i, j), config.EvaluateRoute(Reversed(route, i, j), agent)))
+            << "round " << round << " reversal " << i << ".." << j;
+      }
+    }
+    for (std::size_t pos = 1; pos + 1 < n; ++pos) {
+      Route shorter = route;
+      shorter.erase(shorter.begin() + static_cast<std::ptrdiff_t>(pos));
+      EXPECT_TRUE(same(probe.Without(pos), config.EvaluateRoute(shorter, agent)))
+          << "round " << round << " without " << pos;
+    }
+    for (std::size_t pos = 1; pos < n; ++pos) {
+      for (std::int64_t x = 0; x < static_cast<std::int64_t>(kN); ++x) {
+        Route longer = route;
+        longer.insert(longer.begin() + static_cast<std::ptrdiff_t>(pos), x);
+        EXPECT_TRUE(same(probe.WithInserted(pos, x), config.EvaluateRoute(longer, agent)))
+            << "round " << round << " insert " << x << " at " << pos;
+      }
+    }
+  }
+  // Enough of the variants pass every check for the costs to be compared.
+  EXPECT_GT(valid_variants, 300);
+}
+
+}  // namespace
+}  // namespace plenro
