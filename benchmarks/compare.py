@@ -1,0 +1,372 @@
+"""Compare Orvik with OR-Tools and PyVRP on benchmark instances under several time budgets.
+
+Each (instance, solver, budget) runs in its own child process, one at a time. The child solves
+and reports its result dictionary and its own peak resident memory; the parent checks the
+routes with ``orvik.checker`` (the same doubles for every solver) and prints one row:
+objective as checked, gap to the reference value where one is known, feasibility, solutions
+found (Orvik: "anytime" entries; OR-Tools: improving solutions; PyVRP: best-cost
+improvements), states per second (Orvik: n_generated / solve_time), peak resident memory of
+the child and its solve time. The table is also written as CSV, with a PNG plot of the mean
+gap against the budget per solver.
+
+Defaults: the TSPLIB files eil51, berlin52, eil76 with 2, 3, 5 and 7 agents under MinMax
+(exact distances), and the Solomon subsets c101 and r101 with 25 and 50 customers and their
+usual vehicle counts under MinSum (distances truncated to one decimal); budgets 1 s and 10 s.
+Orvik's budget is processor time, the peers' wall-clock time.
+
+    python benchmarks/compare.py                       # the defaults
+    python benchmarks/compare.py --budgets 1 --solvers ortools pyvrp
+    python benchmarks/compare.py --instances my.json --budgets 5 30
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import json
+import os
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent
+sys.path.insert(0, str(HERE))
+
+import orvik_modules  # noqa: E402
+from instance_view import InstanceView  # noqa: E402
+
+DEFAULT_RAW = ROOT.parent / "shared" / "bench" / "raw"
+SOLVERS = ("orvik", "ortools", "pyvrp")
+TSPLIB_DEFAULTS = ("eil51", "berlin52", "eil76")
+TSPLIB_AGENTS = (2, 3, 5, 7)
+SOLOMON_DEFAULTS = (("c101", 25, 3), ("r101", 25, 8), ("c101", 50, 5), ("r101", 50, 12))
+COLUMNS = (
+    "instance", "agents", "objective", "solver", "budget_s", "objective_value", "reference",
+    "gap_pct", "feasible", "violations", "solutions_found", "states_per_s", "peak_rss_mib",
+    "solve_time_s", "note",
+)
+
+
+@dataclass
+class Case:
+    path: Path
+    name: str
+    agents: int
+    objective: str
+    rounding: str | None
+    scale: float
+
+
+# ---------------------------------------------------------------------------------------------
+# Instances and reference values
+
+
+def default_cases(raw_dir: Path, work_dir: Path) -> list[Case]:
+    """Convert the default benchmark files into JSON instances under work_dir."""
+    oio = orvik_modules.load("io")
+    work_dir.mkdir(parents=True, exist_ok=True)
+    cases = []
+    for name in TSPLIB_DEFAULTS:
+        for m in TSPLIB_AGENTS:
+            inst = oio.tsplib_instance(raw_dir / f"{name}.tsp", m, "min_max", "exact")
+            cases.append(_write_case(oio, inst, work_dir / f"{name}-m{m}-min_max.json"))
+    for name, customers, m in SOLOMON_DEFAULTS:
+        inst = oio.solomon_instance(raw_dir / f"{name}.txt", m, "min_sum", customers)
+        cases.append(_write_case(oio, inst, work_dir / f"{name}.{customers}-m{m}-min_sum.json"))
+    return cases
+
+
+def _write_case(oio: Any, instance: dict[str, Any], path: Path) -> Case:
+    oio.write_instance(instance, path)
+    return case_of(path, instance)
+
+
+def case_of(path: Path, instance: dict[str, Any] | None = None) -> Case:
+    if instance is None:
+        with open(path, encoding="utf-8") as handle:
+            instance = json.load(handle)
+    view = InstanceView(instance)
+    source = instance.get("source") or {}
+    return Case(
+        path,
+        str(instance.get("name") or path.stem),
+        len(view.agents),
+        view.objective,
+        source.get("rounding"),
+        float(source.get("scale", 1.0)),
+    )
+
+
+def load_references(path: Path) -> list[dict[str, Any]]:
+    with open(path, encoding="utf-8") as handle:
+        return json.load(handle)["values"]
+
+
+def reference_for(case: Case, references: list[dict[str, Any]]) -> float | None:
+    if case.scale != 1.0:
+        return None
+    for ref in references:
+        if (
+            ref["instance"] == case.name
+            and ref["objective"] == case.objective
+            and ref["rounding"] == case.rounding
+            and ref["agents"] in (None, case.agents)
+        ):
+            return float(ref["value"])
+    return None
+
+
+# ---------------------------------------------------------------------------------------------
+# Child process
+
+
+def worker(solver: str, instance_path: str, budget: float, out_path: str) -> int:
+    """Solve one instance with one solver and write {result, peak_rss_kib, error} as JSON."""
+    record: dict[str, Any] = {"result": None, "error": None}
+    try:
+        if solver == "orvik":
+            import _orvik_core
+
+            record["result"] = _orvik_core.solve_json_file(instance_path, float(budget))
+        else:
+            with open(instance_path, encoding="utf-8") as handle:
+                instance = json.load(handle)
+            if solver == "ortools":
+                import ortools_adapter
+
+                record["result"] = ortools_adapter.solve(instance, budget)
+            elif solver == "pyvrp":
+                import pyvrp_adapter
+
+                record["result"] = pyvrp_adapter.solve(instance, budget)
+            else:
+                raise ValueError(f"unknown solver {solver!r}")
+    except BaseException as error:  # report anything, the parent decides
+        record["error"] = f"{type(error).__name__}: {error}"
+        record["traceback"] = traceback.format_exc()
+    record["peak_rss_kib"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    with open(out_path, "w", encoding="utf-8") as handle:
+        json.dump(record, handle)
+    return 0
+
+
+def run_child(solver: str, case: Case, budget: float, env: dict[str, str],
+              log_dir: Path) -> dict[str, Any]:
+    with tempfile.TemporaryDirectory() as tmp:
+        out = Path(tmp) / "record.json"
+        log = log_dir / f"{case.path.stem}.{solver}.{budget:g}s.log"
+        started = time.perf_counter()
+        try:
+            with open(log, "w", encoding="utf-8") as handle:
+                proc = subprocess.run(
+                    [sys.executable, str(Path(__file__).resolve()), "--worker", solver,
+                     str(case.path), str(budget), str(out)],
+                    stdout=handle, stderr=subprocess.STDOUT, env=env, cwd=str(HERE),
+                    timeout=budget * 5 + 120,
+                )
+            code = proc.returncode
+        except subprocess.TimeoutExpired:
+            return {"result": None, "error": "child timed out", "peak_rss_kib": None}
+        wall = time.perf_counter() - started
+        if not out.exists():
+            return {"result": None, "peak_rss_kib": None,
+                    "error": f"child exited with status {code} without a result (see {log})"}
+        with open(out, encoding="utf-8") as handle:
+            record = json.load(handle)
+        record["wall"] = wall
+        return record
+
+
+def orvik_available(env: dict[str, str]) -> str | None:
+    """None when the child can import the core's JSON entry point, else the reason."""
+    probe = subprocess.run(
+        [sys.executable, "-c", "import _orvik_core; _orvik_core.solve_json_file"],
+        capture_output=True, text=True, env=env, check=False,
+    )
+    if probe.returncode == 0:
+        return None
+    lines = (probe.stderr or "").strip().splitlines()
+    return lines[-1] if lines else f"exit status {probe.returncode}"
+
+
+# ---------------------------------------------------------------------------------------------
+# Rows, table, plot
+
+
+def make_row(case: Case, solver: str, budget: float, record: dict[str, Any],
+             instance: dict[str, Any], reference: float | None) -> dict[str, Any]:
+    checker = orvik_modules.load("checker")
+    row: dict[str, Any] = {c: "" for c in COLUMNS}
+    row.update(instance=case.name, agents=case.agents, objective=case.objective, solver=solver,
+               budget_s=budget, reference="" if reference is None else reference)
+    rss = record.get("peak_rss_kib")
+    row["peak_rss_mib"] = "" if rss is None else round(rss / 1024.0, 1)
+    result = record.get("result")
+    if result is None:
+        row["feasible"] = "no"
+        row["note"] = record.get("error") or "no result"
+        return row
+    if result.get("status") == "skipped":
+        row["feasible"] = "-"
+        row["note"] = "skipped: " + str(result["statistics"].get("reason", ""))
+        return row
+    report = checker.check(instance, result)
+    stats = result.get("statistics", {})
+    row["feasible"] = "yes" if report.ok else "no"
+    row["violations"] = len(report.violations)
+    if result.get("status") == "success":
+        value = report.objective_value
+        row["objective_value"] = round(value, 4)
+        if reference is not None and reference > 0:
+            row["gap_pct"] = round(100.0 * (value - reference) / reference, 3)
+    solve_time = float(stats.get("solve_time", 0.0) or 0.0)
+    row["solve_time_s"] = round(solve_time, 3)
+    if solver == "orvik":
+        row["solutions_found"] = len(result.get("anytime", []))
+        if solve_time > 0:
+            row["states_per_s"] = round(stats.get("n_generated", 0) / solve_time)
+    else:
+        row["solutions_found"] = stats.get("solutions_found", "")
+    if not report.ok:
+        row["note"] = report.violations[0][:120]
+    elif stats.get("reason"):
+        row["note"] = str(stats["reason"])
+    return row
+
+
+def print_table(rows: list[dict[str, Any]]) -> None:
+    shown = ("instance", "agents", "objective", "solver", "budget_s", "objective_value",
+             "reference", "gap_pct", "feasible", "solutions_found", "states_per_s",
+             "peak_rss_mib", "solve_time_s", "note")
+    widths = {c: max(len(c), *(len(str(r[c])) for r in rows)) if rows else len(c) for c in shown}
+    widths["note"] = min(widths["note"], 60)
+    print("  ".join(c.ljust(widths[c]) for c in shown))
+    for r in rows:
+        print("  ".join(str(r[c])[: widths[c]].ljust(widths[c]) for c in shown))
+
+
+def write_csv(rows: list[dict[str, Any]], path: Path) -> None:
+    with open(path, "w", newline="", encoding="utf-8") as handle:
+        writer = csv.DictWriter(handle, fieldnames=COLUMNS)
+        writer.writeheader()
+        writer.writerows(rows)
+
+
+def plot(rows: list[dict[str, Any]], path: Path) -> None:
+    """Mean gap (feasible runs with a reference value) against the budget, per solver, with
+    one panel per objective."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    objectives = sorted({r["objective"] for r in rows if r["gap_pct"] != ""})
+    if not objectives:
+        print("no gaps to plot")
+        return
+    fig, axes = plt.subplots(1, len(objectives), figsize=(6 * len(objectives), 4.2),
+                             squeeze=False)
+    for ax, objective in zip(axes[0], objectives):
+        for solver in SOLVERS:
+            points: dict[float, list[float]] = {}
+            for r in rows:
+                if (r["objective"] == objective and r["solver"] == solver
+                        and r["gap_pct"] != "" and r["feasible"] == "yes"):
+                    points.setdefault(float(r["budget_s"]), []).append(float(r["gap_pct"]))
+            if points:
+                budgets = sorted(points)
+                means = [sum(points[b]) / len(points[b]) for b in budgets]
+                counts = [len(points[b]) for b in budgets]
+                ax.plot(budgets, means, marker="o", label=f"{solver} (n={max(counts)})")
+        ax.set_xscale("log")
+        ax.axhline(0.0, color="grey", linewidth=0.8)
+        ax.set_xlabel("time budget (s)")
+        ax.set_ylabel("mean gap to reference (%)")
+        ax.set_title(objective)
+        ax.legend()
+        ax.grid(True, which="both", alpha=0.3)
+    fig.tight_layout()
+    fig.savefig(path, dpi=120)
+    plt.close(fig)
+
+
+# ---------------------------------------------------------------------------------------------
+
+
+def main(argv: list[str] | None = None) -> int:
+    argv = sys.argv[1:] if argv is None else argv
+    if argv and argv[0] == "--worker":
+        solver, instance_path, budget, out_path = argv[1:5]
+        return worker(solver, instance_path, float(budget), out_path)
+
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--instances", nargs="+", type=Path,
+                        help="JSON instance files (default: the converted benchmark set)")
+    parser.add_argument("--budgets", nargs="+", type=float, default=[1.0, 10.0],
+                        help="time budgets in seconds (default: 1 10)")
+    parser.add_argument("--solvers", nargs="+", choices=SOLVERS, default=list(SOLVERS))
+    parser.add_argument("--raw-dir", type=Path, default=DEFAULT_RAW,
+                        help=f"folder of the benchmark files (default: {DEFAULT_RAW})")
+    parser.add_argument("--out-dir", type=Path, default=HERE / "results",
+                        help="where instances, logs, the CSV and the plot go")
+    parser.add_argument("--core-path", type=Path,
+                        help="folder holding the _orvik_core extension, put on PYTHONPATH")
+    parser.add_argument("--references", type=Path, default=HERE / "best_known.json")
+    args = parser.parse_args(argv)
+
+    out_dir: Path = args.out_dir
+    log_dir = out_dir / "logs"
+    log_dir.mkdir(parents=True, exist_ok=True)
+    cases = ([case_of(p.resolve()) for p in args.instances] if args.instances
+             else default_cases(args.raw_dir, out_dir / "instances"))
+    references = load_references(args.references)
+
+    env = dict(os.environ)
+    paths = [str(HERE), str(ROOT / "python")]
+    if args.core_path is not None:
+        paths.insert(0, str(args.core_path.resolve()))
+    if env.get("PYTHONPATH"):
+        paths.append(env["PYTHONPATH"])
+    env["PYTHONPATH"] = os.pathsep.join(paths)
+    orvik_missing = orvik_available(env) if "orvik" in args.solvers else None
+    if orvik_missing:
+        print(f"orvik: the core is not available ({orvik_missing}); its rows are marked pending")
+
+    pyvrp_adapter = __import__("pyvrp_adapter")
+    rows = []
+    for case in cases:
+        with open(case.path, encoding="utf-8") as handle:
+            instance = json.load(handle)
+        reference = reference_for(case, references)
+        for solver in args.solvers:
+            for budget in args.budgets:
+                if solver == "orvik" and orvik_missing:
+                    record = {"result": None, "error": "pending: core not available"}
+                elif solver == "pyvrp" and (
+                    reason := pyvrp_adapter.unsupported_reason(InstanceView(instance))
+                ):
+                    record = {"result": {"status": "skipped", "statistics": {"reason": reason}}}
+                else:
+                    record = run_child(solver, case, budget, env, log_dir)
+                row = make_row(case, solver, budget, record, instance, reference)
+                rows.append(row)
+                print(f"  {case.name} m={case.agents} {solver} {budget:g}s: "
+                      f"{row['objective_value'] or '-'} ({row['feasible']}) {row['note']}",
+                      flush=True)
+    print()
+    print_table(rows)
+    write_csv(rows, out_dir / "compare.csv")
+    plot(rows, out_dir / "compare.png")
+    print(f"\nwrote {out_dir / 'compare.csv'} and {out_dir / 'compare.png'}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,182 @@
+"""A JSON instance read into vertex-indexed tables, for the peer-solver adapters.
+
+The adapters translate an instance into another solver's model; this view gives them the
+instance in the form they need: vertices (0-based positions in "nodes"), per-agent start and
+end vertices and route limits, one dense cost matrix per agent type (9999.0 where the instance
+gives no entry), time windows and allowed types per vertex, the ``return_to_end`` flag and the
+objective. It also evaluates a route's cost the way the solver does, so that an adapter reports
+costs in the same doubles; the checker recomputes them independently.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from typing import Any
+
+NO_CONNECTION = 9999.0
+
+
+def _members(section: Any) -> list[Any]:
+    if section is None:
+        return []
+    if isinstance(section, dict):
+        return [section[k] for k in sorted(section)]
+    return section if isinstance(section, list) else [section]
+
+
+def _node_id(value: Any) -> int:
+    return int(value) % (1 << 64)
+
+
+def _limit(value: Any) -> int:
+    if isinstance(value, float):
+        return int(value)
+    value = int(value) & 0xFFFFFFFF
+    return value - (1 << 32) if value >= 1 << 31 else value
+
+
+@dataclass(frozen=True)
+class AgentView:
+    agent_id: int
+    type_name: str
+    start: int
+    end: int
+    limit: int  # 0 or negative: no route limit
+
+
+class InstanceView:
+    """Vertex-indexed tables of one instance."""
+
+    def __init__(self, instance: dict[str, Any]) -> None:
+        nodes = _members(instance.get("nodes"))
+        self.n = len(nodes)
+        self.node_ids = [_node_id(node["id"]) for node in nodes]
+        self.xy = [(float(node.get("x", 0.0)), float(node.get("y", 0.0))) for node in nodes]
+        vertex_of = {node_id: v for v, node_id in enumerate(self.node_ids)}
+        self.agents = [
+            AgentView(
+                _node_id(a["id"]),
+                str(a["type"]),
+                vertex_of[_node_id(a["start_node"])],
+                vertex_of[_node_id(a["end_node"])],
+                _limit(a.get("max_length", 0)),
+            )
+            for a in _members(instance.get("agents"))
+        ]
+        self.type_names: list[str] = []
+        for agent in self.agents:
+            if agent.type_name not in self.type_names:
+                self.type_names.append(agent.type_name)
+
+        costs = instance.get("costs") or {}
+        if isinstance(costs, list):
+            costs = {str(i): m for i, m in enumerate(costs)}
+        self.matrix: dict[str, list[list[float]]] = {}
+        for name in self.type_names:
+            given = _members(costs.get(name))
+            dense = [[NO_CONNECTION] * self.n for _ in range(self.n)]
+            for i, row in enumerate(given[: self.n]):
+                for j, value in enumerate(_members(row)[: self.n]):
+                    dense[i][j] = float(value)
+            self.matrix[name] = dense
+
+        assignment: dict[int, list[str]] = {}
+        windows: dict[int, tuple[float, float]] = {}
+        for constraint in _members(instance.get("constraints")):
+            if constraint.get("kind") == "assignment" and "items" in constraint:
+                for item in _members(constraint["items"]):
+                    assignment[_node_id(item["node"])] = list(item["types"])
+            elif constraint.get("kind") == "timewindow" and "items" in constraint:
+                for item in _members(constraint["items"]):
+                    windows[_node_id(item["node"])] = (float(item["start"]), float(item["end"]))
+        known = set(self.type_names)
+        self.allowed: list[set[str]] = [
+            set(known) if node_id not in assignment else set(assignment[node_id]) & known
+            for node_id in self.node_ids
+        ]
+        self.windows = {vertex_of[i]: w for i, w in windows.items() if i in vertex_of}
+
+        options = instance.get("options") or {}
+        self.return_to_end = bool(options.get("return_to_end", True))
+        self.objective = (
+            "min_max" if options.get("objective") in ("min_max", "MIN_MAX") else "min_sum"
+        )
+        self.time_limit = float(options.get("time_limit", 60.0))
+        self.endpoints = {a.start for a in self.agents} | {a.end for a in self.agents}
+
+    @property
+    def customers(self) -> list[int]:
+        """Vertices every solution must serve: all but the agents' start and end vertices."""
+        return [v for v in range(self.n) if v not in self.endpoints]
+
+    def free_leg(self, k: int, u: int, v: int) -> bool:
+        """True when agent k pays nothing from u to v."""
+        agent = self.agents[k]
+        return u == v or (not self.return_to_end and v in (agent.start, agent.end))
+
+    def leg(self, k: int, u: int, v: int) -> float:
+        """The cost agent k pays from u to v (9999.0 for no connection)."""
+        if self.free_leg(k, u, v):
+            return 0.0
+        return self.matrix[self.agents[k].type_name][u][v]
+
+    def route_cost(self, k: int, path: list[int]) -> float:
+        """The time agent k reaches the last vertex of path, waiting for windows that are not
+        yet open; the start vertex is left at time 0."""
+        cost = 0.0
+        for u, v in zip(path, path[1:]):
+            cost += self.leg(k, u, v)
+            window = self.windows.get(v)
+            if window is not None and cost < window[0]:
+                cost = window[0]
+        return cost
+
+    def has_route_limits(self) -> bool:
+        return any(a.limit > 0 for a in self.agents)
+
+    def largest_finite_cost(self) -> float:
+        finite = [c for m in self.matrix.values() for row in m for c in row if c < NO_CONNECTION]
+        return max(finite, default=0.0)
+
+
+def scaled_up(value: float, scale: int) -> int:
+    """ceil(value * scale), ignoring the last bits of binary rounding."""
+    return math.ceil(value * scale - 1e-7)
+
+
+def scaled_down(value: float, scale: int) -> int:
+    """floor(value * scale), ignoring the last bits of binary rounding."""
+    return math.floor(value * scale + 1e-7)
+
+
+def empty_result(view: InstanceView, solver: str, reason: str, solve_time: float = 0.0,
+                 status: str = "failed") -> dict[str, Any]:
+    """A result dictionary without routes, with the reason in its statistics."""
+    return {
+        "status": status,
+        "timeout": False,
+        "routes": [{"agent_id": a.agent_id, "path": [], "cost": 0.0} for a in view.agents],
+        "statistics": {"solve_time": solve_time, "max_cost": 0.0, "sum_cost": 0.0,
+                       "solutions_found": 0, "reason": reason},
+        "anytime": [],
+        "solver": solver,
+    }
+
+
+def routes_result(view: InstanceView, solver: str, paths: list[list[int]],
+                  statistics: dict[str, Any], anytime: list[dict[str, Any]],
+                  timeout: bool) -> dict[str, Any]:
+    """A result dictionary from one path per agent; costs evaluated by ``route_cost``."""
+    routes = []
+    max_cost = 0.0
+    sum_cost = 0.0
+    for k, (agent, path) in enumerate(zip(view.agents, paths)):
+        cost = view.route_cost(k, path)
+        routes.append({"agent_id": agent.agent_id, "path": path, "cost": cost})
+        max_cost = max(max_cost, cost)
+        sum_cost += cost
+    stats = {"solve_time": statistics.pop("solve_time", 0.0), "max_cost": max_cost,
+             "sum_cost": sum_cost, **statistics}
+    return {"status": "success", "timeout": timeout, "routes": routes, "statistics": stats,
+            "anytime": anytime, "solver": solver}

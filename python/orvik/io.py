@@ -1,0 +1,385 @@
+"""Converters from classic benchmark files to Orvik's JSON instance format.
+
+Two sources are read:
+
+- TSPLIB symmetric instances with ``EDGE_WEIGHT_TYPE: EUC_2D`` (``NODE_COORD_SECTION``). The
+  first node is the depot.
+- Solomon VRPTW files: one row per site with seven numbers (number, x, y, demand, ready time,
+  due time, service time), row 0 being the depot. A header (``VEHICLE`` / ``NUMBER CAPACITY`` /
+  ``CUSTOMER``) is optional; when present its capacity is copied to the agents.
+
+Every agent is of one type and starts and ends at the depot. Besides the keys the solver reads,
+an instance carries "name" and "source" (format, rounding rule, scale), which the solver
+ignores and the benchmark scripts use to find reference values. Distances follow one of three
+rounding rules (``ROUNDING_RULES``):
+
+- ``"exact"``: the Euclidean distance as a double;
+- ``"tsplib"``: TSPLIB's nearest-integer rule, ``int(d + 0.5)``;
+- ``"one-decimal"``: truncated to one decimal, ``floor(10 d) / 10`` (computed exactly for
+  integer coordinates).
+
+A Solomon instance folds the service time into the legs: ``cost(i, j) = service_i + d(i, j)``.
+With a customer's window ``(ready, due)`` bounding the start of its service and the depot's
+window ``(0, due_0)``, a route's cost is then the time its vehicle is back at the depot, waiting
+included.
+
+The solver reads a cost of 9999 as "no connection". A conversion whose largest leg cost reaches
+that value is refused unless ``scale`` brings it below; ``scale`` multiplies every cost and every
+time-window bound (they share one unit).
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import os
+import re
+import sys
+from collections.abc import Sequence
+from dataclasses import dataclass
+from typing import Any
+
+NO_CONNECTION = 9999.0
+ROUNDING_RULES = ("exact", "tsplib", "one-decimal")
+OBJECTIVES = ("min_max", "min_sum")
+
+
+@dataclass(frozen=True)
+class Site:
+    """One row of a benchmark file: a location with its optional service data."""
+
+    number: int
+    x: float
+    y: float
+    demand: float = 0.0
+    ready: float = 0.0
+    due: float = math.inf
+    service: float = 0.0
+
+
+# ---------------------------------------------------------------------------------------------
+# Readers
+
+
+def read_tsplib(path: str | os.PathLike[str]) -> tuple[str, list[Site]]:
+    """Read a symmetric EUC_2D TSPLIB file; returns its name and its nodes in file order."""
+    with open(path, encoding="utf-8") as handle:
+        lines = handle.read().splitlines()
+    header: dict[str, str] = {}
+    sites: list[Site] = []
+    in_coords = False
+    for raw in lines:
+        line = raw.strip()
+        if not line:
+            continue
+        if line == "EOF":
+            break
+        if in_coords:
+            parts = line.split()
+            if len(parts) < 3 or not re.fullmatch(r"[+-]?\d+", parts[0]):
+                in_coords = False  # another section starts
+            else:
+                sites.append(Site(int(parts[0]), float(parts[1]), float(parts[2])))
+                continue
+        if line.startswith("NODE_COORD_SECTION"):
+            in_coords = True
+        elif ":" in line:
+            key, value = line.split(":", 1)
+            header[key.strip().upper()] = value.strip()
+    weight_type = header.get("EDGE_WEIGHT_TYPE", "")
+    if weight_type != "EUC_2D":
+        raise ValueError(f"{path}: EDGE_WEIGHT_TYPE is {weight_type!r}; only EUC_2D is supported")
+    if not sites:
+        raise ValueError(f"{path}: no NODE_COORD_SECTION entries")
+    dimension = header.get("DIMENSION")
+    if dimension is not None and int(dimension) != len(sites):
+        raise ValueError(f"{path}: DIMENSION is {dimension} but {len(sites)} nodes were read")
+    name = header.get("NAME") or os.path.splitext(os.path.basename(path))[0]
+    return name, sites
+
+
+def read_solomon(path: str | os.PathLike[str]) -> tuple[str, int | None, list[Site]]:
+    """Read a Solomon VRPTW file; returns its name, the vehicle capacity (None when the file
+    has no header) and its sites, depot first."""
+    with open(path, encoding="utf-8") as handle:
+        lines = handle.read().splitlines()
+    name = os.path.splitext(os.path.basename(path))[0]
+    capacity: int | None = None
+    sites: list[Site] = []
+    expect_vehicle_row = False
+    for raw in lines:
+        parts = raw.split()
+        if not parts:
+            continue
+        if all(_is_number(p) for p in parts):
+            if expect_vehicle_row and len(parts) == 2:
+                capacity = int(float(parts[1]))
+                expect_vehicle_row = False
+                continue
+            if len(parts) != 7:
+                raise ValueError(f"{path}: expected 7 numbers per row, got {raw.strip()!r}")
+            number, x, y, demand, ready, due, service = (float(p) for p in parts)
+            sites.append(Site(int(number), x, y, demand, ready, due, service))
+        elif parts[0].upper() == "NUMBER" and "CAPACITY" in (p.upper() for p in parts):
+            expect_vehicle_row = True
+        elif not sites and len(parts) == 1 and parts[0].upper() not in ("VEHICLE", "CUSTOMER"):
+            name = parts[0]
+    if not sites:
+        raise ValueError(f"{path}: no site rows")
+    if sites[0].number != 0:
+        raise ValueError(f"{path}: the first row must be the depot (number 0)")
+    return name, capacity, sites
+
+
+def _is_number(text: str) -> bool:
+    try:
+        float(text)
+    except ValueError:
+        return False
+    return True
+
+
+# ---------------------------------------------------------------------------------------------
+# Distances
+
+
+def distance(a: Site, b: Site, rounding: str = "exact") -> float:
+    """Euclidean distance between two sites under one of ``ROUNDING_RULES``."""
+    dx, dy = a.x - b.x, a.y - b.y
+    if rounding == "exact":
+        return math.hypot(dx, dy)
+    if rounding == "tsplib":
+        return float(int(math.sqrt(dx * dx + dy * dy) + 0.5))
+    if rounding == "one-decimal":
+        if dx.is_integer() and dy.is_integer():
+            # floor(10 d) = isqrt(100 d^2) holds exactly for integer coordinates.
+            return math.isqrt(int(100 * (dx * dx + dy * dy))) / 10.0
+        return math.floor(10.0 * math.sqrt(dx * dx + dy * dy)) / 10.0
+    raise ValueError(f"unknown rounding rule {rounding!r}; expected one of {ROUNDING_RULES}")
+
+
+# ---------------------------------------------------------------------------------------------
+# Instance building
+
+
+def _check_common(agents: int, objective: str, rounding: str) -> None:
+    if isinstance(agents, bool) or not isinstance(agents, int) or agents < 1:
+        raise ValueError(f"the number of agents must be a positive integer, got {agents!r}")
+    if objective not in OBJECTIVES:
+        raise ValueError(f"unknown objective {objective!r}; expected one of {OBJECTIVES}")
+    if rounding not in ROUNDING_RULES:
+        raise ValueError(f"unknown rounding rule {rounding!r}; expected one of {ROUNDING_RULES}")
+
+
+def _apply_scale(matrix: list[list[float]], scale: float | None) -> float:
+    """Scales the matrix in place; returns the factor used. Refuses costs of 9999 or more."""
+    factor = 1.0 if scale is None else float(scale)
+    if not factor > 0.0 or math.isinf(factor):
+        raise ValueError(f"scale must be a positive finite number, got {scale!r}")
+    if factor != 1.0:
+        for row in matrix:
+            for j, value in enumerate(row):
+                row[j] = value * factor
+    largest = max((v for row in matrix for v in row), default=0.0)
+    if largest >= NO_CONNECTION:
+        hint = math.floor(1000.0 * (NO_CONNECTION - 1.0) / largest * factor) / 1000.0
+        raise ValueError(
+            f"largest leg cost {largest:g} reaches {NO_CONNECTION:g}, which the solver reads as "
+            f"'no connection'; pass a scale (for example scale={hint:g}) to rescale costs and "
+            "time windows"
+        )
+    return factor
+
+
+def _build(
+    name: str,
+    sites: Sequence[Site],
+    matrix: list[list[float]],
+    agents: int,
+    objective: str,
+    agent_type: str,
+    windows: list[tuple[float, float]] | None,
+    capacity: int | None,
+    time_limit: float | None,
+    source: dict[str, Any],
+) -> dict[str, Any]:
+    nodes: list[dict[str, Any]] = []
+    for vertex, site in enumerate(sites):
+        node: dict[str, Any] = {
+            "id": vertex,
+            "x": site.x,
+            "y": site.y,
+            "z": 0.0,
+            "type": "DEPOT" if vertex == 0 else "TARGET",
+        }
+        if site.demand:
+            node["demand"] = site.demand
+        nodes.append(node)
+    agent_list: list[dict[str, Any]] = []
+    for k in range(agents):
+        agent: dict[str, Any] = {"id": k, "type": agent_type, "start_node": 0, "end_node": 0}
+        if capacity is not None:
+            agent["capacity"] = capacity
+        agent_list.append(agent)
+    constraints: list[dict[str, Any]] = [
+        {
+            "kind": "assignment",
+            "items": [{"node": v, "types": [agent_type]} for v in range(len(sites))],
+        }
+    ]
+    if windows is not None:
+        constraints.append(
+            {
+                "kind": "timewindow",
+                "items": [
+                    {"node": v, "start": w[0], "end": w[1]} for v, w in enumerate(windows)
+                ],
+            }
+        )
+    options: dict[str, Any] = {"return_to_end": True, "objective": objective}
+    if time_limit is not None:
+        options["time_limit"] = float(time_limit)
+    return {
+        "name": name,
+        "source": source,
+        "nodes": nodes,
+        "agents": agent_list,
+        "costs": {agent_type: matrix},
+        "constraints": constraints,
+        "options": options,
+    }
+
+
+def tsplib_instance(
+    path: str | os.PathLike[str],
+    agents: int,
+    objective: str = "min_max",
+    rounding: str = "exact",
+    *,
+    scale: float | None = None,
+    agent_type: str = "salesman",
+    time_limit: float | None = None,
+) -> dict[str, Any]:
+    """Convert a TSPLIB EUC_2D file into an instance: node ids are file positions (0-based),
+    the first node is the depot and every agent starts and ends there."""
+    _check_common(agents, objective, rounding)
+    name, sites = read_tsplib(path)
+    matrix = [[0.0 if i == j else distance(a, b, rounding) for j, b in enumerate(sites)]
+              for i, a in enumerate(sites)]
+    factor = _apply_scale(matrix, scale)
+    source = {"format": "tsplib", "rounding": rounding, "scale": factor}
+    return _build(
+        name, sites, matrix, agents, objective, agent_type, None, None, time_limit, source
+    )
+
+
+def solomon_instance(
+    path: str | os.PathLike[str],
+    agents: int,
+    objective: str = "min_sum",
+    customers: int | None = None,
+    rounding: str = "one-decimal",
+    *,
+    scale: float | None = None,
+    agent_type: str = "vehicle",
+    time_limit: float | None = None,
+) -> dict[str, Any]:
+    """Convert a Solomon VRPTW file (the depot plus its first ``customers`` customers, all when
+    None) into an instance with service times folded into the legs and time windows."""
+    _check_common(agents, objective, rounding)
+    name, capacity, sites = read_solomon(path)
+    available = len(sites) - 1
+    if customers is not None:
+        if isinstance(customers, bool) or not isinstance(customers, int) or customers < 1:
+            raise ValueError(f"customers must be a positive integer, got {customers!r}")
+        if customers > available:
+            raise ValueError(f"{path} has {available} customers; {customers} were asked for")
+        sites = sites[: customers + 1]
+        name = f"{name}.{customers}"
+    matrix = [
+        [0.0 if i == j else a.service + distance(a, b, rounding) for j, b in enumerate(sites)]
+        for i, a in enumerate(sites)
+    ]
+    factor = _apply_scale(matrix, scale)
+    windows = [(0.0, sites[0].due * factor)]
+    windows += [(s.ready * factor, s.due * factor) for s in sites[1:]]
+    source = {"format": "solomon", "rounding": rounding, "scale": factor}
+    return _build(
+        name, sites, matrix, agents, objective, agent_type, windows, capacity, time_limit, source
+    )
+
+
+def write_instance(instance: dict[str, Any], path: str | os.PathLike[str]) -> None:
+    """Write an instance as JSON; doubles are written with full precision."""
+    with open(path, "w", encoding="utf-8") as handle:
+        json.dump(instance, handle, indent=1)
+        handle.write("\n")
+
+
+# ---------------------------------------------------------------------------------------------
+# Command line
+
+
+def add_convert_command(subparsers: Any) -> argparse.ArgumentParser:
+    """Register ``convert`` on an argparse subparsers object; the parser's ``func`` default
+    runs the conversion and returns the exit status."""
+    parser = subparsers.add_parser(
+        "convert",
+        help="convert a TSPLIB or Solomon file into a JSON instance",
+        description="Convert a TSPLIB EUC_2D or Solomon VRPTW file into a JSON instance.",
+    )
+    parser.add_argument("format", choices=("tsplib", "solomon"), help="format of the input")
+    parser.add_argument("input", help="benchmark file to read")
+    parser.add_argument("output", help="JSON instance file to write")
+    parser.add_argument("--agents", type=int, required=True, help="number of agents")
+    parser.add_argument(
+        "--objective", choices=OBJECTIVES, help="min_max (TSPLIB default) or min_sum (Solomon)"
+    )
+    parser.add_argument(
+        "--rounding",
+        choices=ROUNDING_RULES,
+        help="distance rule: exact (TSPLIB default), tsplib, one-decimal (Solomon default)",
+    )
+    parser.add_argument(
+        "--customers", type=int, help="Solomon only: keep the depot and the first N customers"
+    )
+    parser.add_argument("--scale", type=float, help="multiply costs and time windows by this")
+    parser.add_argument("--time-limit", type=float, help="solver time limit to store, seconds")
+    parser.set_defaults(func=run_convert_command)
+    return parser
+
+
+def run_convert_command(args: argparse.Namespace) -> int:
+    """Carry out ``orvik convert``; prints a one-line summary."""
+    try:
+        if args.format == "tsplib":
+            if args.customers is not None:
+                raise ValueError("--customers applies to Solomon files only")
+            instance = tsplib_instance(
+                args.input,
+                args.agents,
+                args.objective or "min_max",
+                args.rounding or "exact",
+                scale=args.scale,
+                time_limit=args.time_limit,
+            )
+        else:
+            instance = solomon_instance(
+                args.input,
+                args.agents,
+                args.objective or "min_sum",
+                args.customers,
+                args.rounding or "one-decimal",
+                scale=args.scale,
+                time_limit=args.time_limit,
+            )
+    except (OSError, ValueError) as error:
+        print(f"orvik convert: {error}", file=sys.stderr)
+        return 1
+    write_instance(instance, args.output)
+    print(
+        f"wrote {args.output}: {len(instance['nodes'])} nodes, {len(instance['agents'])} agents, "
+        f"objective {instance['options']['objective']}"
+    )
+    return 0

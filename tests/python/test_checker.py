@@ -1,0 +1,246 @@
+"""The solution checker: recomputed costs and every kind of violation on hand-made results."""
+
+import copy
+import importlib
+import importlib.util
+import json
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+
+
+def _load(name):
+    """orvik.<name>, or the module file itself when the package cannot import its extension."""
+    try:
+        return importlib.import_module(f"orvik.{name}")
+    except ImportError:
+        spec = importlib.util.spec_from_file_location(
+            f"orvik_{name}_file", ROOT / "python" / "orvik" / f"{name}.py"
+        )
+        module = importlib.util.module_from_spec(spec)
+        sys.modules[spec.name] = module
+        spec.loader.exec_module(module)
+        return module
+
+
+checker = _load("checker")
+
+# Car costs between vertices 0..4 (symmetric); the drone pays half, except 2.5 on 0 <-> 3.
+_CAR = {(0, 1): 3, (0, 2): 4, (0, 3): 6, (0, 4): 5, (1, 2): 2, (1, 3): 7, (1, 4): 6,
+        (2, 3): 3, (2, 4): 4, (3, 4): 2}
+
+
+def _sym(table, i, j):
+    return 0.0 if i == j else float(table[(min(i, j), max(i, j))])
+
+
+def _instance():
+    """Node ids differ from vertices; node 103 is drone-only; node 102 opens at 8."""
+    car = [[_sym(_CAR, i, j) for j in range(5)] for i in range(5)]
+    drone = [[c / 2 for c in row] for row in car]
+    drone[0][3] = drone[3][0] = 2.5
+    return {
+        "nodes": [{"id": 100 + v, "x": v, "y": 0, "z": 0} for v in range(5)],
+        "agents": [
+            {"id": 7, "type": "car", "start_node": 100, "end_node": 100, "max_length": 40.9},
+            {"id": 8, "type": "drone", "start_node": 100, "end_node": 100},
+        ],
+        "costs": {"car": car, "drone": drone},
+        "constraints": [
+            {"kind": "assignment", "items": [
+                {"node": 103, "types": ["drone"]},
+                {"node": 104, "types": ["car", "ghost"]},
+            ]},
+            {"kind": "timewindow", "items": [{"node": 102, "start": 8, "end": 20}]},
+        ],
+        "options": {"objective": "min_max"},
+    }
+
+
+def _result(car_path=(0, 1, 2, 4, 0), drone_path=(0, 3, 0), car_cost=17.0, drone_cost=5.0):
+    """Car: 3 + 2 = 5, waits until 8, + 4 + 5 = 17. Drone: 2.5 + 2.5 = 5."""
+    return {
+        "status": "success",
+        "timeout": False,
+        "routes": [
+            {"agent_id": 7, "path": list(car_path), "cost": car_cost},
+            {"agent_id": 8, "path": list(drone_path), "cost": drone_cost},
+        ],
+        "statistics": {"max_cost": max(car_cost, drone_cost), "sum_cost": car_cost + drone_cost},
+    }
+
+
+def test_valid_result_passes_with_recomputed_costs():
+    report = checker.check(_instance(), _result())
+    assert report.ok, report.violations
+    assert report.route_costs == [17.0, 5.0]
+    assert (report.max_cost, report.sum_cost) == (17.0, 22.0)
+    assert report.objective == "min_max" and report.objective_value == 17.0
+    inst = _instance()
+    inst["options"]["objective"] = "MinMax"  # only min_max / MIN_MAX select MinMax
+    assert checker.check(inst, _result()).objective_value == 22.0
+
+
+def _set_window_close(inst, close):
+    inst["constraints"][1]["items"][0]["end"] = close
+
+
+def _set_limit(inst, value):
+    inst["agents"][0]["max_length"] = value
+
+
+def _drop_entry(inst):
+    inst["costs"]["car"][2] = inst["costs"]["car"][2][:4]  # no entry for 2 -> 4
+
+
+@pytest.mark.parametrize(
+    ("result", "mutate", "expected"),
+    [
+        pytest.param(_result(car_path=(0, 1, 4, 0), car_cost=14.0), None, "1 node(s) not served",
+                     id="unserved"),
+        pytest.param(_result(drone_path=(0, 3, 2, 0), drone_cost=8.0), None,
+                     "served 2 times", id="served-twice"),
+        pytest.param(_result(car_path=(1, 2, 4, 0), car_cost=14.0), None, "begins at vertex 1",
+                     id="wrong-start"),
+        pytest.param(_result(car_path=(0, 1, 2, 4), car_cost=12.0), None, "ends at vertex 4",
+                     id="wrong-end"),
+        pytest.param(_result(car_path=(0, 1, 2, 4, 3, 0), drone_path=(0,), car_cost=20.0,
+                             drone_cost=0.0), None, "type 'car' may not serve vertex 3",
+                     id="assignment"),
+        pytest.param(_result(drone_path=(0, 4, 3, 0), car_path=(0, 1, 2, 0), car_cost=12.0,
+                             drone_cost=6.0), None, "type 'drone' may not serve vertex 4",
+                     id="assignment-ghost-type-ignored"),
+        pytest.param(_result(), lambda i: _set_window_close(i, 4.5), "after its window closes",
+                     id="time-window"),
+        pytest.param(_result(), lambda i: _set_limit(i, 16.9), "exceeds its max_length 16",
+                     id="route-limit"),
+        pytest.param(_result(car_cost=10012.0), _drop_entry, "no connection (cost 9999)",
+                     id="missing-matrix-entry"),
+        pytest.param(_result(car_cost=17.01), None, "reported cost 17.01", id="route-cost"),
+        pytest.param({**_result(), "statistics": {"max_cost": 17.0, "sum_cost": 21.0}}, None,
+                     "statistics sum_cost", id="statistics"),
+        pytest.param({**_result(), "status": "failed"}, None, "status is 'failed'", id="status"),
+        pytest.param({**_result(), "routes": _result()["routes"][:1]}, None,
+                     "1 routes for 2 agents", id="route-count"),
+        pytest.param(_result(car_path=(0, 1, 0, 2, 4, 0), car_cost=19.0), None,
+                     "passes through its own start or end", id="depot-in-the-middle"),
+        pytest.param(_result(car_path=(0, 1, 9, 0)), None, "out of range", id="bad-vertex"),
+    ],
+)
+def test_each_violation_is_reported(result, mutate, expected):
+    inst = _instance()
+    if mutate is not None:
+        mutate(inst)
+    report = checker.check(inst, result)
+    assert not report.ok
+    assert any(expected in line for line in report.violations), report.violations
+
+
+def test_agent_id_is_checked_by_position():
+    result = _result()
+    result["routes"].reverse()
+    report = checker.check(_instance(), result)
+    assert any("agent_id 8, expected 7" in v for v in report.violations)
+
+
+def test_limit_truncates_to_an_integer_and_allows_equality():
+    inst = _instance()
+    _set_limit(inst, 17.9)  # read as 17: a route of cost 17 is within it
+    assert checker.check(inst, _result()).ok
+    _set_limit(inst, 0)
+    assert checker.check(inst, _result()).ok
+
+
+def test_arrival_at_close_is_allowed_and_waiting_counts():
+    inst = _instance()
+    _set_window_close(inst, 5.0)  # the car arrives at vertex 2 at exactly 5
+    inst["constraints"][1]["items"][0]["start"] = 0.0
+    report = checker.check(inst, _result(car_cost=14.0))
+    assert report.ok, report.violations
+    assert report.route_costs[0] == 14.0
+
+
+def _open_routes_instance():
+    """Two agents with distinct start (100, 101) and end (104) nodes, routes may end at start."""
+    inst = _instance()
+    inst["agents"] = [
+        {"id": 1, "type": "car", "start_node": 100, "end_node": 104},
+        {"id": 2, "type": "car", "start_node": 101, "end_node": 104},
+    ]
+    inst["constraints"] = []
+    inst["options"] = {"return_to_end": False, "objective": "min_sum"}
+    return inst
+
+
+def test_open_routes_end_at_start_or_end_for_free():
+    inst = _open_routes_instance()
+    result = {
+        "status": "success",
+        "routes": [
+            {"agent_id": 1, "path": [0, 2, 0], "cost": 4.0},  # back to start: last leg free
+            {"agent_id": 2, "path": [1, 3, 4], "cost": 7.0},  # into its end: last leg free
+        ],
+    }
+    report = checker.check(inst, result)
+    assert report.ok, report.violations
+    assert report.objective_value == 11.0
+    # With return_to_end every leg is paid and a route may not end at its start.
+    inst["options"]["return_to_end"] = True
+    report = checker.check(inst, result)
+    assert any("ends at vertex 0" in v for v in report.violations)
+    assert any("recomputed 9.0" in v for v in report.violations)
+
+
+def test_open_routes_may_not_enter_another_agents_start():
+    inst = _open_routes_instance()
+    result = {
+        "status": "success",
+        "routes": [
+            {"agent_id": 1, "path": [0, 1, 2, 3, 0], "cost": 5.0},
+            {"agent_id": 2, "path": [1], "cost": 0.0},
+        ],
+    }
+    report = checker.check(inst, result)
+    assert any("another agent's start node vertex 1" in v for v in report.violations)
+    inst["options"]["return_to_end"] = True  # now passing through it is allowed ...
+    result["routes"][0] = {"agent_id": 1, "path": [0, 1, 2, 3, 4], "cost": 10.0}
+    report = checker.check(inst, result)
+    # ... but agent 2 must still reach its end node.
+    assert report.violations == ["route 1 (agent id 2): stays at its start but must end at "
+                                 "vertex 4 (node id 104)"]
+
+
+def test_one_point_route_costs_nothing_when_start_is_end():
+    inst = _instance()
+    result = _result(car_path=(0, 1, 2, 4, 3, 0), car_cost=20.0, drone_path=(0,), drone_cost=0.0)
+    inst["constraints"][0]["items"] = []
+    report = checker.check(inst, result)
+    assert report.ok, report.violations
+    assert report.route_costs == [20.0, 0.0]
+
+
+def test_check_command_exit_status(tmp_path, capsys):
+    import argparse
+
+    parser = argparse.ArgumentParser()
+    checker.add_check_command(parser.add_subparsers(dest="command"))
+    inst_file = tmp_path / "inst.json"
+    inst_file.write_text(json.dumps(_instance()))
+    good, bad = tmp_path / "good.json", tmp_path / "bad.json"
+    good.write_text(json.dumps(_result()))
+    bad.write_text(json.dumps(_result(car_cost=1.0)))
+    args = parser.parse_args(["check", str(inst_file), str(good)])
+    assert args.func(args) == 0
+    args = parser.parse_args(["check", str(inst_file), str(bad)])
+    assert args.func(args) == 1
+    assert "violation: route 0" in capsys.readouterr().out
+
+
+def test_instance_is_not_modified():
+    inst = _instance()
+    before = copy.deepcopy(inst)
+    checker.check(inst, _result())
+    assert inst == before

@@ -1,0 +1,176 @@
+"""Benchmark converters: TSPLIB and Solomon files become JSON instances the solver accepts."""
+
+import importlib
+import importlib.util
+import json
+import math
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+DATA = ROOT / "tests" / "data" / "bench"
+
+
+def _load(name):
+    """orvik.<name>, or the module file itself when the package cannot import its extension."""
+    try:
+        return importlib.import_module(f"orvik.{name}")
+    except ImportError:
+        spec = importlib.util.spec_from_file_location(
+            f"orvik_{name}_file", ROOT / "python" / "orvik" / f"{name}.py"
+        )
+        module = importlib.util.module_from_spec(spec)
+        sys.modules[spec.name] = module
+        spec.loader.exec_module(module)
+        return module
+
+
+oio = _load("io")
+TSP = DATA / "five_cities_euc2d.tsp"
+SOLOMON = DATA / "solomon_depot_four_customers.txt"
+
+
+def _matrix(instance):
+    (matrix,) = instance["costs"].values()
+    return matrix
+
+
+def _windows(instance):
+    return {
+        item["node"]: (item["start"], item["end"])
+        for c in instance["constraints"]
+        if c["kind"] == "timewindow"
+        for item in c["items"]
+    }
+
+
+def test_tsplib_layout():
+    inst = oio.tsplib_instance(TSP, agents=3, objective="min_max")
+    assert [n["id"] for n in inst["nodes"]] == [0, 1, 2, 3, 4]
+    assert inst["nodes"][0]["type"] == "DEPOT"
+    assert {n["type"] for n in inst["nodes"][1:]} == {"TARGET"}
+    assert (inst["nodes"][1]["x"], inst["nodes"][1]["y"]) == (3.0, 4.0)
+    assert len(inst["agents"]) == 3
+    assert {(a["start_node"], a["end_node"]) for a in inst["agents"]} == {(0, 0)}
+    assert len({a["id"] for a in inst["agents"]}) == 3
+    assert inst["options"] == {"return_to_end": True, "objective": "min_max"}
+    assert inst["source"] == {"format": "tsplib", "rounding": "exact", "scale": 1.0}
+    (assignment,) = [c for c in inst["constraints"] if c["kind"] == "assignment"]
+    agent_type = inst["agents"][0]["type"]
+    assert assignment["items"] == [{"node": v, "types": [agent_type]} for v in range(5)]
+    assert not _windows(inst)
+
+
+@pytest.mark.parametrize(
+    ("rounding", "expected"),
+    [
+        ("exact", [5.0, math.sqrt(2), math.sqrt(13), 10.0]),
+        ("tsplib", [5.0, 1.0, 4.0, 10.0]),
+        ("one-decimal", [5.0, 1.4, 3.6, 10.0]),
+    ],
+)
+def test_tsplib_distances_under_each_rounding(rounding, expected):
+    matrix = _matrix(oio.tsplib_instance(TSP, 2, rounding=rounding))
+    assert matrix[0][1:] == pytest.approx(expected, abs=1e-12)
+    assert all(matrix[i][i] == 0.0 for i in range(5))
+    assert all(matrix[i][j] == matrix[j][i] for i in range(5) for j in range(5))
+
+
+def test_one_decimal_truncates_exactly():
+    # 10 * sqrt(0.49) and friends: exact decimal distances must not lose a tenth to rounding.
+    a, b = oio.Site(0, 0.0, 0.0), oio.Site(1, 3.0, 4.0)
+    assert oio.distance(a, b, "one-decimal") == 5.0
+    assert oio.distance(a, oio.Site(2, 6.0, 8.0), "one-decimal") == 10.0
+    assert oio.distance(a, oio.Site(3, 1.0, 2.0), "one-decimal") == 2.2  # sqrt(5) = 2.236
+    assert oio.distance(a, oio.Site(4, 0.3, 0.4), "one-decimal") == 0.5
+
+
+def test_solomon_subset_folds_service_and_windows():
+    inst = oio.solomon_instance(SOLOMON, agents=2, customers=3)
+    matrix = _matrix(inst)
+    assert len(inst["nodes"]) == 4 and len(matrix) == 4
+    assert inst["options"]["objective"] == "min_sum"
+    assert [n.get("demand", 0.0) for n in inst["nodes"]] == [0.0, 10.0, 30.0, 10.0]
+    assert all(a["capacity"] == 200 for a in inst["agents"])
+    # depot (40, 50) -> customer 1 (45, 68): sqrt(349) = 18.68 truncated to 18.6, no service.
+    assert matrix[0][1] == 18.6
+    # customer 1 -> 2: service 90 plus distance 2.
+    assert matrix[1][2] == 92.0
+    # customer 3 (42, 66) -> depot: service 90 plus sqrt(260) = 16.12 -> 16.1.
+    assert matrix[3][0] == pytest.approx(106.1, abs=1e-12)
+    assert _windows(inst) == {0: (0.0, 1236.0), 1: (912.0, 967.0), 2: (825.0, 870.0),
+                              3: (65.0, 146.0)}
+
+
+def test_solomon_exact_and_headerless(tmp_path):
+    lines = SOLOMON.read_text().splitlines()
+    rows = [line for line in lines if line.strip().startswith(("0", "1", "2", "3", "4"))
+            and len(line.split()) == 7]
+    plain = tmp_path / "plain.txt"
+    plain.write_text("\n".join(rows) + "\n")
+    inst = oio.solomon_instance(plain, agents=1, rounding="exact")
+    assert len(inst["nodes"]) == 5
+    assert "capacity" not in inst["agents"][0]
+    assert _matrix(inst)[1][0] == pytest.approx(90.0 + math.sqrt(349))
+
+
+@pytest.mark.parametrize(
+    ("kwargs", "message"),
+    [
+        ({"agents": 0}, "positive integer"),
+        ({"agents": 2, "objective": "fastest"}, "objective"),
+        ({"agents": 2, "rounding": "ceil"}, "rounding"),
+        ({"agents": 2, "customers": 9}, "4 customers"),
+    ],
+)
+def test_solomon_rejects_bad_arguments(kwargs, message):
+    with pytest.raises(ValueError, match=message):
+        oio.solomon_instance(SOLOMON, **kwargs)
+
+
+def test_refuses_costs_that_mean_no_connection(tmp_path):
+    far = tmp_path / "far.tsp"
+    far.write_text(
+        "NAME : far\nTYPE : TSP\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EUC_2D\n"
+        "NODE_COORD_SECTION\n1 0 0\n2 10000 0\n3 0 1\nEOF\n"
+    )
+    with pytest.raises(ValueError, match=r"largest leg cost 10000 .*scale="):
+        oio.tsplib_instance(far, 2)
+    scaled = _matrix(oio.tsplib_instance(far, 2, scale=0.5))
+    assert scaled[0][1] == 5000.0 and scaled[0][2] == 0.5
+    with pytest.raises(ValueError, match="9999"):
+        oio.tsplib_instance(far, 2, scale=0.9999)
+
+
+def test_scale_applies_to_windows_too():
+    inst = oio.solomon_instance(SOLOMON, agents=1, customers=2, scale=2.0)
+    assert _matrix(inst)[1][2] == 184.0
+    assert _windows(inst)[1] == (1824.0, 1934.0)
+
+
+def test_rejects_other_edge_weight_types(tmp_path):
+    geo = tmp_path / "geo.tsp"
+    geo.write_text("NAME : g\nEDGE_WEIGHT_TYPE : GEO\nNODE_COORD_SECTION\n1 0 0\nEOF\n")
+    with pytest.raises(ValueError, match="EUC_2D"):
+        oio.tsplib_instance(geo, 1)
+
+
+def test_convert_command_writes_a_loadable_file(tmp_path):
+    import argparse
+
+    parser = argparse.ArgumentParser()
+    oio.add_convert_command(parser.add_subparsers(dest="command"))
+    out = tmp_path / "tiny.json"
+    args = parser.parse_args(
+        ["convert", "solomon", str(SOLOMON), str(out), "--agents", "2", "--customers", "4",
+         "--objective", "min_max"]
+    )
+    assert args.func(args) == 0
+    inst = json.loads(out.read_text())
+    assert len(inst["nodes"]) == 5 and len(inst["agents"]) == 2
+    assert inst["options"]["objective"] == "min_max"
+    bad = parser.parse_args(["convert", "tsplib", str(TSP), str(out), "--agents", "2",
+                             "--customers", "3"])
+    assert bad.func(bad) == 1
