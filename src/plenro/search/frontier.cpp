@@ -1,16 +1,56 @@
 #include "plenro/search/frontier.h"
 
 #include <algorithm>
-#include <utility>
+#include <cstring>
 
 namespace plenro {
 
 namespace {
 
-// True when every one of the first n costs of `better` is at most the matching one of `worse`.
-bool CostsNoLarger(const double* better, const double* worse, std::size_t n) {
+double ReadDouble(const std::byte* p) {
+  double value;
+  std::memcpy(&value, p, sizeof(value));
+  return value;
+}
+
+std::uint64_t ReadWord(const std::byte* p) {
+  std::uint64_t value;
+  std::memcpy(&value, p, sizeof(value));
+  return value;
+}
+
+// True when every bit of the four visited words `sub` is set in the four words at `super`.
+bool Covers(const std::byte* super, const std::uint64_t* sub) {
+  std::uint64_t missing = 0;
+  for (std::size_t w = 0; w < 4; ++w) {
+    missing |= sub[w] & ~ReadWord(super + w * 8);
+  }
+  return missing == 0;
+}
+
+// True when every bit of the four visited words at `sub` is set in `super`.
+bool CoveredBy(const std::byte* sub, const std::uint64_t* super) {
+  std::uint64_t missing = 0;
+  for (std::size_t w = 0; w < 4; ++w) {
+    missing |= ReadWord(sub + w * 8) & ~super[w];
+  }
+  return missing == 0;
+}
+
+// True when each of the n filed costs at `filed` is at most the matching entry of `costs`.
+bool FiledCostsNoLarger(const std::byte* filed, const double* costs, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
-    if (!(better[i] <= worse[i])) {
+    if (!(ReadDouble(filed + i * 8) <= costs[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// True when each entry of `costs` is at most the matching one of the n filed costs.
+bool CostsNoLargerThanFiled(const double* costs, const std::byte* filed, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!(costs[i] <= ReadDouble(filed + i * 8))) {
       return false;
     }
   }
@@ -19,12 +59,35 @@ bool CostsNoLarger(const double* better, const double* worse, std::size_t n) {
 
 }  // namespace
 
+double Frontier::G(std::size_t i) const {
+  return ReadDouble(Record(i));
+}
+
+std::size_t Frontier::FirstNotBelow(double g) const {
+  std::size_t lo = 0;
+  std::size_t hi = ordered_size_;
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (G(mid) < g) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
 bool Frontier::IsDominated(const SearchState& s) const {
   const double* s_costs = s.costs.data();
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    const Entry& t = entries_[i];
-    if (t.g <= s.g && CostsNoLarger(CostsAt(i), s_costs, num_costs_) &&
-        s.visited.IsSubsetOf(t.visited)) {
+  const std::uint64_t* s_visited = s.visited.words.data();
+  // Records with a NaN g (at the back) dominate nothing; the others are sorted by g.
+  for (std::size_t i = 0; i < ordered_size_; ++i) {
+    const std::byte* t = Record(i);
+    if (!(ReadDouble(t) <= s.g)) {
+      break;
+    }
+    if (Covers(t + kSlotBytes, s_visited) &&
+        FiledCostsNoLarger(t + kHeaderSlots * kSlotBytes, s_costs, num_costs_)) {
       return true;
     }
   }
@@ -33,32 +96,42 @@ bool Frontier::IsDominated(const SearchState& s) const {
 
 std::int64_t Frontier::Insert(const SearchState& s) {
   const double* s_costs = s.costs.data();
-  std::size_t kept = entries_.size();
-  // Scan from the back; a dominated entry is swapped to the tail, behind the kept ones.
-  for (std::size_t i = entries_.size(); i-- > 0;) {
-    const Entry& t = entries_[i];
-    if (s.g <= t.g && CostsNoLarger(s_costs, CostsAt(i), num_costs_) &&
-        t.visited.IsSubsetOf(s.visited)) {
-      --kept;
-      SwapEntries(i, kept);
+  const std::uint64_t* s_visited = s.visited.words.data();
+  const bool ordered = s.g == s.g;  // false for NaN, which dominates nothing
+  const std::size_t first = ordered ? FirstNotBelow(s.g) : size_;
+  // Only records with g >= s.g can be dominated; keep the others in order, close the gaps.
+  std::size_t write = first;
+  for (std::size_t read = first; read < size_; ++read) {
+    const std::byte* t = Record(read);
+    const bool dominated =
+        read < ordered_size_ && CoveredBy(t + kSlotBytes, s_visited) &&
+        CostsNoLargerThanFiled(s_costs, t + kHeaderSlots * kSlotBytes, num_costs_);
+    if (dominated) {
+      continue;
     }
+    if (write != read) {
+      std::memmove(bytes_.data() + write * stride_, t, stride_);
+    }
+    ++write;
   }
-  const auto removed = static_cast<std::int64_t>(entries_.size() - kept);
-  entries_.resize(kept);
-  costs_.resize(kept * num_costs_);
-  entries_.push_back(Entry{s.g, s.visited});
-  costs_.insert(costs_.end(), s_costs, s_costs + num_costs_);
-  return removed;
-}
+  const std::size_t removed = size_ - write;  // all of them ordered records
+  ordered_size_ -= removed;
+  size_ = write;
 
-void Frontier::SwapEntries(std::size_t a, std::size_t b) {
-  if (a == b) {
-    return;
+  // File s: at `first` among the ordered records, or at the back when its g is NaN.
+  const std::size_t at = ordered ? first : size_;
+  bytes_.resize((size_ + 1) * stride_);
+  std::byte* base = bytes_.data();
+  std::memmove(base + (at + 1) * stride_, base + at * stride_, (size_ - at) * stride_);
+  std::byte* record = base + at * stride_;
+  std::memcpy(record, &s.g, kSlotBytes);
+  std::memcpy(record + kSlotBytes, s.visited.words.data(), 4 * kSlotBytes);
+  std::memcpy(record + kHeaderSlots * kSlotBytes, s_costs, num_costs_ * kSlotBytes);
+  ++size_;
+  if (ordered) {
+    ++ordered_size_;
   }
-  std::swap(entries_[a], entries_[b]);
-  std::swap_ranges(costs_.begin() + static_cast<std::ptrdiff_t>(a * num_costs_),
-                   costs_.begin() + static_cast<std::ptrdiff_t>((a + 1) * num_costs_),
-                   costs_.begin() + static_cast<std::ptrdiff_t>(b * num_costs_));
+  return static_cast<std::int64_t>(removed);
 }
 
 }  // namespace plenro

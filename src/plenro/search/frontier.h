@@ -13,34 +13,41 @@ namespace plenro {
 // agent is at most s's, and every point visited in s is visited in t. Ties count as dominance,
 // so a state equal to a stored one is dominated.
 //
-// Only what the test reads is kept of a stored state: g, the visited set and the costs.
+// Only what the test reads is kept of a stored state: g, the visited set and the costs. Records
+// are kept sorted by g, so a test only reads the records with g <= s.g and a new state only
+// competes with the records whose g is at least its own; the answers are those of a scan in
+// filing order, which the order of the records does not change.
 class Frontier {
  public:
   // `num_costs`: the number of route costs every state filed here carries (the agent count).
-  explicit Frontier(std::size_t num_costs) : num_costs_(num_costs) {}
+  explicit Frontier(std::size_t num_costs)
+      : num_costs_(num_costs), stride_((kHeaderSlots + num_costs) * kSlotBytes) {}
   virtual ~Frontier() = default;
 
   // True when some stored state dominates s. s must carry at least num_costs costs.
   virtual bool IsDominated(const SearchState& s) const;
   // Removes the stored states that s dominates, then files s. Returns the number removed.
-  // Removed states are swapped behind the kept ones, so the kept states may change order.
   virtual std::int64_t Insert(const SearchState& s);
 
-  std::size_t Size() const { return entries_.size(); }
+  std::size_t Size() const { return size_; }
   std::size_t NumCosts() const { return num_costs_; }
 
  private:
-  struct Entry {
-    double g;
-    VisitedSet visited;
-  };
+  // Each filed state is one record of 8-byte slots: g, the four visited words, then the costs.
+  // Records lie back to back, so a scan reads memory in order; slots are read with memcpy.
+  static constexpr std::size_t kHeaderSlots = 5;
+  static constexpr std::size_t kSlotBytes = 8;
 
-  const double* CostsAt(std::size_t i) const { return costs_.data() + i * num_costs_; }
-  void SwapEntries(std::size_t a, std::size_t b);
+  const std::byte* Record(std::size_t i) const { return bytes_.data() + i * stride_; }
+  double G(std::size_t i) const;
+  // Index of the first of the records with a comparable g whose g is not below `g`.
+  std::size_t FirstNotBelow(double g) const;
 
   std::size_t num_costs_;
-  std::vector<Entry> entries_;
-  std::vector<double> costs_;  // num_costs per entry, in entry order
+  std::size_t stride_;  // bytes per record
+  std::size_t size_ = 0;
+  std::size_t ordered_size_ = 0;  // records [0, ordered_size_) have a non-NaN g, sorted by it
+  std::vector<std::byte> bytes_;
 };
 
 }  // namespace plenro

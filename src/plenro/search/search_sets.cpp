@@ -4,17 +4,6 @@
 
 namespace plenro {
 
-void OpenSet::EraseAbove(double x) {
-  // Walk down from the largest f: with a NaN x nothing compares greater and nothing goes.
-  while (!set_.empty()) {
-    auto last = std::prev(set_.end());
-    if (!(last->first > x)) {
-      break;
-    }
-    set_.erase(last);
-  }
-}
-
 FocalSet::FocalSet(NodeArena* arena, const FocalComparatorPlugin* comparator)
     : keys_(Less{comparator}, ArenaAllocator<FocalKey>(arena)),
       by_f_(ArenaAllocator<std::pair<const OpenEntry, KeySet::iterator>>(arena)) {}

@@ -12,41 +12,10 @@
 
 #include "plenro/plugins/focal_comparator_plugin.h"
 #include "plenro/search/node_arena.h"
+#include "plenro/search/open_set.h"
 #include "plenro/search/search_records.h"
 
 namespace plenro {
-
-// (f, id) of a stored state that is neither popped nor pruned.
-using OpenEntry = std::pair<double, std::int64_t>;
-
-// The open set: every live state once, ascending by f, ties by ascending id.
-class OpenSet {
- public:
-  using Set = std::set<OpenEntry, std::less<OpenEntry>, ArenaAllocator<OpenEntry>>;
-  using const_iterator = Set::const_iterator;
-
-  explicit OpenSet(NodeArena* arena) : set_(ArenaAllocator<OpenEntry>(arena)) {}
-
-  void Insert(double f, std::int64_t id) { set_.emplace(f, id); }
-  bool Erase(double f, std::int64_t id) { return set_.erase(OpenEntry{f, id}) > 0; }
-  bool Empty() const { return set_.empty(); }
-  std::size_t Size() const { return set_.size(); }
-  // The smallest f; the set must not be empty.
-  double MinF() const { return set_.begin()->first; }
-  // Removes every entry with f > x.
-  void EraseAbove(double x);
-  void Clear() { set_.clear(); }
-
-  const_iterator begin() const { return set_.begin(); }
-  const_iterator end() const { return set_.end(); }
-  // First entry whose f is greater than x (x must not be NaN).
-  const_iterator FirstAbove(double x) const {
-    return set_.upper_bound(OpenEntry{x, std::numeric_limits<std::int64_t>::max()});
-  }
-
- private:
-  Set set_;
-};
 
 // The focal set: focal keys ordered by the installed comparator. Keys that compare equivalent
 // occupy one place, so a key equivalent to one present is not inserted. A second index by
@@ -55,7 +24,7 @@ class FocalSet {
  public:
   FocalSet(NodeArena* arena, const FocalComparatorPlugin* comparator);
 
-  // Installs the comparator; the set must be empty.
+  // Installs the comparator and empties the set.
   void SetComparator(const FocalComparatorPlugin* comparator);
 
   // False (and nothing changes) when an equivalent key is present.
@@ -88,13 +57,11 @@ class FocalSet {
 };
 
 // The open and focal sets of one search with the focal bound, and the operations that move
-// entries between them. Owns the arena their nodes come from.
+// entries between them. Owns the arena the focal set's nodes come from.
 class SearchSets {
  public:
   explicit SearchSets(const FocalComparatorPlugin* comparator)
-      : arena_(std::make_unique<NodeArena>()),
-        open(arena_.get()),
-        focal(arena_.get(), comparator) {}
+      : arena_(std::make_unique<NodeArena>()), focal(arena_.get(), comparator) {}
 
   // Empties both sets; the bound is left to the caller.
   void Clear() {

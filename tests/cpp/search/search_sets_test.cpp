@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "plenro/plugins/default_focal_comparator.h"
@@ -135,6 +137,64 @@ TEST_F(SearchSetsTest, PoppedKeysLeaveThePruneIndexToo) {
   sets.focal.Insert(FocalKey{7, 1, 1, 1.0, 0.0});
   sets.focal.EraseAbove(0.5);
   EXPECT_TRUE(sets.focal.Empty());
+}
+
+}  // namespace
+}  // namespace plenro
+
+namespace plenro {
+namespace {
+
+// The blocked open set must behave exactly like an ordered set of (f, id) under any mix of
+// inserts, erases and prunes, across many block splits and merges.
+TEST(OpenSetTest, MatchesAnOrderedSetUnderRandomOperations) {
+  OpenSet open;
+  std::set<OpenEntry> reference;
+  std::uint64_t state = 12345;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return state >> 33;
+  };
+  std::vector<OpenEntry> live;
+  for (int step = 0; step < 60000; ++step) {
+    const std::uint64_t op = next() % 100;
+    if (op < 60 || live.empty()) {
+      const OpenEntry e{static_cast<double>(next() % 500) / 4.0, static_cast<std::int64_t>(step)};
+      open.Insert(e.first, e.second);
+      reference.insert(e);
+      live.push_back(e);
+    } else if (op < 97) {
+      const std::size_t k = next() % live.size();
+      const OpenEntry e = live[k];
+      live[k] = live.back();
+      live.pop_back();
+      EXPECT_EQ(open.Erase(e.first, e.second), reference.erase(e) > 0);
+    } else if (op < 98) {
+      const double x = static_cast<double>(next() % 500) / 4.0 + 20.0;
+      open.EraseAbove(x);
+      reference.erase(reference.upper_bound(OpenEntry{x, INT64_MAX}), reference.end());
+      std::erase_if(live, [x](const OpenEntry& e) { return e.first > x; });
+    } else {
+      EXPECT_FALSE(open.Erase(-1.0, 0));
+    }
+    ASSERT_EQ(open.Size(), reference.size());
+    if (!reference.empty()) {
+      ASSERT_EQ(open.MinF(), reference.begin()->first);
+    }
+    if (step % 997 == 0) {
+      ASSERT_TRUE(std::equal(open.begin(), open.end(), reference.begin(), reference.end()));
+      const double x = static_cast<double>(next() % 500) / 4.0;
+      const auto expected = reference.upper_bound(OpenEntry{x, INT64_MAX});
+      const auto got = open.FirstAbove(x);
+      ASSERT_EQ(got == open.end(), expected == reference.end());
+      if (expected != reference.end()) {
+        EXPECT_EQ(*got, *expected);
+      }
+    }
+  }
+  open.Clear();
+  EXPECT_TRUE(open.Empty());
+  EXPECT_EQ(open.begin(), open.end());
 }
 
 }  // namespace

@@ -1,0 +1,220 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "plenro/graph/cost_table.h"
+#include "plenro/graph/planner_graph.h"
+#include "plenro/graph/sparse_graph.h"
+#include "plenro/model/problem.h"
+#include "plenro/model/result.h"
+#include "plenro/model/types.h"
+#include "plenro/plugins/constraint_checker_plugin.h"
+#include "plenro/plugins/expansion_plugin.h"
+#include "plenro/plugins/focal_comparator_plugin.h"
+#include "plenro/plugins/heuristic_plugin.h"
+#include "plenro/plugins/objective_plugin.h"
+#include "plenro/plugins/post_optimizer_plugin.h"
+#include "plenro/search/dominance_table.h"
+#include "plenro/search/search_records.h"
+#include "plenro/search/search_sets.h"
+#include "plenro/search/simple_timer.h"
+#include "plenro/search/state_store.h"
+
+namespace plenro {
+
+// Figures of the last solution found. Every field stays -1 (found 0) until a solution exists.
+struct SolverStatistics {
+  std::int32_t found = 0;
+  std::int32_t num_points = -1;
+  std::int32_t num_agents = -1;
+  std::int32_t num_type1_agents = -1;
+  std::int32_t num_type0_agents = -1;
+  std::int32_t num_shared_points = -1;  // points whose types are exactly [0, 1]
+  std::int32_t num_type0_points = -1;   // points whose types are exactly [0]
+  double sum_cost = -1.0;
+  double max_cost = -1.0;
+  double last_update_time = -1.0;  // processor seconds from search start to the last solution
+  double bound = -1.0;             // incumbent / smallest open f at the last weight change
+};
+
+// One recorded solution: processor seconds since the search started and the result then.
+struct AnytimeEntry {
+  double time = 0.0;
+  Result result;
+};
+
+// The search engine: set-up from a problem (dense tables, the complete planner graph, the
+// plug-ins), then an anytime focal search that builds the routes of all agents together, one
+// move of one agent at a time. Every step is a virtual operation and the search calls them
+// through the table, so a subclass can replace any of them.
+//
+// Points are the problem's nodes by position (point j is vertex j), agents its agent list by
+// position (the agent index), types their type numbers.
+class Solver {
+ public:
+  // Installs the default plug-ins and nothing else; for the piecewise Solve.
+  Solver();
+  // Builds every table from the problem (which may be discarded afterwards), chooses the
+  // plug-ins and initialises them. Throws std::out_of_range ("_Map_base::at") for an agent
+  // start/end node id that no node has and for a cost matrix of a type name no agent has, and
+  // std::invalid_argument for an agent whose type cannot be found or an oversized matrix.
+  Solver(const Problem& problem, const Options& options);
+  Solver(const Solver&) = delete;
+  Solver& operator=(const Solver&) = delete;
+
+  virtual ~Solver();
+
+  // Replaces the points; every point's types must be exactly [0] or [0, 1] (else
+  // std::runtime_error "Wrong Point type ...").
+  virtual void SetPoints(const std::vector<Point>& points);
+  virtual void SetAgents(const std::vector<AgentInfo>& agents);
+  // The graph the search reads; not owned, must outlive the solver's use of it.
+  virtual void SetGraph(PlannerGraph* graph);
+  // Piecewise entry: takes the graph (not owned), points, agents, start and end points and the
+  // export name, initialises the plug-ins and searches. Routes may end at their start point.
+  virtual bool Solve(PlannerGraph* graph, const std::vector<Point>& points,
+                     const std::vector<AgentInfo>& agents, const std::vector<std::uint64_t>& starts,
+                     const std::vector<std::uint64_t>& goals, const std::string& name,
+                     double time_limit);
+  // A copy of the result whose last_update_time is the time of the last solution.
+  virtual Result GetResult() const;
+  virtual SolverStatistics GetStatistics() const;
+  // Every recorded solution, two per solution found (before and after post-optimisation).
+  virtual std::vector<AnytimeEntry> GetAnytimeResults() const;
+  // Runs the search; true when at least one solution was found. A second call starts over
+  // from empty containers and repeats the first search.
+  virtual bool Search();
+  // Hands the prepared data to the plug-ins. Always true.
+  virtual bool Initialize();
+  // Marks every start or end point without a type-0 arc cheaper than 9999.0 as visited from
+  // the start, with a message on standard error. Always true.
+  virtual bool MarkUnreachableDepots();
+  // Builds the sorted edge list of the time-window spanning-tree bound. Always true.
+  virtual bool BuildEdgeList();
+  virtual std::int64_t NewStateId();
+  virtual bool IsDominated(const SearchState& state);
+  virtual void AddToFrontier(const SearchState& state);
+  virtual void ExtractSolution(std::int64_t goal_id);
+  virtual bool IsGoal(const SearchState& state) const;
+  virtual double TotalCost(const SearchState& state) const;
+  virtual void ResetFrontierCounter();
+  virtual std::int64_t CountVisited(const SearchState& state) const;
+  virtual void UpdateFocalBound(double old_bound, double new_bound);
+  virtual void ComputeStatistics();
+  virtual void ApplyIncumbent(double cost);
+
+  // Read access to the prepared tables and the search's state, for callers and tests.
+  const std::vector<Point>& points() const { return points_; }
+  const std::vector<AgentInfo>& agents() const { return agents_; }
+  const std::vector<std::uint64_t>& starts() const { return starts_; }
+  const std::vector<std::uint64_t>& goals() const { return goals_; }
+  const std::unordered_set<std::uint64_t>& start_set() const { return start_set_; }
+  const std::unordered_set<std::uint64_t>& goal_set() const { return goal_set_; }
+  const TimeWindowMap& time_windows() const { return time_windows_; }
+  const std::vector<std::uint64_t>& pre_visited() const { return pre_visited_; }
+  const std::vector<WeightedEdge>& edge_list() const { return edge_list_; }
+  const std::vector<double>& weights() const { return weights_; }
+  std::uint64_t num_types() const { return num_types_; }
+  std::int32_t num_agents() const { return num_agents_; }
+  bool return_to_end() const { return return_to_end_; }
+  double time_limit() const { return time_limit_; }
+  double incumbent() const { return incumbent_; }
+  const PlannerGraph* graph() const { return graph_; }
+  const ConstraintCheckerPlugin& constraint_checker() const { return *constraint_checker_; }
+  const HeuristicPlugin& heuristic() const { return *heuristic_; }
+  const ExpansionPlugin& expansion() const { return *expansion_; }
+  const ObjectivePlugin& objective() const { return *objective_; }
+  const FocalComparatorPlugin& focal_comparator() const { return *focal_comparator_; }
+  const PostOptimizerPlugin& post_optimizer() const { return *post_optimizer_; }
+
+ private:
+  enum class StepEnd { kNextStep, kPassEnds };
+
+  void BuildFromProblem(const Problem& problem, const Options& options);
+  void BuildGraph(const Problem& problem);
+  void ChoosePlugins(const Options& options);
+  void HandOverToCheckers();
+  void RefreshCostTable();
+  double ArcCost(std::uint64_t u, std::uint64_t v, std::uint64_t type) const;
+  double PairWeight(std::uint64_t a, std::uint64_t b) const;
+
+  void ResetSearch();
+  void CheckSearchInput(std::uint64_t n) const;
+  bool RoomForNextState();
+  bool StartSearch(std::uint64_t n);
+  void RestartDryFocal(std::size_t pass);
+  void RunPass(std::size_t pass);
+  StepEnd Step(std::size_t pass);
+  void RefreshFocalBound(std::size_t pass);
+  bool Expand();
+  void TryMove(std::uint64_t agent, std::uint64_t point);
+  void HandleSolution();
+  void UpdateWeights();
+  FocalKey GrownFocalKey(std::int64_t id, double f);
+
+  // Plug-ins, each owned here.
+  std::unique_ptr<FocalComparatorPlugin> focal_comparator_;
+  std::unique_ptr<HeuristicPlugin> heuristic_;
+  std::unique_ptr<PostOptimizerPlugin> post_optimizer_;
+  std::unique_ptr<ConstraintCheckerPlugin> constraint_checker_;
+  std::unique_ptr<ExpansionPlugin> expansion_;
+  std::unique_ptr<ObjectivePlugin> objective_;
+
+  // The graph the search reads; owned_graph_ when set up from a problem.
+  PlannerGraph* graph_ = nullptr;
+  std::unique_ptr<SparseGraph> owned_graph_;
+  // Flat copy of graph_'s costs; rebuilt when the graph changes.
+  CostTable cost_table_;
+  const PlannerGraph* cost_table_source_ = nullptr;
+
+  std::vector<Point> points_;
+  std::vector<AgentInfo> agents_;
+  std::unordered_map<std::string, std::uint64_t> type_index_;
+  std::unordered_map<std::uint64_t, std::string> type_names_;
+  std::uint64_t num_types_ = 0;
+  std::unordered_map<std::uint64_t, std::uint64_t> point_index_;
+  std::unordered_map<std::uint64_t, std::uint64_t> agent_index_;
+  std::unordered_map<std::uint64_t, std::int64_t> agent_type_;
+  std::vector<std::uint64_t> starts_;
+  std::vector<std::uint64_t> goals_;
+  std::unordered_set<std::uint64_t> start_set_;
+  std::unordered_set<std::uint64_t> goal_set_;
+  std::int32_t num_agents_ = 0;
+  TimeWindowMap time_windows_;
+  bool return_to_end_ = true;
+  double time_limit_ = 60.0;
+  std::vector<std::uint64_t> pre_visited_;
+  std::vector<WeightedEdge> edge_list_;
+  std::string name_;
+  Result result_;
+  SolverStatistics statistics_;
+
+  // Search containers.
+  StateStore store_;
+  SearchSets sets_;
+  DominanceTable dominance_;
+  std::vector<double> weights_{100.0};
+  double incumbent_ = -1.0;
+  double max_path_length_ = -1.0;
+  double last_solution_time_ = 0.0;
+  bool found_ = false;
+  std::int64_t goal_id_ = -1;
+  std::vector<AnytimeEntry> anytime_;
+  SimpleTimer timer_;
+  std::uint64_t memory_budget_bytes_ = 0;
+
+  // Per-search working data: point count, start/end flags by point, reused state buffers.
+  std::uint64_t num_points_ = 0;
+  std::vector<char> is_start_;
+  std::vector<char> is_goal_;
+  SearchState cur_;
+  SearchState child_;
+  SearchState scratch_;
+};
+
+}  // namespace plenro

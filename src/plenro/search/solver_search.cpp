@@ -1,0 +1,394 @@
+// The anytime focal search: passes with decreasing focal weights, each step popping the first
+// focal entry, pruning it, expanding one agent's route by one point, and recording solutions.
+
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+
+#include "plenro/search/memory_budget.h"
+#include "plenro/search/route_export.h"
+#include "plenro/search/solver.h"
+#include "plenro/search/state_queries.h"
+
+namespace plenro {
+
+namespace {
+
+constexpr std::size_t kPassLimit = 100;
+constexpr double kFirstWeight = 100.0;
+constexpr double kBytesPerMiB = 1024.0 * 1024.0;
+// Rough per-state cost, besides the store's slot and one cost per agent, of what grows with the
+// states: the open-set entry, the frontier record of expanded states, the focal set and the
+// dominance keys. Measured runs stay below the estimate.
+constexpr std::size_t kStateOverheadBytes = 64;
+
+}  // namespace
+
+void Solver::ResetSearch() {
+  store_.Reset(static_cast<std::size_t>(num_agents_));
+  sets_.Clear();
+  sets_.focal.SetComparator(focal_comparator_.get());
+  sets_.focal_bound = 0.0;
+  dominance_.Clear();
+  weights_.assign(1, kFirstWeight);
+  incumbent_ = -1.0;
+  max_path_length_ = -1.0;
+  last_solution_time_ = 0.0;
+  found_ = false;
+  goal_id_ = -1;
+  result_ = Result{};
+  statistics_ = SolverStatistics{};
+}
+
+void Solver::CheckSearchInput(std::uint64_t n) const {
+  if (n > static_cast<std::uint64_t>(kMaxPoints)) {
+    std::ostringstream message;
+    message << "the instance has " << n << " points, but the search handles at most " << kMaxPoints
+            << " points";
+    throw std::runtime_error(message.str());
+  }
+  const auto m = static_cast<std::size_t>(num_agents_);
+  std::ostringstream message;
+  if (points_.size() < n) {
+    message << "the graph has " << n << " vertices but only " << points_.size()
+            << " points were given";
+  } else if (starts_.size() != m || goals_.size() != m || agents_.size() < m) {
+    message << "the search needs one start point, one end point and one agent record per agent; "
+            << "got " << starts_.size() << " start points, " << goals_.size() << " end points and "
+            << agents_.size() << " agent records";
+  } else {
+    for (std::size_t i = 0; i < m && message.tellp() == 0; ++i) {
+      if (starts_[i] >= n || goals_[i] >= n) {
+        message << "agent " << i << " starts at " << starts_[i] << " and ends at " << goals_[i]
+                << ", but the graph has only " << n << " vertices";
+      } else if (agents_[i].type < 0 || static_cast<std::uint64_t>(agents_[i].type) >= num_types_) {
+        message << "agent " << i << " (id " << agents_[i].id << ") has type " << agents_[i].type
+                << ", but there are " << num_types_ << " agent types";
+      }
+    }
+  }
+  if (message.tellp() != 0) {
+    throw std::invalid_argument(message.str());
+  }
+}
+
+bool Solver::RoomForNextState() {
+  if (!store_.NextIdGrows()) {
+    return true;
+  }
+  const auto per_state = static_cast<std::uint64_t>(store_.BytesPerState() + kStateOverheadBytes +
+                                                    sizeof(double) * store_.NumAgents());
+  const auto after =
+      static_cast<std::uint64_t>(store_.Capacity() + store_.GrowthStep()) * per_state;
+  if (after <= memory_budget_bytes_) {
+    return true;
+  }
+  result_.timeout = true;
+  std::cerr << "[warning] search stopped: memory budget of "
+            << static_cast<std::uint64_t>(static_cast<double>(memory_budget_bytes_) / kBytesPerMiB)
+            << " MiB reached\n";
+  return false;
+}
+
+bool Solver::StartSearch(std::uint64_t n) {
+  const auto m = static_cast<std::size_t>(num_agents_);
+  num_points_ = n;
+  is_start_.assign(n, 0);
+  is_goal_.assign(n, 0);
+  for (const std::uint64_t s : start_set_) {
+    if (s < n) {
+      is_start_[s] = 1;
+    }
+  }
+  for (const std::uint64_t g : goal_set_) {
+    if (g < n) {
+      is_goal_[g] = 1;
+    }
+  }
+
+  SearchState& root = cur_;
+  root.positions.assign(starts_.begin(), starts_.end());
+  root.costs.assign(m, 0.0);
+  root.aux.clear();
+  root.finished.assign(m, 0);
+  root.unfinished = num_agents_;
+  root.last_agent = 0;
+  root.num_bits = static_cast<std::int32_t>(n);
+  root.visited = VisitedSet::Sized(static_cast<std::int64_t>(n));
+  for (const std::uint64_t v : pre_visited_) {
+    if (v < n) {
+      root.visited.Set(v);
+    }
+  }
+  // A route that leaves its start point never comes back to serve it: count it as visited.
+  for (std::size_t i = 0; i < m; ++i) {
+    if (starts_[i] != goals_[i]) {
+      root.visited.Set(starts_[i]);
+    }
+  }
+
+  if (!RoomForNextState()) {
+    return false;
+  }
+  const std::int64_t id = NewStateId();
+  root.id = id;
+  root.g = objective_->Evaluate(root.costs);
+  root.h = heuristic_->Estimate(root);
+  root.f = objective_->Combine(root, num_agents_, root.h);
+  store_.Store(id, root);
+  store_.SetParent(id, -1);
+  result_.n_generated += 1;
+
+  sets_.focal_bound = weights_[0] * root.f;
+  sets_.open.Insert(root.f, id);
+  const std::int64_t visited = CountVisited(root);
+  const double total = TotalCost(root);
+  if (total != 0) {
+    std::ostringstream message;
+    message << "Initial length is not 0 ! (the root's route costs add up to " << total << ")";
+    throw std::runtime_error(message.str());
+  }
+  sets_.focal.Insert(FocalKey{id, visited, num_agents_, root.f, total});
+  return true;
+}
+
+bool Solver::Search() {
+  ResetSearch();
+  anytime_.clear();
+  timer_.Start();
+  ResetFrontierCounter();
+  const std::uint64_t n = graph_ != nullptr ? graph_->NumVertex() : 0;
+  CheckSearchInput(n);
+  if (cost_table_source_ != graph_ || cost_table_.NumVertex() != n) {
+    RefreshCostTable();
+  }
+  memory_budget_bytes_ = SearchMemoryBudgetBytes();
+
+  if (StartSearch(n)) {
+    std::size_t pass = 0;
+    while (!result_.timeout) {
+      RestartDryFocal(pass);
+      if (!sets_.focal.Empty()) {
+        RunPass(pass);
+      }
+      if (result_.timeout || sets_.open.Empty()) {
+        break;
+      }
+      UpdateWeights();
+      ++pass;
+      if (pass >= kPassLimit) {
+        break;
+      }
+    }
+  }
+
+  if (!found_) {
+    return false;
+  }
+  if (!name_.empty()) {
+    WriteRouteExport(name_, RouteExport{num_agents_, starts_, goals_, max_path_length_, &result_});
+  }
+  return true;
+}
+
+void Solver::RestartDryFocal(std::size_t pass) {
+  if (!sets_.focal.Empty() || sets_.open.Empty()) {
+    return;
+  }
+  sets_.RefillFocal(weights_[pass] * sets_.open.MinF(),
+                    [this](std::int64_t id, double f) { return GrownFocalKey(id, f); });
+}
+
+void Solver::UpdateWeights() {
+  const double fmin = sets_.open.MinF();
+  const double z = incumbent_ / fmin;
+  const double d = (z - 1.0) / 5.0;
+  if (d < 0.001) {
+    weights_.push_back(1.0);
+    std::cout << "w = 1\n";
+  } else {
+    weights_.push_back(z - d);
+    statistics_.bound = incumbent_ / fmin;
+  }
+}
+
+void Solver::RunPass(std::size_t pass) {
+  while (Step(pass) == StepEnd::kNextStep) {
+  }
+}
+
+void Solver::RefreshFocalBound(std::size_t pass) {
+  if (sets_.open.Empty()) {
+    return;
+  }
+  const double bound = weights_[pass] * sets_.open.MinF();
+  if (bound != sets_.focal_bound) {
+    UpdateFocalBound(sets_.focal_bound, bound);
+  }
+}
+
+Solver::StepEnd Solver::Step(std::size_t pass) {
+  if (timer_.Elapsed() > time_limit_) {
+    result_.timeout = true;
+    return StepEnd::kPassEnds;
+  }
+
+  const std::int64_t id = sets_.focal.Front().id;
+  store_.Load(id, cur_);
+  sets_.focal.PopFront();
+  sets_.open.Erase(cur_.f, cur_.id);
+
+  const bool pruned = IsDominated(cur_) || (incumbent_ != -1.0 && incumbent_ <= cur_.f);
+  if (!pruned) {
+    RefreshFocalBound(pass);
+    AddToFrontier(cur_);
+    if (IsGoal(cur_)) {
+      HandleSolution();
+      return StepEnd::kPassEnds;
+    }
+    if (!Expand()) {
+      if (!result_.timeout) {
+        std::cerr << "can't find next expanded agent\n";
+      }
+      return StepEnd::kPassEnds;
+    }
+    RefreshFocalBound(pass);
+  }
+  return sets_.focal.Empty() ? StepEnd::kPassEnds : StepEnd::kNextStep;
+}
+
+bool Solver::Expand() {
+  result_.n_expanded += 1;
+  const std::int64_t selected = expansion_->SelectAgent(cur_);
+  if (selected < 0 || selected >= num_agents_) {
+    return false;
+  }
+  const auto agent = static_cast<std::uint64_t>(selected);
+  for (std::uint64_t point = 0; point < num_points_; ++point) {
+    TryMove(agent, point);
+    if (result_.timeout) {
+      return false;  // out of memory for states: the search ends here
+    }
+  }
+  return true;
+}
+
+void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
+  const std::uint64_t start = starts_[a];
+  const std::uint64_t goal = goals_[a];
+  const bool own_start = j == start;
+  const bool own_goal = j == goal;
+
+  if (cur_.visited.Test(j) && !own_start && !own_goal) {
+    return;
+  }
+  if (constraint_checker_->IsForbidden(a, j)) {
+    return;
+  }
+  // Depots: never another agent's end point; another agent's start point only when routes must
+  // end at their end points; the own start point only when routes may end there.
+  if (return_to_end_) {
+    if ((own_start && !own_goal) || (!own_goal && is_goal_[j] != 0)) {
+      return;
+    }
+  } else if ((!own_start && is_start_[j] != 0) || (!own_goal && is_goal_[j] != 0)) {
+    return;
+  }
+
+  SearchState& child = child_;
+  child = cur_;
+  child.visited.Set(j);
+  child.last_agent = a;
+
+  if (own_goal || (!return_to_end_ && own_start)) {
+    if (child.finished[a] == 0) {
+      child.finished[a] = 1;
+      child.unfinished -= 1;
+    }
+    if (child.unfinished == 0 && !AllPointsVisited(child)) {
+      return;
+    }
+    if (constraint_checker_->IsRejectedOnFinish(child)) {
+      return;
+    }
+  }
+
+  const std::int64_t from = child.positions[a];
+  if (static_cast<std::int64_t>(j) != from) {
+    const double leg =
+        ArcCost(static_cast<std::uint64_t>(from), j, static_cast<std::uint64_t>(agents_[a].type));
+    // Without the return rule, the leg that ends a route at its own start or end point is free.
+    if (return_to_end_ || (!own_start && !own_goal)) {
+      child.costs[a] += leg;
+    }
+  }
+
+  const MoveCheck check = constraint_checker_->OnMove(child, a, j);
+  if (!check.accepted) {
+    return;
+  }
+  if (check.has_value) {
+    child.costs[a] = check.value;
+  }
+  if (!constraint_checker_->IsFeasible(child, a)) {
+    return;
+  }
+  child.positions[a] = static_cast<std::int64_t>(j);
+
+  // Dominance is tested before g is recomputed, so it compares the g copied from the parent.
+  if (IsDominated(child)) {
+    return;
+  }
+  child.g = objective_->Evaluate(child.costs);
+  if (child.unfinished < 1) {
+    child.h = 0.0;
+    child.f = child.g;
+  } else {
+    child.h = heuristic_->Estimate(child);
+    child.f = objective_->Combine(child, child.unfinished, child.h);
+  }
+  if (incumbent_ != -1.0 && child.f >= incumbent_) {
+    return;
+  }
+
+  if (!RoomForNextState()) {
+    return;
+  }
+  const std::int64_t id = NewStateId();
+  child.id = id;
+  store_.Store(id, child);
+  store_.SetParent(id, cur_.id);
+  sets_.open.Insert(child.f, id);
+  result_.n_generated += 1;
+  if (child.f <= sets_.focal_bound) {
+    sets_.focal.Insert(
+        FocalKey{id, CountVisited(child), child.unfinished, child.f, TotalCost(child)});
+  }
+}
+
+void Solver::HandleSolution() {
+  found_ = true;
+  goal_id_ = cur_.id;
+  ExtractSolution(cur_.id);
+  const double before = timer_.Elapsed();
+  anytime_.push_back(AnytimeEntry{before, result_});
+  last_solution_time_ = before;
+
+  post_optimizer_->Optimize(graph_, points_, agents_, result_);
+  const double after = timer_.Elapsed();
+  anytime_.push_back(AnytimeEntry{after, result_});
+  last_solution_time_ = after;
+
+  max_path_length_ = 0.0;
+  for (const auto& [agent, cost] : result_.times) {
+    if (cost > max_path_length_) {
+      max_path_length_ = cost;
+    }
+  }
+  ComputeStatistics();
+  ApplyIncumbent(max_path_length_);
+}
+
+}  // namespace plenro
