@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up, then runs Orvik on the bundled example instance.
+# Sets everything up, then solves the bundled example instance and prints the routes.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/bootstrap.sh"
-exec "$root/.venv/bin/orvik" info "$root/examples/two_robots_square.json"
+exec "$root/.venv/bin/orvik" solve "$root/examples/two_robots_square.json"
