@@ -154,9 +154,11 @@ bool PostOptimizerConfig::EndpointsOk(const RouteAgent& a, std::int64_t first,
   return Is(last, a.goal) || back_at_start;
 }
 
+// A missing arc costs kNoConnection, as in the search: a graph handed to the solver from outside
+// may lack arcs, and reading them as free would under-report a route's cost.
 double PostOptimizerConfig::Leg(std::uint64_t u, std::uint64_t v, std::uint64_t type) const {
   if (u >= graph_vertices_ || v >= graph_vertices_) {
-    return 0.0;
+    return kNoConnection;
   }
   const std::uint64_t cell = u * graph_vertices_ + v;
   if (arc_state_[cell] == 0) {
@@ -172,7 +174,7 @@ double PostOptimizerConfig::Leg(std::uint64_t u, std::uint64_t v, std::uint64_t 
       std::fill(out + copied, out + cost_width_, kNoConnection);
     }
   }
-  return arc_state_[cell] == 1 ? 0.0 : arc_costs_[cell * cost_width_ + type];
+  return arc_state_[cell] == 1 ? kNoConnection : arc_costs_[cell * cost_width_ + type];
 }
 
 bool PostOptimizerConfig::Step(const RouteAgent& a, std::size_t i, std::size_t last, std::int64_t x,

@@ -125,8 +125,10 @@ double TimeWindowConstraintChecker::Travel(std::uint64_t x, std::uint64_t y,
   if (!return_to_end_ && !goals_.empty() && y == goals_[k]) {
     return 0.0;
   }
+  // A missing arc costs kNoConnection, as in the search; a free leg would let the skip test
+  // reject moves on the strength of a detour that does not exist.
   if (!costs_.HasArc(x, y)) {
-    return 0.0;
+    return kNoConnection;
   }
   return costs_.Cost(x, y, agent_type_[k]);
 }

@@ -126,7 +126,9 @@ std::int64_t Frontier::Insert(const SearchState& s) {
   std::byte* record = base + at * stride_;
   std::memcpy(record, &s.g, kSlotBytes);
   std::memcpy(record + kSlotBytes, s.visited.words.data(), 4 * kSlotBytes);
-  std::memcpy(record + kHeaderSlots * kSlotBytes, s_costs, num_costs_ * kSlotBytes);
+  if (num_costs_ > 0) {  // with no agents s_costs may be null, which memcpy must not see
+    std::memcpy(record + kHeaderSlots * kSlotBytes, s_costs, num_costs_ * kSlotBytes);
+  }
   ++size_;
   if (ordered) {
     ++ordered_size_;

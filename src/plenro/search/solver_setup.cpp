@@ -185,8 +185,9 @@ void Solver::BuildGraph(const Problem& problem) {
       if (u == v) {
         continue;
       }
-      const double* cell = &cells[(u * n + v) * num_types_];
-      cost.assign(cell, cell + num_types_);
+      // Iterators, not &cells[...]: with no agent types the table is empty.
+      const auto cell = cells.begin() + static_cast<std::ptrdiff_t>((u * n + v) * num_types_);
+      cost.assign(cell, cell + static_cast<std::ptrdiff_t>(num_types_));
       owned_graph_->AddArc(u, v, cost);
     }
   }

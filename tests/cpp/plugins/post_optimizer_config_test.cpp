@@ -135,20 +135,23 @@ TEST(PostOptimizerConfigTest, SettersReplaceWhatWasStored) {
   EXPECT_FALSE(config.return_to_end());
 }
 
-TEST(PostOptimizerConfigTest, LegsWithoutGraphOrArcCostNothing) {
+TEST(PostOptimizerConfigTest, LegsCostNothingWithoutGraphAndNoConnectionWithoutArc) {
   PostOptimizerConfig config;
   config.SetStarts({0});
   config.SetGoals({1});
-  config.SetTimeWindows({{2, {4.0, 9.0}}});
   const auto points = Points({{0}, {0}, {0}, {0}});
   config.Bind(nullptr, points, Agents({0}));
-  EXPECT_DOUBLE_EQ(config.EvaluateRoute({0, 3, 2, 1}, 0).cost, 4.0);
+  EXPECT_DOUBLE_EQ(config.EvaluateRoute({0, 3, 2, 1}, 0).cost, 0.0);
 
+  // A missing arc is no connection, never a free leg.
   const auto graph = GraphBuilder(4, 1, 2.0).Remove(3, 2).Build();
   config.Bind(graph.get(), points, Agents({0}));
   const RouteEvaluation got = config.EvaluateRoute({0, 3, 2, 1}, 0);
   EXPECT_TRUE(got.valid);
-  EXPECT_DOUBLE_EQ(got.cost, 6.0);  // 2, no arc 3 -> 2, wait to 4, then 2
+  EXPECT_DOUBLE_EQ(got.cost, 2.0 + kNoConnection + 2.0);
+  config.SetTimeWindows({{2, {4.0, 9.0}}});
+  config.Bind(graph.get(), points, Agents({0}));
+  EXPECT_FALSE(config.EvaluateRoute({0, 3, 2, 1}, 0).valid);
 }
 
 TEST(PostOptimizerConfigTest, CostsComeFromTheAgentsTypeInTheBoundGraph) {

@@ -79,7 +79,7 @@ TEST(TimeWindowTravelTest, LegTimes) {
       {"into own end, return to end", true, true, 0, 1, 0, 101.0},
       {"into own end, no return to end", false, true, 0, 1, 0, 0.0},
       {"into another's end, no return to end", false, true, 0, 2, 0, 102.0},
-      {"missing arc", true, true, 2, 1, 1, 0.0},
+      {"missing arc", true, true, 2, 1, 1, kNoConnection},
       {"starts not set", true, false, 1, 0, 0, 103.0},
   };
   for (const TravelCase& c : cases) {
@@ -166,7 +166,8 @@ TEST(WindowRuleTest, SkipDominance) {
   // The agent goes from its depot 0 straight to 2, leaving 1 open; arrival = costs[0][2].
   const Matrix line = {{0, 1, 2}, {1, 0, 1}, {2, 1, 0}};
   const Matrix far = {{0, 2, 2}, {2, 0, 2}, {2, 2, 0}};
-  const Matrix free_back = {{0, 1, 2}, {1, 0, 1}, {2, kNoArc, 0}};
+  const Matrix free_back = {{0, 1, 2}, {1, 0, 1}, {2, 0, 0}};
+  const Matrix no_way_back = {{0, 1, 2}, {1, 0, 1}, {2, kNoArc, 0}};
   const std::vector<SkipCase> cases = {
       // Through 1 arrives at 2 as early (y = 2 <= 2), and 1 after 2 is later (3 > 2).
       {"on the way", line, std::nullopt, std::nullopt, false, 0.0},
@@ -182,6 +183,8 @@ TEST(WindowRuleTest, SkipDominance) {
       {"skipped point closed early", far, std::make_pair(0.0, 0.5), std::nullopt, false, 0.0},
       // Going back 2 -> 1 is free: z = 2 is not later than y = 2.
       {"free return", free_back, std::nullopt, std::nullopt, true, 0.0},
+      // No arc 2 -> 1: serving 1 after 2 is no connection, so the detour wins.
+      {"no way back", no_way_back, std::nullopt, std::nullopt, false, 0.0},
   };
   for (const SkipCase& c : cases) {
     Instance inst({c.costs}, checker_testing::MakeType0Points(3), MakeAgents({0}), {0}, {0},

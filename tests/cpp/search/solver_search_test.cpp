@@ -161,6 +161,22 @@ TEST(SolverSearchTest, InfeasibleWindowGivesNoSolution) {
   EXPECT_EQ(solver.GetStatistics().max_cost, -1.0);
 }
 
+// Without agents nothing can move: nodes left open mean no solution; with no nodes either, the
+// root is already a goal with no routes. Both run clean under the sanitizers (empty tables).
+TEST(SolverSearchTest, InstancesWithoutAgents) {
+  testing::internal::CaptureStderr();
+  const Problem two_nodes = InstanceBuilder().AddNode(0).AddNode(1, 1).Build();
+  Solver with_nodes(two_nodes, MakeOptions(MinSum));
+  EXPECT_FALSE(with_nodes.Search());
+  EXPECT_TRUE(with_nodes.GetResult().paths.empty());
+
+  Solver empty(Problem{}, MakeOptions(MinMax));
+  EXPECT_TRUE(empty.Search());
+  EXPECT_TRUE(empty.GetResult().paths.empty());
+  EXPECT_EQ(empty.GetAnytimeResults().size(), 2u);
+  testing::internal::GetCapturedStderr();
+}
+
 TEST(SolverSearchTest, DeadEndOfTheTypeRuleIsDropped) {
   // Point 3 only for type A. Finishing the only A agent while 3 is open is a dead end.
   const Problem problem = InstanceBuilder()
