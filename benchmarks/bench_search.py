@@ -165,7 +165,7 @@ def main() -> int:
             print(json.dumps(row))
         else:
             print(f"{case.nodes:>5} {case.agents:>6} {'on' if case.windows else 'off':>3} "
-                  f"{row['status']:>7} {str(row['timeout']):>5} {row['n_generated']:>10} "
+                  f"{row['status']:>7} {row['timeout']!s:>5} {row['n_generated']:>10} "
                   f"{row['n_expanded']:>10} {rate:>12.0f} {row['peak_rss_mib']:>8.1f} "
                   f"{row['max_cost']:>9.2f} {row['sum_cost']:>9.2f} {row['solutions']:>4}")
         sys.stdout.flush()

@@ -39,8 +39,8 @@ HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(HERE))
 
-import orvik_modules  # noqa: E402
-from instance_view import InstanceView  # noqa: E402
+import orvik_modules
+from instance_view import InstanceView
 
 DEFAULT_RAW = ROOT.parent / "shared" / "bench" / "raw"
 SOLVERS = ("orvik", "ortools", "pyvrp")

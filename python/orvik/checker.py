@@ -262,8 +262,7 @@ def _check_route(
             if cost > closes + tolerance:
                 out.append(f"{who}: arrives at {_describe(rules, x)} at {cost:.6f}, after its "
                            f"window closes at {closes:g}")
-            if cost < opens:
-                cost = opens
+            cost = max(cost, opens)
         if limit > 0 and cost > limit + tolerance and not limit_reported:
             out.append(f"{who}: cost {cost:.6f} exceeds its max_length {limit} at position {i}")
             limit_reported = True

@@ -10,9 +10,8 @@ from collections.abc import Callable
 from pathlib import Path
 from typing import Any
 
-import pytest
-
 import _orvik_core as core
+import pytest
 
 DATA = Path(__file__).resolve().parents[1] / "data" / "python"
 

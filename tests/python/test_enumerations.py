@@ -3,9 +3,8 @@
 import operator
 import pickle
 
-import pytest
-
 import _orvik_core as core
+import pytest
 
 MEMBERS = [
     (core.ObjectiveType, "MinMax", 0),
@@ -42,7 +41,7 @@ def test_member_never_equals_a_plain_integer(enum, name, value):
     member = getattr(enum, name)
     assert member != value
     assert not (member == value)
-    assert member != None  # noqa: E711 - comparison with None must not raise
+    assert member != None
 
 
 def test_members_of_different_types_differ_despite_equal_values():
@@ -73,4 +72,4 @@ def test_no_ordering_or_arithmetic():
     with pytest.raises(TypeError):
         core.ObjectiveType.MinMax < core.ObjectiveType.MinSum  # noqa: B015
     with pytest.raises(TypeError):
-        core.NodeType.DEPOT | core.NodeType.TARGET  # noqa: B018
+        core.NodeType.DEPOT | core.NodeType.TARGET

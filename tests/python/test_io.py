@@ -1,33 +1,13 @@
 """Benchmark converters: TSPLIB and Solomon files become JSON instances the solver accepts."""
 
-import importlib
-import importlib.util
 import json
 import math
-import sys
 from pathlib import Path
 
 import pytest
+from orvik import io as oio
 
-ROOT = Path(__file__).resolve().parents[2]
-DATA = ROOT / "tests" / "data" / "bench"
-
-
-def _load(name):
-    """orvik.<name>, or the module file itself when the package cannot import its extension."""
-    try:
-        return importlib.import_module(f"orvik.{name}")
-    except ImportError:
-        spec = importlib.util.spec_from_file_location(
-            f"orvik_{name}_file", ROOT / "python" / "orvik" / f"{name}.py"
-        )
-        module = importlib.util.module_from_spec(spec)
-        sys.modules[spec.name] = module
-        spec.loader.exec_module(module)
-        return module
-
-
-oio = _load("io")
+DATA = Path(__file__).resolve().parents[1] / "data" / "bench"
 TSP = DATA / "five_cities_euc2d.tsp"
 SOLOMON = DATA / "solomon_depot_four_customers.txt"
 

@@ -3,9 +3,8 @@
 import json
 import math
 
-import pytest
-
 import _orvik_core as core
+import pytest
 
 TOP_KEYS = ["status", "timeout", "routes", "statistics", "anytime"]
 ROUTE_KEYS = ["agent_id", "path", "cost"]

@@ -3,9 +3,8 @@
 import gc
 import weakref
 
-import pytest
-
 import _orvik_core as core
+import pytest
 
 U64_MAX = 2**64 - 1
 

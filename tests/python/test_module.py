@@ -3,9 +3,8 @@
 import shutil
 import subprocess
 
-import pytest
-
 import _orvik_core as core
+import pytest
 
 REGISTERED = [
     "ObjectiveType",

@@ -2,10 +2,9 @@
 
 import json
 
-import pytest
-
 import _orvik_core as core
 import orvik
+import pytest
 
 PUBLIC = [name for name in vars(core) if not name.startswith("_")]
 

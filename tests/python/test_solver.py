@@ -2,9 +2,8 @@
 
 import gc
 
-import pytest
-
 import _orvik_core as core
+import pytest
 
 
 def snapshot(result):

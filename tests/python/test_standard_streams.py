@@ -1,6 +1,5 @@
 """Messages of the core on the process's own standard streams, seen from a fresh interpreter."""
 
-import json
 
 SOLVE_FILE = """
 import sys

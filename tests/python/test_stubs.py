@@ -5,9 +5,8 @@ import inspect
 import re
 from pathlib import Path
 
-import pytest
-
 import _orvik_core as core
+import pytest
 
 STUB = Path(__file__).resolve().parents[2] / "python" / "_orvik_core.pyi"
 
