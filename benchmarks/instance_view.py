@@ -10,7 +10,10 @@ costs in the same doubles; the checker recomputes them independently.
 
 from __future__ import annotations
 
+import argparse
+import json
 import math
+from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any
 
@@ -180,3 +183,26 @@ def routes_result(view: InstanceView, solver: str, paths: list[list[int]],
              "sum_cost": sum_cost, **statistics}
     return {"status": "success", "timeout": timeout, "routes": routes, "statistics": stats,
             "anytime": anytime, "solver": solver}
+
+
+def adapter_main(
+    solve: Callable[[dict[str, Any], float], dict[str, Any]],
+    description: str,
+    argv: list[str] | None = None,
+) -> int:
+    """Command line shared by the adapters: solve one instance file, print or write the result."""
+    parser = argparse.ArgumentParser(description=description)
+    parser.add_argument("instance")
+    parser.add_argument("--time-limit", type=float, default=10.0)
+    parser.add_argument("--out", help="write the result dictionary here (default: stdout)")
+    args = parser.parse_args(argv)
+    with open(args.instance, encoding="utf-8") as handle:
+        instance = json.load(handle)
+    result = solve(instance, args.time_limit)
+    text = json.dumps(result, indent=1)
+    if args.out:
+        with open(args.out, "w", encoding="utf-8") as handle:
+            handle.write(text + "\n")
+    else:
+        print(text)
+    return 0 if result["status"] == "success" else 1

@@ -29,8 +29,6 @@ Run as a script: ``python benchmarks/pyvrp_adapter.py INSTANCE --time-limit S [-
 
 from __future__ import annotations
 
-import argparse
-import json
 import sys
 import time
 from typing import Any
@@ -39,6 +37,7 @@ try:
     from instance_view import (
         NO_CONNECTION,
         InstanceView,
+        adapter_main,
         empty_result,
         routes_result,
         scaled_down,
@@ -48,6 +47,7 @@ except ImportError:  # imported as benchmarks.pyvrp_adapter
     from benchmarks.instance_view import (
         NO_CONNECTION,
         InstanceView,
+        adapter_main,
         empty_result,
         routes_result,
         scaled_down,
@@ -186,21 +186,7 @@ def solve(instance: dict[str, Any], time_limit: float, seed: int = 0) -> dict[st
 
 
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description="Solve a MinSum JSON instance with PyVRP.")
-    parser.add_argument("instance")
-    parser.add_argument("--time-limit", type=float, default=10.0)
-    parser.add_argument("--out", help="write the result dictionary here (default: stdout)")
-    args = parser.parse_args(argv)
-    with open(args.instance, encoding="utf-8") as handle:
-        instance = json.load(handle)
-    result = solve(instance, args.time_limit)
-    text = json.dumps(result, indent=1)
-    if args.out:
-        with open(args.out, "w", encoding="utf-8") as handle:
-            handle.write(text + "\n")
-    else:
-        print(text)
-    return 0 if result["status"] == "success" else 1
+    return adapter_main(solve, "Solve a MinSum JSON instance with PyVRP.", argv)
 
 
 if __name__ == "__main__":
