@@ -98,8 +98,9 @@ void RouteMergingPostOptimizer::Merge(double longest) {
       costs_[place.agent] = place.cost;
       kept_invalid_[place.agent] = 0;
       Route& giving = routes_[w];
-      const auto at = std::find(giving.begin() + 1, giving.end() - 1, p);
-      if (at != giving.end() - 1) {
+      // The first occurrence anywhere: without start points the route may open at p.
+      const auto at = std::find(giving.begin(), giving.end(), p);
+      if (at != giving.end()) {
         giving.erase(at);
       }
     }

@@ -175,6 +175,22 @@ TEST(RouteMergingPostOptimizerTest, PartlyEmptiedRouteKeepsItsRealCost) {
   ExpectRoutes(result, {{0, 6, 1}, {2, 7, 3}, {4, 5}}, {8.0, 3.0, 10.0});
 }
 
+TEST(RouteMergingPostOptimizerTest, MovedPointLeavesAtItsFirstOccurrenceEvenAtTheFront) {
+  // Without start points agent 1's route 8 a b 8 3 (a = 6, b = 7, cost 4) may open at 8, which
+  // it visits again. a moves into agent 0's route, after which b no longer fits within F = 10;
+  // then 8 moves and leaves at position 0, so b becomes the route's first point.
+  auto builder = GraphBuilder(9, 1, 100.0);
+  builder.Arc(0, 1, 1.0).Arc(0, 6, 4.0).Arc(6, 1, 4.0).Arc(0, 7, 4.0).Arc(7, 1, 5.5);
+  builder.Arc(6, 7, 1.0).Arc(8, 6, 1.0).Arc(7, 8, 1.0).Arc(8, 3, 1.0);
+  builder.Arc(0, 8, 1.0).Arc(8, 1, 0.5).Arc(6, 8, 0.5).Arc(4, 5, 10.0);
+  const auto graph = builder.Build();
+  RouteMergingPostOptimizer optimizer;
+  optimizer.SetGoals({1, 3, 5});
+  Result result = MakeResult({{0, 1}, {8, 6, 7, 8, 3}, {4, 5}});
+  optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(9), Agents({0, 0, 0}), result);
+  ExpectRoutes(result, {{0, 6, 8, 1}, {7, 8, 3}, {4, 5}}, {5.0, 2.0, 10.0});
+}
+
 // ---------------------------------------------------------------------------------------------
 // Choosing a place
 
