@@ -77,10 +77,10 @@ bool Solver::BuildEdgeList() {
     std::cout << "[TW-MST] blocked edges: " << blocked << " / " << n * (n - 1) / 2
               << " (set MTSP_DEBUG_TW_EDGES=1 for details)\n";
   }
-  // Stable, so that equal weights keep the pair order and every run sorts alike.
-  std::stable_sort(
-      edge_list_.begin(), edge_list_.end(),
-      [](const WeightedEdge& x, const WeightedEdge& y) { return x.weight < y.weight; });
+  // Equal weights may come out in any order; on the same pair order and comparator the sort
+  // gives the same order on every run.
+  std::sort(edge_list_.begin(), edge_list_.end(),
+            [](const WeightedEdge& x, const WeightedEdge& y) { return x.weight < y.weight; });
   return true;
 }
 
