@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "plenro/graph/no_connection.h"
+
 namespace plenro {
 
 CostTable::CostTable(const PlannerGraph& graph)
@@ -21,8 +23,15 @@ CostTable::CostTable(const PlannerGraph& graph)
       double* cell = &costs_[(u * n_ + v) * cdim_];
       const std::uint64_t copied = std::min<std::uint64_t>(cost.size(), cdim_);
       std::copy_n(cost.begin(), copied, cell);
-      std::fill(cell + copied, cell + cdim_, 9999.0);
+      std::fill(cell + copied, cell + cdim_, kNoConnection);
     }
+  }
+}
+
+CostTable::CostTable(std::uint64_t n, std::uint64_t cdim)
+    : n_(n), cdim_(cdim), costs_(n * n * cdim, kNoConnection), present_(n * n, 1) {
+  for (std::uint64_t v = 0; v < n_; ++v) {
+    present_[v * n_ + v] = 0;
   }
 }
 

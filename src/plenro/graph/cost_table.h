@@ -15,6 +15,14 @@ class CostTable {
  public:
   CostTable() = default;
   explicit CostTable(const PlannerGraph& graph);
+  // The complete table over n vertices as an instance's matrices define it, without building a
+  // graph: every arc u != v present at "no connection" until Set gives its cost, no self arcs.
+  CostTable(std::uint64_t n, std::uint64_t cdim);
+
+  // Requires u != v, both below NumVertex(), and t < CostDim().
+  void Set(std::uint64_t u, std::uint64_t v, std::uint64_t t, double cost) {
+    costs_[(u * n_ + v) * cdim_ + t] = cost;
+  }
 
   std::uint64_t NumVertex() const { return n_; }
   std::uint64_t CostDim() const { return cdim_; }

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "plenro/model/objective.h"
+
 namespace plenro {
 
 namespace {
@@ -156,7 +158,7 @@ void LoadOptions(const json& document, Problem& problem) {
   Options& options = problem.options();
   options.return_to_end = section.value("return_to_end", true);
   const std::string objective = section.value("objective", std::string("min_sum"));
-  options.objective = objective == "min_max" || objective == "MIN_MAX" ? MinMax : MinSum;
+  options.objective = ObjectiveFromName(objective);
   options.time_limit = section.value("time_limit", 60.0);
 }
 

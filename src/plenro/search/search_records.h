@@ -7,13 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "plenro/graph/no_connection.h"
+
 namespace plenro {
 
 // Largest number of points a search can handle: the capacity of the visited set.
 inline constexpr std::int64_t kMaxPoints = 256;
-
-// The cost that marks a missing connection between two points.
-inline constexpr double kNoConnection = 9999.0;
 
 // One per node, in node order; point j is vertex j.
 struct Point {

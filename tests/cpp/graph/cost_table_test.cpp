@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "plenro/graph/no_connection.h"
 #include "plenro/graph/sparse_graph.h"
 
 namespace plenro {
@@ -67,6 +68,21 @@ TEST(CostTableTest, EmptyGraphAndDefault) {
   const SparseGraph graph;
   const CostTable table(graph);
   EXPECT_EQ(table.NumVertex(), 0u);
+}
+
+TEST(CostTableTest, DenseTableWithoutGraphIsCompleteWithoutSelfArcs) {
+  CostTable table(3, 2);
+  table.Set(0, 2, 1, 4.5);
+  EXPECT_EQ(table.NumVertex(), 3u);
+  EXPECT_EQ(table.CostDim(), 2u);
+  for (std::uint64_t u = 0; u < 3; ++u) {
+    for (std::uint64_t v = 0; v < 3; ++v) {
+      EXPECT_EQ(table.HasArc(u, v), u != v) << u << " -> " << v;
+    }
+  }
+  EXPECT_EQ(table.Cost(0, 2, 1), 4.5);
+  EXPECT_EQ(table.Cost(0, 2, 0), kNoConnection);
+  EXPECT_EQ(table.Cost(2, 0, 1), kNoConnection);
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plenro/graph/cost_table.h"
+#include "plenro/graph/no_connection.h"
+#include "plenro/graph/planner_graph.h"
+#include "plenro/search/search_records.h"
+
+namespace plenro {
+
+// The instance as every component of one solve reads it, built once: the points with their
+// allowed types, the agents, their start and end points, the windows, the return rule and one
+// dense cost table. The search set-up fills it; the checkers, the post-optimisers and the
+// improvement engine read it instead of keeping tables of their own.
+//
+// Every per-vertex lookup is O(1). Vertices at or above num_points() have no flags and no
+// window. An empty starts (goals) list means "not set": the rules that mention start (end)
+// points then do not apply.
+//
+// Each setter replaces what an earlier call stored and rebuilds the tables that depend on it,
+// so the setters may come in any order.
+class InstanceView {
+ public:
+  void SetPoints(const std::vector<Point>& points);
+  void SetAgents(const std::vector<AgentInfo>& agents);
+  void SetStarts(const std::vector<std::uint64_t>& starts);
+  void SetGoals(const std::vector<std::uint64_t>& goals);
+  void SetTimeWindows(const TimeWindowMap& windows);
+  void SetReturnToEnd(bool return_to_end) { return_to_end_ = return_to_end; }
+  // Snapshots the graph's costs (null: no costs).
+  void SetCosts(const PlannerGraph* graph);
+  // Takes a table built without a graph.
+  void SetCosts(CostTable table);
+
+  // Sizes. num_types() covers every agent's type and the cost table's width.
+  std::uint64_t num_points() const { return points_.size(); }
+  std::uint64_t num_agents() const { return agents_.size(); }
+  std::uint64_t num_types() const { return num_types_; }
+
+  const std::vector<Point>& points() const { return points_; }
+  const std::vector<AgentInfo>& agents() const { return agents_; }
+  const std::vector<std::uint64_t>& starts() const { return starts_; }
+  const std::vector<std::uint64_t>& goals() const { return goals_; }
+  const TimeWindowMap& windows() const { return windows_; }
+  bool return_to_end() const { return return_to_end_; }
+
+  // Agents, by agent index (below num_agents()).
+  std::int64_t AgentType(std::uint64_t agent) const { return agents_[agent].type; }
+  // 0 or less: no limit.
+  double MaxLength(std::uint64_t agent) const { return agents_[agent].max_length; }
+  bool has_starts() const { return !starts_.empty(); }
+  bool has_goals() const { return !goals_.empty(); }
+  // Require has_starts() (has_goals()) and agent below the list's size.
+  std::uint64_t Start(std::uint64_t agent) const { return starts_[agent]; }
+  std::uint64_t Goal(std::uint64_t agent) const { return goals_[agent]; }
+
+  // Per vertex.
+  bool IsStart(std::uint64_t v) const { return v < is_start_.size() && is_start_[v] != 0; }
+  bool IsGoal(std::uint64_t v) const { return v < is_goal_.size() && is_goal_[v] != 0; }
+  bool has_windows() const { return !windows_.empty(); }
+  bool HasWindow(std::uint64_t v) const { return v < has_window_.size() && has_window_[v] != 0; }
+  // Require HasWindow(v).
+  double Open(std::uint64_t v) const { return open_[v]; }
+  double Close(std::uint64_t v) const { return close_[v]; }
+  // Whether agents of type `type` may serve vertex v (false for a negative type).
+  bool Allows(std::int64_t type, std::uint64_t v) const {
+    return type >= 0 && static_cast<std::uint64_t>(type) < num_types_ && v < num_points() &&
+           allowed_[static_cast<std::uint64_t>(type) * num_points() + v] != 0;
+  }
+
+  // Costs. has_costs() is false until a graph or a table is given.
+  bool has_costs() const { return has_costs_; }
+  const CostTable& costs() const { return costs_; }
+  // What type `type` pays from u to v: the table's cost, or kNoConnection for a missing arc,
+  // a type beyond the table and vertices outside it.
+  double Cost(std::uint64_t u, std::uint64_t v, std::uint64_t type) const {
+    if (u >= costs_.NumVertex() || v >= costs_.NumVertex() || type >= costs_.CostDim() ||
+        !costs_.HasArc(u, v)) {
+      return kNoConnection;
+    }
+    return costs_.Cost(u, v, type);
+  }
+  // Whether type `type` can travel from u to v at all.
+  bool Connected(std::uint64_t u, std::uint64_t v, std::uint64_t type) const {
+    return !IsNoConnection(Cost(u, v, type));
+  }
+
+ private:
+  void RebuildTypes();
+  void RebuildEndpointFlags();
+  void RebuildWindows();
+
+  std::vector<Point> points_;
+  std::vector<AgentInfo> agents_;
+  std::vector<std::uint64_t> starts_;
+  std::vector<std::uint64_t> goals_;
+  TimeWindowMap windows_;
+  bool return_to_end_ = true;
+  CostTable costs_;
+  bool has_costs_ = false;
+
+  std::uint64_t num_types_ = 0;
+  std::vector<char> allowed_;  // num_types_ x num_points()
+  std::vector<char> is_start_;
+  std::vector<char> is_goal_;
+  std::vector<char> has_window_;
+  std::vector<double> open_;
+  std::vector<double> close_;
+};
+
+}  // namespace plenro

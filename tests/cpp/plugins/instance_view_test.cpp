@@ -1,0 +1,125 @@
+#include "plenro/plugins/instance_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "plugins/plugin_test_support.h"
+
+namespace plenro {
+namespace {
+
+using checker_testing::kNoArc;
+using checker_testing::MakeAgents;
+using checker_testing::MakeGraph;
+using checker_testing::MakePoints;
+
+// Three points: 0 open to both types, 1 to type 1, 2 to type 0; the arc 2 -> 0 is missing.
+InstanceView MakeView(bool setters_first) {
+  const auto graph = MakeGraph(
+      {{{0, 1, 2}, {3, 0, 4}, {kNoArc, 5, 0}}, {{0, 10, 20}, {30, 0, 40}, {kNoArc, 50, 0}}});
+  InstanceView view;
+  const auto fill_tables = [&view, &graph] {
+    view.SetPoints(MakePoints({{0, 1}, {1}, {0}}));
+    view.SetAgents(MakeAgents({0, 1}, {0.0, 25.0}));
+    view.SetCosts(graph.get());
+  };
+  if (!setters_first) {
+    fill_tables();
+  }
+  view.SetStarts({0, 0});
+  view.SetGoals({2, 0});
+  view.SetTimeWindows({{1, {3.0, 9.0}}, {7, {1.0, 2.0}}});
+  view.SetReturnToEnd(false);
+  if (setters_first) {
+    fill_tables();
+  }
+  return view;
+}
+
+class InstanceViewTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(InstanceViewTest, TablesDoNotDependOnTheOrderOfTheSetters) {
+  const InstanceView view = MakeView(GetParam());
+  EXPECT_EQ(view.num_points(), 3u);
+  EXPECT_EQ(view.num_agents(), 2u);
+  EXPECT_EQ(view.num_types(), 2u);
+  EXPECT_FALSE(view.return_to_end());
+
+  EXPECT_TRUE(view.Allows(0, 0));
+  EXPECT_TRUE(view.Allows(1, 0));
+  EXPECT_FALSE(view.Allows(0, 1));
+  EXPECT_TRUE(view.Allows(1, 1));
+  EXPECT_FALSE(view.Allows(1, 2));
+  EXPECT_FALSE(view.Allows(-1, 0));
+  EXPECT_FALSE(view.Allows(2, 0));
+  EXPECT_FALSE(view.Allows(0, 3));
+
+  EXPECT_TRUE(view.IsStart(0));
+  EXPECT_FALSE(view.IsStart(2));
+  EXPECT_TRUE(view.IsGoal(2));
+  EXPECT_TRUE(view.IsGoal(0));
+  EXPECT_FALSE(view.IsGoal(1));
+  EXPECT_FALSE(view.IsGoal(99));
+  EXPECT_EQ(view.Start(1), 0u);
+  EXPECT_EQ(view.Goal(0), 2u);
+
+  EXPECT_TRUE(view.has_windows());
+  EXPECT_TRUE(view.HasWindow(1));
+  EXPECT_EQ(view.Open(1), 3.0);
+  EXPECT_EQ(view.Close(1), 9.0);
+  EXPECT_FALSE(view.HasWindow(0));
+  EXPECT_FALSE(view.HasWindow(7));  // beyond the points
+
+  EXPECT_EQ(view.AgentType(1), 1);
+  EXPECT_EQ(view.MaxLength(1), 25.0);
+}
+
+TEST_P(InstanceViewTest, MissingArcsAndForeignTypesAreNoConnection) {
+  const InstanceView view = MakeView(GetParam());
+  ASSERT_TRUE(view.has_costs());
+  EXPECT_EQ(view.Cost(0, 2, 0), 2.0);
+  EXPECT_EQ(view.Cost(1, 2, 1), 40.0);
+  EXPECT_EQ(view.Cost(2, 0, 0), kNoConnection);
+  EXPECT_FALSE(view.Connected(2, 0, 1));
+  EXPECT_TRUE(view.Connected(2, 1, 1));
+  EXPECT_EQ(view.Cost(0, 0, 0), kNoConnection);  // no self arc
+  EXPECT_EQ(view.Cost(0, 1, 5), kNoConnection);  // type beyond the table
+  EXPECT_EQ(view.Cost(0, 9, 0), kNoConnection);  // vertex beyond the table
+}
+
+INSTANTIATE_TEST_SUITE_P(SetterOrder, InstanceViewTest, ::testing::Bool(), [](const auto& info) {
+  return info.param ? "SettersBeforeTables" : "TablesBeforeSetters";
+});
+
+TEST(InstanceViewTest, EmptyStartsAndGoalsMeanNotSet) {
+  InstanceView view;
+  view.SetPoints(MakePoints({{0}, {0}}));
+  view.SetAgents(MakeAgents({0}));
+  EXPECT_FALSE(view.has_starts());
+  EXPECT_FALSE(view.has_goals());
+  EXPECT_FALSE(view.IsStart(0));
+  EXPECT_FALSE(view.has_costs());
+  EXPECT_EQ(view.Cost(0, 1, 0), kNoConnection);
+}
+
+TEST(InstanceViewTest, TableWithoutGraphCountsAsCosts) {
+  InstanceView view;
+  view.SetPoints(MakePoints({{0}, {0}}));
+  CostTable table(2, 1);
+  table.Set(0, 1, 0, 7.0);
+  view.SetCosts(table);
+  EXPECT_TRUE(view.has_costs());
+  EXPECT_EQ(view.Cost(0, 1, 0), 7.0);
+  EXPECT_FALSE(view.Connected(1, 0, 0));
+}
+
+TEST(NoConnectionTest, EveryCostFromTheMarkerUpIsNoConnection) {
+  EXPECT_TRUE(IsNoConnection(kNoConnection));
+  EXPECT_TRUE(IsNoConnection(20018.0));
+  EXPECT_FALSE(IsNoConnection(9998.999));
+}
+
+}  // namespace
+}  // namespace plenro
