@@ -1,0 +1,54 @@
+"""The instance conventions the Python side shares with the core, each stated once.
+
+- ``NO_CONNECTION``: a cost of 9999 or more means "no connection"; a missing matrix entry is
+  read as that cost.
+- Objective names: ``"min_max"`` and ``"MIN_MAX"`` choose MinMax; every other name (and no name)
+  chooses MinSum, as the core's loader reads them. ``OBJECTIVE_NAMES`` lists the spellings a
+  document should use.
+- Scoring: MinMax scores the longest route, MinSum the sum; a value improves on another only
+  when it is lower by more than ``IMPROVEMENT_TOLERANCE``.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable
+
+NO_CONNECTION = 9999.0
+IMPROVEMENT_TOLERANCE = 1e-9
+
+MIN_MAX = "min_max"
+MIN_SUM = "min_sum"
+OBJECTIVES = (MIN_MAX, MIN_SUM)
+# Every spelling the loader recognises, mapped to its objective.
+OBJECTIVE_NAMES = {"min_max": MIN_MAX, "MIN_MAX": MIN_MAX, "min_sum": MIN_SUM, "MIN_SUM": MIN_SUM}
+
+
+def is_no_connection(cost: float) -> bool:
+    """Whether a leg of this cost is no connection at all."""
+    return cost >= NO_CONNECTION
+
+
+def objective_from_name(name: object) -> str:
+    """The objective an instance's ``options.objective`` chooses, read as the solver reads it."""
+    return MIN_MAX if name in ("min_max", "MIN_MAX") else MIN_SUM
+
+
+def route_totals(costs: Iterable[float]) -> tuple[float, float]:
+    """The longest route (from 0.0) and the sum of the routes, added in order."""
+    longest = 0.0
+    total = 0.0
+    for cost in costs:
+        longest = max(longest, cost)
+        total += cost
+    return longest, total
+
+
+def objective_value(objective: str, costs: Iterable[float]) -> float:
+    """The objective's value of a set of route costs: the longest route or the sum."""
+    longest, total = route_totals(costs)
+    return longest if objective_from_name(objective) == MIN_MAX else total
+
+
+def improves(candidate: float, best: float) -> bool:
+    """Whether ``candidate`` is lower than ``best`` by more than the tolerance."""
+    return best - IMPROVEMENT_TOLERANCE > candidate
