@@ -1,0 +1,178 @@
+#include "plenro/improve/construction.h"
+
+#include <algorithm>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+namespace plenro {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+std::string Describe(const RoutingInstance& instance, std::int32_t v) {
+  std::ostringstream text;
+  text << "point " << v << " (node id " << instance.view().points()[static_cast<std::size_t>(v)].id
+       << ")";
+  return text.str();
+}
+
+}  // namespace
+
+RegretConstruction::RegretConstruction(const RoutingInstance& instance, Inserter& inserter,
+                                       std::int32_t regret_routes)
+    : instance_(&instance), inserter_(&inserter), regret_routes_(std::max(2, regret_routes)) {}
+
+void RegretConstruction::CheckServable(const RoutingInstance& instance) {
+  std::vector<char> type_used(static_cast<std::size_t>(instance.num_types()), 0);
+  for (std::int32_t a = 0; a < instance.num_agents(); ++a) {
+    type_used[static_cast<std::size_t>(instance.agent(a).type)] = 1;
+  }
+  for (const std::int32_t v : instance.customers()) {
+    bool allowed = false;
+    bool reached = false;
+    bool left = false;
+    for (std::int32_t t = 0; t < instance.num_types(); ++t) {
+      if (type_used[static_cast<std::size_t>(t)] == 0 || !instance.Serves(t, v)) {
+        continue;
+      }
+      allowed = true;
+      bool in = false;
+      bool out = instance.open_routes();  // the leg into the own endpoint is free
+      for (std::int32_t a = 0; a < instance.num_agents(); ++a) {
+        const PlannedAgent& agent = instance.agent(a);
+        if (agent.type == t) {
+          in = in || !IsNoConnection(instance.Leg(agent.start, v, t));
+          out = out || !IsNoConnection(instance.Leg(v, agent.goal, t));
+        }
+      }
+      for (const std::int32_t w : instance.customers()) {
+        if (in && out) {
+          break;
+        }
+        if (w != v && instance.Serves(t, w)) {
+          in = in || !IsNoConnection(instance.Leg(w, v, t));
+          out = out || !IsNoConnection(instance.Leg(v, w, t));
+        }
+      }
+      reached = reached || in;
+      left = left || out;
+      if (in && out) {
+        break;
+      }
+    }
+    if (!allowed) {
+      throw std::runtime_error(Describe(instance, v) +
+                               " cannot be served: no agent's type may serve it");
+    }
+    if (!reached || !left) {
+      throw std::runtime_error(Describe(instance, v) +
+                               " cannot be served: no agent type that may serve it has a "
+                               "connection " +
+                               (!reached ? "into it" : "out of it"));
+    }
+  }
+}
+
+double RegretConstruction::Value(const Solution& s, const Placement& place) const {
+  return s.evaluator().Scalar(s.KeyWith(place.route, place.cost.penalised, -1, 0.0));
+}
+
+bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
+  const std::int32_t m = s.num_routes();
+  pending_.clear();
+  for (const std::int32_t v : instance_->customers()) {
+    if (s.RouteOf(v) < 0) {
+      pending_.push_back(v);
+    }
+  }
+  const auto stride = static_cast<std::size_t>(m);
+  table_.assign(pending_.size() * stride, Placement{});
+  for (std::size_t i = 0; i < pending_.size(); ++i) {
+    for (std::int32_t r = 0; r < m; ++r) {
+      table_[i * stride + static_cast<std::size_t>(r)] =
+          inserter_->BestInRoute(s, pending_[i], r, nullptr, 0.0, false);
+    }
+  }
+
+  std::vector<double> values;
+  values.reserve(stride);
+  while (!pending_.empty()) {
+    if (stop()) {
+      return false;
+    }
+    // The point with the largest regret; ties go to the cheaper best place.
+    std::size_t chosen = pending_.size();
+    double chosen_regret = -kInfinity;
+    double chosen_best = kInfinity;
+    std::int32_t chosen_route = -1;
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      std::int32_t best_route = -1;
+      double best_value = kInfinity;
+      const auto collect = [&]() {
+        values.clear();
+        for (std::int32_t r = 0; r < m; ++r) {
+          const Placement& place = table_[i * stride + static_cast<std::size_t>(r)];
+          if (!place.found()) {
+            continue;
+          }
+          const double value = Value(s, place);
+          values.push_back(value);
+          if (value < best_value) {
+            best_value = value;
+            best_route = r;
+          }
+        }
+      };
+      collect();
+      if (best_route < 0) {
+        // Only long routes that hold none of its candidates: look at every place.
+        for (std::int32_t r = 0; r < m; ++r) {
+          table_[i * stride + static_cast<std::size_t>(r)] =
+              inserter_->BestInRoute(s, pending_[i], r, nullptr, 0.0, true);
+        }
+        collect();
+        if (best_route < 0) {
+          throw std::logic_error(Describe(*instance_, pending_[i]) + " fits no route");
+        }
+      }
+      double regret = kInfinity;
+      if (values.size() > 1) {
+        const std::size_t keep =
+            std::min<std::size_t>(values.size(), static_cast<std::size_t>(regret_routes_));
+        std::partial_sort(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(keep),
+                          values.end());
+        regret = 0.0;
+        for (std::size_t j = 1; j < keep; ++j) {
+          regret += values[j] - values[0];
+        }
+      }
+      if (regret > chosen_regret || (regret == chosen_regret && best_value < chosen_best)) {
+        chosen = i;
+        chosen_regret = regret;
+        chosen_best = best_value;
+        chosen_route = best_route;
+      }
+    }
+
+    const Placement place = table_[chosen * stride + static_cast<std::size_t>(chosen_route)];
+    s.Insert(pending_[chosen], place.route, place.after);
+    // Drop the point's row (the last row moves into its place), then refresh the route's column.
+    const std::size_t last = pending_.size() - 1;
+    if (chosen != last) {
+      pending_[chosen] = pending_[last];
+      std::copy_n(table_.begin() + static_cast<std::ptrdiff_t>(last * stride), stride,
+                  table_.begin() + static_cast<std::ptrdiff_t>(chosen * stride));
+    }
+    pending_.pop_back();
+    table_.resize(pending_.size() * stride);
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      table_[i * stride + static_cast<std::size_t>(place.route)] =
+          inserter_->BestInRoute(s, pending_[i], place.route, nullptr, 0.0, false);
+    }
+  }
+  return true;
+}
+
+}  // namespace plenro

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "plenro/improve/candidate_lists.h"
+#include "plenro/improve/insertion.h"
+#include "plenro/improve/solution.h"
+
+namespace plenro {
+
+// Builds routes for every agent by regret insertion: each step takes the unplaced point whose
+// best place beats its next-best places (on other routes) by the most, and puts it there. A
+// point that fits one route only is placed early, before the others use up that route's slack.
+// Every constraint is honoured where the evaluator's penalties can keep it; what is left is
+// for the local search to repair.
+class RegretConstruction {
+ public:
+  RegretConstruction(const RoutingInstance& instance, Inserter& inserter,
+                     std::int32_t regret_routes = 3);
+
+  // Places every unplaced point of `s`. Returns false when `stop` (polled every step) asked to
+  // stop first.
+  bool Run(Solution& s, const std::function<bool()>& stop);
+
+  // Checks up front that every point can be served at all: some agent's type may serve it and
+  // that type has a connection into and out of it. Throws std::runtime_error naming the first
+  // point that cannot be served, and why.
+  static void CheckServable(const RoutingInstance& instance);
+
+ private:
+  // Value of placing a point on route r at the cached best place (lower is better).
+  double Value(const Solution& s, const Placement& place) const;
+
+  const RoutingInstance* instance_;
+  Inserter* inserter_;
+  std::int32_t regret_routes_;
+  std::vector<Placement> table_;  // per (unplaced point index, route)
+  std::vector<std::int32_t> pending_;
+};
+
+}  // namespace plenro

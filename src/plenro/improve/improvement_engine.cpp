@@ -1,0 +1,383 @@
+#include "plenro/improve/improvement_engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "plenro/improve/candidate_lists.h"
+#include "plenro/improve/construction.h"
+#include "plenro/improve/cost_evaluator.h"
+#include "plenro/improve/insertion.h"
+#include "plenro/improve/local_search.h"
+#include "plenro/improve/random_source.h"
+#include "plenro/improve/route_validator.h"
+#include "plenro/improve/routing_instance.h"
+#include "plenro/improve/ruin_recreate.h"
+#include "plenro/improve/solution.h"
+#include "plenro/model/objective.h"
+
+namespace plenro {
+
+namespace {
+
+// Granularity: candidates per point, fewer on large instances.
+constexpr std::int32_t kCandidates = 40;
+constexpr std::int32_t kCandidatesLarge = 25;
+constexpr std::int32_t kLargeInstance = 500;
+// Insertion tries only the places near a point's candidates above this many points.
+constexpr std::int32_t kGranularInsertionAbove = 300;
+// Ruin: average points removed, longest string, share of string removals, blink rate.
+constexpr double kAverageRemoved = 10.0;
+constexpr std::int32_t kMaxString = 10;
+constexpr double kStringRuinShare = 0.75;
+constexpr double kBlinkRate = 0.01;
+// Annealing temperatures, in units of the average leg of the first solution.
+constexpr double kStartTemperature = 1.0;
+constexpr double kEndTemperature = 0.01;
+// Penalties: the weights at the start and during construction, their adaptation window and
+// factors, the share of candidates without violations they aim at, and their range.
+constexpr double kStartWeight = 100.0;
+constexpr double kConstructionWeight = 100.0;
+constexpr std::int64_t kAdaptEvery = 100;
+constexpr double kRaise = 1.25;
+constexpr double kLower = 0.85;
+constexpr double kTargetFeasible = 0.3;
+constexpr double kMinWeight = 0.1;
+constexpr double kMaxWeight = 1e6;
+// Share of infeasible candidates that get a repair: a descent with the weights raised tenfold.
+constexpr double kRepairShare = 0.5;
+constexpr double kRepairFactor = 10.0;
+// Progress reports at least this often (seconds), when a hook is set.
+constexpr double kReportEvery = 0.5;
+// The local search reads the clock once per this many points.
+constexpr std::int64_t kPollStride = 16;
+
+}  // namespace
+
+class ImprovementEngine::Impl {
+ public:
+  Impl(const InstanceView& view, ObjectiveType objective)
+      : instance_(view),
+        evaluator_(instance_, objective),
+        candidates_(instance_,
+                    static_cast<std::int32_t>(instance_.customers().size()) > kLargeInstance
+                        ? kCandidatesLarge
+                        : kCandidates),
+        inserter_(instance_, candidates_, kGranularInsertionAbove),
+        search_(instance_, candidates_),
+        ruin_(instance_, candidates_, inserter_),
+        construction_(instance_, inserter_),
+        validator_(view),
+        current_(instance_, evaluator_),
+        candidate_(instance_, evaluator_) {
+    evaluator_.SetTieWeight(objective == MinMax ? 1.0 / std::max(1, instance_.num_agents()) : 0.0);
+  }
+
+  ImproveOutcome Run(const RoutePlan* initial, const ImproveSettings& settings,
+                     const Stopwatch& clock, const RunControl& control, const Listener& listener);
+
+ private:
+  bool Stop();
+  bool StopSometimes() { return (++polls_ % kPollStride) == 0 ? Stop() : stopped_; }
+  void Report(double now, bool improved);
+  void Load(const RoutePlan& plan);
+  RoutePlan Export(const Solution& s) const;
+  bool OfferPlan(RoutePlan plan, bool announce);
+  void Offer(const Solution& s);
+  void AdaptWeights(std::int64_t warp_free, std::int64_t length_ok, std::int64_t seen);
+  void Anneal();
+  void Repair(Solution& s);
+
+  RoutingInstance instance_;
+  CostEvaluator evaluator_;
+  CandidateLists candidates_;
+  Inserter inserter_;
+  LocalSearch search_;
+  RuinRecreate ruin_;
+  RegretConstruction construction_;
+  RouteValidator validator_;
+  RandomSource random_;
+  Solution current_;
+  Solution candidate_;
+
+  ImproveSettings settings_;
+  const Stopwatch* clock_ = nullptr;
+  const RunControl* control_ = nullptr;
+  Listener listener_;
+  SolvePhase phase_ = SolvePhase::kConstruction;
+  double start_ = 0.0;
+  double last_report_ = 0.0;
+  std::int64_t polls_ = 0;
+  bool stopped_ = false;
+  ImproveOutcome outcome_;
+  ObjectiveKey best_key_;
+  std::vector<std::int32_t> visits_;
+};
+
+bool ImprovementEngine::Impl::Stop() {
+  if (stopped_) {
+    return true;
+  }
+  const double now = clock_->Elapsed();
+  if (now >= settings_.time_limit || control_->StopRequested()) {
+    stopped_ = true;
+    outcome_.out_of_time = true;
+    return true;
+  }
+  if (control_->progress && now - last_report_ >= kReportEvery) {
+    Report(now, false);
+  }
+  return false;
+}
+
+void ImprovementEngine::Impl::Report(double now, bool improved) {
+  last_report_ = now;
+  if (!control_->progress) {
+    return;
+  }
+  ProgressReport report;
+  report.phase = phase_;
+  report.elapsed = now;
+  report.work = outcome_.iterations;
+  report.best = std::numeric_limits<double>::quiet_NaN();
+  if (outcome_.found) {
+    report.best = ObjectiveValue(evaluator_.objective(), TotalsOf(outcome_.best.costs));
+  }
+  report.improved = improved;
+  control_->progress(report);
+}
+
+void ImprovementEngine::Impl::Load(const RoutePlan& plan) {
+  std::vector<char> seen(static_cast<std::size_t>(instance_.num_vertices()), 0);
+  for (std::int32_t r = 0; r < current_.num_routes(); ++r) {
+    visits_.clear();
+    if (static_cast<std::size_t>(r) < plan.routes.size()) {
+      const std::vector<std::int64_t>& route = plan.routes[static_cast<std::size_t>(r)];
+      for (std::size_t i = 1; i + 1 < route.size(); ++i) {
+        const std::int64_t v = route[i];
+        if (v >= 0 && v < instance_.num_vertices() &&
+            instance_.IsCustomer(static_cast<std::int32_t>(v)) &&
+            seen[static_cast<std::size_t>(v)] == 0 &&
+            instance_.Serves(current_.route(r).type, static_cast<std::int32_t>(v))) {
+          seen[static_cast<std::size_t>(v)] = 1;
+          visits_.push_back(static_cast<std::int32_t>(v));
+        }
+      }
+    }
+    current_.SetVisits(r, visits_);
+  }
+}
+
+RoutePlan ImprovementEngine::Impl::Export(const Solution& s) const {
+  RoutePlan plan;
+  plan.routes.resize(static_cast<std::size_t>(s.num_routes()));
+  plan.costs.resize(static_cast<std::size_t>(s.num_routes()));
+  for (std::int32_t r = 0; r < s.num_routes(); ++r) {
+    const PlannedRoute& route = s.route(r);
+    const PlannedAgent& agent = instance_.agent(r);
+    std::vector<std::int64_t>& out = plan.routes[static_cast<std::size_t>(r)];
+    out.reserve(static_cast<std::size_t>(route.size()) + 2);
+    out.push_back(agent.start);
+    out.insert(out.end(), route.visits.begin(), route.visits.end());
+    out.push_back(route.cost.ends_at_start ? agent.start : agent.goal);
+    plan.costs[static_cast<std::size_t>(r)] = route.cost.cost;
+  }
+  return plan;
+}
+
+bool ImprovementEngine::Impl::OfferPlan(RoutePlan plan, bool announce) {
+  // Every point served exactly once, and every route accepted by the shared evaluation, whose
+  // costs are the ones reported.
+  std::vector<std::int32_t> served(static_cast<std::size_t>(instance_.num_vertices()), 0);
+  for (std::size_t r = 0; r < plan.routes.size(); ++r) {
+    const std::vector<std::int64_t>& route = plan.routes[r];
+    for (std::size_t i = 1; i + 1 < route.size(); ++i) {
+      if (route[i] >= 0 && route[i] < instance_.num_vertices()) {
+        ++served[static_cast<std::size_t>(route[i])];
+      }
+    }
+    const RouteEvaluation check = validator_.Evaluate(route, r);
+    if (!check.valid) {
+      return false;
+    }
+    plan.costs[r] = check.cost;
+  }
+  for (const std::int32_t v : instance_.customers()) {
+    if (served[static_cast<std::size_t>(v)] != 1) {
+      return false;
+    }
+  }
+  const ObjectiveKey key = KeyOf(evaluator_.objective(), TotalsOf(plan.costs));
+  if (outcome_.found && !Better(key, best_key_)) {
+    return false;
+  }
+  best_key_ = key;
+  outcome_.found = true;
+  outcome_.best = std::move(plan);
+  outcome_.best_time = clock_->Elapsed();
+  if (announce) {
+    if (listener_) {
+      listener_(outcome_.best, outcome_.best_time);
+    }
+    Report(outcome_.best_time, true);
+  }
+  return true;
+}
+
+void ImprovementEngine::Impl::Offer(const Solution& s) {
+  if (!s.Feasible()) {
+    return;
+  }
+  if (outcome_.found && !Better(KeyOf(evaluator_.objective(), s.CostTotals()), best_key_)) {
+    return;
+  }
+  OfferPlan(Export(s), true);
+}
+
+void ImprovementEngine::Impl::Repair(Solution& s) {
+  const double warp = evaluator_.warp_weight();
+  const double excess = evaluator_.excess_weight();
+  evaluator_.SetWeights(warp * kRepairFactor, excess * kRepairFactor);
+  s.Refresh();
+  search_.Run(s, random_, [this] { return StopSometimes(); });
+  Offer(s);
+  evaluator_.SetWeights(warp, excess);
+  s.Refresh();
+}
+
+void ImprovementEngine::Impl::AdaptWeights(std::int64_t warp_free, std::int64_t length_ok,
+                                           std::int64_t seen) {
+  const auto adapt = [seen](double weight, std::int64_t ok) {
+    const double share = static_cast<double>(ok) / static_cast<double>(seen);
+    weight *= share < kTargetFeasible ? kRaise : kLower;
+    return std::clamp(weight, kMinWeight, kMaxWeight);
+  };
+  evaluator_.SetWeights(adapt(evaluator_.warp_weight(), warp_free),
+                        adapt(evaluator_.excess_weight(), length_ok));
+  current_.Refresh();
+}
+
+ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
+                                            const ImproveSettings& settings, const Stopwatch& clock,
+                                            const RunControl& control, const Listener& listener) {
+  settings_ = settings;
+  clock_ = &clock;
+  control_ = &control;
+  listener_ = listener;
+  outcome_ = ImproveOutcome{};
+  stopped_ = false;
+  polls_ = 0;
+  random_.Seed(settings.seed);
+  start_ = clock.Elapsed();
+  last_report_ = start_;
+  phase_ = SolvePhase::kConstruction;
+
+  RegretConstruction::CheckServable(instance_);
+  if (initial != nullptr) {
+    OfferPlan(*initial, false);
+  }
+
+  evaluator_.SetWeights(kConstructionWeight, kConstructionWeight);
+  current_ = Solution(instance_, evaluator_);
+  if (initial != nullptr) {
+    Load(*initial);
+  }
+  current_.Refresh();
+  if (!construction_.Run(current_, [this] { return Stop(); })) {
+    return outcome_;
+  }
+  phase_ = SolvePhase::kImprovement;
+  evaluator_.SetWeights(kStartWeight, kStartWeight);
+  current_.Refresh();
+  search_.Run(current_, random_, [this] { return StopSometimes(); });
+  Offer(current_);
+  Anneal();
+  outcome_.moves_evaluated = search_.moves_evaluated() + inserter_.evaluated();
+  return std::move(outcome_);
+}
+
+void ImprovementEngine::Impl::Anneal() {
+  // Penalty weights matter only where windows or route limits can be violated.
+  bool adapt = instance_.view().has_windows();
+  for (std::int32_t a = 0; a < instance_.num_agents(); ++a) {
+    adapt = adapt || instance_.agent(a).max_length > 0.0;
+  }
+
+  const double legs = static_cast<double>(instance_.customers().size()) +
+                      static_cast<double>(current_.num_routes());
+  const double scale = std::max(current_.CostTotals().sum / std::max(legs, 1.0), 1e-9);
+  const double hot = kStartTemperature * scale;
+  const double cold = kEndTemperature * scale;
+  const double budget = std::max(settings_.time_limit - start_, 1e-9);
+  const auto customers = static_cast<double>(instance_.customers().size());
+  const double average = std::min(kAverageRemoved, std::max(2.0, customers / 5.0));
+
+  std::int64_t seen = 0;
+  std::int64_t warp_free = 0;
+  std::int64_t length_ok = 0;
+  while (!stopped_) {
+    if (settings_.iteration_limit > 0 && outcome_.iterations >= settings_.iteration_limit) {
+      break;
+    }
+    if (Stop()) {
+      break;
+    }
+    const double progress = settings_.iteration_limit > 0
+                                ? static_cast<double>(outcome_.iterations) /
+                                      static_cast<double>(settings_.iteration_limit)
+                                : std::min((clock_->Elapsed() - start_) / budget, 1.0);
+    const double temperature = hot * std::pow(cold / hot, progress);
+
+    candidate_ = current_;
+    if (random_.Chance(kStringRuinShare)) {
+      ruin_.RuinStrings(candidate_, random_, average, kMaxString);
+    } else {
+      ruin_.RuinRandom(
+          candidate_, random_,
+          static_cast<std::int32_t>(random_.Between(1, static_cast<std::int64_t>(2 * average))));
+    }
+    ruin_.Recreate(candidate_, random_, kBlinkRate);
+    search_.Run(candidate_, random_, [this] { return StopSometimes(); });
+    ++outcome_.iterations;
+    Offer(candidate_);
+    if (adapt && !candidate_.Feasible() && random_.Chance(kRepairShare)) {
+      Repair(candidate_);
+    }
+
+    if (adapt) {
+      bool no_warp = true;
+      bool no_excess = true;
+      for (std::int32_t r = 0; r < candidate_.num_routes(); ++r) {
+        no_warp = no_warp && candidate_.route(r).cost.time_warp <= RouteCost::kTolerance;
+        no_excess = no_excess && candidate_.route(r).cost.excess <= RouteCost::kTolerance;
+      }
+      ++seen;
+      warp_free += no_warp ? 1 : 0;
+      length_ok += no_excess ? 1 : 0;
+    }
+
+    const double threshold =
+        evaluator_.Scalar(current_.Key()) - temperature * std::log(1.0 - random_.Uniform());
+    if (evaluator_.Scalar(candidate_.Key()) < threshold) {
+      std::swap(current_, candidate_);
+    }
+    if (adapt && seen == kAdaptEvery) {
+      AdaptWeights(warp_free, length_ok, seen);
+      seen = warp_free = length_ok = 0;
+    }
+  }
+}
+
+ImprovementEngine::ImprovementEngine(const InstanceView& view, ObjectiveType objective)
+    : impl_(std::make_unique<Impl>(view, objective)) {}
+
+ImprovementEngine::~ImprovementEngine() = default;
+
+ImproveOutcome ImprovementEngine::Run(const RoutePlan* initial, const ImproveSettings& settings,
+                                      const Stopwatch& clock, const RunControl& control,
+                                      const Listener& on_improvement) {
+  return impl_->Run(initial, settings, clock, control, on_improvement);
+}
+
+}  // namespace plenro

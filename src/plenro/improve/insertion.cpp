@@ -1,0 +1,111 @@
+#include "plenro/improve/insertion.h"
+
+#include <limits>
+
+namespace plenro {
+
+Inserter::Inserter(const RoutingInstance& instance, const CandidateLists& candidates,
+                   std::int32_t granular_above)
+    : instance_(&instance),
+      candidates_(&candidates),
+      granular_(static_cast<std::int32_t>(instance.customers().size()) > granular_above) {}
+
+RouteCost Inserter::CostAt(const Solution& s, std::int32_t v, std::int32_t r,
+                           std::int32_t after) const {
+  const RoutingInstance& in = *instance_;
+  const PlannedRoute& R = s.route(r);
+  ++evaluated_;
+  const TimeSegment head = in.Join(R.prefix[static_cast<std::size_t>(after)], in.Single(v), R.type);
+  return s.evaluator().Close(r,
+                             in.Join(head, R.suffix[static_cast<std::size_t>(after) + 1], R.type));
+}
+
+Placement Inserter::BestInRoute(const Solution& s, std::int32_t v, std::int32_t r,
+                                RandomSource* random, double blink, bool all_places) const {
+  Placement best;
+  const PlannedRoute& R = s.route(r);
+  if (!instance_->Serves(R.type, v)) {
+    return best;
+  }
+  double lowest = std::numeric_limits<double>::infinity();
+  const auto consider = [&](std::int32_t after) {
+    if (random != nullptr && random->Chance(blink)) {
+      return;
+    }
+    const RouteCost cost = CostAt(s, v, r, after);
+    if (cost.penalised < lowest) {
+      lowest = cost.penalised;
+      best.route = r;
+      best.after = after;
+      best.cost = cost;
+    }
+  };
+  if (all_places || !granular_ || R.size() <= kScanWhole) {
+    for (std::int32_t after = 0; after <= R.size(); ++after) {
+      consider(after);
+    }
+  } else {
+    for (const std::int32_t w : candidates_->Near(R.type, v)) {
+      if (s.RouteOf(w) == r) {
+        consider(s.PositionOf(w) - 1);
+        consider(s.PositionOf(w));
+      }
+    }
+  }
+  if (best.found()) {
+    best.key = s.KeyWith(r, best.cost.penalised, -1, 0.0);
+  }
+  return best;
+}
+
+void Inserter::Consider(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after,
+                        Placement& best) {
+  const RouteCost cost = CostAt(s, v, r, after);
+  const ObjectiveKey key = s.KeyWith(r, cost.penalised, -1, 0.0);
+  if (!best.found() || Better(key, best.key)) {
+    best.route = r;
+    best.after = after;
+    best.cost = cost;
+    best.key = key;
+  }
+}
+
+Placement Inserter::Best(const Solution& s, std::int32_t v, RandomSource* random, double blink) {
+  Placement best;
+  if (granular_) {
+    for (std::int32_t t = 0; t < instance_->num_types(); ++t) {
+      if (!instance_->Serves(t, v)) {
+        continue;
+      }
+      for (const std::int32_t w : candidates_->Near(t, v)) {
+        const std::int32_t r = s.RouteOf(w);
+        if (r < 0 || s.route(r).type != t) {
+          continue;
+        }
+        const std::int32_t q = s.PositionOf(w);
+        for (const std::int32_t after : {q - 1, q}) {
+          if (random == nullptr || !random->Chance(blink)) {
+            Consider(s, v, r, after, best);
+          }
+        }
+      }
+    }
+    for (std::int32_t r = 0; r < s.num_routes(); ++r) {
+      if (s.route(r).empty() && instance_->Serves(s.route(r).type, v)) {
+        Consider(s, v, r, 0, best);
+      }
+    }
+    if (best.found()) {
+      return best;
+    }
+  }
+  for (std::int32_t r = 0; r < s.num_routes(); ++r) {
+    const Placement here = BestInRoute(s, v, r, random, blink);
+    if (here.found() && (!best.found() || Better(here.key, best.key))) {
+      best = here;
+    }
+  }
+  return best;
+}
+
+}  // namespace plenro

@@ -1,0 +1,57 @@
+#include "plenro/improve/routing_instance.h"
+
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+namespace plenro {
+
+RoutingInstance::RoutingInstance(const InstanceView& view) : view_(&view) {
+  const std::uint64_t n = view.num_points();
+  const std::uint64_t m = view.num_agents();
+  if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+    throw std::invalid_argument("the improvement engine handles at most 2^31 - 1 points");
+  }
+  if (!view.has_costs()) {
+    throw std::invalid_argument("the improvement engine needs the instance's costs");
+  }
+  if (view.starts().size() != m || view.goals().size() != m) {
+    std::ostringstream message;
+    message << "the improvement engine needs one start and one end point per agent; got "
+            << view.starts().size() << " start points and " << view.goals().size()
+            << " end points for " << m << " agents";
+    throw std::invalid_argument(message.str());
+  }
+  num_vertices_ = static_cast<std::int32_t>(n);
+  num_types_ = static_cast<std::int32_t>(view.num_types());
+
+  agents_.resize(m);
+  for (std::uint64_t a = 0; a < m; ++a) {
+    const std::int64_t type = view.AgentType(a);
+    if (type < 0 || static_cast<std::uint64_t>(type) >= view.num_types() || view.Start(a) >= n ||
+        view.Goal(a) >= n) {
+      std::ostringstream message;
+      message << "agent " << a << " has type " << type << ", start point " << view.Start(a)
+              << " and end point " << view.Goal(a) << "; the instance has " << view.num_types()
+              << " agent types and " << n << " points";
+      throw std::invalid_argument(message.str());
+    }
+    agents_[a] =
+        PlannedAgent{static_cast<std::int32_t>(type), static_cast<std::int32_t>(view.Start(a)),
+                     static_cast<std::int32_t>(view.Goal(a)), view.MaxLength(a)};
+  }
+
+  is_customer_.assign(n, 0);
+  singles_.resize(n);
+  for (std::uint64_t v = 0; v < n; ++v) {
+    const auto vertex = static_cast<std::int32_t>(v);
+    singles_[v] = view.HasWindow(v) ? TimeSegment::Point(vertex, view.Open(v), view.Close(v))
+                                    : TimeSegment::UnboundedPoint(vertex);
+    if (!view.IsStart(v) && !view.IsGoal(v)) {
+      is_customer_[v] = 1;
+      customers_.push_back(vertex);
+    }
+  }
+}
+
+}  // namespace plenro

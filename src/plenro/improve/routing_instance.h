@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plenro/improve/time_segment.h"
+#include "plenro/plugins/instance_view.h"
+
+namespace plenro {
+
+// An agent as the improvement engine plans its route: the type whose costs and permissions
+// apply, the fixed start and end points and the route limit (0 or less: none).
+struct PlannedAgent {
+  std::int32_t type = 0;
+  std::int32_t start = 0;
+  std::int32_t goal = 0;
+  double max_length = 0.0;
+};
+
+// The instance as the improvement engine works on it, read from the shared instance view: the
+// points to serve (every point that is no agent's start or end point), the agents, the legs and
+// one timing summary per point. Everything else is asked of the view.
+class RoutingInstance {
+ public:
+  // Requires a view with costs, start and end points and a known type for every agent; throws
+  // std::invalid_argument naming what is missing.
+  explicit RoutingInstance(const InstanceView& view);
+
+  const InstanceView& view() const { return *view_; }
+  std::int32_t num_vertices() const { return num_vertices_; }
+  std::int32_t num_agents() const { return static_cast<std::int32_t>(agents_.size()); }
+  std::int32_t num_types() const { return num_types_; }
+  const std::vector<std::int32_t>& customers() const { return customers_; }
+  bool IsCustomer(std::int32_t v) const { return is_customer_[v] != 0; }
+  const PlannedAgent& agent(std::int32_t a) const { return agents_[a]; }
+  // Whether routes may end back at their start point, with free legs into the own endpoints.
+  bool open_routes() const { return !view_->return_to_end(); }
+  bool Serves(std::int32_t type, std::int32_t v) const { return view_->Allows(type, v); }
+
+  // What type `type` pays from u to v; nothing between equal points.
+  double Leg(std::int32_t u, std::int32_t v, std::int32_t type) const {
+    return u == v ? 0.0
+                  : view_->Cost(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
+                                static_cast<std::uint64_t>(type));
+  }
+  // The timing summary of the single point v (its window, if any).
+  const TimeSegment& Single(std::int32_t v) const { return singles_[v]; }
+  // `a` then `b` for an agent of type `type`, paying the leg between them.
+  TimeSegment Join(const TimeSegment& a, const TimeSegment& b, std::int32_t type) const {
+    if (a.empty() || b.empty()) {
+      return a.empty() ? b : a;
+    }
+    const double leg = Leg(a.last, b.first, type);
+    return plenro::Join(a, b, leg, a.last != b.first && IsNoConnection(leg));
+  }
+
+ private:
+  const InstanceView* view_;
+  std::int32_t num_vertices_ = 0;
+  std::int32_t num_types_ = 0;
+  std::vector<PlannedAgent> agents_;
+  std::vector<std::int32_t> customers_;
+  std::vector<char> is_customer_;
+  std::vector<TimeSegment> singles_;
+};
+
+}  // namespace plenro

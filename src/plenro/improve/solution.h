@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plenro/improve/cost_evaluator.h"
+#include "plenro/improve/routing_instance.h"
+#include "plenro/improve/time_segment.h"
+#include "plenro/model/objective.h"
+
+namespace plenro {
+
+// One agent's route: the points it visits between its fixed endpoints, with cached timing
+// summaries of every prefix and suffix.
+//
+// Positions: 0 is the start point, 1..size() the visits, size() + 1 the end point.
+// prefix[p] covers positions 0..p (p = 0..size()); suffix[p] covers the visits p..size()
+// (p = 1..size() + 1, suffix[size() + 1] empty; suffix[0] is unused).
+struct PlannedRoute {
+  std::int32_t agent = 0;
+  std::int32_t type = 0;
+  std::vector<std::int32_t> visits;
+  std::vector<TimeSegment> prefix;
+  std::vector<TimeSegment> suffix;
+  RouteCost cost;
+  // When the route last changed (the solution's change counter).
+  std::int64_t stamp = 0;
+
+  std::int32_t size() const { return static_cast<std::int32_t>(visits.size()); }
+  bool empty() const { return visits.empty(); }
+  // The point at position p (start, visit or end).
+  std::int32_t At(std::int32_t p) const { return visits[static_cast<std::size_t>(p - 1)]; }
+};
+
+// A solution: one route per agent, the route and position of every point to serve (or none
+// while it is removed), and the totals of the penalised route values. Copying a solution copies
+// everything; buffers keep their capacity, so copies into an existing solution do not allocate
+// once it has grown.
+class Solution {
+ public:
+  Solution(const RoutingInstance& instance, const CostEvaluator& evaluator);
+
+  std::int32_t num_routes() const { return static_cast<std::int32_t>(routes_.size()); }
+  const PlannedRoute& route(std::int32_t r) const { return routes_[static_cast<std::size_t>(r)]; }
+  // Route and position of a point to serve; -1 while it is not on a route.
+  std::int32_t RouteOf(std::int32_t v) const { return route_of_[static_cast<std::size_t>(v)]; }
+  std::int32_t PositionOf(std::int32_t v) const {
+    return position_of_[static_cast<std::size_t>(v)];
+  }
+  std::int32_t num_unassigned() const { return num_unassigned_; }
+
+  // Replaces the visits of route r and updates its caches, costs, positions and the totals.
+  // Points that leave the route and are on no other become unassigned.
+  void SetVisits(std::int32_t r, const std::vector<std::int32_t>& visits);
+  // Takes the points off their routes.
+  void Remove(const std::vector<std::int32_t>& points);
+  // Inserts point v into route r after position `after` (0 = right after the start).
+  void Insert(std::int32_t v, std::int32_t r, std::int32_t after);
+  // Re-closes every route, after the evaluator's weights changed; marks every route changed.
+  void Refresh();
+
+  // Timing summaries of the visits from..to (1-based, inclusive, from <= to), joined with the
+  // costs of type `type`, forward or reversed. O(to - from).
+  TimeSegment Range(std::int32_t r, std::int32_t from, std::int32_t to, std::int32_t type) const;
+  TimeSegment ReversedRange(std::int32_t r, std::int32_t from, std::int32_t to,
+                            std::int32_t type) const;
+
+  // Totals of the penalised route values and of the route costs.
+  const RouteTotals& penalised_totals() const { return penalised_; }
+  RouteTotals CostTotals() const;
+  ObjectiveKey Key() const { return evaluator_->Key(penalised_); }
+  // The key when routes r1 and r2 (r2 may be -1, or equal r1) take the given penalised values.
+  ObjectiveKey KeyWith(std::int32_t r1, double value1, std::int32_t r2, double value2) const;
+  // Every point served and every route free of violations.
+  bool Feasible() const;
+
+  // Change counter: raised by every change of a route.
+  std::int64_t changes() const { return changes_; }
+  // When the moves of point v were last all tried (see LocalSearch).
+  std::int64_t TestedAt(std::int32_t v) const { return tested_at_[static_cast<std::size_t>(v)]; }
+  void SetTestedAt(std::int32_t v, std::int64_t when) {
+    tested_at_[static_cast<std::size_t>(v)] = when;
+  }
+
+  const CostEvaluator& evaluator() const { return *evaluator_; }
+  const RoutingInstance& instance() const { return *instance_; }
+
+ private:
+  void Rebuild(PlannedRoute& route);
+  void RecomputeTotals();
+
+  const RoutingInstance* instance_;
+  const CostEvaluator* evaluator_;
+  std::vector<PlannedRoute> routes_;
+  std::vector<std::int32_t> route_of_;
+  std::vector<std::int32_t> position_of_;
+  std::vector<std::int64_t> tested_at_;
+  std::int32_t num_unassigned_ = 0;
+  std::int64_t changes_ = 0;
+  RouteTotals penalised_;
+  // The three largest penalised route values and their routes, for KeyWith.
+  double top_value_[3] = {0.0, 0.0, 0.0};
+  std::int32_t top_route_[3] = {-1, -1, -1};
+};
+
+}  // namespace plenro
