@@ -150,6 +150,24 @@ void LoadConstraints(const json& document, Problem& problem) {
   problem.diff_agent_pairs = std::move(diff_agent_pairs);
 }
 
+// The improvement's settings; absent keys keep their defaults (off, seed 0, no iteration limit).
+void LoadImproveOptions(const json& section, Options& options) {
+  options.improve = section.value("improve", false);
+  if (section.contains("seed")) {
+    options.seed = ReadId(section, "seed");
+  }
+  if (section.contains("improve_iterations")) {
+    const json& value = section.at("improve_iterations");
+    const double count = value.get<double>();  // refuses what is not a number
+    const bool whole = value.is_number_integer() || count == std::floor(count);
+    if (!whole || !(count >= 0.0 && count < 9223372036854775808.0)) {
+      RejectReal("improve_iterations", value, "iteration count (0 for no limit, or more)");
+    }
+    options.improve_iterations =
+        value.is_number_integer() ? value.get<std::int64_t>() : static_cast<std::int64_t>(count);
+  }
+}
+
 void LoadOptions(const json& document, Problem& problem) {
   if (!document.contains("options")) {
     return;
@@ -160,6 +178,7 @@ void LoadOptions(const json& document, Problem& problem) {
   const std::string objective = section.value("objective", std::string("min_sum"));
   options.objective = ObjectiveFromName(objective);
   options.time_limit = section.value("time_limit", 60.0);
+  LoadImproveOptions(section, options);
 }
 
 }  // namespace

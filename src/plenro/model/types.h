@@ -42,6 +42,13 @@ struct Options {
   bool return_to_end = true;
   ObjectiveType objective = MinSum;
   double time_limit = 60.0;  // seconds of processor time
+  // After the search's first solution (or at most a fifth of the time limit), improve it with
+  // local search and ruin-and-recreate for the rest of the time limit.
+  bool improve = false;
+  // Seed of the improvement's random choices.
+  std::uint64_t seed = 0;
+  // Ruin-and-recreate iterations of the improvement; 0 means no limit but the time limit.
+  std::int64_t improve_iterations = 0;
 };
 
 // Which agent type names may serve a node, by node id. A node without an entry is open to all.

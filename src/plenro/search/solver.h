@@ -5,18 +5,22 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "plenro/graph/cost_table.h"
 #include "plenro/graph/planner_graph.h"
 #include "plenro/graph/sparse_graph.h"
+#include "plenro/improve/improvement_engine.h"
 #include "plenro/model/problem.h"
 #include "plenro/model/result.h"
+#include "plenro/model/run_control.h"
 #include "plenro/model/types.h"
 #include "plenro/plugins/constraint_checker_plugin.h"
 #include "plenro/plugins/expansion_plugin.h"
 #include "plenro/plugins/focal_comparator_plugin.h"
 #include "plenro/plugins/heuristic_plugin.h"
+#include "plenro/plugins/instance_view.h"
 #include "plenro/plugins/objective_plugin.h"
 #include "plenro/plugins/post_optimizer_plugin.h"
 #include "plenro/search/dominance_table.h"
@@ -55,6 +59,11 @@ struct AnytimeEntry {
 //
 // Points are the problem's nodes by position (point j is vertex j), agents its agent list by
 // position (the agent index), types their type numbers.
+//
+// With the options' `improve` set, Search runs the search until its first solution (for at
+// most a fifth of the time limit) and hands it to the improvement engine for the rest of the
+// time limit; instances above the search's 256 points are then solved by the engine alone,
+// from its own construction, without a planner graph.
 class Solver {
  public:
   // Installs the default plug-ins and nothing else; for the piecewise Solve.
@@ -63,6 +72,8 @@ class Solver {
   // plug-ins and initialises them. Throws std::out_of_range ("_Map_base::at") for an agent
   // start/end node id that no node has and for a cost matrix of a type name no agent has, and
   // std::invalid_argument for an agent whose type cannot be found or an oversized matrix.
+  // With improvement on and more points than the search handles, builds no planner graph and
+  // no plug-in data, only the instance view.
   Solver(const Problem& problem, const Options& options);
   Solver(const Solver&) = delete;
   Solver& operator=(const Solver&) = delete;
@@ -86,8 +97,9 @@ class Solver {
   virtual SolverStatistics GetStatistics() const;
   // Every recorded solution, two per solution found (before and after post-optimisation).
   virtual std::vector<AnytimeEntry> GetAnytimeResults() const;
-  // Runs the search; true when at least one solution was found. A second call starts over
-  // from empty containers and repeats the first search.
+  // Runs the search (and the improvement, when the options ask for it); true when at least one
+  // solution was found. A second call starts over from empty containers and repeats the first
+  // search.
   virtual bool Search();
   // Hands the prepared data to the plug-ins. Always true.
   virtual bool Initialize();
@@ -132,17 +144,36 @@ class Solver {
   const FocalComparatorPlugin& focal_comparator() const { return *focal_comparator_; }
   const PostOptimizerPlugin& post_optimizer() const { return *post_optimizer_; }
 
+  // The instance as every component of this solve reads it.
+  const InstanceView& view() const { return view_; }
+  // A stop flag and a progress hook for the improvement; both optional.
+  void SetRunControl(RunControl control) { run_control_ = std::move(control); }
+  // The clock the improvement counts its budget on (started by Search).
+  const Stopwatch& clock() const { return clock_; }
+  // Local-search moves and insertion places the improvement scored, and its iterations.
+  std::int64_t improve_moves() const { return improve_moves_; }
+  std::int64_t improve_iterations() const { return improve_iterations_done_; }
+
  private:
   enum class StepEnd { kNextStep, kPassEnds };
 
   void BuildFromProblem(const Problem& problem, const Options& options);
+  // Calls `set(from, to, type, cost)` for every entry of the problem's matrices, after
+  // checking that no matrix is larger than the instance.
+  template <class Set>
+  void ForEachMatrixEntry(const Problem& problem, Set set) const;
   void BuildGraph(const Problem& problem);
+  CostTable BuildCostTable(const Problem& problem) const;
+  void FillView(CostTable* table);
   void ChoosePlugins(const Options& options);
   void HandOverToCheckers();
   void RefreshCostTable();
   double ArcCost(std::uint64_t u, std::uint64_t v, std::uint64_t type) const;
   double PairWeight(std::uint64_t a, std::uint64_t b) const;
 
+  bool RunSearch();
+  bool SearchThenImprove();
+  void RecordImprovement(const RoutePlan& plan, double elapsed);
   void ResetSearch();
   void CheckSearchInput(std::uint64_t n) const;
   bool RoomForNextState();
@@ -207,6 +238,18 @@ class Solver {
   std::vector<AnytimeEntry> anytime_;
   SimpleTimer timer_;
   std::uint64_t memory_budget_bytes_ = 0;
+
+  // Improvement: its settings, the instance view, its clock and run control, and its figures.
+  bool improve_ = false;
+  ObjectiveType objective_type_ = MinSum;
+  std::uint64_t seed_ = 0;
+  std::int64_t improve_iteration_limit_ = 0;
+  bool stop_at_first_solution_ = false;
+  InstanceView view_;
+  Stopwatch clock_;
+  RunControl run_control_;
+  std::int64_t improve_moves_ = 0;
+  std::int64_t improve_iterations_done_ = 0;
 
   // Per-search working data: point count, start/end flags by point, reused state buffers.
   std::uint64_t num_points_ = 0;

@@ -155,6 +155,10 @@ bool Solver::StartSearch(std::uint64_t n) {
 }
 
 bool Solver::Search() {
+  return improve_ ? SearchThenImprove() : RunSearch();
+}
+
+bool Solver::RunSearch() {
   ResetSearch();
   anytime_.clear();
   timer_.Start();
@@ -173,7 +177,7 @@ bool Solver::Search() {
       if (!sets_.focal.Empty()) {
         RunPass(pass);
       }
-      if (result_.timeout || sets_.open.Empty()) {
+      if (result_.timeout || sets_.open.Empty() || (stop_at_first_solution_ && found_)) {
         break;
       }
       UpdateWeights();

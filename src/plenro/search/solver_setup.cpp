@@ -140,24 +140,31 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
     time_windows_[vertex->second] = window;
   }
 
+  improve_ = options.improve;
+  objective_type_ = options.objective;
+  seed_ = options.seed;
+  improve_iteration_limit_ = options.improve_iterations;
+  return_to_end_ = options.return_to_end;
+  time_limit_ = options.time_limit;
+  if (improve_ && points_.size() > static_cast<std::uint64_t>(kMaxPoints)) {
+    // Beyond the search's reach the improvement engine works alone: a dense cost table is all
+    // it needs, the planner graph and the plug-ins' tables are not built.
+    CostTable table = BuildCostTable(problem);
+    ChoosePlugins(options);
+    FillView(&table);
+    return;
+  }
+
   BuildGraph(problem);
   ChoosePlugins(options);
   graph_ = owned_graph_.get();
-  return_to_end_ = options.return_to_end;
-  time_limit_ = options.time_limit;
   Initialize();
+  FillView(nullptr);
 }
 
-void Solver::BuildGraph(const Problem& problem) {
+template <class Set>
+void Solver::ForEachMatrixEntry(const Problem& problem, Set set) const {
   const std::uint64_t n = points_.size();
-  owned_graph_ = std::make_unique<SparseGraph>();
-  owned_graph_->ChangeCostDim(num_types_, kNoConnection);
-  for (std::uint64_t v = 0; v < n; ++v) {
-    owned_graph_->AddVertex(v);
-  }
-
-  // Every (from, to, type) cost, "no connection" unless a matrix gives it.
-  std::vector<double> cells(n * n * num_types_, kNoConnection);
   for (const auto& [type_name, matrix] : problem.cost_matrices) {
     const std::uint64_t type = LookUp(type_index_, type_name);
     if (matrix.size() > n) {
@@ -174,10 +181,25 @@ void Solver::BuildGraph(const Problem& problem) {
         throw std::invalid_argument(message.str());
       }
       for (std::size_t k = 0; k < matrix[r].size(); ++k) {
-        cells[(r * n + k) * num_types_ + type] = matrix[r][k];
+        set(r, k, type, matrix[r][k]);
       }
     }
   }
+}
+
+void Solver::BuildGraph(const Problem& problem) {
+  const std::uint64_t n = points_.size();
+  owned_graph_ = std::make_unique<SparseGraph>();
+  owned_graph_->ChangeCostDim(num_types_, kNoConnection);
+  for (std::uint64_t v = 0; v < n; ++v) {
+    owned_graph_->AddVertex(v);
+  }
+
+  // Every (from, to, type) cost, "no connection" unless a matrix gives it.
+  std::vector<double> cells(n * n * num_types_, kNoConnection);
+  ForEachMatrixEntry(problem, [&](std::size_t r, std::size_t k, std::uint64_t type, double cost) {
+    cells[(r * n + k) * num_types_ + type] = cost;
+  });
 
   CostVector cost(num_types_);
   for (std::uint64_t u = 0; u < n; ++u) {
@@ -190,6 +212,31 @@ void Solver::BuildGraph(const Problem& problem) {
       cost.assign(cell, cell + static_cast<std::ptrdiff_t>(num_types_));
       owned_graph_->AddArc(u, v, cost);
     }
+  }
+}
+
+CostTable Solver::BuildCostTable(const Problem& problem) const {
+  CostTable table(points_.size(), num_types_);
+  ForEachMatrixEntry(problem,
+                     [&table](std::size_t r, std::size_t k, std::uint64_t type, double cost) {
+                       if (r != k) {
+                         table.Set(r, k, type, cost);
+                       }
+                     });
+  return table;
+}
+
+void Solver::FillView(CostTable* table) {
+  view_.SetPoints(points_);
+  view_.SetAgents(agents_);
+  view_.SetStarts(starts_);
+  view_.SetGoals(goals_);
+  view_.SetTimeWindows(time_windows_);
+  view_.SetReturnToEnd(return_to_end_);
+  if (table != nullptr) {
+    view_.SetCosts(std::move(*table));
+  } else {
+    view_.SetCosts(cost_table_);
   }
 }
 

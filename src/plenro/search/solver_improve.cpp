@@ -1,0 +1,72 @@
+// The solver's improvement mode: the search's first solution (or, where the search cannot run,
+// the engine's own construction) improved by the improvement engine for the rest of the time
+// limit, each better solution recorded as the search records its own.
+
+#include <algorithm>
+#include <cstddef>
+
+#include "plenro/improve/improvement_engine.h"
+#include "plenro/search/solver.h"
+
+namespace plenro {
+
+namespace {
+
+// Share of the time limit the search may spend looking for its first solution.
+constexpr double kSearchShare = 0.2;
+
+}  // namespace
+
+bool Solver::SearchThenImprove() {
+  const double budget = time_limit_;
+  clock_.Start();
+  if (graph_ != nullptr && points_.size() <= static_cast<std::size_t>(kMaxPoints)) {
+    time_limit_ = budget * kSearchShare;
+    stop_at_first_solution_ = true;
+    RunSearch();
+    stop_at_first_solution_ = false;
+    time_limit_ = budget;
+    // The search's share running out is not the end of the solve.
+    result_.timeout = false;
+  } else {
+    ResetSearch();
+    anytime_.clear();
+  }
+
+  RoutePlan first;
+  if (found_) {
+    for (std::size_t a = 0; a < agents_.size(); ++a) {
+      const auto path = result_.paths.find(a);
+      const auto cost = result_.times.find(a);
+      first.routes.push_back(path != result_.paths.end() ? path->second
+                                                         : std::vector<std::int64_t>{});
+      first.costs.push_back(cost != result_.times.end() ? cost->second : 0.0);
+    }
+  }
+  ImprovementEngine engine(view_, objective_type_);
+  const ImproveSettings settings{seed_, improve_iteration_limit_, budget};
+  const ImproveOutcome outcome = engine.Run(
+      found_ ? &first : nullptr, settings, clock_, run_control_,
+      [this](const RoutePlan& plan, double elapsed) { RecordImprovement(plan, elapsed); });
+  improve_moves_ = outcome.moves_evaluated;
+  improve_iterations_done_ = outcome.iterations;
+  result_.timeout = outcome.out_of_time;
+  return found_;
+}
+
+void Solver::RecordImprovement(const RoutePlan& plan, double elapsed) {
+  result_.paths.clear();
+  result_.times.clear();
+  max_path_length_ = 0.0;
+  for (std::size_t a = 0; a < plan.routes.size(); ++a) {
+    result_.paths[a] = plan.routes[a];
+    result_.times[a] = plan.costs[a];
+    max_path_length_ = std::max(max_path_length_, plan.costs[a]);
+  }
+  found_ = true;
+  last_solution_time_ = elapsed;
+  anytime_.push_back(AnytimeEntry{elapsed, result_});
+  ComputeStatistics();
+}
+
+}  // namespace plenro
