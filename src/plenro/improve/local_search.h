@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <vector>
 
 #include "plenro/improve/candidate_lists.h"
 #include "plenro/improve/random_source.h"
+#include "plenro/improve/route_moves.h"
 #include "plenro/improve/solution.h"
 
 namespace plenro {
@@ -36,43 +36,15 @@ class LocalSearch {
  private:
   bool TryPair(Solution& s, std::int32_t u, std::int32_t v);
   bool TryEmptyRoutes(Solution& s, std::int32_t u, std::int64_t since);
-
-  bool RelocateAfter(Solution& s, std::int32_t u, std::int32_t length, std::int32_t b,
-                     std::int32_t after);
-  bool Swap(Solution& s, std::int32_t u, std::int32_t length_u, std::int32_t v,
-            std::int32_t length_v);
-  bool TwoOpt(Solution& s, std::int32_t u, std::int32_t v);
-  bool TwoOptStar(Solution& s, std::int32_t u, std::int32_t v);
-
-  // A stretch of a route's visits (1-based, inclusive; empty when from > to), maybe reversed:
-  // the new visits of a changed route are a list of these.
-  struct Piece {
-    std::int32_t route;
-    std::int32_t from;
-    std::int32_t to;
-    bool reversed = false;
-  };
-  using Pieces = std::initializer_list<Piece>;
-
-  // Route a takes the body `body`, whose visits are `pieces`: applied if that improves the
-  // solution's key.
-  bool CommitOne(Solution& s, std::int32_t a, const TimeSegment& body, Pieces pieces);
-  // The same for two routes at once.
-  bool CommitTwo(Solution& s, std::int32_t a, const TimeSegment& body_a, Pieces pieces_a,
-                 std::int32_t b, const TimeSegment& body_b, Pieces pieces_b);
-  // Whether giving routes r1 and r2 (r2 may be -1) these costs improves the solution's key.
-  bool Improves(const Solution& s, std::int32_t r1, const RouteCost& c1, std::int32_t r2,
-                const RouteCost& c2);
-  // Whether route r's type may serve the visits from..to of route `src`.
-  bool ServesRange(const Solution& s, std::int32_t type, std::int32_t src, std::int32_t from,
-                   std::int32_t to) const;
-  static void Gather(const Solution& s, Pieces pieces, std::vector<std::int32_t>& out);
+  // Applies the proposal if it improves the solution's key; `proposed` tells whether a move
+  // applied at all.
+  bool Commit(Solution& s, bool proposed);
 
   const RoutingInstance* instance_;
   const CandidateLists* candidates_;
   std::vector<std::int32_t> order_;
-  std::vector<std::int32_t> types_of_;  // scratch: types that may serve u
-  std::vector<std::int32_t> first_;     // scratch: new visits of the routes a move changes
+  MoveProposal proposal_;
+  std::vector<std::int32_t> first_;  // scratch: new visits of the routes a move changes
   std::vector<std::int32_t> second_;
   std::int64_t evaluated_ = 0;
 };

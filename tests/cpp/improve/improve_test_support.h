@@ -1,0 +1,132 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "plenro/graph/cost_table.h"
+#include "plenro/graph/no_connection.h"
+#include "plenro/improve/random_source.h"
+#include "plenro/improve/route_validator.h"
+#include "plenro/plugins/instance_view.h"
+
+namespace plenro::improve_testing {
+
+// What a random instance has. Points 0 .. agents-1 are the agents' start points; with
+// separate ends, the next `agents` points are their end points; the rest are to be served.
+struct InstanceSpec {
+  const char* name = "plain";
+  std::int32_t customers = 10;
+  std::int32_t agents = 3;
+  std::int32_t types = 1;
+  bool windows = false;        // windows on about half of the points to serve
+  bool limits = false;         // a route limit on every agent
+  bool open_routes = false;    // return_to_end false
+  bool separate_ends = false;  // end points other than the start points
+  bool asymmetric = false;
+  double missing = 0.0;        // share of legs without a connection
+  bool partial_types = false;  // with two types, some points open to one type only
+};
+
+inline void PrintTo(const InstanceSpec& spec, std::ostream* os) {
+  *os << spec.name;
+}
+
+// A random instance after the spec, as the shared instance view holds it.
+inline InstanceView MakeView(const InstanceSpec& spec, std::uint64_t seed) {
+  RandomSource random(seed);
+  const std::int32_t depots = spec.separate_ends ? 2 * spec.agents : spec.agents;
+  const std::int32_t n = depots + spec.customers;
+  std::vector<double> x(static_cast<std::size_t>(n));
+  std::vector<double> y(static_cast<std::size_t>(n));
+  for (std::int32_t v = 0; v < n; ++v) {
+    x[static_cast<std::size_t>(v)] = random.Uniform() * 100.0;
+    y[static_cast<std::size_t>(v)] = random.Uniform() * 100.0;
+  }
+  std::vector<Point> points(static_cast<std::size_t>(n));
+  for (std::int32_t v = 0; v < n; ++v) {
+    Point& point = points[static_cast<std::size_t>(v)];
+    point.id = static_cast<std::uint64_t>(100 + v);
+    for (std::int32_t t = 0; t < spec.types; ++t) {
+      const bool open = !spec.partial_types || v < depots || random.Chance(0.6) || t == v % 2;
+      if (open) {
+        point.types.push_back(static_cast<std::uint64_t>(t));
+      }
+    }
+  }
+  std::vector<AgentInfo> agents(static_cast<std::size_t>(spec.agents));
+  std::vector<std::uint64_t> starts;
+  std::vector<std::uint64_t> goals;
+  for (std::int32_t a = 0; a < spec.agents; ++a) {
+    AgentInfo& agent = agents[static_cast<std::size_t>(a)];
+    agent.id = static_cast<std::uint64_t>(a);
+    agent.type = a % spec.types;
+    agent.max_length = spec.limits ? 150.0 + random.Uniform() * 150.0 : 0.0;
+    starts.push_back(static_cast<std::uint64_t>(a));
+    goals.push_back(static_cast<std::uint64_t>(spec.separate_ends ? spec.agents + a : a));
+  }
+  CostTable table(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(spec.types));
+  for (std::int32_t u = 0; u < n; ++u) {
+    for (std::int32_t v = 0; v < n; ++v) {
+      if (u == v) {
+        continue;
+      }
+      const double d = std::hypot(x[static_cast<std::size_t>(u)] - x[static_cast<std::size_t>(v)],
+                                  y[static_cast<std::size_t>(u)] - y[static_cast<std::size_t>(v)]);
+      for (std::int32_t t = 0; t < spec.types; ++t) {
+        double cost = d * (1.0 + 0.25 * t);
+        if (spec.asymmetric) {
+          cost *= 0.7 + 0.6 * random.Uniform();
+        }
+        if (random.Uniform() < spec.missing) {
+          cost = kNoConnection;
+        }
+        table.Set(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
+                  static_cast<std::uint64_t>(t), cost);
+      }
+    }
+  }
+  TimeWindowMap windows;
+  if (spec.windows) {
+    for (std::int32_t v = depots; v < n; ++v) {
+      if (random.Chance(0.5)) {
+        const double open = random.Uniform() * 150.0;
+        windows[static_cast<std::uint64_t>(v)] = {open, open + 20.0 + random.Uniform() * 80.0};
+      }
+    }
+    windows[0] = {0.0, 400.0};  // a window on a start point, too
+  }
+  InstanceView view;
+  view.SetPoints(points);
+  view.SetAgents(agents);
+  view.SetStarts(starts);
+  view.SetGoals(goals);
+  view.SetTimeWindows(windows);
+  view.SetReturnToEnd(!spec.open_routes);
+  view.SetCosts(std::move(table));
+  return view;
+}
+
+// The instance families the tests run over.
+inline std::vector<InstanceSpec> Families() {
+  std::vector<InstanceSpec> specs;
+  specs.push_back({.name = "plain"});
+  specs.push_back({.name = "windows", .windows = true});
+  specs.push_back({.name = "limits", .limits = true});
+  specs.push_back({.name = "windows_and_limits", .windows = true, .limits = true});
+  specs.push_back(
+      {.name = "open_routes", .windows = true, .open_routes = true, .separate_ends = true});
+  specs.push_back({.name = "separate_ends", .limits = true, .separate_ends = true});
+  specs.push_back({.name = "asymmetric", .windows = true, .asymmetric = true});
+  specs.push_back({.name = "two_types",
+                   .types = 2,
+                   .windows = true,
+                   .asymmetric = true,
+                   .partial_types = true});
+  specs.push_back({.name = "missing_legs", .limits = true, .missing = 0.15});
+  return specs;
+}
+
+}  // namespace plenro::improve_testing
