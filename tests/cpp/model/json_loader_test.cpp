@@ -370,6 +370,47 @@ TEST(LoaderTest, OptionsDefaults) {
   EXPECT_EQ(integer_limit.options().time_limit, 3.0);
 }
 
+TEST(LoaderTest, ImproveOptions) {
+  struct Case {
+    const char* options;
+    bool improve;
+    std::uint64_t seed;
+    std::int64_t iterations;
+  };
+  const Case cases[] = {
+      {R"({})", false, 0, 0},
+      {R"({"improve": true})", true, 0, 0},
+      {R"({"improve": false, "seed": 7})", false, 7, 0},
+      {R"({"improve": true, "seed": 7, "improve_iterations": 500})", true, 7, 500},
+      {R"({"seed": 3.9, "improve_iterations": 20.0})", false, 3, 20},
+      {R"({"seed": -1})", false, kMaxId, 0},
+      {R"({"improve_iterations": 0})", false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const Problem problem =
+        Load(std::string(R"({"nodes": [], "agents": [], "options": )") + c.options + "}");
+    EXPECT_EQ(problem.options().improve, c.improve) << c.options;
+    EXPECT_EQ(problem.options().seed, c.seed) << c.options;
+    EXPECT_EQ(problem.options().improve_iterations, c.iterations) << c.options;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ImproveOptionFaults, LoaderFaultTest,
+    testing::Values(
+        FaultCase{R"({"nodes": [], "agents": [], "options": {"improve": 1}})",
+                  "[json.exception.type_error.302] type must be boolean, but is number"},
+        FaultCase{R"({"nodes": [], "agents": [], "options": {"seed": "7"}})",
+                  "[json.exception.type_error.302] type must be number, but is string"},
+        FaultCase{R"({"nodes": [], "agents": [], "options": {"improve_iterations": true}})",
+                  "[json.exception.type_error.302] type must be number, but is boolean"},
+        FaultCase{R"({"nodes": [], "agents": [], "options": {"improve_iterations": -5}})",
+                  "[json.exception.out_of_range.406] key 'improve_iterations' has value -5, "
+                  "which is not a valid iteration count (0 for no limit, or more)"},
+        FaultCase{R"({"nodes": [], "agents": [], "options": {"improve_iterations": 2.5}})",
+                  "[json.exception.out_of_range.406] key 'improve_iterations' has value 2.5, "
+                  "which is not a valid iteration count (0 for no limit, or more)"}));
+
 TEST(LoaderTest, ConstraintsMergeLaterEntriesWin) {
   const Problem problem = Load(R"({"nodes": [], "agents": [], "constraints": [
     {"kind": "timewindow", "items": [{"node": 5, "start": 0, "end": 10},

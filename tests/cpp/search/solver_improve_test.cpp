@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "plenro/improve/route_validator.h"
+#include "plenro/model/objective.h"
+#include "plenro/search/solver.h"
+#include "solver_test_support.h"
+
+namespace plenro {
+namespace {
+
+using testing_support::CaptureOutput;
+using testing_support::InstanceBuilder;
+using testing_support::MakeOptions;
+
+// Points on a jittered grid: point 0 is the depot of every agent.
+// With a window width, every third point has a window opening at its x coordinate.
+Problem GridInstance(std::uint64_t points, std::uint64_t agents, double window = 0.0) {
+  InstanceBuilder builder;
+  for (std::uint64_t v = 0; v < points; ++v) {
+    const double x = static_cast<double>(v % 17) * 7.0 + static_cast<double>((v * 37) % 5);
+    const double y = static_cast<double>(v / 17) * 6.0 + static_cast<double>((v * 53) % 7);
+    builder.AddNode(v, x, y);
+    if (window > 0.0 && v > 0 && v % 3 == 0) {
+      builder.SetWindow(v, x, x + window);
+    }
+  }
+  for (std::uint64_t a = 0; a < agents; ++a) {
+    builder.AddAgent(a, "robot", 0, 0);
+  }
+  builder.SetEuclideanCosts("robot");
+  return builder.Build();
+}
+
+Options ImproveOptions(ObjectiveType objective, std::int64_t iterations, std::uint64_t seed = 1,
+                       double time_limit = 60.0) {
+  Options options = MakeOptions(objective, true, time_limit);
+  options.improve = true;
+  options.seed = seed;
+  options.improve_iterations = iterations;
+  return options;
+}
+
+// Every route of the result accepted by the shared route evaluation at its reported cost.
+void ExpectValidResult(const Solver& solver, const Result& result) {
+  const RouteValidator validator(solver.view());
+  ASSERT_EQ(result.paths.size(), solver.agents().size());
+  for (const auto& [agent, path] : result.paths) {
+    const RouteEvaluation check = validator.Evaluate(path, agent);
+    EXPECT_TRUE(check.valid) << "agent " << agent;
+    EXPECT_NEAR(check.cost, result.times.at(agent), 1e-9) << "agent " << agent;
+  }
+}
+
+double Objective(ObjectiveType objective, const Result& result) {
+  RouteTotals totals;
+  for (const auto& [agent, cost] : result.times) {
+    totals.Add(cost);
+  }
+  return ObjectiveValue(objective, totals);
+}
+
+TEST(SolverImprove, ImprovementOffLeavesTheSearchAsItIs) {
+  // Small enough for the search to finish before its time limit: the counters are exact.
+  const Problem problem = GridInstance(7, 2, 150.0);
+  Options off = MakeOptions(MinMax);
+  off.seed = 9;  // settings of the improvement alone change nothing while it is off
+  off.improve_iterations = 50;
+  Solver plain(problem, MakeOptions(MinMax));
+  Solver with_settings(problem, off);
+  ASSERT_FALSE(with_settings.GetResult().timeout);
+  CaptureOutput([&] {
+    plain.Search();
+    with_settings.Search();
+  });
+  const Result a = plain.GetResult();
+  const Result b = with_settings.GetResult();
+  ASSERT_FALSE(a.timeout);
+  EXPECT_EQ(a.paths, b.paths);
+  EXPECT_EQ(a.times, b.times);
+  EXPECT_EQ(a.n_generated, b.n_generated);
+  EXPECT_EQ(a.n_expanded, b.n_expanded);
+  EXPECT_EQ(plain.GetAnytimeResults().size(), with_settings.GetAnytimeResults().size());
+  EXPECT_EQ(with_settings.improve_iterations(), 0);
+}
+
+class SolverImproveObjective : public ::testing::TestWithParam<ObjectiveType> {};
+
+TEST_P(SolverImproveObjective, KeepsTheBestAndRecordsEachImprovement) {
+  const ObjectiveType objective = GetParam();
+  const Problem problem = GridInstance(30, 3, 150.0);
+  Solver search_only(problem, MakeOptions(objective, true, 1.0));
+  Solver improved(problem, ImproveOptions(objective, 150));
+  CaptureOutput([&] {
+    search_only.Search();
+    ASSERT_TRUE(improved.Search());
+  });
+  const Result result = improved.GetResult();
+  ExpectValidResult(improved, result);
+  if (!search_only.GetResult().paths.empty()) {
+    EXPECT_LE(Objective(objective, result), Objective(objective, search_only.GetResult()) + 1e-9);
+  }
+  const std::vector<AnytimeEntry> history = improved.GetAnytimeResults();
+  ASSERT_FALSE(history.empty());
+  for (std::size_t i = 1; i < history.size(); ++i) {
+    EXPECT_LE(history[i - 1].time, history[i].time);
+  }
+  // The last recorded solution is the one reported, recorded when it was found.
+  EXPECT_EQ(history.back().result.paths, result.paths);
+  EXPECT_EQ(history.back().time, result.last_update_time);
+  EXPECT_EQ(improved.improve_iterations(), 150);
+  EXPECT_GT(improved.improve_moves(), 0);
+  EXPECT_FALSE(result.timeout) << "the iteration limit, not the clock, ended the run";
+}
+
+INSTANTIATE_TEST_SUITE_P(Objectives, SolverImproveObjective, ::testing::Values(MinMax, MinSum),
+                         [](const auto& info) {
+                           return std::string(info.param == MinMax ? "MinMax" : "MinSum");
+                         });
+
+TEST(SolverImprove, SameSeedAndIterationLimitGiveTheSameRoutes) {
+  const Problem problem = GridInstance(25, 4);
+  Solver a(problem, ImproveOptions(MinSum, 60, 7));
+  Solver b(problem, ImproveOptions(MinSum, 60, 7));
+  CaptureOutput([&] {
+    a.Search();
+    b.Search();
+  });
+  EXPECT_EQ(a.GetResult().paths, b.GetResult().paths);
+  EXPECT_EQ(a.GetResult().times, b.GetResult().times);
+}
+
+TEST(SolverImprove, RunsToTheTimeLimitWithoutAnIterationLimit) {
+  const Problem problem = GridInstance(12, 2);
+  Solver solver(problem, ImproveOptions(MinMax, 0, 1, 0.05));
+  CaptureOutput([&] { EXPECT_TRUE(solver.Search()); });
+  EXPECT_TRUE(solver.GetResult().timeout);
+  ExpectValidResult(solver, solver.GetResult());
+}
+
+TEST(SolverImprove, AboveTheSearchLimitTheEngineSolvesWithoutAPlannerGraph) {
+  const Problem problem = GridInstance(300, 4, 5000.0);
+  Solver solver(problem, ImproveOptions(MinMax, 5));
+  EXPECT_EQ(solver.graph(), nullptr);
+  EXPECT_EQ(solver.view().num_points(), 300u);
+  bool found = false;
+  CaptureOutput([&] { found = solver.Search(); });
+  ASSERT_TRUE(found);
+  const Result result = solver.GetResult();
+  ExpectValidResult(solver, result);
+  std::vector<int> served(300, 0);
+  for (const auto& [agent, path] : result.paths) {
+    for (std::size_t i = 1; i + 1 < path.size(); ++i) {
+      ++served[static_cast<std::size_t>(path[i])];
+    }
+  }
+  EXPECT_EQ(served[0], 0);
+  EXPECT_EQ(std::count(served.begin() + 1, served.end(), 1), 299);
+  EXPECT_EQ(result.n_generated, 0) << "no search ran";
+}
+
+TEST(SolverImprove, AboveTheSearchLimitWithoutImprovementTheSearchRefuses) {
+  const Problem problem = GridInstance(257, 2);
+  Solver solver(problem, MakeOptions(MinMax));
+  EXPECT_NE(solver.graph(), nullptr);
+  try {
+    solver.Search();
+    FAIL() << "expected the size error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "the instance has 257 points, but the search handles at most 256 points");
+  }
+}
+
+TEST(SolverImprove, APointNoAgentMayServeFailsTheRunWithTheReason) {
+  InstanceBuilder builder;
+  builder.AddNode(0).AddNode(1, 1, 0).AddNode(2, 2, 0).AddAgent(0, "A", 0, 0);
+  builder.AddAgent(1, "B", 0, 0);
+  builder.SetEuclideanCosts("A").SetEuclideanCosts("B");
+  builder.Allow(2, {"C"});  // a type no agent has
+  const Problem problem = builder.Build();
+
+  Solver plain(problem, MakeOptions(MinSum, true, 1.0));
+  CaptureOutput([&] { EXPECT_FALSE(plain.Search()); });
+
+  Solver improving(problem, ImproveOptions(MinSum, 5, 1, 1.0));
+  try {
+    CaptureOutput([&] { improving.Search(); });
+    FAIL() << "expected the reason";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "point 2 (node id 2) cannot be served: no agent's type may serve it");
+  }
+}
+
+}  // namespace
+}  // namespace plenro
