@@ -34,7 +34,9 @@ void bind_model(py::module_& m) {
       field("capacity_limit", &Agent::capacity_limit), field("time_limit", &Agent::time_limit));
   bind_value_class<Options>(m, "Options", field("return_to_end", &Options::return_to_end),
                             field("objective", &Options::objective),
-                            field("time_limit", &Options::time_limit));
+                            field("time_limit", &Options::time_limit),
+                            field("improve", &Options::improve), field("seed", &Options::seed),
+                            field("improve_iterations", &Options::improve_iterations));
 
   bind_value_class<AssignmentConstraint>(m, "AssignmentConstraint")
       .def("set_assignment", &AssignmentConstraint::set_assignment, py::arg("node"),

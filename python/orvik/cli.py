@@ -63,14 +63,42 @@ def _core_stdout_to_stderr() -> Iterator[None]:
         os.close(saved)
 
 
-def _solve(path: str, time_limit: float, as_json: bool) -> int:
-    # Imported here so that `orvik info` works without touching the extension module.
-    from _orvik_core import solve_json_file
+def _with_improvement(text: str, improve: bool, seed: int | None) -> str:
+    """The instance text with the improvement options set; unchanged when it is not a JSON
+    object with an options object, so that the core reports what is wrong with it."""
+    try:
+        doc = json.loads(text)
+    except ValueError:
+        return text
+    if not isinstance(doc, dict) or not isinstance(doc.get("options", {}), dict):
+        return text
+    options = dict(doc.get("options", {}))
+    options["improve"] = improve
+    if seed is not None:
+        options["seed"] = seed
+    doc["options"] = options
+    return json.dumps(doc)
 
+
+def _solve(path: str, time_limit: float, as_json: bool, improve: bool, seed: int | None) -> int:
+    # Imported here so that `orvik info` works without touching the extension module.
+    from _orvik_core import solve_json_file, solve_json_str
+
+    try:
+        with open(path, encoding="utf-8") as handle:
+            text: str | None = _with_improvement(handle.read(), improve, seed)
+    except UnicodeDecodeError:
+        text = None  # the core reads the bytes itself
+    except OSError:
+        print(f"orvik: Cannot open file: {path}", file=sys.stderr)
+        return 1
     quiet = _core_stdout_to_stderr() if as_json else contextlib.nullcontext()
     try:
         with quiet:
-            result = solve_json_file(path, time_limit)
+            if text is None:
+                result = solve_json_file(path, time_limit)
+            else:
+                result = solve_json_str(text, time_limit)
     except (RuntimeError, IndexError) as error:
         _flush_c_streams()
         print(f"orvik: {error}", file=sys.stderr)
@@ -99,6 +127,20 @@ def main(argv: Sequence[str] | None = None) -> int:
         help="search time limit in seconds (default: the instance's own, 60 when it gives none)",
     )
     solve.add_argument("--json", action="store_true", help="print the result dictionary as JSON")
+    solve.add_argument(
+        "--no-improve",
+        dest="improve",
+        action="store_false",
+        help="stop after the search; by default its first solution is improved by local search "
+        "and ruin-and-recreate for the rest of the time limit",
+    )
+    solve.add_argument(
+        "--seed",
+        type=int,
+        default=None,
+        metavar="N",
+        help="seed of the improvement's random choices (default: the instance's own, else 0)",
+    )
     add_convert_command(sub)
     add_check_command(sub)
     args = parser.parse_args(argv)
@@ -107,7 +149,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     if args.command == "info":
         return _summary(args.instance)
     if args.command == "solve":
-        return _solve(args.instance, args.time_limit, args.json)
+        return _solve(args.instance, args.time_limit, args.json, args.improve, args.seed)
     return 2
 
 

@@ -24,13 +24,19 @@ DEFAULTS = [
     (core.Options, "return_to_end", True),
     (core.Options, "objective", core.ObjectiveType.MinSum),
     (core.Options, "time_limit", 60.0),
+    (core.Options, "improve", False),
+    (core.Options, "seed", 0),
+    (core.Options, "improve_iterations", 0),
 ]
 
 ATTRIBUTE_ORDER = [
     (core.Position, ["x", "y", "z"]),
     (core.Node, ["id", "position", "type", "demand"]),
     (core.Agent, ["id", "type", "start_node", "end_node", "capacity_limit", "time_limit"]),
-    (core.Options, ["return_to_end", "objective", "time_limit"]),
+    (
+        core.Options,
+        ["return_to_end", "objective", "time_limit", "improve", "seed", "improve_iterations"],
+    ),
     (core.AssignmentConstraint, ["set_assignment"]),
     (core.TimeWindowConstraint, ["set_timewindow"]),
     (
@@ -49,7 +55,13 @@ ATTRIBUTE_ORDER = [
     (core.Result, ["n_generated", "n_expanded", "timeout", "last_update_time", "paths", "times"]),
 ]
 
-UNSIGNED = [(core.Node, "id"), (core.Agent, "id"), (core.Agent, "start_node"), (core.Agent, "end_node")]
+UNSIGNED = [
+    (core.Node, "id"),
+    (core.Agent, "id"),
+    (core.Agent, "start_node"),
+    (core.Agent, "end_node"),
+    (core.Options, "seed"),
+]
 FLOATS = [
     (core.Position, "x"),
     (core.Position, "y"),

@@ -28,7 +28,7 @@ def test_info(run_cli, two_agents_shared_depot):
 
 def test_solve_prints_status_routes_and_statistics(run_cli, two_agents_shared_depot):
     expected = core.solve_json_file(str(two_agents_shared_depot))
-    done = run_cli("solve", str(two_agents_shared_depot), "--time-limit", "5")
+    done = run_cli("solve", str(two_agents_shared_depot), "--time-limit", "5", "--no-improve")
     assert done.returncode == 0, done.stderr
     lines = done.stdout.splitlines()
     assert "status: success" in lines
@@ -41,7 +41,7 @@ def test_solve_prints_status_routes_and_statistics(run_cli, two_agents_shared_de
 
 def test_solve_json_prints_only_the_dictionary(run_cli, two_agents_shared_depot):
     expected = core.solve_json_file(str(two_agents_shared_depot))
-    done = run_cli("solve", str(two_agents_shared_depot), "--json")
+    done = run_cli("solve", str(two_agents_shared_depot), "--json", "--no-improve")
     assert done.returncode == 0, done.stderr
     printed = json.loads(done.stdout)
     assert list(printed) == list(expected)
@@ -49,7 +49,7 @@ def test_solve_json_prints_only_the_dictionary(run_cli, two_agents_shared_depot)
 
 
 def test_solve_reports_a_failed_search(run_cli, target_no_agent_may_serve):
-    done = run_cli("solve", str(target_no_agent_may_serve))
+    done = run_cli("solve", str(target_no_agent_may_serve), "--no-improve")
     assert done.returncode == 1
     assert "status: failed" in done.stdout.splitlines()
 
@@ -71,13 +71,13 @@ def test_solve_reports_errors_on_standard_error(run_cli, request, fixture, messa
 
 
 def test_solve_keeps_progress_lines_before_the_summary(run_cli, one_weight_update):
-    done = run_cli("solve", str(one_weight_update))
+    done = run_cli("solve", str(one_weight_update), "--no-improve")
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines()[:2] == ["w = 1", "status: success"]
 
 
 def test_solve_json_moves_progress_lines_to_standard_error(run_cli, one_weight_update):
-    done = run_cli("solve", str(one_weight_update), "--json")
+    done = run_cli("solve", str(one_weight_update), "--json", "--no-improve")
     assert done.returncode == 0, done.stderr
     assert json.loads(done.stdout)["status"] == "success"
     assert done.stderr.splitlines() == ["w = 1"]

@@ -48,6 +48,10 @@ constexpr double kMaxWeight = 1e6;
 // Share of infeasible candidates that get a repair: a descent with the weights raised tenfold.
 constexpr double kRepairShare = 0.5;
 constexpr double kRepairFactor = 10.0;
+// Without an iteration limit, a run ends when its best solution has not improved for this many
+// iterations per point to serve, and at least the floor.
+constexpr std::int64_t kStagnationPerPoint = 100;
+constexpr std::int64_t kStagnationFloor = 5000;
 // Progress reports at least this often (seconds), when a hook is set.
 constexpr double kReportEvery = 0.5;
 // The local search reads the clock once per this many points.
@@ -112,6 +116,7 @@ class ImprovementEngine::Impl {
   bool stopped_ = false;
   ImproveOutcome outcome_;
   ObjectiveKey best_key_;
+  std::int64_t best_iteration_ = 0;  // the iteration that found the best solution
   std::vector<std::int32_t> visits_;
 };
 
@@ -213,6 +218,7 @@ bool ImprovementEngine::Impl::OfferPlan(RoutePlan plan, bool announce) {
     return false;
   }
   best_key_ = key;
+  best_iteration_ = outcome_.iterations;
   outcome_.found = true;
   outcome_.best = std::move(plan);
   outcome_.best_time = clock_->Elapsed();
@@ -266,6 +272,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   control_ = &control;
   listener_ = listener;
   outcome_ = ImproveOutcome{};
+  best_iteration_ = 0;
   stopped_ = false;
   polls_ = 0;
   random_.Seed(settings.seed);
@@ -313,11 +320,17 @@ void ImprovementEngine::Impl::Anneal() {
   const auto customers = static_cast<double>(instance_.customers().size());
   const double average = std::min(kAverageRemoved, std::max(2.0, customers / 5.0));
 
+  const std::int64_t stagnation =
+      std::max(kStagnationFloor,
+               kStagnationPerPoint * static_cast<std::int64_t>(instance_.customers().size()));
   std::int64_t seen = 0;
   std::int64_t warp_free = 0;
   std::int64_t length_ok = 0;
   while (!stopped_) {
     if (settings_.iteration_limit > 0 && outcome_.iterations >= settings_.iteration_limit) {
+      break;
+    }
+    if (settings_.iteration_limit == 0 && outcome_.iterations - best_iteration_ >= stagnation) {
       break;
     }
     if (Stop()) {

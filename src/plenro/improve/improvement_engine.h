@@ -14,8 +14,10 @@ namespace plenro {
 // How long and how the engine runs.
 struct ImproveSettings {
   std::uint64_t seed = 0;
-  // Ruin-and-recreate iterations; 0: no limit. With a limit (and no time-out), a seed fixes
-  // the outcome, because the engine's schedule then follows the iterations, not the clock.
+  // Ruin-and-recreate iterations; 0: no limit, but the run also ends once the best solution
+  // has not improved for many iterations (a number that grows with the instance). With a limit
+  // (and no time-out), a seed fixes the outcome, because the engine's schedule then follows the
+  // iterations, not the clock.
   std::int64_t iteration_limit = 0;
   // Seconds on the caller's clock (counted from its start) at which the engine stops.
   double time_limit = 0.0;

@@ -140,6 +140,12 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
     time_windows_[vertex->second] = window;
   }
 
+  if (options.improve_iterations < 0) {
+    std::ostringstream message;
+    message << "improve_iterations must be 0 (no limit) or more, got "
+            << options.improve_iterations;
+    throw std::invalid_argument(message.str());
+  }
   improve_ = options.improve;
   objective_type_ = options.objective;
   seed_ = options.seed;

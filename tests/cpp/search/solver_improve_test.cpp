@@ -136,10 +136,19 @@ TEST(SolverImprove, SameSeedAndIterationLimitGiveTheSameRoutes) {
 }
 
 TEST(SolverImprove, RunsToTheTimeLimitWithoutAnIterationLimit) {
-  const Problem problem = GridInstance(12, 2);
+  const Problem problem = GridInstance(80, 3);
   Solver solver(problem, ImproveOptions(MinMax, 0, 1, 0.05));
   CaptureOutput([&] { EXPECT_TRUE(solver.Search()); });
   EXPECT_TRUE(solver.GetResult().timeout);
+  ExpectValidResult(solver, solver.GetResult());
+}
+
+TEST(SolverImprove, WithoutAnIterationLimitARunEndsWhenItStopsImproving) {
+  const Problem problem = GridInstance(6, 2);
+  Solver solver(problem, ImproveOptions(MinSum, 0, 1, 1e6));
+  CaptureOutput([&] { EXPECT_TRUE(solver.Search()); });
+  EXPECT_FALSE(solver.GetResult().timeout);
+  EXPECT_GE(solver.improve_iterations(), 5000);
   ExpectValidResult(solver, solver.GetResult());
 }
 
