@@ -27,6 +27,9 @@ constexpr std::int32_t kCandidatesLarge = 25;
 constexpr std::int32_t kLargeInstance = 500;
 // Insertion tries only the places near a point's candidates above this many points.
 constexpr std::int32_t kGranularInsertionAbove = 300;
+// Above this many points, the descent after a ruin and recreate starts from the points it moved
+// rather than sweeping every point of every changed route.
+constexpr std::int32_t kLocalDescentAbove = 200;
 // Ruin: average points removed, longest string, share of string removals, blink rate.
 constexpr double kAverageRemoved = 10.0;
 constexpr std::int32_t kMaxString = 10;
@@ -39,7 +42,11 @@ constexpr double kEndTemperature = 0.01;
 // factors, the share of candidates without violations they aim at, and their range.
 constexpr double kStartWeight = 100.0;
 constexpr double kConstructionWeight = 100.0;
+// The adaptation window: 100 iterations, fewer on large instances (whose iterations are slower),
+// at least 10.
 constexpr std::int64_t kAdaptEvery = 100;
+constexpr std::int64_t kAdaptPoints = 20000;
+constexpr std::int64_t kAdaptAtLeast = 10;
 constexpr double kRaise = 1.25;
 constexpr double kLower = 0.85;
 constexpr double kTargetFeasible = 0.3;
@@ -76,6 +83,7 @@ class ImprovementEngine::Impl {
         current_(instance_, evaluator_),
         candidate_(instance_, evaluator_) {
     evaluator_.SetTieWeight(objective == MinMax ? 1.0 / std::max(1, instance_.num_agents()) : 0.0);
+    local_descent_ = static_cast<std::int32_t>(instance_.customers().size()) > kLocalDescentAbove;
   }
 
   ImproveOutcome Run(const RoutePlan* initial, const ImproveSettings& settings,
@@ -92,6 +100,8 @@ class ImprovementEngine::Impl {
   void AdaptWeights(std::int64_t warp_free, std::int64_t length_ok, std::int64_t seen);
   void Anneal();
   void Repair(Solution& s);
+  // A descent after the points `moved` changed place.
+  void Descend(Solution& s, const std::vector<std::int32_t>& moved);
 
   RoutingInstance instance_;
   CostEvaluator evaluator_;
@@ -118,6 +128,8 @@ class ImprovementEngine::Impl {
   ObjectiveKey best_key_;
   std::int64_t best_iteration_ = 0;  // the iteration that found the best solution
   std::vector<std::int32_t> visits_;
+  std::vector<std::int32_t> repair_seeds_;
+  bool local_descent_ = false;
 };
 
 bool ImprovementEngine::Impl::Stop() {
@@ -241,12 +253,36 @@ void ImprovementEngine::Impl::Offer(const Solution& s) {
   OfferPlan(Export(s), true);
 }
 
+void ImprovementEngine::Impl::Descend(Solution& s, const std::vector<std::int32_t>& moved) {
+  if (local_descent_) {
+    search_.RunFrom(s, moved, random_, [this] { return StopSometimes(); });
+  } else {
+    search_.Run(s, random_, [this] { return StopSometimes(); });
+  }
+}
+
 void ImprovementEngine::Impl::Repair(Solution& s) {
   const double warp = evaluator_.warp_weight();
   const double excess = evaluator_.excess_weight();
   evaluator_.SetWeights(warp * kRepairFactor, excess * kRepairFactor);
   s.Refresh();
-  search_.Run(s, random_, [this] { return StopSometimes(); });
+  // The points where a route comes too late (its time warp grows), and the whole of routes
+  // over their limit.
+  repair_seeds_.clear();
+  for (std::int32_t r = 0; r < s.num_routes(); ++r) {
+    const PlannedRoute& route = s.route(r);
+    if (route.cost.feasible()) {
+      continue;
+    }
+    for (std::int32_t p = 1; p <= route.size(); ++p) {
+      if (route.cost.excess > RouteCost::kTolerance ||
+          route.prefix[static_cast<std::size_t>(p)].time_warp >
+              route.prefix[static_cast<std::size_t>(p - 1)].time_warp) {
+        repair_seeds_.push_back(route.At(p));
+      }
+    }
+  }
+  Descend(s, repair_seeds_);
   Offer(s);
   evaluator_.SetWeights(warp, excess);
   s.Refresh();
@@ -323,6 +359,9 @@ void ImprovementEngine::Impl::Anneal() {
   const std::int64_t stagnation =
       std::max(kStagnationFloor,
                kStagnationPerPoint * static_cast<std::int64_t>(instance_.customers().size()));
+  const std::int64_t adapt_every = std::clamp<std::int64_t>(
+      kAdaptPoints / std::max<std::int64_t>(1, static_cast<std::int64_t>(customers)), kAdaptAtLeast,
+      kAdaptEvery);
   std::int64_t seen = 0;
   std::int64_t warp_free = 0;
   std::int64_t length_ok = 0;
@@ -351,7 +390,7 @@ void ImprovementEngine::Impl::Anneal() {
           static_cast<std::int32_t>(random_.Between(1, static_cast<std::int64_t>(2 * average))));
     }
     ruin_.Recreate(candidate_, random_, kBlinkRate);
-    search_.Run(candidate_, random_, [this] { return StopSometimes(); });
+    Descend(candidate_, ruin_.removed());
     ++outcome_.iterations;
     Offer(candidate_);
     if (adapt && !candidate_.Feasible() && random_.Chance(kRepairShare)) {
@@ -375,7 +414,7 @@ void ImprovementEngine::Impl::Anneal() {
     if (evaluator_.Scalar(candidate_.Key()) < threshold) {
       std::swap(current_, candidate_);
     }
-    if (adapt && seen == kAdaptEvery) {
+    if (adapt && seen == adapt_every) {
       AdaptWeights(warp_free, length_ok, seen);
       seen = warp_free = length_ok = 0;
     }

@@ -51,17 +51,44 @@ Placement Inserter::BestInRoute(const Solution& s, std::int32_t v, std::int32_t 
         consider(s.PositionOf(w));
       }
     }
+    const std::int32_t slot = TimeSlot(s, v, r);
+    for (std::int32_t after = std::max(0, slot - 1); after <= std::min(R.size(), slot + 1);
+         ++after) {
+      consider(after);
+    }
   }
   if (best.found()) {
-    best.key = s.KeyWith(r, best.cost.penalised, -1, 0.0);
+    best.key = s.KeyChange(r, best.cost.penalised, -1, 0.0);
   }
   return best;
+}
+
+std::int32_t Inserter::TimeSlot(const Solution& s, std::int32_t v, std::int32_t r) const {
+  const TimeSegment& window = instance_->Single(v);
+  const PlannedRoute& R = s.route(r);
+  if (window.latest == TimeSegment::kUnbounded) {
+    return -1;
+  }
+  // The last position the agent reaches before v's window closes (arrivals grow along a route
+  // that keeps its windows; a search in one that does not still finds a place).
+  std::int32_t low = 0;
+  std::int32_t high = R.size();
+  while (low < high) {
+    const std::int32_t mid = (low + high + 1) / 2;
+    double warp = 0.0;
+    if (R.prefix[static_cast<std::size_t>(mid)].ArrivalFrom(0.0, warp) <= window.latest) {
+      low = mid;
+    } else {
+      high = mid - 1;
+    }
+  }
+  return low;
 }
 
 void Inserter::Consider(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after,
                         Placement& best) {
   const RouteCost cost = CostAt(s, v, r, after);
-  const ObjectiveKey key = s.KeyWith(r, cost.penalised, -1, 0.0);
+  const ObjectiveKey key = s.KeyChange(r, cost.penalised, -1, 0.0);
   if (!best.found() || Better(key, best.key)) {
     best.route = r;
     best.after = after;
@@ -90,9 +117,22 @@ Placement Inserter::Best(const Solution& s, std::int32_t v, RandomSource* random
         }
       }
     }
+    const bool windowed = instance_->Single(v).latest != TimeSegment::kUnbounded;
     for (std::int32_t r = 0; r < s.num_routes(); ++r) {
-      if (s.route(r).empty() && instance_->Serves(s.route(r).type, v)) {
+      const PlannedRoute& R = s.route(r);
+      if (!instance_->Serves(R.type, v)) {
+        continue;
+      }
+      if (R.empty()) {
         Consider(s, v, r, 0, best);
+      } else if (windowed) {
+        const std::int32_t slot = TimeSlot(s, v, r);
+        for (std::int32_t after = std::max(0, slot - 1); after <= std::min(R.size(), slot + 1);
+             ++after) {
+          if (random == nullptr || !random->Chance(blink)) {
+            Consider(s, v, r, after, best);
+          }
+        }
       }
     }
     if (best.found()) {

@@ -15,7 +15,7 @@ struct Placement {
   std::int32_t route = -1;
   std::int32_t after = 0;
   RouteCost cost;
-  ObjectiveKey key;
+  ObjectiveKey key;  // the change of the solution's key (see Solution::KeyChange)
 
   bool found() const { return route >= 0; }
 };
@@ -24,7 +24,8 @@ struct Placement {
 // value is lowest; across routes, the one whose solution key is best. Each place may be skipped
 // with a small probability ("blinks", after Christiaens and Vanden Berghe), which varies the
 // recreated solutions. On large instances only the places next to the point's candidates (and
-// the empty routes) are tried, unless none of them is on a route.
+// the empty routes, and for a point with a window the places where the route's arrival times
+// meet it) are tried, unless none of them is on a route.
 class Inserter {
  public:
   Inserter(const RoutingInstance& instance, const CandidateLists& candidates,
@@ -45,6 +46,9 @@ class Inserter {
   RouteCost CostAt(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after) const;
   void Consider(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after,
                 Placement& best);
+  // Where v's window falls on route r: the last position reached before it closes; -1 when v
+  // has no window.
+  std::int32_t TimeSlot(const Solution& s, std::int32_t v, std::int32_t r) const;
   // Routes up to this long are always scanned whole.
   static constexpr std::int32_t kScanWhole = 64;
 

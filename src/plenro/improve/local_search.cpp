@@ -12,7 +12,87 @@ constexpr std::int32_t kMaxSweeps = 1000;
 }  // namespace
 
 LocalSearch::LocalSearch(const RoutingInstance& instance, const CandidateLists& candidates)
-    : instance_(&instance), candidates_(&candidates), order_(instance.customers()) {}
+    : instance_(&instance),
+      candidates_(&candidates),
+      order_(instance.customers()),
+      queued_(static_cast<std::size_t>(instance.num_vertices()), 0) {}
+
+void LocalSearch::Activate(const Solution& s, std::int32_t v) {
+  const std::int32_t r = s.RouteOf(v);
+  if (r < 0) {
+    return;
+  }
+  const PlannedRoute& route = s.route(r);
+  const std::int32_t p = s.PositionOf(v);
+  for (std::int32_t q = std::max(1, p - 1); q <= std::min(route.size(), p + 1); ++q) {
+    const std::int32_t w = route.At(q);
+    if (queued_[static_cast<std::size_t>(w)] == 0) {
+      queued_[static_cast<std::size_t>(w)] = 1;
+      queue_.push_back(w);
+    }
+  }
+}
+
+bool LocalSearch::RunFrom(Solution& s, const std::vector<std::int32_t>& seeds, RandomSource& random,
+                          const std::function<bool()>& stop) {
+  queue_.clear();
+  for (const std::int32_t v : seeds) {
+    Activate(s, v);
+  }
+  random.Shuffle(queue_);
+  bool changed = false;
+  std::size_t next = 0;
+  while (next < queue_.size()) {
+    if (stop()) {
+      break;
+    }
+    const std::int32_t u = queue_[next++];
+    queued_[static_cast<std::size_t>(u)] = 0;
+    if (s.RouteOf(u) < 0) {
+      continue;
+    }
+    for (std::int32_t t = 0; t < instance_->num_types(); ++t) {
+      if (!instance_->Serves(t, u)) {
+        continue;
+      }
+      for (const std::int32_t v : candidates_->Near(t, u)) {
+        const std::int32_t b = s.RouteOf(v);
+        if (b < 0 || s.route(b).type != t) {
+          continue;
+        }
+        // The points around u and v before the move lose a neighbour; around them after it,
+        // they gain one.
+        const std::size_t before = queue_.size();
+        Activate(s, u);
+        Activate(s, v);
+        if (TryPair(s, u, v)) {
+          changed = true;
+          Activate(s, u);
+          Activate(s, v);
+        } else {
+          for (std::size_t i = before; i < queue_.size(); ++i) {
+            queued_[static_cast<std::size_t>(queue_[i])] = 0;
+          }
+          queue_.resize(before);
+        }
+      }
+    }
+    if (TryEmptyRoutes(s, u, -1)) {
+      changed = true;
+      Activate(s, u);
+    }
+    // Compact the queue now and then, so that it does not grow without bound.
+    if (next > 4096 && next * 2 > queue_.size()) {
+      queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(next));
+      next = 0;
+    }
+  }
+  for (std::size_t i = next; i < queue_.size(); ++i) {
+    queued_[static_cast<std::size_t>(queue_[i])] = 0;
+  }
+  queue_.clear();
+  return changed;
+}
 
 bool LocalSearch::Run(Solution& s, RandomSource& random, const std::function<bool()>& stop) {
   random.Shuffle(order_);
@@ -79,14 +159,14 @@ bool LocalSearch::Commit(Solution& s, bool proposed) {
   const MoveProposal& m = proposal_;
   ++evaluated_;
   const RouteCost first = s.evaluator().Close(m.route[0], m.body[0]);
-  ObjectiveKey key;
+  ObjectiveKey change;
   if (m.count == 1) {
-    key = s.KeyWith(m.route[0], first.penalised, -1, 0.0);
+    change = s.KeyChange(m.route[0], first.penalised, -1, 0.0);
   } else {
     const RouteCost second = s.evaluator().Close(m.route[1], m.body[1]);
-    key = s.KeyWith(m.route[0], first.penalised, m.route[1], second.penalised);
+    change = s.KeyChange(m.route[0], first.penalised, m.route[1], second.penalised);
   }
-  if (!Better(key, s.Key())) {
+  if (!Better(change, ObjectiveKey{})) {
     return false;
   }
   // Both lists are read before either route changes.

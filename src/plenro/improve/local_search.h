@@ -29,12 +29,19 @@ class LocalSearch {
   // Descends until no move improves, or until `stop` (polled for every point) returns true.
   // Returns whether the solution changed.
   bool Run(Solution& s, RandomSource& random, const std::function<bool()>& stop);
+  // The same, but trying only the moves of the points in `seeds`, their neighbours on their
+  // routes, and the points each applied move touches (the "don't look bits" of Bentley): the
+  // descent after a small change of a large solution then costs in proportion to the change.
+  bool RunFrom(Solution& s, const std::vector<std::int32_t>& seeds, RandomSource& random,
+               const std::function<bool()>& stop);
 
   // Moves scored since construction.
   std::int64_t moves_evaluated() const { return evaluated_; }
 
  private:
   bool TryPair(Solution& s, std::int32_t u, std::int32_t v);
+  // Queues v and the points next to it on its route, unless queued already.
+  void Activate(const Solution& s, std::int32_t v);
   bool TryEmptyRoutes(Solution& s, std::int32_t u, std::int64_t since);
   // Applies the proposal if it improves the solution's key; `proposed` tells whether a move
   // applied at all.
@@ -43,6 +50,8 @@ class LocalSearch {
   const RoutingInstance* instance_;
   const CandidateLists* candidates_;
   std::vector<std::int32_t> order_;
+  std::vector<std::int32_t> queue_;
+  std::vector<char> queued_;
   MoveProposal proposal_;
   std::vector<std::int32_t> first_;  // scratch: new visits of the routes a move changes
   std::vector<std::int32_t> second_;

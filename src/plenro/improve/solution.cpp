@@ -1,6 +1,7 @@
 #include "plenro/improve/solution.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace plenro {
 
@@ -41,6 +42,16 @@ void Solution::Rebuild(PlannedRoute& route) {
   for (std::int32_t p = k; p >= 1; --p) {
     route.suffix[static_cast<std::size_t>(p)] =
         in.Join(in.Single(route.At(p)), route.suffix[static_cast<std::size_t>(p) + 1], route.type);
+  }
+  const std::int32_t block = PlannedRoute::kBlock;
+  route.blocks.resize(static_cast<std::size_t>((k + block - 1) / block));
+  for (std::size_t i = 0; i < route.blocks.size(); ++i) {
+    const auto first = static_cast<std::int32_t>(i) * block + 1;
+    TimeSegment out = in.Single(route.At(first));
+    for (std::int32_t p = first + 1; p <= std::min(k, first + block - 1); ++p) {
+      out = in.Join(out, in.Single(route.At(p)), route.type);
+    }
+    route.blocks[i] = out;
   }
   route.cost = evaluator_->Close(route.agent, route.prefix[static_cast<std::size_t>(k)]);
   route.stamp = ++changes_;
@@ -135,8 +146,19 @@ void Solution::Refresh() {
 TimeSegment Solution::Range(std::int32_t r, std::int32_t from, std::int32_t to,
                             std::int32_t type) const {
   const PlannedRoute& route = routes_[static_cast<std::size_t>(r)];
+  const std::int32_t block = PlannedRoute::kBlock;
   TimeSegment out = instance_->Single(route.At(from));
-  for (std::int32_t p = from + 1; p <= to; ++p) {
+  std::int32_t p = from + 1;
+  if (type == route.type && to - from >= 2 * block) {
+    // Points up to a block boundary, whole blocks, then the rest point by point.
+    for (; (p - 1) % block != 0; ++p) {
+      out = instance_->Join(out, instance_->Single(route.At(p)), type);
+    }
+    for (; p + block - 1 <= to; p += block) {
+      out = instance_->Join(out, route.blocks[static_cast<std::size_t>((p - 1) / block)], type);
+    }
+  }
+  for (; p <= to; ++p) {
     out = instance_->Join(out, instance_->Single(route.At(p)), type);
   }
   return out;
@@ -160,14 +182,18 @@ RouteTotals Solution::CostTotals() const {
   return totals;
 }
 
-ObjectiveKey Solution::KeyWith(std::int32_t r1, double value1, std::int32_t r2,
-                               double value2) const {
-  RouteTotals totals;
-  totals.sum = penalised_.sum - routes_[static_cast<std::size_t>(r1)].cost.penalised + value1;
+ObjectiveKey Solution::KeyChange(std::int32_t r1, double value1, std::int32_t r2,
+                                 double value2) const {
+  const double old1 = routes_[static_cast<std::size_t>(r1)].cost.penalised;
+  RouteTotals change;
+  change.sum = value1 - old1;
   double largest = value1;
+  double magnitude = std::max(std::abs(value1), std::abs(old1));
   if (r2 >= 0 && r2 != r1) {
-    totals.sum += value2 - routes_[static_cast<std::size_t>(r2)].cost.penalised;
+    const double old2 = routes_[static_cast<std::size_t>(r2)].cost.penalised;
+    change.sum += value2 - old2;
     largest = std::max(largest, value2);
+    magnitude = std::max({magnitude, std::abs(value2), std::abs(old2)});
   } else {
     r2 = r1;
   }
@@ -177,8 +203,17 @@ ObjectiveKey Solution::KeyWith(std::int32_t r1, double value1, std::int32_t r2,
       break;
     }
   }
-  totals.max = std::max(largest, 0.0);
-  return evaluator_->Key(totals);
+  change.max = std::max(largest, 0.0) - penalised_.max;
+  // A route timed along two different orders of joins differs in its last bits; differences
+  // within that noise are no change (with large penalties it exceeds the key's tolerance).
+  const double noise = kRoundingNoise * std::max(magnitude, penalised_.max);
+  if (std::abs(change.sum) <= noise) {
+    change.sum = 0.0;
+  }
+  if (std::abs(change.max) <= noise) {
+    change.max = 0.0;
+  }
+  return evaluator_->Key(change);
 }
 
 bool Solution::Feasible() const {

@@ -22,6 +22,10 @@ struct PlannedRoute {
   std::vector<std::int32_t> visits;
   std::vector<TimeSegment> prefix;
   std::vector<TimeSegment> suffix;
+  // blocks[i] covers the visits i * kBlock + 1 .. (i + 1) * kBlock (the last one may be short),
+  // so that a long stretch of a route is timed in O(kBlock + length / kBlock).
+  static constexpr std::int32_t kBlock = 16;
+  std::vector<TimeSegment> blocks;
   RouteCost cost;
   // When the route last changed (the solution's change counter).
   std::int64_t stamp = 0;
@@ -60,7 +64,8 @@ class Solution {
   void Refresh();
 
   // Timing summaries of the visits from..to (1-based, inclusive, from <= to), joined with the
-  // costs of type `type`, forward or reversed. O(to - from).
+  // costs of type `type`, forward or reversed. O(to - from); forward with the route's own type
+  // O(kBlock + (to - from) / kBlock).
   TimeSegment Range(std::int32_t r, std::int32_t from, std::int32_t to, std::int32_t type) const;
   TimeSegment ReversedRange(std::int32_t r, std::int32_t from, std::int32_t to,
                             std::int32_t type) const;
@@ -69,8 +74,12 @@ class Solution {
   const RouteTotals& penalised_totals() const { return penalised_; }
   RouteTotals CostTotals() const;
   ObjectiveKey Key() const { return evaluator_->Key(penalised_); }
-  // The key when routes r1 and r2 (r2 may be -1, or equal r1) take the given penalised values.
-  ObjectiveKey KeyWith(std::int32_t r1, double value1, std::int32_t r2, double value2) const;
+  // How the key changes when routes r1 and r2 (r2 may be -1, or equal r1) take the given
+  // penalised values: the difference to the current key (negative: better), computed from the
+  // changed routes alone, so that no rounding of the large totals makes a change that alters
+  // nothing look like an improvement. Better(KeyChange(...), ObjectiveKey{}) tells whether the
+  // change improves the solution.
+  ObjectiveKey KeyChange(std::int32_t r1, double value1, std::int32_t r2, double value2) const;
   // Every point served and every route free of violations.
   bool Feasible() const;
 
@@ -86,6 +95,9 @@ class Solution {
   const RoutingInstance& instance() const { return *instance_; }
 
  private:
+  // Relative rounding noise of a route value (see KeyChange).
+  static constexpr double kRoundingNoise = 1e-11;
+
   void Rebuild(PlannedRoute& route);
   void RecomputeTotals();
 
@@ -98,7 +110,7 @@ class Solution {
   std::int32_t num_unassigned_ = 0;
   std::int64_t changes_ = 0;
   RouteTotals penalised_;
-  // The three largest penalised route values and their routes, for KeyWith.
+  // The three largest penalised route values and their routes, for KeyChange.
   double top_value_[3] = {0.0, 0.0, 0.0};
   std::int32_t top_route_[3] = {-1, -1, -1};
 };

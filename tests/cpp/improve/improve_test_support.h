@@ -126,6 +126,9 @@ inline std::vector<InstanceSpec> Families() {
                    .asymmetric = true,
                    .partial_types = true});
   specs.push_back({.name = "missing_legs", .limits = true, .missing = 0.15});
+  // Routes longer than the blocks of their cached summaries.
+  specs.push_back({.name = "long_routes", .customers = 90, .agents = 2});
+  specs.push_back({.name = "long_routes_windows", .customers = 90, .agents = 2, .windows = true});
   return specs;
 }
 
