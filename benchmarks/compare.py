@@ -46,7 +46,10 @@ DEFAULT_RAW = ROOT.parent / "shared" / "bench" / "raw"
 SOLVERS = ("orvik", "ortools", "pyvrp")
 TSPLIB_DEFAULTS = ("eil51", "berlin52", "eil76")
 TSPLIB_AGENTS = (2, 3, 5, 7)
-SOLOMON_DEFAULTS = (("c101", 25, 3), ("r101", 25, 8), ("c101", 50, 5), ("r101", 50, 12))
+SOLOMON_DEFAULTS = (
+    ("c101", 25, 3), ("r101", 25, 8), ("c101", 50, 5), ("r101", 50, 12), ("c101", 100, 10),
+    ("r101", 100, 19),
+)
 COLUMNS = (
     "instance", "agents", "objective", "solver", "budget_s", "objective_value", "reference",
     "gap_pct", "feasible", "violations", "solutions_found", "states_per_s", "peak_rss_mib",

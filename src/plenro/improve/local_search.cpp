@@ -51,32 +51,23 @@ bool LocalSearch::RunFrom(Solution& s, const std::vector<std::int32_t>& seeds, R
     if (s.RouteOf(u) < 0) {
       continue;
     }
-    for (std::int32_t t = 0; t < instance_->num_types(); ++t) {
-      if (!instance_->Serves(t, u)) {
-        continue;
-      }
-      for (const std::int32_t v : candidates_->Near(t, u)) {
-        const std::int32_t b = s.RouteOf(v);
-        if (b < 0 || s.route(b).type != t) {
-          continue;
-        }
-        // The points around u and v before the move lose a neighbour; around them after it,
-        // they gain one.
-        const std::size_t before = queue_.size();
+    ForEachCandidate(s, u, [&](std::int32_t v, std::int32_t) {
+      // The points around u and v before the move lose a neighbour; around them after it,
+      // they gain one.
+      const std::size_t before = queue_.size();
+      Activate(s, u);
+      Activate(s, v);
+      if (TryPair(s, u, v)) {
+        changed = true;
         Activate(s, u);
         Activate(s, v);
-        if (TryPair(s, u, v)) {
-          changed = true;
-          Activate(s, u);
-          Activate(s, v);
-        } else {
-          for (std::size_t i = before; i < queue_.size(); ++i) {
-            queued_[static_cast<std::size_t>(queue_[i])] = 0;
-          }
-          queue_.resize(before);
+      } else {
+        for (std::size_t i = before; i < queue_.size(); ++i) {
+          queued_[static_cast<std::size_t>(queue_[i])] = 0;
         }
+        queue_.resize(before);
       }
-    }
+    });
     if (TryEmptyRoutes(s, u, -1)) {
       changed = true;
       Activate(s, u);
@@ -108,21 +99,11 @@ bool LocalSearch::Run(Solution& s, RandomSource& random, const std::function<boo
       }
       const std::int64_t since = s.TestedAt(u);
       s.SetTestedAt(u, s.changes());
-      for (std::int32_t t = 0; t < instance_->num_types(); ++t) {
-        if (!instance_->Serves(t, u)) {
-          continue;
-        }
-        for (const std::int32_t v : candidates_->Near(t, u)) {
-          const std::int32_t b = s.RouteOf(v);
-          if (b < 0 || s.route(b).type != t) {
-            continue;
-          }
-          if (std::max(s.route(s.RouteOf(u)).stamp, s.route(b).stamp) <= since) {
-            continue;
-          }
+      ForEachCandidate(s, u, [&](std::int32_t v, std::int32_t b) {
+        if (std::max(s.route(s.RouteOf(u)).stamp, s.route(b).stamp) > since) {
           improved = TryPair(s, u, v) || improved;
         }
-      }
+      });
       improved = TryEmptyRoutes(s, u, since) || improved;
     }
     if (!improved) {

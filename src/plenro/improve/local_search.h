@@ -39,6 +39,22 @@ class LocalSearch {
   std::int64_t moves_evaluated() const { return evaluated_; }
 
  private:
+  // Calls visit(v, route of v) for every candidate v of u on a route of the type that makes
+  // it u's candidate.
+  template <class Visit>
+  void ForEachCandidate(const Solution& s, std::int32_t u, Visit visit) const {
+    for (std::int32_t t = 0; t < instance_->num_types(); ++t) {
+      if (!instance_->Serves(t, u)) {
+        continue;
+      }
+      for (const std::int32_t v : candidates_->Near(t, u)) {
+        const std::int32_t b = s.RouteOf(v);
+        if (b >= 0 && s.route(b).type == t) {
+          visit(v, b);
+        }
+      }
+    }
+  }
   bool TryPair(Solution& s, std::int32_t u, std::int32_t v);
   // Queues v and the points next to it on its route, unless queued already.
   void Activate(const Solution& s, std::int32_t v);
