@@ -10,9 +10,15 @@ the child and its solve time. The table is also written as CSV, with a PNG plot 
 gap against the budget per solver.
 
 Defaults: the TSPLIB files eil51, berlin52, eil76 with 2, 3, 5 and 7 agents under MinMax
-(exact distances), and the Solomon subsets c101 and r101 with 25 and 50 customers and their
+(exact distances), and the Solomon subsets c101 and r101 with 25, 50 and 100 customers and their
 usual vehicle counts under MinSum (distances truncated to one decimal); budgets 1 s and 10 s.
-Orvik's budget is processor time, the peers' wall-clock time.
+
+Orvik runs with improvement (the search's first solution improved by local search and
+ruin-and-recreate for the rest of the budget; --no-improve runs the search alone), seed 0
+unless --seed says otherwise. Clocks: Orvik's budget counts the processor time of the solving
+thread (the search, the improvement engine), the peers' budgets wall-clock time; on a quiet
+machine the two agree, under load Orvik gets more wall time. Every row reports the wall-clock
+solve time, and the run prints the machine's load.
 
     python benchmarks/compare.py                       # the defaults
     python benchmarks/compare.py --budgets 1 --solvers ortools pyvrp
@@ -130,14 +136,25 @@ def reference_for(case: Case, references: list[dict[str, Any]]) -> float | None:
 # Child process
 
 
-def worker(solver: str, instance_path: str, budget: float, out_path: str) -> int:
+def orvik_solve(instance_path: str, budget: float, improve: bool, seed: int) -> dict[str, Any]:
+    """Orvik on one instance file, with or without improvement."""
+    import _orvik_core
+
+    if not improve:
+        return _orvik_core.solve_json_file(instance_path, float(budget))
+    with open(instance_path, encoding="utf-8") as handle:
+        instance = json.load(handle)
+    instance.setdefault("options", {}).update(improve=True, seed=seed)
+    return _orvik_core.solve_json_str(json.dumps(instance), float(budget))
+
+
+def worker(solver: str, instance_path: str, budget: float, out_path: str, improve: bool = True,
+           seed: int = 0) -> int:
     """Solve one instance with one solver and write {result, peak_rss_kib, error} as JSON."""
     record: dict[str, Any] = {"result": None, "error": None}
     try:
         if solver == "orvik":
-            import _orvik_core
-
-            record["result"] = _orvik_core.solve_json_file(instance_path, float(budget))
+            record["result"] = orvik_solve(instance_path, budget, improve, seed)
         else:
             with open(instance_path, encoding="utf-8") as handle:
                 instance = json.load(handle)
@@ -161,7 +178,7 @@ def worker(solver: str, instance_path: str, budget: float, out_path: str) -> int
 
 
 def run_child(solver: str, case: Case, budget: float, env: dict[str, str],
-              log_dir: Path) -> dict[str, Any]:
+              log_dir: Path, orvik_args: tuple[str, ...] = ()) -> dict[str, Any]:
     with tempfile.TemporaryDirectory() as tmp:
         out = Path(tmp) / "record.json"
         log = log_dir / f"{case.path.stem}.{solver}.{budget:g}s.log"
@@ -170,7 +187,7 @@ def run_child(solver: str, case: Case, budget: float, env: dict[str, str],
             with open(log, "w", encoding="utf-8") as handle:
                 proc = subprocess.run(
                     [sys.executable, str(Path(__file__).resolve()), "--worker", solver,
-                     str(case.path), str(budget), str(out)],
+                     str(case.path), str(budget), str(out), *orvik_args],
                     stdout=handle, stderr=subprocess.STDOUT, env=env, cwd=str(HERE),
                     timeout=budget * 5 + 120,
                 )
@@ -307,7 +324,9 @@ def main(argv: list[str] | None = None) -> int:
     argv = sys.argv[1:] if argv is None else argv
     if argv and argv[0] == "--worker":
         solver, instance_path, budget, out_path = argv[1:5]
-        return worker(solver, instance_path, float(budget), out_path)
+        improve = "--no-improve" not in argv[5:]
+        seed = int(argv[argv.index("--seed") + 1]) if "--seed" in argv[5:] else 0
+        return worker(solver, instance_path, float(budget), out_path, improve, seed)
 
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--instances", nargs="+", type=Path,
@@ -322,7 +341,14 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--core-path", type=Path,
                         help="folder holding the _orvik_core extension, put on PYTHONPATH")
     parser.add_argument("--references", type=Path, default=HERE / "best_known.json")
+    parser.add_argument("--no-improve", dest="improve", action="store_false",
+                        help="run Orvik's search alone, without the improvement engine")
+    parser.add_argument("--seed", type=int, default=0, help="seed of Orvik's improvement")
     args = parser.parse_args(argv)
+    orvik_args = ("--seed", str(args.seed)) + (() if args.improve else ("--no-improve",))
+    print(f"machine load (1, 5, 15 min): {' '.join(f'{x:.2f}' for x in os.getloadavg())}; "
+          f"Orvik {'with' if args.improve else 'without'} improvement, seed {args.seed}; "
+          "budgets: Orvik thread processor time, peers wall-clock time", flush=True)
 
     out_dir: Path = args.out_dir
     log_dir = out_dir / "logs"
@@ -357,7 +383,7 @@ def main(argv: list[str] | None = None) -> int:
                 ):
                     record = {"result": {"status": "skipped", "statistics": {"reason": reason}}}
                 else:
-                    record = run_child(solver, case, budget, env, log_dir)
+                    record = run_child(solver, case, budget, env, log_dir, orvik_args)
                 row = make_row(case, solver, budget, record, instance, reference)
                 rows.append(row)
                 print(f"  {case.name} m={case.agents} {solver} {budget:g}s: "
@@ -367,7 +393,9 @@ def main(argv: list[str] | None = None) -> int:
     print_table(rows)
     write_csv(rows, out_dir / "compare.csv")
     plot(rows, out_dir / "compare.png")
-    print(f"\nwrote {out_dir / 'compare.csv'} and {out_dir / 'compare.png'}")
+    print(f"\nmachine load (1, 5, 15 min) at the end: "
+          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    print(f"wrote {out_dir / 'compare.csv'} and {out_dir / 'compare.png'}")
     return 0
 
 

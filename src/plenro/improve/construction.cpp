@@ -76,7 +76,7 @@ void RegretConstruction::CheckServable(const RoutingInstance& instance) {
 }
 
 double RegretConstruction::Value(const Solution& s, const Placement& place) const {
-  return s.evaluator().Scalar(s.KeyChange(place.route, place.cost.penalised, -1, 0.0));
+  return s.evaluator().Scalar(s.KeyChange(place.route, place.cost));
 }
 
 bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {

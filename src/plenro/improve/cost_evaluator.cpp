@@ -17,7 +17,7 @@ RouteCost CostEvaluator::Close(std::int32_t agent, const TimeSegment& body) cons
     return at_goal;
   }
   const RouteCost at_start = Finish(a, Join(body, instance_->Single(a.start), 0.0, false), true);
-  return at_start.penalised < at_goal.penalised ? at_start : at_goal;
+  return at_start.penalised() < at_goal.penalised() ? at_start : at_goal;
 }
 
 RouteCost CostEvaluator::Finish(const PlannedAgent& agent, const TimeSegment& route,
@@ -28,8 +28,8 @@ RouteCost CostEvaluator::Finish(const PlannedAgent& agent, const TimeSegment& ro
   out.excess = agent.max_length > 0.0 ? std::max(out.cost - agent.max_length, 0.0) : 0.0;
   out.broken = route.broken;
   out.ends_at_start = at_start;
-  out.penalised = out.cost + warp_weight_ * out.time_warp + excess_weight_ * out.excess +
-                  kBrokenPenalty * static_cast<double>(out.broken);
+  out.penalty = warp_weight_ * out.time_warp + excess_weight_ * out.excess +
+                kBrokenPenalty * static_cast<double>(out.broken);
   return out;
 }
 

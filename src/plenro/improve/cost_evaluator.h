@@ -11,7 +11,7 @@ namespace plenro {
 
 // What one route costs: the time its agent reaches its last point (waiting included), the
 // constraint violations the search tolerates for a while (time warp, length over the agent's
-// limit, legs without a connection) and the penalised value the search compares.
+// limit, legs without a connection) and their price at the current weights.
 struct RouteCost {
   double cost = 0.0;
   double time_warp = 0.0;
@@ -19,17 +19,23 @@ struct RouteCost {
   std::int32_t broken = 0;
   // Open routes only: the route ends back at its start point instead of its end point.
   bool ends_at_start = false;
-  double penalised = 0.0;
+  double penalty = 0.0;
+
+  double penalised() const { return cost + penalty; }
 
   // Violations below this are rounding, not violations; the route check has the last word.
   static constexpr double kTolerance = 1e-9;
   bool feasible() const { return time_warp <= kTolerance && excess <= kTolerance && broken == 0; }
 };
 
-// The one place that turns a route into its cost and its penalised value: it closes a route at
-// its agent's end (or, for open routes, at whichever own endpoint serves better), applies the
+// The one place that turns a route into its cost and its penalty: it closes a route at its
+// agent's end (or, for open routes, at whichever own endpoint serves better), applies the
 // penalty weights, and scores sets of routes under the objective through model/objective.h.
 // Operators ask it for values; none computes a cost of its own.
+//
+// A solution's key is the objective's key of its penalised route values (cost plus penalty):
+// under MinMax the route that breaks its windows the most is the longest in this sense, and the
+// search works on it first.
 class CostEvaluator {
  public:
   CostEvaluator(const RoutingInstance& instance, ObjectiveType objective)
@@ -49,6 +55,7 @@ class CostEvaluator {
     excess_weight_ = excess;
   }
 
+  // The key of (penalised) route values with these totals.
   ObjectiveKey Key(const RouteTotals& totals) const { return KeyOf(objective_, totals); }
   // One number for a key, where a search needs differences rather than an order (regret,
   // acceptance): the primary figure plus `tie_weight` times the secondary one.

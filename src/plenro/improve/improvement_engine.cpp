@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -27,17 +28,14 @@ constexpr std::int32_t kCandidatesLarge = 25;
 constexpr std::int32_t kLargeInstance = 500;
 // Insertion tries only the places near a point's candidates above this many points.
 constexpr std::int32_t kGranularInsertionAbove = 300;
-// Above this many points, the descent after a ruin and recreate starts from the points it moved
-// rather than sweeping every point of every changed route.
-constexpr std::int32_t kLocalDescentAbove = 200;
 // Ruin: average points removed, longest string, share of string removals, blink rate.
 constexpr double kAverageRemoved = 10.0;
 constexpr std::int32_t kMaxString = 10;
 constexpr double kStringRuinShare = 0.75;
 constexpr double kBlinkRate = 0.01;
 // Annealing temperatures, in units of the average leg of the first solution.
-constexpr double kStartTemperature = 1.0;
-constexpr double kEndTemperature = 0.01;
+constexpr double kStartTemperature = 10.0;
+constexpr double kEndTemperature = 0.03;
 // Penalties: the weights at the start and during construction, their adaptation window and
 // factors, the share of candidates without violations they aim at, and their range.
 constexpr double kStartWeight = 100.0;
@@ -55,10 +53,13 @@ constexpr double kMaxWeight = 1e6;
 // Share of infeasible candidates that get a repair: a descent with the weights raised tenfold.
 constexpr double kRepairShare = 0.5;
 constexpr double kRepairFactor = 10.0;
+// Share of string removals that start at a point where the current solution breaks a window or a
+// limit, while it does.
+constexpr double kTargetedRuinShare = 0.5;
 // Without an iteration limit, a run ends when its best solution has not improved for this many
 // iterations per point to serve, and at least the floor.
-constexpr std::int64_t kStagnationPerPoint = 100;
-constexpr std::int64_t kStagnationFloor = 5000;
+constexpr std::int64_t kStagnationPerPoint = 500;
+constexpr std::int64_t kStagnationFloor = 20000;
 // Progress reports at least this often (seconds), when a hook is set.
 constexpr double kReportEvery = 0.5;
 // The local search reads the clock once per this many points.
@@ -83,7 +84,6 @@ class ImprovementEngine::Impl {
         current_(instance_, evaluator_),
         candidate_(instance_, evaluator_) {
     evaluator_.SetTieWeight(objective == MinMax ? 1.0 / std::max(1, instance_.num_agents()) : 0.0);
-    local_descent_ = static_cast<std::int32_t>(instance_.customers().size()) > kLocalDescentAbove;
   }
 
   ImproveOutcome Run(const RoutePlan* initial, const ImproveSettings& settings,
@@ -100,7 +100,10 @@ class ImprovementEngine::Impl {
   void AdaptWeights(std::int64_t warp_free, std::int64_t length_ok, std::int64_t seen);
   void Anneal();
   void Repair(Solution& s);
-  // A descent after the points `moved` changed place.
+  // The points where s breaks a window, a limit or a connection.
+  void CollectViolations(const Solution& s, std::vector<std::int32_t>& out) const;
+  // A descent after the points `moved` changed place: from them and what they touch, so that
+  // it costs in proportion to the change.
   void Descend(Solution& s, const std::vector<std::int32_t>& moved);
 
   RoutingInstance instance_;
@@ -129,7 +132,6 @@ class ImprovementEngine::Impl {
   std::int64_t best_iteration_ = 0;  // the iteration that found the best solution
   std::vector<std::int32_t> visits_;
   std::vector<std::int32_t> repair_seeds_;
-  bool local_descent_ = false;
 };
 
 bool ImprovementEngine::Impl::Stop() {
@@ -254,10 +256,26 @@ void ImprovementEngine::Impl::Offer(const Solution& s) {
 }
 
 void ImprovementEngine::Impl::Descend(Solution& s, const std::vector<std::int32_t>& moved) {
-  if (local_descent_) {
-    search_.RunFrom(s, moved, random_, [this] { return StopSometimes(); });
-  } else {
-    search_.Run(s, random_, [this] { return StopSometimes(); });
+  search_.RunFrom(s, moved, random_, [this] { return StopSometimes(); });
+}
+
+void ImprovementEngine::Impl::CollectViolations(const Solution& s,
+                                                std::vector<std::int32_t>& out) const {
+  // The points where a route comes too late (its time warp grows), and the whole of routes
+  // over their limit or with a leg without a connection.
+  out.clear();
+  for (std::int32_t r = 0; r < s.num_routes(); ++r) {
+    const PlannedRoute& route = s.route(r);
+    if (route.cost.feasible()) {
+      continue;
+    }
+    const bool whole = route.cost.excess > RouteCost::kTolerance || route.cost.broken > 0;
+    for (std::int32_t p = 1; p <= route.size(); ++p) {
+      if (whole || route.prefix[static_cast<std::size_t>(p)].time_warp >
+                       route.prefix[static_cast<std::size_t>(p - 1)].time_warp) {
+        out.push_back(route.At(p));
+      }
+    }
   }
 }
 
@@ -266,22 +284,7 @@ void ImprovementEngine::Impl::Repair(Solution& s) {
   const double excess = evaluator_.excess_weight();
   evaluator_.SetWeights(warp * kRepairFactor, excess * kRepairFactor);
   s.Refresh();
-  // The points where a route comes too late (its time warp grows), and the whole of routes
-  // over their limit.
-  repair_seeds_.clear();
-  for (std::int32_t r = 0; r < s.num_routes(); ++r) {
-    const PlannedRoute& route = s.route(r);
-    if (route.cost.feasible()) {
-      continue;
-    }
-    for (std::int32_t p = 1; p <= route.size(); ++p) {
-      if (route.cost.excess > RouteCost::kTolerance ||
-          route.prefix[static_cast<std::size_t>(p)].time_warp >
-              route.prefix[static_cast<std::size_t>(p - 1)].time_warp) {
-        repair_seeds_.push_back(route.At(p));
-      }
-    }
-  }
+  CollectViolations(s, repair_seeds_);
   Descend(s, repair_seeds_);
   Offer(s);
   evaluator_.SetWeights(warp, excess);
@@ -383,7 +386,15 @@ void ImprovementEngine::Impl::Anneal() {
 
     candidate_ = current_;
     if (random_.Chance(kStringRuinShare)) {
-      ruin_.RuinStrings(candidate_, random_, average, kMaxString);
+      // While the current solution breaks a window or a limit, half the ruins start where.
+      std::int32_t seed = -1;
+      if (adapt && !current_.Feasible() && random_.Chance(kTargetedRuinShare)) {
+        CollectViolations(current_, repair_seeds_);
+        if (!repair_seeds_.empty()) {
+          seed = repair_seeds_[random_.Below(repair_seeds_.size())];
+        }
+      }
+      ruin_.RuinStrings(candidate_, random_, average, kMaxString, seed);
     } else {
       ruin_.RuinRandom(
           candidate_, random_,

@@ -33,8 +33,8 @@ Placement Inserter::BestInRoute(const Solution& s, std::int32_t v, std::int32_t 
       return;
     }
     const RouteCost cost = CostAt(s, v, r, after);
-    if (cost.penalised < lowest) {
-      lowest = cost.penalised;
+    if (cost.penalised() < lowest) {
+      lowest = cost.penalised();
       best.route = r;
       best.after = after;
       best.cost = cost;
@@ -58,7 +58,7 @@ Placement Inserter::BestInRoute(const Solution& s, std::int32_t v, std::int32_t 
     }
   }
   if (best.found()) {
-    best.key = s.KeyChange(r, best.cost.penalised, -1, 0.0);
+    best.key = s.KeyChange(r, best.cost);
   }
   return best;
 }
@@ -88,7 +88,7 @@ std::int32_t Inserter::TimeSlot(const Solution& s, std::int32_t v, std::int32_t 
 void Inserter::Consider(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after,
                         Placement& best) {
   const RouteCost cost = CostAt(s, v, r, after);
-  const ObjectiveKey key = s.KeyChange(r, cost.penalised, -1, 0.0);
+  const ObjectiveKey key = s.KeyChange(r, cost);
   if (!best.found() || Better(key, best.key)) {
     best.route = r;
     best.after = after;

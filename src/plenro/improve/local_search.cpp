@@ -142,10 +142,10 @@ bool LocalSearch::Commit(Solution& s, bool proposed) {
   const RouteCost first = s.evaluator().Close(m.route[0], m.body[0]);
   ObjectiveKey change;
   if (m.count == 1) {
-    change = s.KeyChange(m.route[0], first.penalised, -1, 0.0);
+    change = s.KeyChange(m.route[0], first);
   } else {
     const RouteCost second = s.evaluator().Close(m.route[1], m.body[1]);
-    change = s.KeyChange(m.route[0], first.penalised, m.route[1], second.penalised);
+    change = s.KeyChange(m.route[0], first, m.route[1], second);
   }
   if (!Better(change, ObjectiveKey{})) {
     return false;

@@ -25,7 +25,7 @@ RuinRecreate::RuinRecreate(const RoutingInstance& instance, const CandidateLists
 }
 
 void RuinRecreate::RuinStrings(Solution& s, RandomSource& random, double average,
-                               std::int32_t max_string) {
+                               std::int32_t max_string, std::int32_t seed) {
   removed_.clear();
   const auto& customers = instance_->customers();
   const std::int32_t assigned = static_cast<std::int32_t>(customers.size()) - s.num_unassigned();
@@ -41,7 +41,9 @@ void RuinRecreate::RuinStrings(Solution& s, RandomSource& random, double average
   const double most_strings = std::max(4.0 * average / (1.0 + longest) - 1.0, 1.0);
   const auto strings = static_cast<std::int32_t>(1.0 + std::floor(random.Uniform() * most_strings));
 
-  std::int32_t seed = -1;
+  if (seed >= 0 && s.RouteOf(seed) < 0) {
+    seed = -1;
+  }
   while (seed < 0) {
     const std::int32_t v = customers[random.Below(customers.size())];
     seed = s.RouteOf(v) >= 0 ? v : -1;

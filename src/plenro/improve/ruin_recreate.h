@@ -19,9 +19,10 @@ class RuinRecreate {
   RuinRecreate(const RoutingInstance& instance, const CandidateLists& candidates,
                Inserter& inserter);
 
-  // Removes strings from about `average` points' worth of routes near a random seed point,
-  // each string at most `max_string` points long.
-  void RuinStrings(Solution& s, RandomSource& random, double average, std::int32_t max_string);
+  // Removes strings from about `average` points' worth of routes near a seed point (`seed`, or
+  // a random one when it is -1), each string at most `max_string` points long.
+  void RuinStrings(Solution& s, RandomSource& random, double average, std::int32_t max_string,
+                   std::int32_t seed = -1);
   // Removes `count` random points.
   void RuinRandom(Solution& s, RandomSource& random, std::int32_t count);
   // Inserts every removed point; each place is skipped with probability `blink`.

@@ -58,14 +58,14 @@ void Solution::Rebuild(PlannedRoute& route) {
 }
 
 void Solution::RecomputeTotals() {
-  penalised_ = RouteTotals{};
+  totals_ = RouteTotals{};
   for (std::int32_t i = 0; i < 3; ++i) {
     top_value_[i] = 0.0;
     top_route_[i] = -1;
   }
   for (const PlannedRoute& route : routes_) {
-    const double value = route.cost.penalised;
-    penalised_.Add(value);
+    const double value = route.cost.penalised();
+    totals_.Add(value);
     // Keep the three largest, in descending order.
     std::int32_t slot = 3;
     while (slot > 0 && (top_route_[slot - 1] < 0 || top_value_[slot - 1] < value)) {
@@ -174,26 +174,18 @@ TimeSegment Solution::ReversedRange(std::int32_t r, std::int32_t from, std::int3
   return out;
 }
 
-RouteTotals Solution::CostTotals() const {
-  RouteTotals totals;
-  for (const PlannedRoute& route : routes_) {
-    totals.Add(route.cost.cost);
-  }
-  return totals;
-}
-
-ObjectiveKey Solution::KeyChange(std::int32_t r1, double value1, std::int32_t r2,
-                                 double value2) const {
-  const double old1 = routes_[static_cast<std::size_t>(r1)].cost.penalised;
+ObjectiveKey Solution::KeyChange(std::int32_t r1, const RouteCost& c1, std::int32_t r2,
+                                 const RouteCost& c2) const {
+  const double old1 = routes_[static_cast<std::size_t>(r1)].cost.penalised();
   RouteTotals change;
-  change.sum = value1 - old1;
-  double largest = value1;
-  double magnitude = std::max(std::abs(value1), std::abs(old1));
+  change.sum = c1.penalised() - old1;
+  double largest = c1.penalised();
+  double magnitude = std::max(std::abs(c1.penalised()), std::abs(old1));
   if (r2 >= 0 && r2 != r1) {
-    const double old2 = routes_[static_cast<std::size_t>(r2)].cost.penalised;
-    change.sum += value2 - old2;
-    largest = std::max(largest, value2);
-    magnitude = std::max({magnitude, std::abs(value2), std::abs(old2)});
+    const double old2 = routes_[static_cast<std::size_t>(r2)].cost.penalised();
+    change.sum += c2.penalised() - old2;
+    largest = std::max(largest, c2.penalised());
+    magnitude = std::max({magnitude, std::abs(c2.penalised()), std::abs(old2)});
   } else {
     r2 = r1;
   }
@@ -203,17 +195,24 @@ ObjectiveKey Solution::KeyChange(std::int32_t r1, double value1, std::int32_t r2
       break;
     }
   }
-  change.max = std::max(largest, 0.0) - penalised_.max;
+  change.max = std::max(largest, 0.0) - totals_.max;
   // A route timed along two different orders of joins differs in its last bits; differences
   // within that noise are no change (with large penalties it exceeds the key's tolerance).
-  const double noise = kRoundingNoise * std::max(magnitude, penalised_.max);
-  if (std::abs(change.sum) <= noise) {
-    change.sum = 0.0;
-  }
-  if (std::abs(change.max) <= noise) {
-    change.max = 0.0;
+  const double noise = kRoundingNoise * std::max(magnitude, totals_.max);
+  for (double* figure : {&change.sum, &change.max}) {
+    if (std::abs(*figure) <= noise) {
+      *figure = 0.0;
+    }
   }
   return evaluator_->Key(change);
+}
+
+RouteTotals Solution::CostTotals() const {
+  RouteTotals totals;
+  for (const PlannedRoute& route : routes_) {
+    totals.Add(route.cost.cost);
+  }
+  return totals;
 }
 
 bool Solution::Feasible() const {

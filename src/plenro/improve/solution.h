@@ -70,16 +70,20 @@ class Solution {
   TimeSegment ReversedRange(std::int32_t r, std::int32_t from, std::int32_t to,
                             std::int32_t type) const;
 
-  // Totals of the penalised route values and of the route costs.
-  const RouteTotals& penalised_totals() const { return penalised_; }
+  // Totals of the route costs (without penalties).
   RouteTotals CostTotals() const;
-  ObjectiveKey Key() const { return evaluator_->Key(penalised_); }
-  // How the key changes when routes r1 and r2 (r2 may be -1, or equal r1) take the given
-  // penalised values: the difference to the current key (negative: better), computed from the
-  // changed routes alone, so that no rounding of the large totals makes a change that alters
-  // nothing look like an improvement. Better(KeyChange(...), ObjectiveKey{}) tells whether the
-  // change improves the solution.
-  ObjectiveKey KeyChange(std::int32_t r1, double value1, std::int32_t r2, double value2) const;
+  // The solution's key: the objective's key of the penalised route values.
+  ObjectiveKey Key() const { return evaluator_->Key(totals_); }
+  // How the key changes when route r1 (and r2, unless -1 or r1) takes the given cost: the
+  // difference to the current key (negative: better), computed from the changed routes alone,
+  // so that no rounding of the large totals makes a change that alters nothing look like an
+  // improvement. Better(KeyChange(...), ObjectiveKey{}) tells whether the change improves the
+  // solution.
+  ObjectiveKey KeyChange(std::int32_t r1, const RouteCost& c1) const {
+    return KeyChange(r1, c1, -1, c1);
+  }
+  ObjectiveKey KeyChange(std::int32_t r1, const RouteCost& c1, std::int32_t r2,
+                         const RouteCost& c2) const;
   // Every point served and every route free of violations.
   bool Feasible() const;
 
@@ -109,7 +113,7 @@ class Solution {
   std::vector<std::int64_t> tested_at_;
   std::int32_t num_unassigned_ = 0;
   std::int64_t changes_ = 0;
-  RouteTotals penalised_;
+  RouteTotals totals_;  // of the penalised route values
   // The three largest penalised route values and their routes, for KeyChange.
   double top_value_[3] = {0.0, 0.0, 0.0};
   std::int32_t top_route_[3] = {-1, -1, -1};

@@ -74,11 +74,10 @@ void Check(const Solution& s, const MoveProposal& m, const RouteValidator& valid
   ++checked.proposals;
   // The solution's key as the move predicts it, from the changed routes alone.
   const std::int32_t r0 = m.route[0];
-  const double p0 = s.evaluator().Close(r0, m.body[0]).penalised;
+  const RouteCost c0 = s.evaluator().Close(r0, m.body[0]);
   const ObjectiveKey change =
-      m.count == 1
-          ? s.KeyChange(r0, p0, -1, 0.0)
-          : s.KeyChange(r0, p0, m.route[1], s.evaluator().Close(m.route[1], m.body[1]).penalised);
+      m.count == 1 ? s.KeyChange(r0, c0)
+                   : s.KeyChange(r0, c0, m.route[1], s.evaluator().Close(m.route[1], m.body[1]));
   // Relative: a leg without a connection adds a large penalty to these totals.
   const ObjectiveKey before = s.Key();
   const ObjectiveKey after = applied.Key();
@@ -95,6 +94,8 @@ void Check(const Solution& s, const MoveProposal& m, const RouteValidator& valid
     ASSERT_NEAR(predicted.cost, rebuilt.cost, kTolerance) << what << " route " << r;
     ASSERT_NEAR(predicted.time_warp, rebuilt.time_warp, kTolerance) << what << " route " << r;
     ASSERT_NEAR(predicted.excess, rebuilt.excess, kTolerance) << what << " route " << r;
+    ASSERT_NEAR(predicted.penalty, rebuilt.penalty, kTolerance * std::max(1.0, rebuilt.penalty))
+        << what << " route " << r;
     ASSERT_EQ(predicted.broken, rebuilt.broken) << what << " route " << r;
     ASSERT_EQ(predicted.ends_at_start, rebuilt.ends_at_start) << what << " route " << r;
     const RouteEvaluation full = validator.Evaluate(FullRoute(applied, r), r);
