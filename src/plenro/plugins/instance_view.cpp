@@ -44,6 +44,16 @@ void InstanceView::SetCosts(CostTable table) {
   RebuildTypes();
 }
 
+bool InstanceView::MayServe(std::uint64_t agent, std::uint64_t v) const {
+  if (!Allows(AgentType(agent), v)) {
+    return false;
+  }
+  if (IsGoal(v) && !IsOwnGoal(agent, v)) {
+    return false;
+  }
+  return !IsStart(v) || IsOwnStart(agent, v);
+}
+
 void InstanceView::RebuildTypes() {
   num_types_ = costs_.CostDim();
   for (const AgentInfo& agent : agents_) {

@@ -5,12 +5,17 @@ namespace plenro {
 void TimeLimitConstraintChecker::Initialize(const PlannerGraph* graph,
                                             const std::vector<Point>& points,
                                             const std::vector<AgentInfo>& agents) {
+  link_.Fill([&](InstanceView& own) {
+    own.SetPoints(points);
+    own.SetAgents(agents);
+    own.SetCosts(graph);
+  });
   base_.Initialize(graph, points, agents);
-  max_length_.clear();
-  max_length_.reserve(agents.size());
-  for (const AgentInfo& agent : agents) {
-    max_length_.push_back(agent.max_length);
-  }
+}
+
+void TimeLimitConstraintChecker::UseView(const InstanceView* view) {
+  link_.Link(view);
+  base_.UseView(view);
 }
 
 bool TimeLimitConstraintChecker::IsForbidden(std::uint64_t agent, std::uint64_t point) const {
@@ -23,7 +28,7 @@ MoveCheck TimeLimitConstraintChecker::OnMove(const SearchState& /*state*/, std::
 }
 
 bool TimeLimitConstraintChecker::IsFeasible(const SearchState& state, std::uint64_t agent) const {
-  const double limit = max_length_[agent];
+  const double limit = link_.view().MaxLength(agent);
   return limit <= 0.0 || state.costs[agent] <= limit;
 }
 
@@ -32,7 +37,7 @@ bool TimeLimitConstraintChecker::IsRejectedOnFinish(const SearchState& state) co
 }
 
 void TimeLimitConstraintChecker::SetGoals(const std::vector<std::uint64_t>& goals) {
-  base_.SetGoals(goals);
+  link_.Fill([&goals](InstanceView& own) { own.SetGoals(goals); });
 }
 
 }  // namespace plenro

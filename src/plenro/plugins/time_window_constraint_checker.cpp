@@ -32,22 +32,24 @@ bool AnyOpenPoint(const VisitedSet& visited, std::uint64_t n, Fn fn) {
 
 }  // namespace
 
+TimeWindowConstraintChecker::TimeWindowConstraintChecker() {
+  link_.Fill([](InstanceView& own) { own.SetReturnToEnd(false); });
+}
+
 void TimeWindowConstraintChecker::Initialize(const PlannerGraph* graph,
                                              const std::vector<Point>& points,
                                              const std::vector<AgentInfo>& agents) {
+  link_.Fill([&](InstanceView& own) {
+    own.SetPoints(points);
+    own.SetAgents(agents);
+    own.SetCosts(graph);
+  });
   base_.Initialize(graph, points, agents);
-  graph_ = graph;
-  costs_ = graph_ == nullptr ? CostTable() : CostTable(*graph_);
-  num_points_ = points.size();
-  num_agents_ = agents.size();
-  agent_type_.clear();
-  agent_type_.reserve(agents.size());
-  for (const AgentInfo& agent : agents) {
-    agent_type_.push_back(static_cast<std::uint64_t>(agent.type));
-  }
-  RebuildWindowTable();
-  RebuildGoalTable();
-  RebuildStartTable();
+}
+
+void TimeWindowConstraintChecker::UseView(const InstanceView* view) {
+  link_.Link(view);
+  base_.UseView(view);
 }
 
 bool TimeWindowConstraintChecker::IsForbidden(std::uint64_t agent, std::uint64_t point) const {
@@ -64,98 +66,48 @@ bool TimeWindowConstraintChecker::IsRejectedOnFinish(const SearchState& state) c
 }
 
 void TimeWindowConstraintChecker::SetGoals(const std::vector<std::uint64_t>& goals) {
-  goals_ = goals;
-  RebuildGoalTable();
+  link_.Fill([&goals](InstanceView& own) { own.SetGoals(goals); });
 }
 
 void TimeWindowConstraintChecker::SetTimeWindows(const TimeWindowMap& windows) {
-  windows_ = windows;
-  RebuildWindowTable();
+  link_.Fill([&windows](InstanceView& own) { own.SetTimeWindows(windows); });
 }
 
 void TimeWindowConstraintChecker::SetStarts(const std::vector<std::uint64_t>& starts) {
-  starts_ = starts;
-  RebuildStartTable();
+  link_.Fill([&starts](InstanceView& own) { own.SetStarts(starts); });
 }
 
 void TimeWindowConstraintChecker::SetReturnToEnd(bool return_to_end) {
-  return_to_end_ = return_to_end;
-}
-
-void TimeWindowConstraintChecker::RebuildWindowTable() {
-  has_window_.assign(num_points_, 0);
-  open_.assign(num_points_, 0.0);
-  close_.assign(num_points_, 0.0);
-  // Windows of vertices beyond the points are never asked for.
-  for (const auto& [vertex, window] : windows_) {
-    if (vertex < num_points_) {
-      has_window_[vertex] = 1;
-      open_[vertex] = window.first;
-      close_[vertex] = window.second;
-    }
-  }
-}
-
-void TimeWindowConstraintChecker::RebuildGoalTable() {
-  is_goal_.assign(num_points_, 0);
-  for (const std::uint64_t g : goals_) {
-    if (g < num_points_) {
-      is_goal_[g] = 1;
-    }
-  }
-}
-
-void TimeWindowConstraintChecker::RebuildStartTable() {
-  is_start_.assign(num_points_, 0);
-  for (const std::uint64_t s : starts_) {
-    if (s < num_points_) {
-      is_start_[s] = 1;
-    }
-  }
+  link_.Fill([return_to_end](InstanceView& own) { own.SetReturnToEnd(return_to_end); });
 }
 
 double TimeWindowConstraintChecker::Travel(std::uint64_t x, std::uint64_t y,
                                            std::uint64_t k) const {
-  if (graph_ == nullptr || x == y) {
+  const InstanceView& view = link_.view();
+  if (!view.has_costs() || view.IsOwnStart(k, y)) {
     return 0.0;
   }
-  if (!starts_.empty() && y == starts_[k]) {
-    return 0.0;
-  }
-  if (!return_to_end_ && !goals_.empty() && y == goals_[k]) {
-    return 0.0;
-  }
-  // A missing arc costs kNoConnection, as in the search; a free leg would let the skip test
-  // reject moves on the strength of a detour that does not exist.
-  if (!costs_.HasArc(x, y)) {
-    return kNoConnection;
-  }
-  return costs_.Cost(x, y, agent_type_[k]);
+  return view.Leg(x, y, k);
 }
 
 bool TimeWindowConstraintChecker::CanServe(std::uint64_t k, std::uint64_t i) const {
-  if (base_.IsForbidden(k, i)) {
-    return false;
-  }
-  if (!goals_.empty() && InGoalSet(i) && i != goals_[k]) {
-    return false;
-  }
-  return starts_.empty() || !InStartSet(i) || i == starts_[k];
+  return link_.view().MayServe(k, i);
 }
 
 MoveCheck TimeWindowConstraintChecker::OnMove(const SearchState& state, std::uint64_t agent,
                                               std::uint64_t point) const {
+  const InstanceView& view = link_.view();
   const double arrival = state.costs[agent];
   double served = arrival;
-  if (HasWindow(point)) {
-    if (served > close_[point]) {
+  if (view.HasWindow(point)) {
+    if (served > view.Close(point)) {
       return kReject;
     }
-    if (served < open_[point]) {
-      served = open_[point];
+    if (served < view.Open(point)) {
+      served = view.Open(point);
     }
   }
-  if (graph_ != nullptr) {
+  if (view.has_costs()) {
     const auto from = static_cast<std::uint64_t>(state.positions[agent]);
     const double left_at = arrival - Travel(from, point, agent);
     if (SkipsDominatedPoint(state, agent, point, from, left_at, served) ||
@@ -175,39 +127,38 @@ MoveCheck TimeWindowConstraintChecker::OnMove(const SearchState& state, std::uin
 bool TimeWindowConstraintChecker::SkipsDominatedPoint(const SearchState& state, std::uint64_t agent,
                                                       std::uint64_t point, std::uint64_t from,
                                                       double left_at, double arrival) const {
-  return AnyOpenPoint(state.visited, num_points_, [&](std::uint64_t i) {
+  const InstanceView& view = link_.view();
+  return AnyOpenPoint(state.visited, view.num_points(), [&](std::uint64_t i) {
     if (i == point || i == from || !CanServe(agent, i)) {
       return false;
     }
-    if (!starts_.empty() && i == starts_[agent]) {
-      return false;
-    }
-    if (!return_to_end_ && !goals_.empty() && i == goals_[agent]) {
+    // The agent's own start point, and a free ending, are never detours.
+    if (view.IsOwnStart(agent, i) || view.FreeEnding(agent, i)) {
       return false;
     }
     double via_i = left_at + Travel(from, i, agent);
-    if (HasWindow(i)) {
-      if (via_i > close_[i]) {
+    if (view.HasWindow(i)) {
+      if (via_i > view.Close(i)) {
         return false;
       }
-      via_i = std::max(via_i, open_[i]);
+      via_i = std::max(via_i, view.Open(i));
     }
     double detour = via_i + Travel(i, point, agent);
-    if (HasWindow(point)) {
-      if (detour > close_[point]) {
+    if (view.HasWindow(point)) {
+      if (detour > view.Close(point)) {
         return false;
       }
-      detour = std::max(detour, open_[point]);
+      detour = std::max(detour, view.Open(point));
     }
     if (!(detour <= arrival)) {
       return false;
     }
     double after = arrival + Travel(point, i, agent);
-    if (HasWindow(i)) {
-      if (after > close_[i]) {
+    if (view.HasWindow(i)) {
+      if (after > view.Close(i)) {
         return true;
       }
-      after = std::max(after, open_[i]);
+      after = std::max(after, view.Open(i));
     }
     return after > detour;
   });
@@ -218,19 +169,21 @@ bool TimeWindowConstraintChecker::SkipsDominatedPoint(const SearchState& state, 
 bool TimeWindowConstraintChecker::LeavesUnreachablePoint(const SearchState& state,
                                                          std::uint64_t agent, std::uint64_t point,
                                                          double arrival) const {
-  const bool goals_set = !goals_.empty();
-  return AnyOpenPoint(state.visited, num_points_, [&](std::uint64_t j) {
-    for (std::uint64_t k = 0; k < num_agents_; ++k) {
+  const InstanceView& view = link_.view();
+  const bool goals_set = view.has_goals();
+  const std::uint64_t agents = view.num_agents();
+  return AnyOpenPoint(state.visited, view.num_points(), [&](std::uint64_t j) {
+    for (std::uint64_t k = 0; k < agents; ++k) {
       if ((goals_set && state.finished[k] != 0) || !CanServe(k, j)) {
         continue;
       }
-      if (!HasWindow(j)) {
+      if (!view.HasWindow(j)) {
         return false;  // any agent that may serve j fits
       }
       const std::uint64_t from =
           k == agent ? point : static_cast<std::uint64_t>(state.positions[k]);
       const double start = k == agent ? arrival : state.costs[k];
-      if (start + Travel(from, j, k) <= close_[j]) {
+      if (start + Travel(from, j, k) <= view.Close(j)) {
         return false;
       }
     }

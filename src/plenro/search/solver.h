@@ -7,7 +7,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "plenro/graph/cost_table.h"
 #include "plenro/graph/planner_graph.h"
 #include "plenro/graph/sparse_graph.h"
 #include "plenro/model/problem.h"
@@ -17,6 +16,7 @@
 #include "plenro/plugins/expansion_plugin.h"
 #include "plenro/plugins/focal_comparator_plugin.h"
 #include "plenro/plugins/heuristic_plugin.h"
+#include "plenro/plugins/instance_view.h"
 #include "plenro/plugins/objective_plugin.h"
 #include "plenro/plugins/post_optimizer_plugin.h"
 #include "plenro/search/dominance_table.h"
@@ -89,7 +89,8 @@ class Solver {
   // Runs the search; true when at least one solution was found. A second call starts over
   // from empty containers and repeats the first search.
   virtual bool Search();
-  // Hands the prepared data to the plug-ins. Always true.
+  // Fills the instance view from the prepared data, links every plug-in to it and hands the
+  // prepared data to the plug-ins. Always true.
   virtual bool Initialize();
   // Marks every start or end point without a type-0 arc cheaper than 9999.0 as visited from
   // the start, with a message on standard error. Always true.
@@ -109,6 +110,8 @@ class Solver {
   virtual void ApplyIncumbent(double cost);
 
   // Read access to the prepared tables and the search's state, for callers and tests.
+  // The instance as every plug-in of this solver reads it; filled by Initialize.
+  const InstanceView& view() const { return view_; }
   const std::vector<Point>& points() const { return points_; }
   const std::vector<AgentInfo>& agents() const { return agents_; }
   const std::vector<std::uint64_t>& starts() const { return starts_; }
@@ -138,9 +141,10 @@ class Solver {
   void BuildFromProblem(const Problem& problem, const Options& options);
   void BuildGraph(const Problem& problem);
   void ChoosePlugins(const Options& options);
+  void FillView();
+  void RefreshViewCosts();
+  void LinkPlugins();
   void HandOverToCheckers();
-  void RefreshCostTable();
-  double ArcCost(std::uint64_t u, std::uint64_t v, std::uint64_t type) const;
   double PairWeight(std::uint64_t a, std::uint64_t b) const;
 
   void ResetSearch();
@@ -168,9 +172,10 @@ class Solver {
   // The graph the search reads; owned_graph_ when set up from a problem.
   PlannerGraph* graph_ = nullptr;
   std::unique_ptr<SparseGraph> owned_graph_;
-  // Flat copy of graph_'s costs; rebuilt when the graph changes.
-  CostTable cost_table_;
-  const PlannerGraph* cost_table_source_ = nullptr;
+  // The instance of this solve, read by the search and every plug-in; its costs are a flat copy
+  // of those of view_graph_, taken again when the graph changes.
+  InstanceView view_;
+  const PlannerGraph* view_graph_ = nullptr;
 
   std::vector<Point> points_;
   std::vector<AgentInfo> agents_;
@@ -208,10 +213,8 @@ class Solver {
   SimpleTimer timer_;
   std::uint64_t memory_budget_bytes_ = 0;
 
-  // Per-search working data: point count, start/end flags by point, reused state buffers.
+  // Per-search working data: point count, reused state buffers.
   std::uint64_t num_points_ = 0;
-  std::vector<char> is_start_;
-  std::vector<char> is_goal_;
   SearchState cur_;
   SearchState child_;
   SearchState scratch_;

@@ -95,18 +95,6 @@ bool Solver::RoomForNextState() {
 bool Solver::StartSearch(std::uint64_t n) {
   const auto m = static_cast<std::size_t>(num_agents_);
   num_points_ = n;
-  is_start_.assign(n, 0);
-  is_goal_.assign(n, 0);
-  for (const std::uint64_t s : start_set_) {
-    if (s < n) {
-      is_start_[s] = 1;
-    }
-  }
-  for (const std::uint64_t g : goal_set_) {
-    if (g < n) {
-      is_goal_[g] = 1;
-    }
-  }
 
   SearchState& root = cur_;
   root.positions.assign(starts_.begin(), starts_.end());
@@ -161,8 +149,8 @@ bool Solver::Search() {
   ResetFrontierCounter();
   const std::uint64_t n = graph_ != nullptr ? graph_->NumVertex() : 0;
   CheckSearchInput(n);
-  if (cost_table_source_ != graph_ || cost_table_.NumVertex() != n) {
-    RefreshCostTable();
+  if (view_graph_ != graph_ || view_.costs().NumVertex() != n) {
+    RefreshViewCosts();
   }
   memory_budget_bytes_ = SearchMemoryBudgetBytes();
 
@@ -290,10 +278,10 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
   // Depots: never another agent's end point; another agent's start point only when routes must
   // end at their end points; the own start point only when routes may end there.
   if (return_to_end_) {
-    if ((own_start && !own_goal) || (!own_goal && is_goal_[j] != 0)) {
+    if ((own_start && !own_goal) || (!own_goal && view_.IsGoal(j))) {
       return;
     }
-  } else if ((!own_start && is_start_[j] != 0) || (!own_goal && is_goal_[j] != 0)) {
+  } else if ((!own_start && view_.IsStart(j)) || (!own_goal && view_.IsGoal(j))) {
     return;
   }
 
@@ -315,15 +303,8 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
     }
   }
 
-  const std::int64_t from = child.positions[a];
-  if (static_cast<std::int64_t>(j) != from) {
-    const double leg =
-        ArcCost(static_cast<std::uint64_t>(from), j, static_cast<std::uint64_t>(agents_[a].type));
-    // Without the return rule, the leg that ends a route at its own start or end point is free.
-    if (return_to_end_ || (!own_start && !own_goal)) {
-      child.costs[a] += leg;
-    }
-  }
+  // Staying put and, without the return rule, ending at the own start or end point are free.
+  child.costs[a] += view_.Leg(static_cast<std::uint64_t>(child.positions[a]), j, a);
 
   const MoveCheck check = constraint_checker_->OnMove(child, a, j);
   if (!check.accepted) {

@@ -281,7 +281,8 @@ std::vector<AnytimeEntry> Solver::GetAnytimeResults() const {
 }
 
 bool Solver::Initialize() {
-  RefreshCostTable();
+  FillView();
+  LinkPlugins();
   BuildEdgeList();
   MarkUnreachableDepots();
 
@@ -299,6 +300,30 @@ bool Solver::Initialize() {
   post_optimizer_->SetGoals(goals_);
   post_optimizer_->SetTimeWindows(time_windows_);
   return true;
+}
+
+void Solver::FillView() {
+  view_.SetPoints(points_);
+  view_.SetAgents(agents_);
+  view_.SetStarts(starts_);
+  view_.SetGoals(goals_);
+  view_.SetTimeWindows(time_windows_);
+  view_.SetReturnToEnd(return_to_end_);
+  RefreshViewCosts();
+}
+
+void Solver::RefreshViewCosts() {
+  view_.SetCosts(graph_);
+  view_graph_ = graph_;
+}
+
+// The hand-overs of Initialize below still reach the plug-ins; linked, they read the view only.
+void Solver::LinkPlugins() {
+  for (PluginBase* plugin : std::initializer_list<PluginBase*>{
+           focal_comparator_.get(), heuristic_.get(), post_optimizer_.get(),
+           constraint_checker_.get(), expansion_.get(), objective_.get()}) {
+    plugin->UseView(&view_);
+  }
 }
 
 void Solver::HandOverToCheckers() {
@@ -331,24 +356,11 @@ void Solver::HandOverToCheckers() {
   }
 }
 
-void Solver::RefreshCostTable() {
-  cost_table_ = graph_ != nullptr ? CostTable(*graph_) : CostTable();
-  cost_table_source_ = graph_;
-}
-
-double Solver::ArcCost(std::uint64_t u, std::uint64_t v, std::uint64_t type) const {
-  // A missing arc, or a cost vector without this type, means no connection.
-  if (type >= cost_table_.CostDim() || !cost_table_.HasArc(u, v)) {
-    return kNoConnection;
-  }
-  return cost_table_.Cost(u, v, type);
-}
-
 bool Solver::MarkUnreachableDepots() {
   pre_visited_.clear();
   const std::uint64_t n = graph_ != nullptr ? graph_->NumVertex() : 0;
   for (std::uint64_t i = 0; i < n; ++i) {
-    if (!start_set_.contains(i) && !goal_set_.contains(i)) {
+    if (!view_.IsStart(i) && !view_.IsGoal(i)) {
       continue;
     }
     double cheapest = std::numeric_limits<double>::max();
@@ -356,11 +368,13 @@ bool Solver::MarkUnreachableDepots() {
       if (j == i) {
         continue;
       }
-      const double cost = ArcCost(i, j, 0);
+      const double cost = view_.Cost(i, j, 0);
       if (cost < cheapest) {
         cheapest = cost;
       }
     }
+    // Exactly the no-connection cost: a depot whose cheapest arc costs more is still examined
+    // by the search.
     if (cheapest == kNoConnection) {
       std::cerr << "point: " << i << " can't be reached\n";
       pre_visited_.push_back(i);

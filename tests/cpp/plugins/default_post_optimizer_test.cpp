@@ -7,6 +7,8 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "post_optimizer_test_support.h"
 
@@ -103,6 +105,33 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DefaultPostOptimizerTest, NameIsFixed) {
   EXPECT_EQ(DefaultPostOptimizer().Name(), "DefaultPostOptimizer");
+}
+
+TEST(DefaultPostOptimizerTest, SettersFillItsOwnViewUntilAViewIsLinked) {
+  DefaultPostOptimizer optimizer;
+  EXPECT_TRUE(optimizer.view().return_to_end());
+  EXPECT_FALSE(optimizer.view().has_windows());
+  optimizer.SetStarts({4, 5, 4});
+  optimizer.SetStarts({1, 2});
+  optimizer.SetGoals({7});
+  optimizer.SetGoals({8, 9});
+  optimizer.SetTimeWindows({{3, {1.0, 2.0}}});
+  optimizer.SetReturnToEnd(false);
+  EXPECT_EQ(optimizer.view().starts(), (std::vector<std::uint64_t>{1, 2}));
+  EXPECT_EQ(optimizer.view().goals(), (std::vector<std::uint64_t>{8, 9}));
+  EXPECT_EQ(optimizer.view().windows().at(3), std::make_pair(1.0, 2.0));
+  EXPECT_FALSE(optimizer.view().return_to_end());
+
+  InstanceView shared;
+  shared.SetStarts({6});
+  optimizer.UseView(&shared);
+  EXPECT_EQ(&optimizer.view(), &shared);
+  EXPECT_EQ(&optimizer.evaluator().view(), &shared);
+  optimizer.SetStarts({3});
+  EXPECT_EQ(shared.starts(), (std::vector<std::uint64_t>{6}));
+  // Unlinked again, it reads what its own setters stored before.
+  optimizer.UseView(nullptr);
+  EXPECT_EQ(optimizer.view().starts(), (std::vector<std::uint64_t>{1, 2}));
 }
 
 TEST(DefaultPostOptimizerTest, ReversesEachRouteFirst) {

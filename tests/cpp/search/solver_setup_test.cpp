@@ -10,6 +10,7 @@
 #include "plenro/plugins/default_constraint_checker.h"
 #include "plenro/plugins/default_expansion.h"
 #include "plenro/plugins/default_heuristic.h"
+#include "plenro/plugins/view_post_optimizer.h"
 #include "plenro/search/solver.h"
 #include "solver_test_support.h"
 
@@ -131,6 +132,39 @@ TEST(SolverSetupTest, TablesFollowTheProblemsOrder) {
   EXPECT_EQ(solver.goal_set().size(), 2u);
   EXPECT_FALSE(solver.return_to_end());
   EXPECT_EQ(solver.time_limit(), 2.5);
+}
+
+// The view holds what set-up prepared, and every plug-in that reads the instance reads it.
+TEST(SolverSetupTest, OneViewHoldsTheInstanceAndEveryPluginReadsIt) {
+  InstanceBuilder builder;
+  builder.AddNode(40).AddNode(30).AddNode(20).AddNode(10);
+  builder.AddAgent(9, "B", 30, 20, 50.0).AddAgent(3, "A", 30, 40);
+  builder.SetEuclideanCosts("A").SetCosts("B", {{0, 1}, {2, 0}}).SetWindow(10, 1.0, 8.0);
+  const Solver solver(builder.Build(), MakeOptions(MinMax, false));
+  const InstanceView& view = solver.view();
+  EXPECT_EQ(view.num_points(), 4u);
+  EXPECT_EQ(view.num_agents(), 2u);
+  EXPECT_EQ(view.starts(), solver.starts());
+  EXPECT_EQ(view.goals(), solver.goals());
+  EXPECT_TRUE(view.IsStart(1));
+  EXPECT_TRUE(view.IsGoal(2));
+  EXPECT_TRUE(view.HasWindow(3));
+  EXPECT_FALSE(view.return_to_end());
+  EXPECT_EQ(view.MaxLength(0), 50.0);
+  EXPECT_EQ(view.Cost(0, 1, 0), 1.0);
+  EXPECT_EQ(view.Cost(0, 2, 0), kNoConnection);  // not in B's matrix
+
+  const auto& composite =
+      dynamic_cast<const CompositeConstraintChecker&>(solver.constraint_checker());
+  const auto& plain = dynamic_cast<const DefaultConstraintChecker&>(*composite.Members().at(0));
+  EXPECT_EQ(&plain.view(), &view);
+  const auto& post = dynamic_cast<const CompositePostOptimizer&>(solver.post_optimizer());
+  ASSERT_EQ(post.NumOptimizers(), 2u);
+  for (const auto& member : post.Members()) {
+    EXPECT_EQ(&dynamic_cast<const ViewPostOptimizer&>(*member).view(), &view);
+  }
+  const auto& heuristic = dynamic_cast<const DefaultHeuristic&>(solver.heuristic());
+  EXPECT_EQ(heuristic.Goals(), solver.goals());
 }
 
 TEST(SolverSetupTest, MissingCostsAreNoConnectionForThatTypeOnly) {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "plenro/plugins/instance_view.h"
+
+namespace plenro {
+
+// Where a plug-in reads the instance. Used on its own, a plug-in keeps a view of its own, which
+// its Initialize and setters fill. In a solve, the solver links it to the one view of the solve
+// (PluginBase::UseView); from then on the plug-in reads only that view, and its Initialize and
+// setters keep nothing of their own, since the linked view already holds it.
+// A copy keeps the link (or copies the own view).
+class ViewLink {
+ public:
+  // The view to read: the linked one, else the own one.
+  const InstanceView& view() const { return linked_ != nullptr ? *linked_ : own_; }
+  bool linked() const { return linked_ != nullptr; }
+  // Reads `view` from now on (not owned; must outlive the use); null goes back to the own view.
+  void Link(const InstanceView* view) { linked_ = view; }
+
+  // Calls fill(own view) while no view is linked; the setters' one way in.
+  template <class Setter>
+  void Fill(Setter fill) {
+    if (linked_ == nullptr) {
+      fill(own_);
+    }
+  }
+
+ private:
+  InstanceView own_;
+  const InstanceView* linked_ = nullptr;
+};
+
+}  // namespace plenro
