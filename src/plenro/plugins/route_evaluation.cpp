@@ -35,7 +35,11 @@ bool RouteEvaluator::Step(std::uint64_t agent, std::size_t i, std::size_t last, 
     return false;
   }
   if (i > 0 && view.has_costs()) {
-    cost += view.Leg(static_cast<std::uint64_t>(prev), v, agent);
+    const double leg = view.Leg(static_cast<std::uint64_t>(prev), v, agent);
+    if (IsNoConnection(leg)) {
+      return false;
+    }
+    cost += leg;
   }
   if (view.HasWindow(v)) {
     if (cost > view.Close(v)) {

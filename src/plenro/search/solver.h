@@ -54,7 +54,8 @@ struct AnytimeEntry {
 // through the table, so a subclass can replace any of them.
 //
 // Points are the problem's nodes by position (point j is vertex j), agents its agent list by
-// position (the agent index), types their type numbers.
+// position (the agent index), types their type numbers. A move whose leg the agent pays has no
+// connection (InstanceView::Leg) is never made.
 class Solver {
  public:
   // Installs the default plug-ins and nothing else; for the piecewise Solve.

@@ -284,6 +284,12 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
   } else if ((!own_start && view_.IsStart(j)) || (!own_goal && view_.IsGoal(j))) {
     return;
   }
+  // Staying put and, without the return rule, ending at the own start or end point are free;
+  // a leg the agent pays that has no connection is never travelled.
+  const double leg = view_.Leg(static_cast<std::uint64_t>(cur_.positions[a]), j, a);
+  if (IsNoConnection(leg)) {
+    return;
+  }
 
   SearchState& child = child_;
   child = cur_;
@@ -303,8 +309,7 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
     }
   }
 
-  // Staying put and, without the return rule, ending at the own start or end point are free.
-  child.costs[a] += view_.Leg(static_cast<std::uint64_t>(child.positions[a]), j, a);
+  child.costs[a] += leg;
 
   const MoveCheck check = constraint_checker_->OnMove(child, a, j);
   if (!check.accepted) {

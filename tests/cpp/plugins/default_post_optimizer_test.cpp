@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include <cmath>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -207,15 +208,30 @@ TEST(DefaultPostOptimizerTest, LeavesCountersAndFlagsAndDropsForeignEntries) {
 }
 
 TEST(DefaultPostOptimizerTest, ReportsRoutesOfUnboundedCost) {
-  const double inf = std::numeric_limits<double>::infinity();
-  const auto graph = GraphBuilder::Line(kX).Arc(0, 2, inf).Build();
+  // A cost that is no number passes every check but is reported.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const auto graph = GraphBuilder::Line(kX).Arc(0, 2, nan).Build();
   DefaultPostOptimizer optimizer = MakeOptimizer();
   Result result = MakeResult({{0, 2, 0}});
   testing::internal::CaptureStderr();
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0}), result);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "[post-opt] path invalid or over capacity, skip agent 0\n");
-  EXPECT_EQ(result.times.at(0), inf);
+  EXPECT_TRUE(std::isnan(result.times.at(0)));
+}
+
+TEST(DefaultPostOptimizerTest, InfiniteLegIsNoConnection) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const auto graph = GraphBuilder::Line(kX).Arc(0, 2, inf).Build();
+  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Result result = MakeResult({{0, 2, 0}}, {7.0});
+  testing::internal::CaptureStderr();
+  optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0}), result);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[post-opt] invalid path for agent 0, skip optimize\n"
+            "[post-opt] invalid path for agent 0, skip optimize\n");
+  EXPECT_EQ(result.paths.at(0), (Route{0, 2, 0}));
+  EXPECT_EQ(result.times.at(0), 7.0);
 }
 
 TEST(DefaultPostOptimizerTest, GroupsFollowTypesAndFirstMemberWinsTies) {

@@ -137,15 +137,20 @@ TEST(RouteEvaluatorTest, LegsCostNothingWithoutCostsAndNoConnectionIsNeverTravel
   const InstanceView without_costs = MakeView(nullptr, points, Agents({0}), {0}, {1});
   EXPECT_DOUBLE_EQ(RouteEvaluator(without_costs).Evaluate({0, 3, 2, 1}, 0).cost, 0.0);
 
-  // A missing arc is no connection, never a free leg.
-  const auto graph = GraphBuilder(4, 1, 2.0).Remove(3, 2).Build();
-  const InstanceView view = MakeView(graph.get(), points, Agents({0}), {0}, {1});
-  const RouteEvaluation got = RouteEvaluator(view).Evaluate({0, 3, 2, 1}, 0);
-  EXPECT_TRUE(got.valid);
-  EXPECT_DOUBLE_EQ(got.cost, 2.0 + kNoConnection + 2.0);
-  const InstanceView windows =
-      MakeView(graph.get(), points, Agents({0}), {0}, {1}, {{2, {4.0, 9.0}}});
-  EXPECT_FALSE(RouteEvaluator(windows).Evaluate({0, 3, 2, 1}, 0).valid);
+  // A missing arc, or a cost from the no-connection marker up, is no connection: a route that
+  // pays for such a leg is invalid. The free leg into the own end point without the return
+  // rule is never paid, so it does not matter there.
+  const auto graph = GraphBuilder(4, 1, 2.0).Remove(3, 2).Arc(2, 3, 12000.0).Remove(2, 1).Build();
+  for (const bool return_to_end : {true, false}) {
+    const InstanceView view =
+        MakeView(graph.get(), points, Agents({0}), {0}, {1}, {}, return_to_end);
+    const RouteEvaluator evaluator(view);
+    EXPECT_FALSE(evaluator.Evaluate({0, 3, 2, 1}, 0).valid) << return_to_end;
+    EXPECT_FALSE(evaluator.Evaluate({0, 2, 3, 1}, 0).valid) << return_to_end;
+    const RouteEvaluation ending = evaluator.Evaluate({0, 2, 1}, 0);
+    EXPECT_EQ(ending.valid, !return_to_end) << return_to_end;
+    EXPECT_EQ(ending.cost, return_to_end ? 0.0 : 2.0) << return_to_end;
+  }
 }
 
 TEST(RouteEvaluatorTest, CostsComeFromTheAgentsTypeInTheBoundView) {
@@ -292,7 +297,7 @@ TEST(TwoOptRulesTest, KeepsWindows) {
 // Route variants
 
 // The probe must give bit-for-bit what Evaluate gives on the built variant, for valid
-// and invalid routes alike, under windows, limits, types and free returns.
+// and invalid routes alike, under windows, limits, types, free returns and missing connections.
 TEST(RouteProbeTest, MatchesEvaluateOnBuiltVariants) {
   std::mt19937 rng(12345);
   const auto draw = [&rng](std::uint32_t n) { return static_cast<std::int64_t>(rng() % n); };
@@ -304,6 +309,13 @@ TEST(RouteProbeTest, MatchesEvaluateOnBuiltVariants) {
       for (std::uint64_t v = 0; v < kN; ++v) {
         builder.TypeArc(u, v, 0, static_cast<double>(draw(20)) * 0.5);
         builder.TypeArc(u, v, 1, static_cast<double>(draw(20)) * 0.25);
+        // Now and then no connection: a missing arc, or a cost at the marker.
+        const std::int64_t gap = draw(30);
+        if (gap == 0) {
+          builder.Remove(u, v);
+        } else if (gap == 1) {
+          builder.TypeArc(u, v, draw(2) == 0 ? 0 : 1, kNoConnection);
+        }
       }
     }
     const auto graph = builder.Build();
