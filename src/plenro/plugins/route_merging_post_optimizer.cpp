@@ -74,6 +74,12 @@ void RouteMergingPostOptimizer::Merge(double longest) {
     if (!(cost > 0.0 && cost < longest - kImprovementTolerance && routes_[w].size() >= 3)) {
       continue;
     }
+    // What is left once every interior point has moved must be a route the agent may drive.
+    endpoints_.assign({routes_[w].front(), routes_[w].back()});
+    const RouteEvaluation left = evaluator().Evaluate(endpoints_, static_cast<std::uint64_t>(w));
+    if (!left.valid) {
+      continue;
+    }
     interior_.assign(routes_[w].begin() + 1, routes_[w].end() - 1);
 
     // Every point must have a place, each judged against the routes as they are now.
@@ -106,8 +112,9 @@ void RouteMergingPostOptimizer::Merge(double longest) {
     }
 
     if (emptied) {
-      // The agent no longer travels, although its route keeps both endpoints.
-      costs_[w] = 0.0;
+      // The agent only goes from its start to its end point: nothing when they coincide or when
+      // routes need not return, else that leg.
+      costs_[w] = left.cost;
     } else {
       // A partly emptied route keeps its real cost (or the one it had, should it have become
       // one the agent may not drive).

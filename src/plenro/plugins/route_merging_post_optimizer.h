@@ -14,9 +14,10 @@ namespace plenro {
 
 // Dissolves short routes into the others. Routes are taken in order of increasing cost; when
 // every interior point of one can go into some other agent's route without that route costing
-// more than the current longest route F (plus 1e-9), all of them move and the emptied agent
-// keeps only its endpoints at cost 0.0. Every remaining route is then shortened by segment
-// reversal. Nothing is reported.
+// more than the current longest route F (plus 1e-9), and the route of its two endpoints alone is
+// one the agent may drive, all of them move and the emptied agent keeps only its endpoints, at
+// what that route costs (0.0 when they coincide or routes need not return). Every remaining
+// route is then shortened by segment reversal. Nothing is reported.
 //
 // A route the agent may not drive counts as cost 0.0 inside (it is never dissolved or reversed)
 // and, unless a point moved into it, is written back unchanged with the cost it came in with.
@@ -68,6 +69,7 @@ class RouteMergingPostOptimizer : public ViewPostOptimizer {
   TwoOpt two_opt_;
   std::vector<std::pair<double, std::int64_t>> order_;
   Route interior_;
+  Route endpoints_;
 };
 
 }  // namespace plenro

@@ -6,6 +6,7 @@
 
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "post_optimizer_test_support.h"
 
@@ -58,6 +59,48 @@ TEST(RouteMergingPostOptimizerTest, SinglePointRouteIsDissolved) {
   // Point 5 fits before 4 or after it at cost 6 = F; the earlier position wins the tie.
   ExpectRoutes(result, {{0, 3, 5, 4, 0}, {1, 1}}, {6.0, 0.0});
 }
+
+// Agent 0 at depot 0 serves 4 (x = 4); agent 1 runs from 1 (x = 0) over 3 (x = 2) to its end
+// point 2 (x = 1). Point 3 fits into agent 0's route within its cost; what agent 1 is left with
+// is the route from its start to its end point, at what that costs.
+struct EmptiedCase {
+  const char* name;
+  bool return_to_end;
+  bool gap;  // no arc 1 -> 2
+  Paths routes;
+  std::vector<double> times;
+};
+
+void PrintTo(const EmptiedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class EmptiedRouteTest : public ::testing::TestWithParam<EmptiedCase> {};
+
+TEST_P(EmptiedRouteTest, KeepsTheCostOfItsEndpoints) {
+  const EmptiedCase& c = GetParam();
+  GraphBuilder builder = GraphBuilder::Line({0, 0, 1, 2, 4});
+  if (c.gap) {
+    builder.Remove(1, 2);
+  }
+  const auto graph = builder.Build();
+  RouteMergingPostOptimizer optimizer;
+  optimizer.SetReturnToEnd(c.return_to_end);
+  optimizer.SetStarts({0, 1});
+  optimizer.SetGoals({0, 2});
+  Result result = MakeResult({{0, 4, 0}, {1, 3, 2}});
+  optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(5), Agents({0, 0}), result);
+  ExpectRoutes(result, c.routes, c.times);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SeparateEnds, EmptiedRouteTest,
+    ::testing::Values(
+        EmptiedCase{"WithReturn", true, false, {{0, 3, 4, 0}, {1, 2}}, {8.0, 1.0}},
+        EmptiedCase{"WithoutReturn", false, false, {{0, 3, 4, 0}, {1, 2}}, {4.0, 0.0}},
+        // The emptied route would pay for a missing connection: nothing is dissolved.
+        EmptiedCase{"GapBetweenTheEndpoints", true, true, {{0, 4, 0}, {1, 3, 2}}, {8.0, 3.0}}),
+    [](const ::testing::TestParamInfo<EmptiedCase>& info) { return std::string(info.param.name); });
 
 TEST(RouteMergingPostOptimizerTest, InvalidRouteIsKeptWithTheCostItCameWith) {
   const auto graph = GraphBuilder::Line(kX).Build();
