@@ -71,15 +71,16 @@ class Case:
 def default_cases(raw_dir: Path, work_dir: Path) -> list[Case]:
     """Convert the default benchmark files into JSON instances under work_dir."""
     oio = orvik_modules.load("io")
+    min_max, min_sum = oio.MIN_MAX, oio.MIN_SUM
     work_dir.mkdir(parents=True, exist_ok=True)
     cases = []
     for name in TSPLIB_DEFAULTS:
         for m in TSPLIB_AGENTS:
-            inst = oio.tsplib_instance(raw_dir / f"{name}.tsp", m, "min_max", "exact")
-            cases.append(_write_case(oio, inst, work_dir / f"{name}-m{m}-min_max.json"))
+            inst = oio.tsplib_instance(raw_dir / f"{name}.tsp", m, min_max, "exact")
+            cases.append(_write_case(oio, inst, work_dir / f"{name}-m{m}-{min_max}.json"))
     for name, customers, m in SOLOMON_DEFAULTS:
-        inst = oio.solomon_instance(raw_dir / f"{name}.txt", m, "min_sum", customers)
-        cases.append(_write_case(oio, inst, work_dir / f"{name}.{customers}-m{m}-min_sum.json"))
+        inst = oio.solomon_instance(raw_dir / f"{name}.txt", m, min_sum, customers)
+        cases.append(_write_case(oio, inst, work_dir / f"{name}.{customers}-m{m}-{min_sum}.json"))
     return cases
 
 

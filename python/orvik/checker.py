@@ -15,8 +15,8 @@ everything from the instance's own numbers. The rules it enforces:
   agent has are ignored, so a list of only such names forbids the node to everyone); the check
   covers every position after the first.
 - Route cost: starting at 0 at the start node, each leg adds the cost of the agent type's matrix
-  (a missing entry is 9999, meaning no connection, and a paid leg of 9999 or more is a
-  violation). A leg between two equal vertices costs nothing; with ``return_to_end`` false a leg
+  (a missing entry is ``NO_CONNECTION``, and a paid leg that is no connection, 9999 or more, is
+  a violation; see ``orvik.rules``). A leg between two equal vertices costs nothing; with ``return_to_end`` false a leg
   into the agent's own start or end node costs nothing. On arriving at a node with a time
   window (open, close) the cost may not exceed close; below open it becomes open (waiting). The
   start position itself is not subject to its window: the agent is there at time 0.
@@ -38,7 +38,15 @@ from collections.abc import Iterable
 from dataclasses import dataclass, field
 from typing import Any
 
-NO_CONNECTION = 9999.0
+from orvik.rules import (
+    MIN_SUM,
+    NO_CONNECTION,
+    is_no_connection,
+    objective_from_name,
+    objective_value,
+    route_totals,
+)
+
 _U64 = 1 << 64
 
 
@@ -51,12 +59,12 @@ class CheckReport:
     route_costs: list[float] = field(default_factory=list)
     max_cost: float = 0.0
     sum_cost: float = 0.0
-    objective: str = "min_sum"
+    objective: str = MIN_SUM
 
     @property
     def objective_value(self) -> float:
         """The recomputed objective: the largest route cost (min_max) or their sum (min_sum)."""
-        return self.max_cost if self.objective == "min_max" else self.sum_cost
+        return objective_value(self.objective, self.route_costs)
 
     def summary(self) -> str:
         head = "feasible" if self.ok else f"{len(self.violations)} violation(s)"
@@ -172,9 +180,7 @@ class _Rules:
 
         options = instance.get("options") or {}
         self.return_to_end = bool(options.get("return_to_end", True))
-        self.objective = "min_max" if options.get("objective") in ("min_max", "MIN_MAX") else (
-            "min_sum"
-        )
+        self.objective = objective_from_name(options.get("objective"))
         self.starts = {a.start for a in self.agents if a.start is not None}
         self.ends = {a.end for a in self.agents if a.end is not None}
 
@@ -252,7 +258,7 @@ def _check_route(
         free = x == u or (not rules.return_to_end and x in (agent.start, agent.end))
         if not free:
             leg = rules.cost(agent.type_name, u, x)
-            if leg >= NO_CONNECTION:
+            if is_no_connection(leg):
                 out.append(f"{who}: leg {u} -> {x} has no connection (cost {leg:g}) for type "
                            f"{agent.type_name!r}")
             cost += leg
@@ -317,11 +323,7 @@ def check(
             violations.append(f"{_describe(rules, vertex)} served {len(served[vertex])} times, "
                               f"by routes {served[vertex]}")
 
-    max_cost = 0.0
-    sum_cost = 0.0
-    for c in costs:
-        max_cost = max(max_cost, c)
-        sum_cost += c
+    max_cost, sum_cost = route_totals(costs)
     statistics = result.get("statistics") or {}
     for key, value in (("max_cost", max_cost), ("sum_cost", sum_cost)):
         if key in statistics:

@@ -40,9 +40,9 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
-NO_CONNECTION = 9999.0
+from orvik.rules import MIN_MAX, MIN_SUM, NO_CONNECTION, OBJECTIVES, is_no_connection
+
 ROUNDING_RULES = ("exact", "tsplib", "one-decimal")
-OBJECTIVES = ("min_max", "min_sum")
 
 
 @dataclass(frozen=True)
@@ -182,7 +182,7 @@ def _apply_scale(matrix: list[list[float]], scale: float | None) -> float:
             for j, value in enumerate(row):
                 row[j] = value * factor
     largest = max((v for row in matrix for v in row), default=0.0)
-    if largest >= NO_CONNECTION:
+    if is_no_connection(largest):
         hint = math.floor(1000.0 * (NO_CONNECTION - 1.0) / largest * factor) / 1000.0
         raise ValueError(
             f"largest leg cost {largest:g} reaches {NO_CONNECTION:g}, which the solver reads as "
@@ -254,7 +254,7 @@ def _build(
 def tsplib_instance(
     path: str | os.PathLike[str],
     agents: int,
-    objective: str = "min_max",
+    objective: str = MIN_MAX,
     rounding: str = "exact",
     *,
     scale: float | None = None,
@@ -277,7 +277,7 @@ def tsplib_instance(
 def solomon_instance(
     path: str | os.PathLike[str],
     agents: int,
-    objective: str = "min_sum",
+    objective: str = MIN_SUM,
     customers: int | None = None,
     rounding: str = "one-decimal",
     *,
@@ -359,7 +359,7 @@ def run_convert_command(args: argparse.Namespace) -> int:
             instance = tsplib_instance(
                 args.input,
                 args.agents,
-                args.objective or "min_max",
+                args.objective or MIN_MAX,
                 args.rounding or "exact",
                 scale=args.scale,
                 time_limit=args.time_limit,
@@ -368,7 +368,7 @@ def run_convert_command(args: argparse.Namespace) -> int:
             instance = solomon_instance(
                 args.input,
                 args.agents,
-                args.objective or "min_sum",
+                args.objective or MIN_SUM,
                 args.customers,
                 args.rounding or "one-decimal",
                 scale=args.scale,

@@ -12,6 +12,7 @@ from typing import Any
 
 import _orvik_core as core
 import pytest
+from orvik import rules
 
 DATA = Path(__file__).resolve().parents[1] / "data" / "python"
 
@@ -109,9 +110,9 @@ def problem_from_document(doc: dict[str, Any]) -> core.Problem:
     problem.set_timewindow_constraint(windows)
     options = doc.get("options", {})
     problem.options().return_to_end = options.get("return_to_end", True)
-    objective = options.get("objective", "min_sum")
+    objective = rules.objective_from_name(options.get("objective", rules.MIN_SUM))
     problem.options().objective = (
-        core.ObjectiveType.MinMax if objective in ("min_max", "MIN_MAX") else core.ObjectiveType.MinSum
+        core.ObjectiveType.MinMax if objective == rules.MIN_MAX else core.ObjectiveType.MinSum
     )
     problem.options().time_limit = options.get("time_limit", 60.0)
     return problem

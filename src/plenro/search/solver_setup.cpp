@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "plenro/model/objective.h"
 #include "plenro/plugins/composite_constraint_checker.h"
 #include "plenro/plugins/composite_post_optimizer.h"
 #include "plenro/plugins/default_constraint_checker.h"
@@ -194,10 +195,10 @@ void Solver::BuildGraph(const Problem& problem) {
 }
 
 void Solver::ChoosePlugins(const Options& options) {
-  if (options.objective == MinSum) {
-    objective_ = std::make_unique<MinSumObjective>();
-  } else {
+  if (ScoresLongestRoute(options.objective)) {
     objective_ = std::make_unique<DefaultObjective>();
+  } else {
+    objective_ = std::make_unique<MinSumObjective>();
   }
 
   const bool has_windows = !time_windows_.empty();

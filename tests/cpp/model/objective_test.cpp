@@ -43,6 +43,16 @@ TEST(ObjectiveTest, TotalsStartFromZeroAndScoreByObjective) {
   EXPECT_EQ(ObjectiveValue(MinSum, totals), 12.5);
 }
 
+TEST(ObjectiveTest, OnlyMinSumScoresTheSum) {
+  EXPECT_TRUE(ScoresLongestRoute(MinMax));
+  EXPECT_FALSE(ScoresLongestRoute(MinSum));
+  const auto outside = static_cast<ObjectiveType>(7);
+  EXPECT_TRUE(ScoresLongestRoute(outside));
+  const RouteTotals totals{4.0, 9.0};
+  EXPECT_EQ(ObjectiveValue(outside, totals), 4.0);
+  EXPECT_EQ(KeyOf(outside, totals).primary, 4.0);
+}
+
 TEST(ObjectiveTest, ImprovementNeedsMoreThanTheTolerance) {
   EXPECT_TRUE(Improves(9.0, 10.0));
   EXPECT_FALSE(Improves(10.0, 10.0));
