@@ -39,8 +39,8 @@ HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(HERE))
 
-import orvik_modules
-from instance_view import InstanceView
+import orvik_modules  # noqa: E402 (found through the path set above)
+from instance_view import InstanceView  # noqa: E402
 
 DEFAULT_RAW = ROOT.parent / "shared" / "bench" / "raw"
 SOLVERS = ("orvik", "ortools", "pyvrp")
@@ -149,7 +149,7 @@ def worker(solver: str, instance_path: str, budget: float, out_path: str) -> int
                 record["result"] = pyvrp_adapter.solve(instance, budget)
             else:
                 raise ValueError(f"unknown solver {solver!r}")
-    except BaseException as error:  # report anything, the parent decides
+    except BaseException as error:  # noqa: BLE001 (report anything, the parent decides)
         record["error"] = f"{type(error).__name__}: {error}"
         record["traceback"] = traceback.format_exc()
     record["peak_rss_kib"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
@@ -170,7 +170,7 @@ def run_child(solver: str, case: Case, budget: float, env: dict[str, str],
                     [sys.executable, str(Path(__file__).resolve()), "--worker", solver,
                      str(case.path), str(budget), str(out)],
                     stdout=handle, stderr=subprocess.STDOUT, env=env, cwd=str(HERE),
-                    timeout=budget * 5 + 120,
+                    timeout=budget * 5 + 120, check=False,
                 )
             code = proc.returncode
         except subprocess.TimeoutExpired:
@@ -204,7 +204,7 @@ def orvik_available(env: dict[str, str]) -> str | None:
 def make_row(case: Case, solver: str, budget: float, record: dict[str, Any],
              instance: dict[str, Any], reference: float | None) -> dict[str, Any]:
     checker = orvik_modules.load("checker")
-    row: dict[str, Any] = {c: "" for c in COLUMNS}
+    row: dict[str, Any] = dict.fromkeys(COLUMNS, "")
     row.update(instance=case.name, agents=case.agents, objective=case.objective, solver=solver,
                budget_s=budget, reference="" if reference is None else reference)
     rss = record.get("peak_rss_kib")

@@ -11,6 +11,7 @@ costs in the same doubles; the checker recomputes them independently.
 from __future__ import annotations
 
 import argparse
+import itertools
 import json
 import math
 from collections.abc import Callable
@@ -133,7 +134,7 @@ class InstanceView:
         """The time agent k reaches the last vertex of path, waiting for windows that are not
         yet open; the start vertex is left at time 0."""
         cost = 0.0
-        for u, v in zip(path, path[1:]):
+        for u, v in itertools.pairwise(path):
             cost += self.leg(k, u, v)
             window = self.windows.get(v)
             if window is not None and cost < window[0]:

@@ -187,8 +187,9 @@ def test_open_routes_may_not_enter_another_agents_start():
     result["routes"][0] = {"agent_id": 1, "path": [0, 1, 2, 3, 4], "cost": 10.0}
     report = checker.check(inst, result)
     # ... but agent 2 must still reach its end node.
-    assert report.violations == ["route 1 (agent id 2): stays at its start but must end at "
-                                 "vertex 4 (node id 104)"]
+    assert report.violations == [
+        "route 1 (agent id 2): stays at its start but must end at vertex 4 (node id 104)"
+    ]
 
 
 def test_one_point_route_costs_nothing_when_start_is_end():

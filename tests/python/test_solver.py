@@ -1,6 +1,7 @@
 """Solver: construction, search, results and the recorded solutions."""
 
 import gc
+import itertools
 
 import _orvik_core as core
 import pytest
@@ -259,7 +260,7 @@ def test_line_route_costs_match_the_matrix():
     path = result.paths[0]
     assert path[0] == 0 and path[-1] == 0
     assert sorted(path[1:-1]) == [1, 2, 3, 4, 5]
-    assert result.times[0] == pytest.approx(sum(abs(a - b) for a, b in zip(path, path[1:])))
+    assert result.times[0] == pytest.approx(sum(abs(a - b) for a, b in itertools.pairwise(path)))
     assert result.times[0] == pytest.approx(10.0)
 
 

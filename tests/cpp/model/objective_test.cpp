@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,10 @@ struct NameCase {
   std::string name;
   ObjectiveType expected;
 };
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+  *os << '"' << c.name << '"';
+}
 
 class ObjectiveNameTest : public ::testing::TestWithParam<NameCase> {};
 

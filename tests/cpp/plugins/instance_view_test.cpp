@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,10 @@ struct AgentRuleCase {
   bool free_ending;
   double leg;
 };
+
+void PrintTo(const AgentRuleCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class AgentRuleTest : public ::testing::TestWithParam<AgentRuleCase> {};
 
