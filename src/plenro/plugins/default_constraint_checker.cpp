@@ -7,11 +7,7 @@ namespace plenro {
 void DefaultConstraintChecker::Initialize(const PlannerGraph* graph,
                                           const std::vector<Point>& points,
                                           const std::vector<AgentInfo>& agents) {
-  link_.Fill([&](InstanceView& own) {
-    own.SetPoints(points);
-    own.SetAgents(agents);
-    own.SetCosts(graph);
-  });
+  link_.FillInstance(graph, points, agents);
   const InstanceView& instance = view();
   type0_agents_.clear();
   for (std::uint64_t k = 0; k < instance.num_agents(); ++k) {

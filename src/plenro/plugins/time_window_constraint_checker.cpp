@@ -33,27 +33,7 @@ bool AnyOpenPoint(const VisitedSet& visited, std::uint64_t n, Fn fn) {
 }  // namespace
 
 TimeWindowConstraintChecker::TimeWindowConstraintChecker() {
-  link_.Fill([](InstanceView& own) { own.SetReturnToEnd(false); });
-}
-
-void TimeWindowConstraintChecker::Initialize(const PlannerGraph* graph,
-                                             const std::vector<Point>& points,
-                                             const std::vector<AgentInfo>& agents) {
-  link_.Fill([&](InstanceView& own) {
-    own.SetPoints(points);
-    own.SetAgents(agents);
-    own.SetCosts(graph);
-  });
-  base_.Initialize(graph, points, agents);
-}
-
-void TimeWindowConstraintChecker::UseView(const InstanceView* view) {
-  link_.Link(view);
-  base_.UseView(view);
-}
-
-bool TimeWindowConstraintChecker::IsForbidden(std::uint64_t agent, std::uint64_t point) const {
-  return base_.IsForbidden(agent, point);
+  link().Fill([](InstanceView& own) { own.SetReturnToEnd(false); });
 }
 
 bool TimeWindowConstraintChecker::IsFeasible(const SearchState& /*state*/,
@@ -61,53 +41,45 @@ bool TimeWindowConstraintChecker::IsFeasible(const SearchState& /*state*/,
   return true;
 }
 
-bool TimeWindowConstraintChecker::IsRejectedOnFinish(const SearchState& state) const {
-  return base_.IsRejectedOnFinish(state);
-}
-
-void TimeWindowConstraintChecker::SetGoals(const std::vector<std::uint64_t>& goals) {
-  link_.Fill([&goals](InstanceView& own) { own.SetGoals(goals); });
-}
-
 void TimeWindowConstraintChecker::SetTimeWindows(const TimeWindowMap& windows) {
-  link_.Fill([&windows](InstanceView& own) { own.SetTimeWindows(windows); });
+  link().Fill([&windows](InstanceView& own) { own.SetTimeWindows(windows); });
 }
 
 void TimeWindowConstraintChecker::SetStarts(const std::vector<std::uint64_t>& starts) {
-  link_.Fill([&starts](InstanceView& own) { own.SetStarts(starts); });
+  link().Fill([&starts](InstanceView& own) { own.SetStarts(starts); });
 }
 
 void TimeWindowConstraintChecker::SetReturnToEnd(bool return_to_end) {
-  link_.Fill([return_to_end](InstanceView& own) { own.SetReturnToEnd(return_to_end); });
+  link().Fill([return_to_end](InstanceView& own) { own.SetReturnToEnd(return_to_end); });
 }
 
 double TimeWindowConstraintChecker::Travel(std::uint64_t x, std::uint64_t y,
                                            std::uint64_t k) const {
-  const InstanceView& view = link_.view();
-  if (!view.has_costs() || view.IsOwnStart(k, y)) {
+  const InstanceView& instance = view();
+  if (!instance.has_costs() || instance.IsOwnStart(k, y)) {
     return 0.0;
   }
-  return view.Leg(x, y, k);
+  return instance.Leg(x, y, k);
 }
 
 bool TimeWindowConstraintChecker::CanServe(std::uint64_t k, std::uint64_t i) const {
-  return link_.view().MayServe(k, i);
+  return view().MayServe(k, i);
 }
 
 MoveCheck TimeWindowConstraintChecker::OnMove(const SearchState& state, std::uint64_t agent,
                                               std::uint64_t point) const {
-  const InstanceView& view = link_.view();
+  const InstanceView& instance = view();
   const double arrival = state.costs[agent];
   double served = arrival;
-  if (view.HasWindow(point)) {
-    if (served > view.Close(point)) {
+  if (instance.HasWindow(point)) {
+    if (served > instance.Close(point)) {
       return kReject;
     }
-    if (served < view.Open(point)) {
-      served = view.Open(point);
+    if (served < instance.Open(point)) {
+      served = instance.Open(point);
     }
   }
-  if (view.has_costs()) {
+  if (instance.has_costs()) {
     const auto from = static_cast<std::uint64_t>(state.positions[agent]);
     const double left_at = arrival - Travel(from, point, agent);
     if (SkipsDominatedPoint(state, agent, point, from, left_at, served) ||
@@ -127,38 +99,38 @@ MoveCheck TimeWindowConstraintChecker::OnMove(const SearchState& state, std::uin
 bool TimeWindowConstraintChecker::SkipsDominatedPoint(const SearchState& state, std::uint64_t agent,
                                                       std::uint64_t point, std::uint64_t from,
                                                       double left_at, double arrival) const {
-  const InstanceView& view = link_.view();
-  return AnyOpenPoint(state.visited, view.num_points(), [&](std::uint64_t i) {
+  const InstanceView& instance = view();
+  return AnyOpenPoint(state.visited, instance.num_points(), [&](std::uint64_t i) {
     if (i == point || i == from || !CanServe(agent, i)) {
       return false;
     }
     // The agent's own start point, and a free ending, are never detours.
-    if (view.IsOwnStart(agent, i) || view.FreeEnding(agent, i)) {
+    if (instance.IsOwnStart(agent, i) || instance.FreeEnding(agent, i)) {
       return false;
     }
     double via_i = left_at + Travel(from, i, agent);
-    if (view.HasWindow(i)) {
-      if (via_i > view.Close(i)) {
+    if (instance.HasWindow(i)) {
+      if (via_i > instance.Close(i)) {
         return false;
       }
-      via_i = std::max(via_i, view.Open(i));
+      via_i = std::max(via_i, instance.Open(i));
     }
     double detour = via_i + Travel(i, point, agent);
-    if (view.HasWindow(point)) {
-      if (detour > view.Close(point)) {
+    if (instance.HasWindow(point)) {
+      if (detour > instance.Close(point)) {
         return false;
       }
-      detour = std::max(detour, view.Open(point));
+      detour = std::max(detour, instance.Open(point));
     }
     if (!(detour <= arrival)) {
       return false;
     }
     double after = arrival + Travel(point, i, agent);
-    if (view.HasWindow(i)) {
-      if (after > view.Close(i)) {
+    if (instance.HasWindow(i)) {
+      if (after > instance.Close(i)) {
         return true;
       }
-      after = std::max(after, view.Open(i));
+      after = std::max(after, instance.Open(i));
     }
     return after > detour;
   });
@@ -169,21 +141,21 @@ bool TimeWindowConstraintChecker::SkipsDominatedPoint(const SearchState& state, 
 bool TimeWindowConstraintChecker::LeavesUnreachablePoint(const SearchState& state,
                                                          std::uint64_t agent, std::uint64_t point,
                                                          double arrival) const {
-  const InstanceView& view = link_.view();
-  const bool goals_set = view.has_goals();
-  const std::uint64_t agents = view.num_agents();
-  return AnyOpenPoint(state.visited, view.num_points(), [&](std::uint64_t j) {
+  const InstanceView& instance = view();
+  const bool goals_set = instance.has_goals();
+  const std::uint64_t agents = instance.num_agents();
+  return AnyOpenPoint(state.visited, instance.num_points(), [&](std::uint64_t j) {
     for (std::uint64_t k = 0; k < agents; ++k) {
       if ((goals_set && state.finished[k] != 0) || !CanServe(k, j)) {
         continue;
       }
-      if (!view.HasWindow(j)) {
+      if (!instance.HasWindow(j)) {
         return false;  // any agent that may serve j fits
       }
       const std::uint64_t from =
           k == agent ? point : static_cast<std::uint64_t>(state.positions[k]);
       const double start = k == agent ? arrival : state.costs[k];
-      if (start + Travel(from, j, k) <= view.Close(j)) {
+      if (start + Travel(from, j, k) <= instance.Close(j)) {
         return false;
       }
     }

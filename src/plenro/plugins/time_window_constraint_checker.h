@@ -4,42 +4,31 @@
 #include <string>
 #include <vector>
 
-#include "plenro/plugins/constraint_checker_plugin.h"
-#include "plenro/plugins/default_constraint_checker.h"
-#include "plenro/plugins/view_link.h"
+#include "plenro/plugins/default_backed_checker.h"
 
 namespace plenro {
 
 // Time windows with waiting. A move is rejected when it arrives after the point's close, when
 // some open point could have been served on the way without arriving later (and serving it
 // afterwards would be worse), or when it leaves an open point that no unfinished agent can
-// still reach before its close. Assignment and the dead-end test come from a held
-// DefaultConstraintChecker (linked to the same view, or given the same data).
+// still reach before its close. Assignment and the dead-end test come from the
+// DefaultConstraintChecker it holds.
 //
 // Windows, start and end points, the return rule and the leg costs come from the instance view
 // (its own, or the solve's linked one), so every lookup of the rule is O(1).
-class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
+class TimeWindowConstraintChecker : public DefaultBackedChecker {
  public:
   // Until SetReturnToEnd says otherwise, routes need not return to their end point.
   TimeWindowConstraintChecker();
 
   std::string Name() const override { return "TimeConstraintChecker"; }
-  // Without a linked view, its own view takes the graph's costs (when graph is not null), the
-  // points and the agents; the held DefaultConstraintChecker is initialised with the same
-  // arguments.
-  void Initialize(const PlannerGraph* graph, const std::vector<Point>& points,
-                  const std::vector<AgentInfo>& agents) override;
-  bool IsForbidden(std::uint64_t agent, std::uint64_t point) const override;
   // The window rule; value is the arrival time after waiting when the agent has to wait.
   MoveCheck OnMove(const SearchState& state, std::uint64_t agent,
                    std::uint64_t point) const override;
   bool IsFeasible(const SearchState& state, std::uint64_t agent) const override;
-  bool IsRejectedOnFinish(const SearchState& state) const override;
-  void UseView(const InstanceView* view) override;
 
-  // Set-up hand-overs, each replacing what an earlier call stored. An empty starts or goals
-  // vector means "not set": the rules that mention them are then skipped.
-  void SetGoals(const std::vector<std::uint64_t>& goals);
+  // Set-up hand-overs (SetGoals too), each replacing what an earlier call stored. An empty
+  // starts or goals vector means "not set": the rules that mention them are then skipped.
   void SetTimeWindows(const TimeWindowMap& windows);
   void SetStarts(const std::vector<std::uint64_t>& starts);
   void SetReturnToEnd(bool return_to_end);
@@ -56,9 +45,6 @@ class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
                            std::uint64_t from, double left_at, double arrival) const;
   bool LeavesUnreachablePoint(const SearchState& state, std::uint64_t agent, std::uint64_t point,
                               double arrival) const;
-
-  ViewLink link_;
-  DefaultConstraintChecker base_;
 };
 
 }  // namespace plenro

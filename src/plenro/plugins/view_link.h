@@ -1,6 +1,10 @@
 #pragma once
 
+#include <vector>
+
+#include "plenro/graph/planner_graph.h"
 #include "plenro/plugins/instance_view.h"
+#include "plenro/search/search_records.h"
 
 namespace plenro {
 
@@ -23,6 +27,16 @@ class ViewLink {
     if (linked_ == nullptr) {
       fill(own_);
     }
+  }
+  // While no view is linked, the own view takes one run's instance: the graph's costs (null:
+  // none), the points and the agents.
+  void FillInstance(const PlannerGraph* graph, const std::vector<Point>& points,
+                    const std::vector<AgentInfo>& agents) {
+    Fill([&](InstanceView& own) {
+      own.SetPoints(points);
+      own.SetAgents(agents);
+      own.SetCosts(graph);
+    });
   }
 
  private:

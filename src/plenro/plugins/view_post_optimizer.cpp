@@ -25,11 +25,7 @@ void ViewPostOptimizer::UseView(const InstanceView* view) {
 
 void ViewPostOptimizer::BindRun(const PlannerGraph* graph, const std::vector<Point>& points,
                                 const std::vector<AgentInfo>& agents) {
-  link_.Fill([&](InstanceView& own) {
-    own.SetPoints(points);
-    own.SetAgents(agents);
-    own.SetCosts(graph);
-  });
+  link_.FillInstance(graph, points, agents);
   evaluator_.Bind(link_.view());
 }
 
