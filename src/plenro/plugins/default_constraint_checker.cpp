@@ -31,8 +31,7 @@ void DefaultConstraintChecker::Initialize(const PlannerGraph* graph,
 }
 
 bool DefaultConstraintChecker::IsForbidden(std::uint64_t agent, std::uint64_t point) const {
-  const InstanceView& instance = view();
-  return !instance.Allows(instance.AgentType(agent), point);
+  return !view().TypeAllows(agent, point);
 }
 
 MoveCheck DefaultConstraintChecker::OnMove(const SearchState& /*state*/, std::uint64_t /*agent*/,

@@ -89,10 +89,17 @@ class InstanceView {
 
   // The rules of one agent (below num_agents()).
 
+  // Whether the agent's type may serve point v (the assignment rule alone).
+  bool TypeAllows(std::uint64_t agent, std::uint64_t v) const {
+    return agent < num_agents() && v < num_points() && agent_rules_[agent * num_points() + v] != 0;
+  }
   // Whether the agent may take point v into its route: its type serves v, and v is no other
   // agent's start point (as far as starts are set) nor another agent's end point (as far as
   // goals are set).
-  bool MayServe(std::uint64_t agent, std::uint64_t v) const;
+  bool MayServe(std::uint64_t agent, std::uint64_t v) const {
+    return agent < num_agents() && v < num_points() &&
+           agent_rules_[agent * num_points() + v] == kServes;
+  }
   // Whether v is the agent's own start (end) point; false while starts (goals) are not set.
   bool IsOwnStart(std::uint64_t agent, std::uint64_t v) const {
     return agent < starts_.size() && starts_[agent] == v;
@@ -117,9 +124,16 @@ class InstanceView {
   }
 
  private:
+  // Per agent and point: 0 its type may not serve the point, kTypeAllows it may but the point
+  // is another agent's start or end point, kServes it may take the point.
+  static constexpr char kTypeAllows = 1;
+  static constexpr char kServes = 2;
+
   void RebuildTypes();
   void RebuildEndpointFlags();
   void RebuildWindows();
+  // The per-agent table; after every change of points, agents, endpoints or types.
+  void RebuildAgentRules();
 
   std::vector<Point> points_;
   std::vector<AgentInfo> agents_;
@@ -134,6 +148,7 @@ class InstanceView {
   std::vector<char> allowed_;  // num_types_ x num_points()
   std::vector<char> is_start_;
   std::vector<char> is_goal_;
+  std::vector<char> agent_rules_;  // num_agents() x num_points()
   std::vector<char> has_window_;
   std::vector<double> open_;
   std::vector<double> close_;

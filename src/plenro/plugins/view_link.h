@@ -15,11 +15,22 @@ namespace plenro {
 // A copy keeps the link (or copies the own view).
 class ViewLink {
  public:
+  ViewLink() = default;
+  ViewLink(const ViewLink& other) : own_(other.own_) { Link(other.linked_); }
+  ViewLink& operator=(const ViewLink& other) {
+    own_ = other.own_;
+    Link(other.linked_);
+    return *this;
+  }
+
   // The view to read: the linked one, else the own one.
-  const InstanceView& view() const { return linked_ != nullptr ? *linked_ : own_; }
+  const InstanceView& view() const { return *current_; }
   bool linked() const { return linked_ != nullptr; }
   // Reads `view` from now on (not owned; must outlive the use); null goes back to the own view.
-  void Link(const InstanceView* view) { linked_ = view; }
+  void Link(const InstanceView* view) {
+    linked_ = view;
+    current_ = view != nullptr ? view : &own_;
+  }
 
   // Calls fill(own view) while no view is linked; the setters' one way in.
   template <class Setter>
@@ -42,6 +53,7 @@ class ViewLink {
  private:
   InstanceView own_;
   const InstanceView* linked_ = nullptr;
+  const InstanceView* current_ = &own_;  // what view() reads, so that it needs no test
 };
 
 }  // namespace plenro

@@ -2,6 +2,16 @@
 
 namespace plenro {
 
+ViewPostOptimizer::ViewPostOptimizer(const ViewPostOptimizer& other)
+    : PostOptimizerPlugin(other), link_(other.link_), evaluator_(link_.view()) {}
+
+ViewPostOptimizer& ViewPostOptimizer::operator=(const ViewPostOptimizer& other) {
+  PostOptimizerPlugin::operator=(other);
+  link_ = other.link_;
+  evaluator_.Bind(link_.view());
+  return *this;
+}
+
 void ViewPostOptimizer::SetReturnToEnd(bool return_to_end) {
   link_.Fill([return_to_end](InstanceView& own) { own.SetReturnToEnd(return_to_end); });
 }

@@ -15,6 +15,11 @@ namespace plenro {
 // the route evaluator bound to it, the one judge of the routes they hand back.
 class ViewPostOptimizer : public PostOptimizerPlugin {
  public:
+  ViewPostOptimizer() = default;
+  // A copy reads what the original reads (its copy of the own view, or the same linked view).
+  ViewPostOptimizer(const ViewPostOptimizer& other);
+  ViewPostOptimizer& operator=(const ViewPostOptimizer& other);
+
   void SetReturnToEnd(bool return_to_end) override;
   void SetStarts(const std::vector<std::uint64_t>& starts) override;
   void SetGoals(const std::vector<std::uint64_t>& goals) override;
@@ -22,7 +27,7 @@ class ViewPostOptimizer : public PostOptimizerPlugin {
   void UseView(const InstanceView* view) override;
 
   const InstanceView& view() const { return link_.view(); }
-  // Bound to view(); valid from the first Optimize on.
+  // Bound to view().
   const RouteEvaluator& evaluator() const { return evaluator_; }
 
  protected:
@@ -33,7 +38,7 @@ class ViewPostOptimizer : public PostOptimizerPlugin {
 
  private:
   ViewLink link_;
-  RouteEvaluator evaluator_;
+  RouteEvaluator evaluator_{link_.view()};
 };
 
 }  // namespace plenro

@@ -130,9 +130,17 @@ TEST(DefaultPostOptimizerTest, SettersFillItsOwnViewUntilAViewIsLinked) {
   EXPECT_EQ(&optimizer.evaluator().view(), &shared);
   optimizer.SetStarts({3});
   EXPECT_EQ(shared.starts(), (std::vector<std::uint64_t>{6}));
-  // Unlinked again, it reads what its own setters stored before.
+  // A copy keeps the link.
+  const DefaultPostOptimizer linked_copy = optimizer;
+  EXPECT_EQ(&linked_copy.view(), &shared);
+  // Unlinked again, it reads what its own setters stored before; so does a copy, its own copy.
   optimizer.UseView(nullptr);
   EXPECT_EQ(optimizer.view().starts(), (std::vector<std::uint64_t>{1, 2}));
+  DefaultPostOptimizer own_copy;
+  own_copy = optimizer;
+  EXPECT_NE(&own_copy.view(), &optimizer.view());
+  EXPECT_EQ(own_copy.view().starts(), (std::vector<std::uint64_t>{1, 2}));
+  EXPECT_EQ(&own_copy.evaluator().view(), &own_copy.view());
 }
 
 TEST(DefaultPostOptimizerTest, ReversesEachRouteFirst) {

@@ -157,6 +157,8 @@ TEST_P(AgentRuleTest, ServingFreeEndingsAndLegs) {
   view.SetCosts(table);
 
   EXPECT_EQ(view.MayServe(c.agent, c.v), c.may_serve);
+  // The assignment rule alone: the agent's type, whoever's endpoint the point is.
+  EXPECT_EQ(view.TypeAllows(c.agent, c.v), view.Allows(view.AgentType(c.agent), c.v));
   EXPECT_EQ(view.FreeEnding(c.agent, c.v), c.free_ending);
   EXPECT_EQ(view.Leg(c.u, c.v, c.agent), c.leg);
 }
@@ -189,9 +191,13 @@ TEST(InstanceViewTest, AgentsBeyondTheEndpointListsHaveNoOwnEndpoints) {
   EXPECT_FALSE(view.IsOwnStart(1, 0));
   EXPECT_FALSE(view.IsOwnGoal(0, 0));
   EXPECT_FALSE(view.FreeEnding(1, 0));
-  // Agent 1 may not take agent 0's start point.
+  // Agent 1 may not take agent 0's start point, although its type may serve it.
   EXPECT_FALSE(view.MayServe(1, 0));
+  EXPECT_TRUE(view.TypeAllows(1, 0));
   EXPECT_TRUE(view.MayServe(1, 1));
+  // Nothing is known of agents and points beyond the tables.
+  EXPECT_FALSE(view.TypeAllows(2, 0));
+  EXPECT_FALSE(view.MayServe(0, 2));
 }
 
 TEST(NoConnectionTest, EveryCostFromTheMarkerUpIsNoConnection) {
