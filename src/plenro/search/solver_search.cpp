@@ -54,7 +54,7 @@ void Solver::CheckSearchInput(std::uint64_t n) const {
   if (points_.size() < n) {
     message << "the graph has " << n << " vertices but only " << points_.size()
             << " points were given";
-  } else if (starts_.size() != m || goals_.size() != m || agents_.size() < m) {
+  } else if (starts_.size() != m || goals_.size() != m || agents_.size() != m) {
     message << "the search needs one start point, one end point and one agent record per agent; "
             << "got " << starts_.size() << " start points, " << goals_.size() << " end points and "
             << agents_.size() << " agent records";

@@ -173,6 +173,8 @@ TEST(SolverPiecewiseTest, RejectsInputTheSearchCannotIndex) {
       {"goal outside", TypeZeroPoints(3), TypeZeroAgents(1), {0}, {7}},
       {"fewer goals", TypeZeroPoints(3), TypeZeroAgents(2), {0, 0}, {0}},
       {"fewer agents", TypeZeroPoints(3), TypeZeroAgents(1), {0, 0}, {0, 0}},
+      // Every plug-in counts the agents by their records, the search by the start points.
+      {"more agents", TypeZeroPoints(3), TypeZeroAgents(2), {0}, {0}},
       {"type -1", TypeZeroPoints(3), untyped, {0}, {0}},
       {"type beyond the graph", TypeZeroPoints(3), unknown_type, {0}, {0}},
   };
