@@ -41,9 +41,7 @@ bool RouteEvaluator::Step(std::uint64_t agent, std::size_t i, std::size_t last, 
     }
     cost += leg;
   }
-  // The route leaves its start point at time 0, as the search has it: a window there counts only
-  // when the route comes back to it.
-  if (i > 0 && view.HasWindow(v)) {
+  if (view.HasWindow(v)) {
     if (cost > view.Close(v)) {
       return false;
     }

@@ -28,8 +28,7 @@ struct RouteEvaluation {
 // - the agent's own start point appears only at the ends;
 // - the agent may serve every point (InstanceView::MayServe);
 // - every leg it pays (InstanceView::Leg) has a connection; without costs every leg is free;
-// - every window is met on arrival, waiting until it opens (the route leaves its first point at
-//   time 0, whatever that point's window);
+// - every window is met on arrival, waiting until it opens;
 // - after every leg, the cost stays within the agent's max_length (when positive).
 // The cost is the arrival time at the last point.
 class RouteEvaluator {

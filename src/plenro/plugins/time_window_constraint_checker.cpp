@@ -69,7 +69,17 @@ bool TimeWindowConstraintChecker::CanServe(std::uint64_t k, std::uint64_t i) con
 MoveCheck TimeWindowConstraintChecker::OnMove(const SearchState& state, std::uint64_t agent,
                                               std::uint64_t point) const {
   const InstanceView& instance = view();
-  const double arrival = state.costs[agent];
+  const auto from = static_cast<std::uint64_t>(state.positions[agent]);
+  double arrival = state.costs[agent];
+  // An agent still at its start point has not moved yet (a route that comes back there has
+  // ended): it leaves when the start point's window opens.
+  if (instance.IsOwnStart(agent, from)) {
+    const double departure = DepartureTime(agent);
+    if (departure < 0.0) {
+      return kReject;
+    }
+    arrival += departure;
+  }
   double served = arrival;
   if (instance.HasWindow(point)) {
     if (served > instance.Close(point)) {
@@ -80,17 +90,31 @@ MoveCheck TimeWindowConstraintChecker::OnMove(const SearchState& state, std::uin
     }
   }
   if (instance.has_costs()) {
-    const auto from = static_cast<std::uint64_t>(state.positions[agent]);
     const double left_at = arrival - Travel(from, point, agent);
     if (SkipsDominatedPoint(state, agent, point, from, left_at, served) ||
         LeavesUnreachablePoint(state, agent, point, served)) {
       return kReject;
     }
   }
-  if (served == arrival) {
+  if (served == state.costs[agent]) {
     return MoveCheck{};
   }
   return MoveCheck{true, served, true};
+}
+
+double TimeWindowConstraintChecker::DepartureTime(std::uint64_t k) const {
+  const InstanceView& instance = view();
+  if (!instance.has_starts()) {
+    return 0.0;
+  }
+  const std::uint64_t start = instance.Start(k);
+  if (!instance.HasWindow(start)) {
+    return 0.0;
+  }
+  if (instance.Close(start) < 0.0) {
+    return -1.0;
+  }
+  return std::max(0.0, instance.Open(start));
 }
 
 // True when some open point i could have been served between `from` and `point` without a
@@ -154,7 +178,14 @@ bool TimeWindowConstraintChecker::LeavesUnreachablePoint(const SearchState& stat
       }
       const std::uint64_t from =
           k == agent ? point : static_cast<std::uint64_t>(state.positions[k]);
-      const double start = k == agent ? arrival : state.costs[k];
+      double start = k == agent ? arrival : state.costs[k];
+      if (k != agent && instance.IsOwnStart(k, from)) {
+        const double departure = DepartureTime(k);
+        if (departure < 0.0) {
+          continue;  // this agent can never leave its start
+        }
+        start += departure;
+      }
       if (start + Travel(from, j, k) <= instance.Close(j)) {
         return false;
       }

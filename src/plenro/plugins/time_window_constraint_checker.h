@@ -11,8 +11,9 @@ namespace plenro {
 // Time windows with waiting. A move is rejected when it arrives after the point's close, when
 // some open point could have been served on the way without arriving later (and serving it
 // afterwards would be worse), or when it leaves an open point that no unfinished agent can
-// still reach before its close. Assignment and the dead-end test come from the
-// DefaultConstraintChecker it holds.
+// still reach before its close. A route leaves its start point at time 0, or when the start
+// point's window opens if that is later, as the route evaluation has it. Assignment and the
+// dead-end test come from the DefaultConstraintChecker it holds.
 //
 // Windows, start and end points, the return rule and the leg costs come from the instance view
 // (its own, or the solve's linked one), so every lookup of the rule is O(1).
@@ -41,6 +42,9 @@ class TimeWindowConstraintChecker : public DefaultBackedChecker {
   bool CanServe(std::uint64_t k, std::uint64_t i) const;
 
  private:
+  // When agent k leaves its start point: at 0, or once the start point's window opens; -1 when
+  // that window closed before 0, so the agent can never leave.
+  double DepartureTime(std::uint64_t k) const;
   bool SkipsDominatedPoint(const SearchState& state, std::uint64_t agent, std::uint64_t point,
                            std::uint64_t from, double left_at, double arrival) const;
   bool LeavesUnreachablePoint(const SearchState& state, std::uint64_t agent, std::uint64_t point,

@@ -115,17 +115,18 @@ INSTANTIATE_TEST_SUITE_P(
         EvalCase{"WindowWaits", {0, 4, 5, 1}, true, 14.0, 0, kDefault, {{4, {6.0, 20.0}}}},
         EvalCase{"WindowMissed", {0, 4, 5, 1}, false, 0.0, 0, kDefault, {{5, {0.0, 4.0}}}},
         EvalCase{"WindowReachedAtClose", {0, 4, 5, 1}, true, 10.0, 0, kDefault, {{5, {0.0, 5.0}}}},
-        // The route leaves its start at time 0; the start's window counts on the way back.
-        EvalCase{"WindowOnStart", {0, 4, 5, 1}, true, 10.0, 0, kDefault, {{0, {3.0, 100.0}}}},
+        // A route waits at its start until the start's window opens.
+        EvalCase{"WindowOnStart", {0, 4, 5, 1}, true, 13.0, 0, kDefault, {{0, {3.0, 100.0}}}},
         EvalCase{"StartWindowClosedBeforeLeaving",
                  {0, 4, 5, 1},
-                 true,
-                 10.0,
+                 false,
+                 0.0,
                  0,
                  kDefault,
                  {{0, {-5.0, -1.0}}}},
         EvalCase{"StartWindowMissedOnReturn", {0, 4, 0}, false, 0.0, 0, kFree, {{0, {0.0, 1.5}}}},
-        EvalCase{"StartWindowWaitedForOnReturn", {0, 4, 0}, true, 5.0, 0, kFree, {{0, {5.0, 9.0}}}},
+        EvalCase{
+            "StartWindowWaitedForBeforeLeaving", {0, 4, 0}, true, 7.0, 0, kFree, {{0, {5.0, 9.0}}}},
         EvalCase{"WindowOfUnvisitedPoint", {0, 4, 1}, true, 10.0, 0, kDefault, {{5, {0.0, 0.0}}}},
         EvalCase{"MaxLengthReached", {0, 4, 5, 1}, true, 10.0, 0, kDefault, {}, 10.0},
         EvalCase{"MaxLengthExceeded", {0, 4, 5, 1}, false, 0.0, 0, kDefault, {}, 9.5},
@@ -138,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                  kDefault,
                  {{4, {6.0, 20.0}}},
                  13.0},
-        EvalCase{"MaxLengthNotTestedAtStart", {0}, true, 0.0, 0, kFree, {{0, {50.0, 60.0}}}, 10.0}),
+        EvalCase{
+            "MaxLengthNotTestedAtStart", {0}, true, 50.0, 0, kFree, {{0, {50.0, 60.0}}}, 10.0}),
     [](const ::testing::TestParamInfo<EvalCase>& info) { return std::string(info.param.name); });
 
 TEST(RouteEvaluatorTest, LegsCostNothingWithoutCostsAndNoConnectionIsNeverTravelled) {
