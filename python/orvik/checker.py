@@ -19,7 +19,8 @@ everything from the instance's own numbers. The rules it enforces:
   violation). A leg between two equal vertices costs nothing; with ``return_to_end`` false a leg
   into the agent's own start or end node costs nothing. On arriving at a node with a time
   window (open, close) the cost may not exceed close; below open it becomes open (waiting). The
-  start position itself is not subject to its window: the agent is there at time 0.
+  start node's window counts too: the agent is there at time 0 and waits until it opens, and a
+  window that closes before 0 is a violation.
 - A positive ``max_length`` (read as the solver reads it: truncated to a 32-bit integer) bounds
   the route cost after every leg.
 - The reported route costs, ``max_cost`` and ``sum_cost`` match the recomputed ones within
@@ -203,6 +204,21 @@ def _describe(rules: _Rules, vertex: int) -> str:
     return f"vertex {vertex} (node id {rules.node_ids[vertex]})"
 
 
+def _apply_window(
+    rules: _Rules, vertex: int, time: float, who: str, out: list[str], tolerance: float
+) -> float:
+    """The time at ``vertex`` after its window: an arrival after the close is a violation, one
+    before the opening waits for it."""
+    window = rules.windows.get(vertex)
+    if window is None:
+        return time
+    opens, closes = window
+    if time > closes + tolerance:
+        out.append(f"{who}: arrives at {_describe(rules, vertex)} at {time:.6f}, after its "
+                   f"window closes at {closes:g}")
+    return max(time, opens)
+
+
 def _check_route(
     rules: _Rules, k: int, path: list[int], out: list[str], served: dict[int, list[int]],
     tolerance: float,
@@ -244,7 +260,7 @@ def _check_route(
 
     limit = agent.limit
     limit_reported = False
-    cost = 0.0
+    cost = _apply_window(rules, path[0], 0.0, who, out, tolerance)
     for i in range(1, len(path)):
         u, x = path[i - 1], path[i]
         if not rules.serves(agent.type_name, x):
@@ -256,13 +272,7 @@ def _check_route(
                 out.append(f"{who}: leg {u} -> {x} has no connection (cost {leg:g}) for type "
                            f"{agent.type_name!r}")
             cost += leg
-        window = rules.windows.get(x)
-        if window is not None:
-            opens, closes = window
-            if cost > closes + tolerance:
-                out.append(f"{who}: arrives at {_describe(rules, x)} at {cost:.6f}, after its "
-                           f"window closes at {closes:g}")
-            cost = max(cost, opens)
+        cost = _apply_window(rules, x, cost, who, out, tolerance)
         if limit > 0 and cost > limit + tolerance and not limit_reported:
             out.append(f"{who}: cost {cost:.6f} exceeds its max_length {limit} at position {i}")
             limit_reported = True
