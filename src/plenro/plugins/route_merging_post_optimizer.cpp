@@ -70,7 +70,11 @@ void RouteMergingPostOptimizer::Merge(double longest) {
   std::sort(order_.begin(), order_.end());
 
   // The costs in order_ and the bound stay as they were before the first dissolution.
-  for (const auto& [cost, w] : order_) {
+  for (const auto& entry : order_) {
+    // Plain names, not a structured binding: the lambda below captures w (older clang cannot
+    // capture a binding).
+    const double cost = entry.first;
+    const std::int64_t w = entry.second;
     if (!(cost > 0.0 && cost < longest - kEpsilon && routes_[w].size() >= 3)) {
       continue;
     }
