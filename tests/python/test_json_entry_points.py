@@ -245,16 +245,24 @@ NODE = '{"id": 1, "x": 0, "y": 0, "z": 0}'
         ),
         # 2^32 + 5 and 2^40 are refused rather than cut to 5 and to 0 (no limit).
         (
-            '{"nodes": [], "agents": [{"id": 1, "type": "car", "start_node": 0, "end_node": 0, '
-            '"max_length": 4294967301}]}',
-            "[json.exception.out_of_range.406] key 'max_length' has value 4294967301, which is not "
-            "a valid 32-bit integer (from -2^31 to 2^31-1)",
+            (
+                '{"nodes": [], "agents": [{"id": 1, "type": "car", "start_node": 0, "end_node": 0, '
+                '"max_length": 4294967301}]}'
+            ),
+            (
+                "[json.exception.out_of_range.406] key 'max_length' has value 4294967301, which is "
+                "not a valid 32-bit integer (from -2^31 to 2^31-1)"
+            ),
         ),
         (
-            '{"nodes": [], "agents": [{"id": 1, "type": "car", "start_node": 0, "end_node": 0, '
-            '"capacity": 1099511627776}]}',
-            "[json.exception.out_of_range.406] key 'capacity' has value 1099511627776, which is not "
-            "a valid 32-bit integer (from -2^31 to 2^31-1)",
+            (
+                '{"nodes": [], "agents": [{"id": 1, "type": "car", "start_node": 0, "end_node": 0, '
+                '"capacity": 1099511627776}]}'
+            ),
+            (
+                "[json.exception.out_of_range.406] key 'capacity' has value 1099511627776, which "
+                "is not a valid 32-bit integer (from -2^31 to 2^31-1)"
+            ),
         ),
     ],
 )
