@@ -21,8 +21,9 @@ everything from the instance's own numbers. The rules it enforces:
   window (open, close) the cost may not exceed close; below open it becomes open (waiting). The
   start node's window counts too: the agent is there at time 0 and waits until it opens, and a
   window that closes before 0 is a violation.
-- A positive ``max_length`` (read as the solver reads it: truncated to a 32-bit integer) bounds
-  the route cost after every leg.
+- A positive ``max_length`` (read as the solver reads it: a 32-bit integer, reals truncated;
+  a number outside that range is refused with ``ValueError``) bounds the route cost after
+  every leg.
 - The reported route costs, ``max_cost`` and ``sum_cost`` match the recomputed ones within
   ``cost_tolerance`` (1e-6).
 
@@ -80,14 +81,17 @@ def _u64(value: Any, what: str) -> int:
 
 
 def _int32(value: Any) -> int:
-    """A route limit as the instance format reads it: a 32-bit signed integer."""
+    """A route limit as the instance format reads it: a 32-bit signed integer (reals truncated
+    toward zero, booleans 1 and 0); a number outside the 32-bit range is refused."""
     if isinstance(value, bool):
         return int(value)
-    if isinstance(value, float):
-        return int(value)  # truncation toward zero
-    if isinstance(value, int):
-        low = value & 0xFFFFFFFF
-        return low - (1 << 32) if low >= 1 << 31 else low
+    if isinstance(value, (int, float)):
+        if isinstance(value, float) and not -2147483649.0 < value < 2147483648.0:
+            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
+        number = int(value)  # truncation toward zero
+        if not -(1 << 31) <= number < 1 << 31:
+            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
+        return number
     raise ValueError(f"max_length must be a number or a boolean, got {value!r}")
 
 
@@ -372,12 +376,17 @@ def add_check_command(subparsers: Any) -> argparse.ArgumentParser:
 
 
 def run_check_command(args: argparse.Namespace) -> int:
-    """Carry out ``orvik check``: prints each violation and a summary line."""
-    with open(args.instance, encoding="utf-8") as handle:
-        instance = json.load(handle)
-    with open(args.result, encoding="utf-8") as handle:
-        result = json.load(handle)
-    report = check(instance, result)
+    """Carry out ``orvik check``: prints each violation and a summary line. A file that cannot
+    be read or an instance the checker cannot read is reported on standard error (status 1)."""
+    try:
+        with open(args.instance, encoding="utf-8") as handle:
+            instance = json.load(handle)
+        with open(args.result, encoding="utf-8") as handle:
+            result = json.load(handle)
+        report = check(instance, result)
+    except (OSError, ValueError) as error:
+        print(f"orvik: {error}", file=sys.stderr)
+        return 1
     for line in report.violations:
         print(f"violation: {line}")
     for k, cost in enumerate(report.route_costs):
