@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs every check: lint (scripts/lint.sh), the C++ suites under
-# ctest, the same suites built with AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# Python suite under pytest. Build and ctest output goes to logs under build/ and is printed
-# only when a step fails; a passing step prints its summary line.
+# ctest, the same suites built with AddressSanitizer and UndefinedBehaviorSanitizer, a 60-second
+# fuzz run of the loader and the solver (scripts/fuzz.sh), and the Python suite under pytest.
+# Build and ctest output goes to logs under build/ and is printed only when a step fails; a
+# passing step prints its summary line.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-"$root/scripts/bootstrap.sh" --with-gtest
+"$root/scripts/bootstrap.sh" --with-gtest --with-fuzz
 
 venv="$root/.venv"
 export PATH="$venv/bin:$PATH"
@@ -45,6 +46,9 @@ build_and_test cpp
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   build_and_test asan -DORVIK_SANITIZE=ON
+
+echo "== Fuzz smoke test"
+"$root/scripts/fuzz.sh" 60
 
 echo "== Python tests"
 python -m pytest -q "$root/tests/python"

@@ -19,9 +19,11 @@ everything from the instance's own numbers. The rules it enforces:
   a violation; see ``orvik.rules``). A leg between two equal vertices costs nothing; with ``return_to_end`` false a leg
   into the agent's own start or end node costs nothing. On arriving at a node with a time
   window (open, close) the cost may not exceed close; below open it becomes open (waiting). The
-  start position itself is not subject to its window: the agent is there at time 0.
-- A positive ``max_length`` (read as the solver reads it: truncated to a 32-bit integer) bounds
-  the route cost after every leg.
+  start node's window counts too: the agent is there at time 0 and waits until it opens, and a
+  window that closes before 0 is a violation.
+- A positive ``max_length`` (read as the solver reads it: a 32-bit integer, reals truncated;
+  a number outside that range is refused with ``ValueError``) bounds the route cost after
+  every leg.
 - The reported route costs, ``max_cost`` and ``sum_cost`` match the recomputed ones within
   ``cost_tolerance`` (1e-6).
 
@@ -87,14 +89,17 @@ def _u64(value: Any, what: str) -> int:
 
 
 def _int32(value: Any) -> int:
-    """A route limit as the instance format reads it: a 32-bit signed integer."""
+    """A route limit as the instance format reads it: a 32-bit signed integer (reals truncated
+    toward zero, booleans 1 and 0); a number outside the 32-bit range is refused."""
     if isinstance(value, bool):
         return int(value)
-    if isinstance(value, float):
-        return int(value)  # truncation toward zero
-    if isinstance(value, int):
-        low = value & 0xFFFFFFFF
-        return low - (1 << 32) if low >= 1 << 31 else low
+    if isinstance(value, (int, float)):
+        if isinstance(value, float) and not -2147483649.0 < value < 2147483648.0:
+            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
+        number = int(value)  # truncation toward zero
+        if not -(1 << 31) <= number < 1 << 31:
+            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
+        return number
     raise ValueError(f"max_length must be a number or a boolean, got {value!r}")
 
 
@@ -209,6 +214,21 @@ def _describe(rules: _Rules, vertex: int) -> str:
     return f"vertex {vertex} (node id {rules.node_ids[vertex]})"
 
 
+def _apply_window(
+    rules: _Rules, vertex: int, time: float, who: str, out: list[str], tolerance: float
+) -> float:
+    """The time at ``vertex`` after its window: an arrival after the close is a violation, one
+    before the opening waits for it."""
+    window = rules.windows.get(vertex)
+    if window is None:
+        return time
+    opens, closes = window
+    if time > closes + tolerance:
+        out.append(f"{who}: arrives at {_describe(rules, vertex)} at {time:.6f}, after its "
+                   f"window closes at {closes:g}")
+    return max(time, opens)
+
+
 def _check_route(
     rules: _Rules, k: int, path: list[int], out: list[str], served: dict[int, list[int]],
     tolerance: float,
@@ -250,7 +270,7 @@ def _check_route(
 
     limit = agent.limit
     limit_reported = False
-    cost = 0.0
+    cost = _apply_window(rules, path[0], 0.0, who, out, tolerance)
     for i in range(1, len(path)):
         u, x = path[i - 1], path[i]
         if not rules.serves(agent.type_name, x):
@@ -262,13 +282,7 @@ def _check_route(
                 out.append(f"{who}: leg {u} -> {x} has no connection (cost {leg:g}) for type "
                            f"{agent.type_name!r}")
             cost += leg
-        window = rules.windows.get(x)
-        if window is not None:
-            opens, closes = window
-            if cost > closes + tolerance:
-                out.append(f"{who}: arrives at {_describe(rules, x)} at {cost:.6f}, after its "
-                           f"window closes at {closes:g}")
-            cost = max(cost, opens)
+        cost = _apply_window(rules, x, cost, who, out, tolerance)
         if limit > 0 and cost > limit + tolerance and not limit_reported:
             out.append(f"{who}: cost {cost:.6f} exceeds its max_length {limit} at position {i}")
             limit_reported = True
@@ -364,12 +378,17 @@ def add_check_command(subparsers: Any) -> argparse.ArgumentParser:
 
 
 def run_check_command(args: argparse.Namespace) -> int:
-    """Carry out ``orvik check``: prints each violation and a summary line."""
-    with open(args.instance, encoding="utf-8") as handle:
-        instance = json.load(handle)
-    with open(args.result, encoding="utf-8") as handle:
-        result = json.load(handle)
-    report = check(instance, result)
+    """Carry out ``orvik check``: prints each violation and a summary line. A file that cannot
+    be read or an instance the checker cannot read is reported on standard error (status 1)."""
+    try:
+        with open(args.instance, encoding="utf-8") as handle:
+            instance = json.load(handle)
+        with open(args.result, encoding="utf-8") as handle:
+            result = json.load(handle)
+        report = check(instance, result)
+    except (OSError, ValueError) as error:
+        print(f"orvik: {error}", file=sys.stderr)
+        return 1
     for line in report.violations:
         print(f"violation: {line}")
     for k, cost in enumerate(report.route_costs):

@@ -71,7 +71,7 @@ def _solve(path: str, time_limit: float, as_json: bool) -> int:
     try:
         with quiet:
             result = solve_json_file(path, time_limit)
-    except (RuntimeError, IndexError) as error:
+    except (RuntimeError, IndexError, ValueError) as error:
         _flush_c_streams()
         print(f"orvik: {error}", file=sys.stderr)
         return 1

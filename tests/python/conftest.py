@@ -42,6 +42,12 @@ def agent_start_not_a_node() -> Path:
 
 
 @pytest.fixture
+def agents_of_two_types_under_one_id() -> Path:
+    """Agents {id 7, "car"} and {id 7, "drone"}: the set-up refuses the clash."""
+    return DATA / "agents_of_two_types_under_one_id.json"
+
+
+@pytest.fixture
 def costs_for_unknown_type() -> Path:
     """A cost matrix for a type name that no agent has."""
     return DATA / "costs_for_unknown_type.json"

@@ -60,6 +60,13 @@ def test_solve_reports_a_failed_search(run_cli, target_no_agent_may_serve):
         (None, "orvik: Cannot open file: /nonexistent/instance.json"),
         ("node_missing_x", "orvik: [json.exception.out_of_range.403] key 'x' not found"),
         ("agent_start_not_a_node", "orvik: _Map_base::at"),
+        (
+            "agents_of_two_types_under_one_id",
+            (
+                "orvik: agents at positions 0 and 1 share id 7 but have different types 'car' and "
+                "'drone'; give agents of different types their own ids"
+            ),
+        ),
     ],
 )
 def test_solve_reports_errors_on_standard_error(run_cli, request, fixture, message):

@@ -265,8 +265,57 @@ def test_line_route_costs_match_the_matrix():
 
 
 def test_more_than_256_points_raise_and_the_interpreter_goes_on():
-    solver = core.Solver(line_problem(257), core.Options())
+    # Refused by the set-up, before it builds a graph that grows with the square of the points.
     with pytest.raises(RuntimeError, match="257 points"):
-        solver.solve()
+        core.Solver(line_problem(257), core.Options())
     # The module goes on working.
     assert core.Solver(line_problem(5), core.Options()).solve() == 1
+
+
+def _two_agents_under_one_id(second_type):
+    problem = line_problem(3, agent_id=7)
+    problem.add_agent(make_agent(7, second_type), 7)
+    problem.set_cost_matrix(second_type, [[float(abs(a - b)) for b in range(3)] for a in range(3)])
+    return problem
+
+
+def _nan_time_limit():
+    options = core.Options()
+    options.time_limit = float("nan")
+    return options
+
+
+@pytest.mark.parametrize(
+    ("problem", "options", "pattern"),
+    [
+        pytest.param(
+            lambda: _two_agents_under_one_id("drone"),
+            core.Options,
+            r"positions 0 and 1 share id 7 but have different types 'car' and 'drone'",
+            id="two-types-under-one-id",
+        ),
+        pytest.param(lambda: line_problem(3), _nan_time_limit, r"time limit is NaN", id="nan-time-limit"),
+    ],
+)
+def test_set_up_refuses_what_would_run_wrong(problem, options, pattern):
+    with pytest.raises(ValueError, match=pattern):
+        core.Solver(problem(), options())
+
+
+def test_agents_of_one_type_may_share_an_id():
+    solver = core.Solver(_two_agents_under_one_id("car"), core.Options())
+    assert solver.solve() == 1
+    assert sorted(solver.get_result().paths) == [0, 1]
+
+
+@pytest.mark.parametrize("objective", [core.ObjectiveType.MinSum, core.ObjectiveType.MinMax])
+def test_agents_without_work_stay_at_their_depot(objective):
+    problem = line_problem(2, agent_id=1)
+    for agent_id in (2, 3):
+        problem.add_agent(make_agent(agent_id), agent_id)
+    options = core.Options()
+    options.objective = objective
+    solver = core.Solver(problem, options)
+    assert solver.solve() == 1
+    paths = solver.get_result().paths
+    assert sorted(tuple(p) for p in paths.values()) == [(0, 0), (0, 0), (0, 1, 0)]

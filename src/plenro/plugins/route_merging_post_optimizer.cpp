@@ -70,7 +70,11 @@ void RouteMergingPostOptimizer::Merge(double longest) {
   std::sort(order_.begin(), order_.end());
 
   // The costs in order_ and the bound stay as they were before the first dissolution.
-  for (const auto& [cost, w] : order_) {
+  for (const auto& entry : order_) {
+    // Plain names, not a structured binding: the lambda below captures w (older clang cannot
+    // capture a binding).
+    const double cost = entry.first;
+    const std::int64_t w = entry.second;
     if (!(cost > 0.0 && cost < longest - kImprovementTolerance && routes_[w].size() >= 3)) {
       continue;
     }
@@ -90,40 +94,46 @@ void RouteMergingPostOptimizer::Merge(double longest) {
       continue;
     }
 
-    bool emptied = true;
-    for (const std::int64_t p : interior_) {
-      const Insertion place = FindInsertion(p, w, longest);
-      if (!place.found) {
-        // Earlier moves changed the other routes; this point stays.
-        emptied = false;
-        continue;
-      }
-      Route& receiving = routes_[place.agent];
-      receiving.insert(receiving.begin() + Offset(place.pos), p);
-      // FindInsertion judged exactly this route valid at this cost.
-      costs_[place.agent] = place.cost;
-      kept_invalid_[place.agent] = 0;
-      Route& giving = routes_[w];
-      // The first occurrence anywhere: without start points the route may open at p.
-      const auto at = std::find(giving.begin(), giving.end(), p);
-      if (at != giving.end()) {
-        giving.erase(at);
-      }
-    }
-
-    if (emptied) {
+    if (MoveAll(w, longest)) {
       // The agent only goes from its start to its end point: nothing when they coincide or when
       // routes need not return, else that leg.
       costs_[w] = left.cost;
-    } else {
-      // A partly emptied route keeps its real cost (or the one it had, should it have become
-      // one the agent may not drive).
-      const RouteEvaluation rest = evaluator().Evaluate(routes_[w], static_cast<std::uint64_t>(w));
-      if (rest.valid) {
-        costs_[w] = rest.cost;
-      }
     }
   }
+}
+
+bool RouteMergingPostOptimizer::MoveAll(std::int64_t w, double longest) {
+  moves_.clear();
+  for (const std::int64_t p : interior_) {
+    const Insertion place = FindInsertion(p, w, longest);
+    if (!place.found) {
+      // Earlier moves changed the other routes and this point has no place left: the route
+      // cannot be dissolved, so every route gets back what it had before the attempt.
+      UndoMoves();
+      return false;
+    }
+    const auto agent = static_cast<std::size_t>(place.agent);
+    moves_.push_back(Move{place.agent, place.pos, costs_[agent], kept_invalid_[agent]});
+    Route& receiving = routes_[agent];
+    receiving.insert(receiving.begin() + Offset(place.pos), p);
+    // FindInsertion judged exactly this route valid at this cost.
+    costs_[agent] = place.cost;
+    kept_invalid_[agent] = 0;
+  }
+  // Every point has moved; what is left are the two endpoints.
+  routes_[w] = endpoints_;
+  return true;
+}
+
+void RouteMergingPostOptimizer::UndoMoves() {
+  for (auto move = moves_.rbegin(); move != moves_.rend(); ++move) {
+    const auto agent = static_cast<std::size_t>(move->agent);
+    Route& receiving = routes_[agent];
+    receiving.erase(receiving.begin() + Offset(move->pos));
+    costs_[agent] = move->cost_before;
+    kept_invalid_[agent] = move->kept_invalid_before;
+  }
+  moves_.clear();
 }
 
 bool RouteMergingPostOptimizer::CanServe(std::uint64_t agent, std::int64_t point) const {

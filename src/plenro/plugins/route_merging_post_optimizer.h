@@ -16,8 +16,10 @@ namespace plenro {
 // every interior point of one can go into some other agent's route without that route costing
 // more than the current longest route F (plus 1e-9), and the route of its two endpoints alone is
 // one the agent may drive, all of them move and the emptied agent keeps only its endpoints, at
-// what that route costs (0.0 when they coincide or routes need not return). Every remaining
-// route is then shortened by segment reversal. Nothing is reported.
+// what that route costs (0.0 when they coincide or routes need not return). A dissolution is all
+// or nothing: should a point find no place once the points before it have moved, those moves are
+// undone and every route keeps its points and cost. Every remaining route is then shortened by
+// segment reversal. Nothing is reported.
 //
 // A route the agent may not drive counts as cost 0.0 inside (it is never dissolved or reversed)
 // and, unless a point moved into it, is written back unchanged with the cost it came in with.
@@ -54,8 +56,22 @@ class RouteMergingPostOptimizer : public ViewPostOptimizer {
   const std::vector<double>& costs() const { return costs_; }
 
  private:
+  // One point moved by a dissolution: where it went, and what the receiving route had before.
+  struct Move {
+    std::int64_t agent = -1;
+    std::int64_t pos = 0;
+    double cost_before = 0.0;
+    char kept_invalid_before = 0;
+  };
+
   // Dissolves what it can, cheapest route first, within the longest route's cost.
   void Merge(double longest);
+  // Moves every point of interior_ out of agent w's route, each to its cheapest place within
+  // `longest`, and leaves it endpoints_. True when all moved; otherwise every route is as it was
+  // before, and false.
+  bool MoveAll(std::int64_t w, double longest);
+  // Takes back the moves recorded in moves_, last first.
+  void UndoMoves();
 
   std::vector<Route> routes_;
   std::vector<double> costs_;
@@ -70,6 +86,7 @@ class RouteMergingPostOptimizer : public ViewPostOptimizer {
   std::vector<std::pair<double, std::int64_t>> order_;
   Route interior_;
   Route endpoints_;
+  std::vector<Move> moves_;
 };
 
 }  // namespace plenro

@@ -62,8 +62,10 @@ class Solver {
   Solver();
   // Builds every table from the problem (which may be discarded afterwards), chooses the
   // plug-ins and initialises them. Throws std::out_of_range ("_Map_base::at") for an agent
-  // start/end node id that no node has and for a cost matrix of a type name no agent has, and
-  // std::invalid_argument for an agent whose type cannot be found or an oversized matrix.
+  // start/end node id that no node has and for a cost matrix of a type name no agent has,
+  // std::invalid_argument for a NaN time limit, two agents of different types under one id,
+  // an agent whose type cannot be found or an oversized matrix, and std::runtime_error for more
+  // points than a search handles (checked before the graph is built).
   Solver(const Problem& problem, const Options& options);
   Solver(const Solver&) = delete;
   Solver& operator=(const Solver&) = delete;
@@ -78,6 +80,7 @@ class Solver {
   virtual void SetGraph(PlannerGraph* graph);
   // Piecewise entry: takes the graph (not owned), points, agents, start and end points and the
   // export name, initialises the plug-ins and searches. Routes may end at their start point.
+  // A NaN time limit is refused (std::invalid_argument).
   virtual bool Solve(PlannerGraph* graph, const std::vector<Point>& points,
                      const std::vector<AgentInfo>& agents, const std::vector<std::uint64_t>& starts,
                      const std::vector<std::uint64_t>& goals, const std::string& name,

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "plenro/search/memory_budget.h"
+#include "plenro/search/point_limit.h"
 #include "plenro/search/route_export.h"
 #include "plenro/search/solver.h"
 #include "plenro/search/state_queries.h"
@@ -43,12 +44,7 @@ void Solver::ResetSearch() {
 }
 
 void Solver::CheckSearchInput(std::uint64_t n) const {
-  if (n > static_cast<std::uint64_t>(kMaxPoints)) {
-    std::ostringstream message;
-    message << "the instance has " << n << " points, but the search handles at most " << kMaxPoints
-            << " points";
-    throw std::runtime_error(message.str());
-  }
+  CheckPointLimit(n);
   const auto m = static_cast<std::size_t>(num_agents_);
   std::ostringstream message;
   if (points_.size() < n) {

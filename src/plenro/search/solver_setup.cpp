@@ -2,6 +2,7 @@
 // their initialisation, the depot check and the statistics.
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <deque>
 #include <initializer_list>
@@ -24,6 +25,7 @@
 #include "plenro/plugins/route_merging_post_optimizer.h"
 #include "plenro/plugins/time_limit_constraint_checker.h"
 #include "plenro/plugins/time_window_constraint_checker.h"
+#include "plenro/search/point_limit.h"
 #include "plenro/search/solver.h"
 
 namespace plenro {
@@ -67,6 +69,27 @@ bool TypesAre(const std::vector<std::uint64_t>& types, std::initializer_list<std
   return types.size() == want.size() && std::equal(types.begin(), types.end(), want.begin());
 }
 
+// A time limit that is not a number would never be reached.
+void CheckTimeLimit(double seconds) {
+  if (std::isnan(seconds)) {
+    throw std::invalid_argument(
+        "the time limit is NaN; give a number of seconds (a large one for no practical limit)");
+  }
+}
+
+// The type tables are keyed by agent id, so two agents of different types under one id would
+// both drive with one of the types.
+void CheckSameTypeUnderId(const Agent& agent, std::size_t position, const Agent& earlier,
+                          std::size_t earlier_position) {
+  if (agent.type != earlier.type) {
+    std::ostringstream message;
+    message << "agents at positions " << earlier_position << " and " << position << " share id "
+            << agent.id << " but have different types '" << earlier.type << "' and '" << agent.type
+            << "'; give agents of different types their own ids";
+    throw std::invalid_argument(message.str());
+  }
+}
+
 }  // namespace
 
 Solver::Solver()
@@ -85,6 +108,10 @@ Solver::Solver(const Problem& problem, const Options& options) : Solver() {
 Solver::~Solver() = default;
 
 void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
+  CheckTimeLimit(options.time_limit);
+  // The graph below grows with the square of the point count: refuse before building it.
+  CheckPointLimit(problem.nodes().size());
+
   // Type numbers and their names.
   type_index_ = problem.type_index;
   for (const auto& [name, number] : type_index_) {
@@ -106,6 +133,9 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   agents_.reserve(agents.size());
   for (std::size_t j = 0; j < agents.size(); ++j) {
     const Agent& agent = agents[j];
+    if (const auto earlier = agent_index_.find(agent.id); earlier != agent_index_.end()) {
+      CheckSameTypeUnderId(agent, j, agents[earlier->second], earlier->second);
+    }
     agent_index_[agent.id] = j;
     const auto type = problem.agent_type_index.find(agent.id);
     const std::int64_t type_number =
@@ -251,6 +281,7 @@ bool Solver::Solve(PlannerGraph* graph, const std::vector<Point>& points,
   if (graph == nullptr) {
     throw std::invalid_argument("Solver::Solve needs a graph");
   }
+  CheckTimeLimit(time_limit);
   name_ = name;
   SetGraph(graph);
   SetPoints(points);

@@ -233,6 +233,44 @@ INSTANTIATE_TEST_SUITE_P(
                   "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"}),
     FaultName);
 
+// Integers too large for a 32-bit limit are refused too, instead of keeping their low 32 bits
+// (2^32 + 5 would become 5, and 2^40 would become 0, no limit at all).
+INSTANTIATE_TEST_SUITE_P(
+    IntegersOutOfRange, LoaderFaultTest,
+    testing::Values(
+        FaultCase{"MaxLengthTwoToThe32Plus5",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "max_length": 4294967301}]})",
+                  "[json.exception.out_of_range.406] key 'max_length' has value 4294967301, "
+                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"},
+        FaultCase{"MaxLengthTwoToThe40",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "max_length": 1099511627776}]})",
+                  "[json.exception.out_of_range.406] key 'max_length' has value 1099511627776, "
+                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"},
+        FaultCase{"CapacityTwoToThe31",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "capacity": 2147483648}]})",
+                  "[json.exception.out_of_range.406] key 'capacity' has value 2147483648, "
+                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"},
+        FaultCase{"CapacityBelowMinusTwoToThe31",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "capacity": -2147483649}]})",
+                  "[json.exception.out_of_range.406] key 'capacity' has value -2147483649, "
+                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"},
+        FaultCase{"MaxLengthLargestUnsigned",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "max_length": 18446744073709551615}]})",
+                  "[json.exception.out_of_range.406] key 'max_length' has value "
+                  "18446744073709551615, which is not a valid 32-bit integer (from -2^31 to "
+                  "2^31-1)"},
+        FaultCase{"MaxLengthSmallestSigned",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "max_length": -9223372036854775808}]})",
+                  "[json.exception.out_of_range.406] key 'max_length' has value "
+                  "-9223372036854775808, which is not a valid 32-bit integer (from -2^31 to "
+                  "2^31-1)"}));
+
 TEST(LoaderTest, NonFiniteRealsBuiltInCodeAreRefused) {
   json document = json::parse(R"({"nodes": [{"id": 0, "x": 0, "y": 0, "z": 0}], "agents": []})");
   document["nodes"][0]["id"] = std::nan("");
@@ -339,8 +377,8 @@ TEST(LoaderTest, IdConversions) {
   EXPECT_EQ(problem.agent_type_index.at(4), 0u);
 }
 
-// capacity and max_length are 32-bit signed integers: integers keep their low 32 bits, reals
-// are truncated toward zero, booleans count as 1 and 0.
+// capacity and max_length are 32-bit signed integers: integers in range are taken as they are,
+// reals are truncated toward zero, booleans count as 1 and 0.
 TEST(LoaderTest, Int32Conversions) {
   struct Case {
     const char* value;
@@ -352,8 +390,8 @@ TEST(LoaderTest, Int32Conversions) {
       {"true", 1.0},
       {"false", 0.0},
       {"-1", -1.0},
-      {"4294967297", 1.0},
-      {"2147483648", -2147483648.0},
+      {"2147483647", 2147483647.0},
+      {"-2147483648", -2147483648.0},
       {"2147483647.9", 2147483647.0},
       {"-2147483648.9", -2147483648.0},
       {"1e3", 1000.0},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -184,6 +185,19 @@ TEST(SolverPiecewiseTest, RejectsInputTheSearchCannotIndex) {
                      [&] { solver.Solve(&graph, c.points, c.agents, c.starts, c.goals, "", 1.0); }),
                  std::invalid_argument)
         << c.name;
+  }
+}
+
+TEST(SolverPiecewiseTest, RefusesANaNTimeLimit) {
+  SparseGraph graph = DepotAndTwoTargets();
+  Solver solver;
+  try {
+    CaptureOutput([&] {
+      solver.Solve(&graph, TypeZeroPoints(3), TypeZeroAgents(1), {0}, {0}, "", std::nan(""));
+    });
+    ADD_FAILURE() << "expected std::invalid_argument";
+  } catch (const std::invalid_argument& error) {
+    EXPECT_NE(std::string(error.what()).find("NaN"), std::string::npos) << error.what();
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -324,6 +325,68 @@ TEST(SolverSetupTest, AgentFiledUnderAnotherIdIsRejected) {
     EXPECT_NE(text.find("position 0"), std::string::npos) << text;
     EXPECT_NE(text.find("id 17"), std::string::npos) << text;
   }
+}
+
+struct RefusalCase {
+  const char* name;
+  Problem problem;
+  Options options;
+  std::vector<std::string> fragments;  // each must occur in the message
+};
+
+Problem TwoAgentsUnderOneId(const std::string& first_type, const std::string& second_type) {
+  return InstanceBuilder()
+      .AddNode(0)
+      .AddNode(1, 1)
+      .AddNode(2, 2)
+      .AddAgent(7, first_type, 0, 0)
+      .AddAgent(7, second_type, 0, 0)
+      .SetEuclideanCosts(first_type)
+      .SetEuclideanCosts(second_type)
+      .Build();
+}
+
+TEST(SolverSetupTest, RefusesWhatWouldRunWrong) {
+  Options nan_limit = MakeOptions(MinSum);
+  nan_limit.time_limit = std::nan("");
+  const std::vector<RefusalCase> cases = {
+      // Both agents would drive with one type's permissions and costs.
+      {"different types under one id",
+       TwoAgentsUnderOneId("car", "drone"),
+       MakeOptions(MinSum),
+       {"id 7", "'car'", "'drone'", "positions 0 and 1"}},
+      {"a later agent clashes with the first of two",
+       InstanceBuilder()
+           .AddNode(0)
+           .AddNode(1, 1)
+           .AddAgent(7, "car", 0, 0)
+           .AddAgent(7, "car", 0, 0)
+           .AddAgent(7, "boat", 1, 1)
+           .SetEuclideanCosts("car")
+           .SetEuclideanCosts("boat")
+           .Build(),
+       MakeOptions(MinMax),
+       {"id 7", "'car'", "'boat'", "positions 1 and 2"}},
+      // A limit that is not a number is never reached.
+      {"NaN time limit", ThreePoints().Build(), nan_limit, {"time limit", "NaN"}},
+  };
+  for (const RefusalCase& c : cases) {
+    try {
+      CaptureOutput([&] { Solver solver(c.problem, c.options); });
+      ADD_FAILURE() << c.name << ": expected std::invalid_argument";
+    } catch (const std::invalid_argument& error) {
+      const std::string text = error.what();
+      for (const std::string& fragment : c.fragments) {
+        EXPECT_NE(text.find(fragment), std::string::npos) << c.name << ": " << text;
+      }
+    }
+  }
+}
+
+TEST(SolverSetupTest, AgentsOfOneTypeMayShareAnId) {
+  const Solver solver(TwoAgentsUnderOneId("car", "car"), MakeOptions(MinSum));
+  ASSERT_EQ(solver.agents().size(), 2u);
+  EXPECT_EQ(solver.agents()[0].type, solver.agents()[1].type);
 }
 
 TEST(SolverSetupTest, SinglePointHasNoArcsAndReportsNothing) {
