@@ -2,6 +2,7 @@
 
 import gc
 import itertools
+import json
 
 import _orvik_core as core
 import pytest
@@ -319,3 +320,46 @@ def test_agents_without_work_stay_at_their_depot(objective):
     assert solver.solve() == 1
     paths = solver.get_result().paths
     assert sorted(tuple(p) for p in paths.values()) == [(0, 0), (0, 0), (0, 1, 0)]
+
+
+def _start_window_instance(objective, target_close):
+    """One agent from depot 0 (window 20..1000) to targets 1 (window 0..target_close) and 2."""
+    legs = [[0, 5, 5], [5, 0, 5], [5, 5, 0]]
+    return {
+        "nodes": [{"id": i, "x": i, "y": 0, "z": 0} for i in range(3)],
+        "agents": [{"id": 7, "type": "car", "start_node": 0, "end_node": 0}],
+        "costs": {"car": legs},
+        "constraints": [
+            {"kind": "assignment", "items": [{"node": i, "types": ["car"]} for i in range(3)]},
+            {
+                "kind": "timewindow",
+                "items": [
+                    {"node": 0, "start": 20, "end": 1000},
+                    {"node": 1, "start": 0, "end": target_close},
+                ],
+            },
+        ],
+        "options": {"objective": objective, "return_to_end": True},
+    }
+
+
+@pytest.mark.parametrize("objective", ["min_max", "min_sum"])
+@pytest.mark.parametrize(
+    ("target_close", "status", "cost"),
+    [
+        # Leaving at 20, target 1 is reached at 25 at the earliest: too late for 22.
+        (22.0, "failed", 0.0),
+        # Leaving at 20, every tour is back at the depot at 35.
+        (30.0, "success", 35.0),
+    ],
+)
+def test_routes_leave_their_start_when_its_window_opens(objective, target_close, status, cost):
+    from orvik import checker
+
+    instance = _start_window_instance(objective, target_close)
+    result = core.solve_json_str(json.dumps(instance), 5.0)
+    assert result["status"] == status
+    assert result["routes"][0]["cost"] == pytest.approx(cost)
+    if status == "success":
+        report = checker.check(instance, result)
+        assert report.ok, report.violations
