@@ -21,6 +21,8 @@ MIN_SUM = "min_sum"
 OBJECTIVES = (MIN_MAX, MIN_SUM)
 # Every spelling the loader recognises, mapped to its objective.
 OBJECTIVE_NAMES = {"min_max": MIN_MAX, "MIN_MAX": MIN_MAX, "min_sum": MIN_SUM, "MIN_SUM": MIN_SUM}
+# What each objective's value measures, in words.
+OBJECTIVE_MEANINGS = {MIN_MAX: "the cost of the longest route", MIN_SUM: "the sum of the route costs"}
 
 
 def is_no_connection(cost: float) -> bool:
@@ -43,10 +45,14 @@ def route_totals(costs: Iterable[float]) -> tuple[float, float]:
     return longest, total
 
 
+def objective_of_totals(objective: str, longest: float, total: float) -> float:
+    """The objective's value given the longest route and the sum of the routes."""
+    return longest if objective_from_name(objective) == MIN_MAX else total
+
+
 def objective_value(objective: str, costs: Iterable[float]) -> float:
     """The objective's value of a set of route costs: the longest route or the sum."""
-    longest, total = route_totals(costs)
-    return longest if objective_from_name(objective) == MIN_MAX else total
+    return objective_of_totals(objective, *route_totals(costs))
 
 
 def improves(candidate: float, best: float) -> bool:
