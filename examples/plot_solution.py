@@ -8,9 +8,8 @@ from __future__ import annotations
 import argparse
 from pathlib import Path
 
-from matplotlib.figure import Figure
-
 import orvik
+from matplotlib.figure import Figure
 from orvik.plotting import plot_history, plot_solution
 
 INSTANCE = Path(__file__).resolve().parent / "two_robots_square.json"

@@ -82,28 +82,25 @@ def _solution(
                  p["max_cost"] * f, p["sum_cost"] * f)
         for p in result["anytime"]
     )
-    status = SOLVED if found else (INTERRUPTED if interrupted else NO_SOLUTION)
-    if not found:
-        reasons = () if interrupted else tuple(no_solution_reasons(document)) or (
-            "the search found no solution within its limits",)
-        return Solution(status, objective, 0.0, 0.0, 0.0, history=history,
-                        statistics=statistics, reasons=reasons, notes=scale.notes, scale=f,
-                        instance=document)
-    costs = [route["cost"] * f for route in result["routes"]]
-    unscaled = {
+    costs = [route["cost"] * f for route in result["routes"]] if found else []
+    report = check(document, {
         "status": result["status"],
         "routes": [dict(route, cost=cost) for route, cost in zip(result["routes"], costs,
-                                                                 strict=True)],
+                                                                 strict=False)],
         "scale": f,
-    }
-    report = check(document, unscaled)
-    notes = scale.notes
-    if report.violations:
-        disagreement = (
-            f"the checker disagrees with the solver ({len(report.violations)} violation(s)), "
-            f"first: {report.violations[0]}"
-        )
-        notes += (disagreement,)
+    })
+    if not found or report.violations:
+        # A search that ends without routes, or with routes that break the rules (a leg with
+        # no connection, say), has no solution to show.
+        reasons = () if interrupted else tuple(no_solution_reasons(document))
+        if found:
+            reasons += ((f"the solver's routes break the rules ({len(report.violations)} "
+                        f"violation(s)), first: {report.violations[0]}"),)
+        elif not reasons and not interrupted:
+            reasons = ("the search found no solution within its limits",)
+        return Solution(INTERRUPTED if interrupted else NO_SOLUTION, objective, 0.0, 0.0, 0.0,
+                        history=history, statistics=statistics, reasons=reasons,
+                        notes=scale.notes, scale=f, instance=document)
     nodes = model.nodes
     routes = tuple(
         Route(
@@ -120,5 +117,6 @@ def _solution(
     longest, total = route_totals(costs)
     return Solution(
         SOLVED if not interrupted else INTERRUPTED, objective, objective_value(objective, costs),
-        longest, total, routes, history, statistics, notes=notes, scale=f, instance=document,
+        longest, total, routes, history, statistics, notes=scale.notes, scale=f,
+        instance=document,
     )
