@@ -75,6 +75,7 @@ class CheckReport:
         return self.max_cost if self.objective == "min_max" else self.sum_cost
 
     def summary(self) -> str:
+        """One line: feasible or the number of violations, and the recomputed costs."""
         head = "feasible" if self.ok else f"{len(self.violations)} violation(s)"
         return (
             f"{head}; {len(self.route_costs)} routes, max cost {self.max_cost:.6f}, "

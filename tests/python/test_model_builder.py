@@ -1,6 +1,9 @@
 """orvik.Model: ids of the caller's choice, the instance document both ways, clear errors."""
 
+import importlib
+import inspect
 import math
+import pkgutil
 
 import orvik
 import pytest
@@ -109,10 +112,29 @@ def test_reading_without_validation_fails_in_one_line(mutate, message):
     assert str(raised.value) == message
 
 
-def test_repr_and_docstrings():
+def test_repr():
     assert repr(_square()) == ("Model(5 nodes (1 depots), 2 agents of types ['ground', 'drone'], "
                                "objective 'min_max')")
-    for name in orvik.__all__:
-        obj = getattr(orvik, name)
-        if callable(obj) and getattr(obj, "__module__", "").startswith("orvik"):
-            assert obj.__doc__, name
+
+
+def _public(module):
+    for name, obj in vars(module).items():
+        if name.startswith("_") or getattr(obj, "__module__", None) != module.__name__:
+            continue
+        if inspect.isfunction(obj):
+            yield name, obj
+        elif inspect.isclass(obj):
+            yield name, obj
+            for member, value in vars(obj).items():
+                value = value.fget if isinstance(value, property) else value
+                if not member.startswith("_") and inspect.isfunction(
+                        getattr(value, "__func__", value)):
+                    yield f"{name}.{member}", getattr(value, "__func__", value)
+
+
+@pytest.mark.parametrize(
+    "module", [m.name for m in pkgutil.iter_modules(orvik.__path__) if m.name != "__main__"])
+def test_every_public_class_and_function_has_a_docstring(module):
+    loaded = importlib.import_module(f"orvik.{module}")
+    assert loaded.__doc__
+    assert [name for name, obj in _public(loaded) if not obj.__doc__] == []
