@@ -140,6 +140,31 @@ class Solution:
         routes = "".join(f"\n  {route!r}," for route in self.routes)
         return f"{head}, routes=[{routes}\n])"
 
+    def report(self) -> str:
+        """The human view: status, reasons and notes, the objective with its meaning, and per
+        agent its route in node ids and a table of its stops (arrival, wait, departure)."""
+        solution = self
+        lines = [f"status: {solution.status}"]
+        lines += [f"reason: {reason}" for reason in solution.reasons]
+        lines += [f"note: {note}" for note in solution.notes]
+        if solution.solved:
+            lines.append(f"objective: {solution.objective} = {solution.objective_value:.6g} "
+                         f"({solution.objective_meaning})")
+            lines.append(f"max cost {solution.max_cost:.6g}, sum cost {solution.sum_cost:.6g}")
+        stats = solution.statistics
+        lines.append(f"search: {stats.solve_time:.3g} s, {stats.n_expanded} states expanded"
+                     + (", stopped by the time limit" if stats.timeout else ""))
+        for route in solution.routes:
+            lines.append("")
+            lines.append(f"agent {route.agent} ({route.agent_type}): cost {route.cost:.6g}, "
+                         f"{len(route.sites)} site(s)")
+            lines.append("  " + " -> ".join(str(node) for node in route.nodes))
+            rows = [["stop", "node", "arrival", "wait", "departure"]]
+            rows += [[str(i), str(s.node), f"{s.arrival:.6g}", f"{s.wait:.6g}",
+                      f"{s.departure:.6g}"] for i, s in enumerate(route.stops)]
+            lines += ["  " + line for line in _table(rows, right={0, 2, 3, 4})]
+        return "\n".join(lines)
+
     # -- checking ------------------------------------------------------------------------------
 
     def check(self, instance: Model | Source | None = None) -> CheckReport:
@@ -263,3 +288,11 @@ def _instance_document(instance: Model | Source | None) -> dict[str, Any]:
     if callable(to_dict):
         return to_dict()
     return load_document(instance)
+
+
+def _table(rows: list[list[str]], right: set[int]) -> list[str]:
+    """Rows as aligned text columns; the columns in ``right`` aligned to the right."""
+    widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
+    return ["  ".join(cell.rjust(w) if i in right else cell.ljust(w)
+                      for i, (cell, w) in enumerate(zip(row, widths, strict=True))).rstrip()
+            for row in rows]
