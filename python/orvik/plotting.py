@@ -58,7 +58,7 @@ def plot_solution(
     ``windows`` each site with a time window shows "[open, close]" and its arrival time. The
     legend names each agent with its type and route cost.
     """
-    ax = ax if ax is not None else _new_axes((8, 6.5))
+    ax = ax if ax is not None else _new_axes((10, 6.5))
     model = _model(model)
     place = {node.id: (node.x, node.y) for node in model.nodes}
     arrivals = {stop.node: stop.arrival for route in solution.routes for stop in route.stops}
@@ -77,9 +77,17 @@ def plot_solution(
                         zorder=3)
     sites = [n for n in model.nodes if not n.depot]
     depots = [n for n in model.nodes if n.depot]
-    if sites:
-        ax.scatter([n.x for n in sites], [n.y for n in sites], s=36, color=_SITE_COLOUR,
-                   edgecolors="white", linewidths=0.6, zorder=4)
+    groups: dict[tuple[str, ...] | None, list[Any]] = {}
+    for node in sites:
+        groups.setdefault(node.types, []).append(node)
+    markers = iter(("^", "D", "v", "P", "X", "*"))
+    for types, members in groups.items():
+        restricted = types is not None and set(types) != set(model.agent_types)
+        ax.scatter([n.x for n in members], [n.y for n in members],
+                   s=52 if restricted else 36, color=_SITE_COLOUR,
+                   marker=next(markers, "o") if restricted else "o",
+                   edgecolors="white", linewidths=0.6, zorder=4,
+                   label=f"only {', '.join(types)}" if restricted and types else None)
     if depots:
         ax.scatter([n.x for n in depots], [n.y for n in depots], s=110, marker="s",
                    color=_DEPOT_COLOUR, zorder=5, label="depot")
@@ -99,7 +107,7 @@ def plot_solution(
     ax.set_ylabel("y")
     ax.set_aspect("equal", adjustable="datalim")
     ax.grid(True, linewidth=0.4, alpha=0.5)
-    ax.legend(loc="best", fontsize=8, framealpha=0.85)
+    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
     return ax
 
 
