@@ -1,8 +1,10 @@
 """An independent referee for solutions: does a result dictionary solve its instance?
 
 ``check(instance, result)`` reads a JSON instance (as a dict) and a result dictionary
-(``{"status", "routes": [{"agent_id", "path", "cost"}], "statistics": {...}}``) and recomputes
-everything from the instance's own numbers. The rules it enforces:
+(``{"status", "routes": [{"agent_id", "path", "cost"}], "statistics": {...}}``, or a solution
+document of ``orvik.Solution``) and recomputes everything from the instance's own numbers,
+the schedule of every route included (arrival, wait and departure at each stop). The rules it
+enforces:
 
 - Every route belongs to the agent at the same position of the instance's agent list, begins
   at that agent's start node and ends at its end node, or, when ``return_to_end`` is false, may
@@ -15,8 +17,10 @@ everything from the instance's own numbers. The rules it enforces:
   agent has are ignored, so a list of only such names forbids the node to everyone); the check
   covers every position after the first.
 - Route cost: starting at 0 at the start node, each leg adds the cost of the agent type's matrix
-  (a missing entry is ``NO_CONNECTION``, and a paid leg that is no connection, 9999 or more, is
-  a violation; see ``orvik.rules``). A leg between two equal vertices costs nothing; with ``return_to_end`` false a leg
+  (a missing or null entry is ``NO_CONNECTION``, and a paid leg that is no connection, 9999 or
+  more, is a violation; see ``orvik.rules``), unless the result says it was solved in scaled
+  units (``"scale"``), where every number is a cost. A leg between two equal vertices costs
+  nothing; with ``return_to_end`` false a leg
   into the agent's own start or end node costs nothing. On arriving at a node with a time
   window (open, close) the cost may not exceed close; below open it becomes open (waiting). The
   start node's window counts too: the agent is there at time 0 and waits until it opens, and a
@@ -34,27 +38,39 @@ rounding of sums of doubles.
 from __future__ import annotations
 
 import argparse
-import json
 import sys
 from collections.abc import Iterable
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, NamedTuple
 
+from orvik.documents import load_document
 from orvik.rules import (
     MIN_SUM,
     NO_CONNECTION,
     is_no_connection,
     objective_from_name,
     objective_value,
+    route_limit,
     route_totals,
 )
 
+SUCCESS_STATUSES = ("success", "solved")
 _U64 = 1 << 64
+
+
+class StopTime(NamedTuple):
+    """When a route is at one of its vertices: arrival, waiting for the window, departure."""
+
+    vertex: int
+    arrival: float
+    wait: float
+    departure: float
 
 
 @dataclass
 class CheckReport:
-    """Outcome of a check: the violations found and the recomputed costs."""
+    """Outcome of a check: the violations found, the recomputed costs and, per route, the
+    recomputed schedule (empty for a route that was not walked)."""
 
     ok: bool
     violations: list[str] = field(default_factory=list)
@@ -62,6 +78,7 @@ class CheckReport:
     max_cost: float = 0.0
     sum_cost: float = 0.0
     objective: str = MIN_SUM
+    schedules: list[list[StopTime]] = field(default_factory=list)
 
     @property
     def objective_value(self) -> float:
@@ -69,6 +86,7 @@ class CheckReport:
         return objective_value(self.objective, self.route_costs)
 
     def summary(self) -> str:
+        """One line: feasible or the number of violations, and the recomputed costs."""
         head = "feasible" if self.ok else f"{len(self.violations)} violation(s)"
         return (
             f"{head}; {len(self.route_costs)} routes, max cost {self.max_cost:.6f}, "
@@ -86,21 +104,6 @@ def _u64(value: Any, what: str) -> int:
     if isinstance(value, bool) or not isinstance(value, (int, float)):
         raise ValueError(f"{what} must be a number, got {value!r}")
     return int(value) % _U64
-
-
-def _int32(value: Any) -> int:
-    """A route limit as the instance format reads it: a 32-bit signed integer (reals truncated
-    toward zero, booleans 1 and 0); a number outside the 32-bit range is refused."""
-    if isinstance(value, bool):
-        return int(value)
-    if isinstance(value, (int, float)):
-        if isinstance(value, float) and not -2147483649.0 < value < 2147483648.0:
-            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
-        number = int(value)  # truncation toward zero
-        if not -(1 << 31) <= number < 1 << 31:
-            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
-        return number
-    raise ValueError(f"max_length must be a number or a boolean, got {value!r}")
 
 
 def _members(section: Any) -> list[Any]:
@@ -127,7 +130,7 @@ class _Agent:
 class _Rules:
     """The instance reduced to what the rules need, indexed by vertex."""
 
-    def __init__(self, instance: dict[str, Any]) -> None:
+    def __init__(self, instance: dict[str, Any], scaled: bool = False) -> None:
         if not isinstance(instance, dict):
             raise ValueError("an instance must be a JSON object")
         self.problems: list[str] = []
@@ -148,7 +151,7 @@ class _Rules:
                     str(raw.get("type")),
                     start,
                     end,
-                    _int32(raw.get("max_length", 0)),
+                    route_limit(raw.get("max_length", 0)),
                 )
             )
         self.type_names = {a.type_name for a in self.agents}
@@ -156,10 +159,12 @@ class _Rules:
         costs = instance.get("costs") or {}
         if isinstance(costs, list):
             costs = {str(i): m for i, m in enumerate(costs)}
-        self.matrices: dict[str, list[list[float]]] = {
-            name: [[float(c) for c in row] for row in _members(matrix)]
+        self.matrices: dict[str, list[list[float | None]]] = {
+            name: [[None if c is None else float(c) for c in row] for row in _members(matrix)]
             for name, matrix in costs.items()
         }
+        # Solved in scaled units: every number of a matrix is a cost, only null is none.
+        self.scaled = scaled
 
         assignment: dict[int, list[str]] = {}
         windows: dict[int, tuple[float, float]] = {}
@@ -195,11 +200,13 @@ class _Rules:
             self.problems.append(f"instance: {what} {node_id!r} is not the id of a node")
         return vertex
 
-    def cost(self, type_name: str, u: int, v: int) -> float:
+    def leg(self, type_name: str, u: int, v: int) -> tuple[float, bool]:
+        """The cost of a leg and whether it is a connection at all."""
         matrix = self.matrices.get(type_name)
-        if matrix is None or u >= len(matrix) or v >= len(matrix[u]):
-            return NO_CONNECTION
-        return matrix[u][v]
+        if matrix is None or u >= len(matrix) or v >= len(matrix[u]) or matrix[u][v] is None:
+            return NO_CONNECTION, False
+        cost = matrix[u][v]
+        return cost, self.scaled or not is_no_connection(cost)
 
     def serves(self, type_name: str, vertex: int) -> bool:
         allowed = self.allowed[vertex]
@@ -231,9 +238,10 @@ def _apply_window(
 
 def _check_route(
     rules: _Rules, k: int, path: list[int], out: list[str], served: dict[int, list[int]],
-    tolerance: float,
+    tolerance: float, schedule: list[StopTime],
 ) -> float:
-    """Checks one agent's route, records its served vertices, returns its recomputed cost."""
+    """Checks one agent's route, records its served vertices and its schedule, returns its
+    recomputed cost."""
     agent = rules.agents[k]
     who = f"route {k} (agent id {agent.agent_id})"
     if agent.start is None or agent.end is None:
@@ -271,18 +279,21 @@ def _check_route(
     limit = agent.limit
     limit_reported = False
     cost = _apply_window(rules, path[0], 0.0, who, out, tolerance)
+    schedule.append(StopTime(path[0], 0.0, cost, cost))
     for i in range(1, len(path)):
         u, x = path[i - 1], path[i]
         if not rules.serves(agent.type_name, x):
             out.append(f"{who}: type {agent.type_name!r} may not serve {_describe(rules, x)}")
         free = x == u or (not rules.return_to_end and x in (agent.start, agent.end))
         if not free:
-            leg = rules.cost(agent.type_name, u, x)
-            if is_no_connection(leg):
+            leg, connected = rules.leg(agent.type_name, u, x)
+            if not connected:
                 out.append(f"{who}: leg {u} -> {x} has no connection (cost {leg:g}) for type "
                            f"{agent.type_name!r}")
             cost += leg
+        arrival = cost
         cost = _apply_window(rules, x, cost, who, out, tolerance)
+        schedule.append(StopTime(x, arrival, cost - arrival, cost))
         if limit > 0 and cost > limit + tolerance and not limit_reported:
             out.append(f"{who}: cost {cost:.6f} exceeds its max_length {limit} at position {i}")
             limit_reported = True
@@ -297,10 +308,11 @@ def check(
     cost_tolerance: float = 1e-6,
 ) -> CheckReport:
     """Check a result dictionary against its instance; see the module docstring for the rules."""
-    rules = _Rules(instance)
+    scale = result.get("scale", 1.0)
+    rules = _Rules(instance, scaled=scale != 1.0)
     violations: list[str] = list(rules.problems)
-    if result.get("status") != "success":
-        violations.append(f"status is {result.get('status')!r}, not 'success'")
+    if result.get("status") not in SUCCESS_STATUSES:
+        violations.append(f"status is {result.get('status')!r}, not 'success' or 'solved'")
     routes = result.get("routes")
     if not isinstance(routes, list):
         routes = []
@@ -310,6 +322,7 @@ def check(
 
     served: dict[int, list[int]] = {}
     costs: list[float] = []
+    schedules: list[list[StopTime]] = []
     for k, route in enumerate(routes[: len(rules.agents)]):
         agent = rules.agents[k]
         reported_id = route.get("agent_id")
@@ -321,9 +334,12 @@ def check(
         if bad:
             violations.append(f"route {k}: vertices out of range 0..{rules.n - 1}: {bad}")
             costs.append(0.0)
+            schedules.append([])
             continue
-        cost = _check_route(rules, k, path, violations, served, tolerance)
+        schedule: list[StopTime] = []
+        cost = _check_route(rules, k, path, violations, served, tolerance, schedule)
         costs.append(cost)
+        schedules.append(schedule)
         reported = route.get("cost")
         if not _close(reported, cost, cost_tolerance):
             violations.append(f"route {k}: reported cost {reported!r}, recomputed {cost:.9f}")
@@ -340,11 +356,12 @@ def check(
     max_cost, sum_cost = route_totals(costs)
     statistics = result.get("statistics") or {}
     for key, value in (("max_cost", max_cost), ("sum_cost", sum_cost)):
-        if key in statistics:
-            reported = statistics[key]
-            if not _close(reported, value, cost_tolerance):
-                violations.append(f"statistics {key} {reported!r}, recomputed {value:.9f}")
-    return CheckReport(not violations, violations, costs, max_cost, sum_cost, rules.objective)
+        for where, section in (("statistics ", statistics), ("", result)):
+            if key in section and not _close(section[key], value, cost_tolerance):
+                violations.append(f"{where}{key} {section[key]!r}, recomputed {value:.9f}")
+    return CheckReport(
+        not violations, violations, costs, max_cost, sum_cost, rules.objective, schedules
+    )
 
 
 def _close(reported: Any, value: float, tolerance: float) -> bool:
@@ -372,23 +389,18 @@ def add_check_command(subparsers: Any) -> argparse.ArgumentParser:
         description="Check a result dictionary (JSON) against its instance and recompute costs.",
     )
     parser.add_argument("instance", help="JSON instance file")
-    parser.add_argument("result", help="JSON result file (the solver's result dictionary)")
+    parser.add_argument(
+        "result", help="JSON result file (the solver's result dictionary or `orvik solve -o`)"
+    )
     parser.set_defaults(func=run_check_command)
     return parser
 
 
 def run_check_command(args: argparse.Namespace) -> int:
-    """Carry out ``orvik check``: prints each violation and a summary line. A file that cannot
-    be read or an instance the checker cannot read is reported on standard error (status 1)."""
-    try:
-        with open(args.instance, encoding="utf-8") as handle:
-            instance = json.load(handle)
-        with open(args.result, encoding="utf-8") as handle:
-            result = json.load(handle)
-        report = check(instance, result)
-    except (OSError, ValueError) as error:
-        print(f"orvik: {error}", file=sys.stderr)
-        return 1
+    """Carry out ``orvik check``: prints each violation and a summary line."""
+    instance = load_document(args.instance)
+    result = load_document(args.result, "result")
+    report = check(instance, result)
     for line in report.violations:
         print(f"violation: {line}")
     for k, cost in enumerate(report.route_costs):

@@ -141,20 +141,19 @@ def test_limit_outside_32_bits_is_refused_like_the_loader_does(value):
 
 
 def test_check_command_reports_an_unreadable_instance(tmp_path, capsys):
-    import argparse
+    from orvik.cli import main
 
-    parser = argparse.ArgumentParser()
-    checker.add_check_command(parser.add_subparsers(dest="command"))
     inst_file, result_file = tmp_path / "inst.json", tmp_path / "result.json"
     inst = _instance()
     _set_limit(inst, 2**32 + 5)
     inst_file.write_text(json.dumps(inst))
     result_file.write_text(json.dumps(_result()))
-    args = parser.parse_args(["check", str(inst_file), str(result_file)])
-    assert args.func(args) == 1
-    assert "orvik: max_length 4294967301 is not a valid 32-bit integer" in capsys.readouterr().err
-    args = parser.parse_args(["check", str(tmp_path / "missing.json"), str(result_file)])
-    assert args.func(args) == 1
+    assert main(["check", str(inst_file), str(result_file)]) == 1
+    err = capsys.readouterr().err
+    assert "max_length 4294967301 is not a valid 32-bit integer" in err
+    assert "Traceback" not in err
+    assert main(["check", str(tmp_path / "missing.json"), str(result_file)]) == 1
+    assert len(capsys.readouterr().err.splitlines()) == 1
 
 
 def test_arrival_at_close_is_allowed_and_waiting_counts():
