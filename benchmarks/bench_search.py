@@ -24,6 +24,8 @@ import sys
 import tempfile
 from dataclasses import dataclass
 
+import orvik_modules
+
 # Runs inside the child: solve one instance file, write the figures to the output file. The
 # solver prints progress lines on the child's standard output, so results go through a file.
 CHILD_CODE = r"""
@@ -128,7 +130,8 @@ def main() -> int:
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--time-limit", type=float, default=10.0,
                         help="processor seconds per solve (default 10)")
-    parser.add_argument("--objective", choices=["min_max", "min_sum"], default="min_max")
+    rules = orvik_modules.load("rules")
+    parser.add_argument("--objective", choices=rules.OBJECTIVES, default=rules.MIN_MAX)
     parser.add_argument("--module-path", default="",
                         help="folder holding a built _orvik_core, put first on sys.path")
     parser.add_argument("--json", action="store_true", help="print one JSON object per instance")

@@ -45,8 +45,8 @@ HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(HERE))
 
-import orvik_modules
-from instance_view import InstanceView
+import orvik_modules  # noqa: E402 (found through the path set above)
+from instance_view import InstanceView  # noqa: E402
 
 DEFAULT_RAW = ROOT.parent / "shared" / "bench" / "raw"
 SOLVERS = ("orvik", "ortools", "pyvrp")
@@ -80,15 +80,16 @@ class Case:
 def default_cases(raw_dir: Path, work_dir: Path) -> list[Case]:
     """Convert the default benchmark files into JSON instances under work_dir."""
     oio = orvik_modules.load("io")
+    min_max, min_sum = oio.MIN_MAX, oio.MIN_SUM
     work_dir.mkdir(parents=True, exist_ok=True)
     cases = []
     for name in TSPLIB_DEFAULTS:
         for m in TSPLIB_AGENTS:
-            inst = oio.tsplib_instance(raw_dir / f"{name}.tsp", m, "min_max", "exact")
-            cases.append(_write_case(oio, inst, work_dir / f"{name}-m{m}-min_max.json"))
+            inst = oio.tsplib_instance(raw_dir / f"{name}.tsp", m, min_max, "exact")
+            cases.append(_write_case(oio, inst, work_dir / f"{name}-m{m}-{min_max}.json"))
     for name, customers, m in SOLOMON_DEFAULTS:
-        inst = oio.solomon_instance(raw_dir / f"{name}.txt", m, "min_sum", customers)
-        cases.append(_write_case(oio, inst, work_dir / f"{name}.{customers}-m{m}-min_sum.json"))
+        inst = oio.solomon_instance(raw_dir / f"{name}.txt", m, min_sum, customers)
+        cases.append(_write_case(oio, inst, work_dir / f"{name}.{customers}-m{m}-{min_sum}.json"))
     return cases
 
 
@@ -168,7 +169,7 @@ def worker(solver: str, instance_path: str, budget: float, out_path: str, improv
                 record["result"] = pyvrp_adapter.solve(instance, budget)
             else:
                 raise ValueError(f"unknown solver {solver!r}")
-    except BaseException as error:  # report anything, the parent decides
+    except BaseException as error:  # noqa: BLE001 (report anything, the parent decides)
         record["error"] = f"{type(error).__name__}: {error}"
         record["traceback"] = traceback.format_exc()
     record["peak_rss_kib"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
@@ -189,7 +190,7 @@ def run_child(solver: str, case: Case, budget: float, env: dict[str, str],
                     [sys.executable, str(Path(__file__).resolve()), "--worker", solver,
                      str(case.path), str(budget), str(out), *orvik_args],
                     stdout=handle, stderr=subprocess.STDOUT, env=env, cwd=str(HERE),
-                    timeout=budget * 5 + 120,
+                    timeout=budget * 5 + 120, check=False,
                 )
             code = proc.returncode
         except subprocess.TimeoutExpired:
@@ -223,7 +224,7 @@ def orvik_available(env: dict[str, str]) -> str | None:
 def make_row(case: Case, solver: str, budget: float, record: dict[str, Any],
              instance: dict[str, Any], reference: float | None) -> dict[str, Any]:
     checker = orvik_modules.load("checker")
-    row: dict[str, Any] = {c: "" for c in COLUMNS}
+    row: dict[str, Any] = dict.fromkeys(COLUMNS, "")
     row.update(instance=case.name, agents=case.agents, objective=case.objective, solver=solver,
                budget_s=budget, reference="" if reference is None else reference)
     rss = record.get("peak_rss_kib")

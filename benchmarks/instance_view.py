@@ -2,8 +2,8 @@
 
 The adapters translate an instance into another solver's model; this view gives them the
 instance in the form they need: vertices (0-based positions in "nodes"), per-agent start and
-end vertices and route limits, one dense cost matrix per agent type (9999.0 where the instance
-gives no entry), time windows and allowed types per vertex, the ``return_to_end`` flag and the
+end vertices and route limits, one dense cost matrix per agent type (``NO_CONNECTION`` where the
+instance gives no entry), time windows and allowed types per vertex, the ``return_to_end`` flag and the
 objective. It also evaluates a route's cost the way the solver does, so that an adapter reports
 costs in the same doubles; the checker recomputes them independently.
 """
@@ -11,13 +11,21 @@ costs in the same doubles; the checker recomputes them independently.
 from __future__ import annotations
 
 import argparse
+import itertools
 import json
 import math
 from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any
 
-NO_CONNECTION = 9999.0
+try:
+    import orvik_modules
+except ImportError:  # imported as benchmarks.instance_view
+    from benchmarks import orvik_modules
+
+# The conventions shared with the solver: no-connection cost, objective names, improvement.
+rules = orvik_modules.load("rules")
+NO_CONNECTION = rules.NO_CONNECTION
 
 
 def _members(section: Any) -> list[Any]:
@@ -102,9 +110,7 @@ class InstanceView:
 
         options = instance.get("options") or {}
         self.return_to_end = bool(options.get("return_to_end", True))
-        self.objective = (
-            "min_max" if options.get("objective") in ("min_max", "MIN_MAX") else "min_sum"
-        )
+        self.objective = rules.objective_from_name(options.get("objective"))
         self.time_limit = float(options.get("time_limit", 60.0))
         self.endpoints = {a.start for a in self.agents} | {a.end for a in self.agents}
 
@@ -119,7 +125,7 @@ class InstanceView:
         return u == v or (not self.return_to_end and v in (agent.start, agent.end))
 
     def leg(self, k: int, u: int, v: int) -> float:
-        """The cost agent k pays from u to v (9999.0 for no connection)."""
+        """The cost agent k pays from u to v (``NO_CONNECTION`` or more for no connection)."""
         if self.free_leg(k, u, v):
             return 0.0
         return self.matrix[self.agents[k].type_name][u][v]
@@ -128,7 +134,7 @@ class InstanceView:
         """The time agent k reaches the last vertex of path, waiting for windows that are not
         yet open; the start vertex is left at time 0."""
         cost = 0.0
-        for u, v in zip(path, path[1:]):
+        for u, v in itertools.pairwise(path):
             cost += self.leg(k, u, v)
             window = self.windows.get(v)
             if window is not None and cost < window[0]:
@@ -139,7 +145,10 @@ class InstanceView:
         return any(a.limit > 0 for a in self.agents)
 
     def largest_finite_cost(self) -> float:
-        finite = [c for m in self.matrix.values() for row in m for c in row if c < NO_CONNECTION]
+        finite = [
+            c for m in self.matrix.values() for row in m for c in row
+            if not rules.is_no_connection(c)
+        ]
         return max(finite, default=0.0)
 
 

@@ -26,8 +26,8 @@ HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 sys.path.insert(0, str(HERE))
 
-import compare
-import generate_large_instance
+import compare  # noqa: E402 (found through the path set above)
+import generate_large_instance  # noqa: E402
 
 
 def plot(path: Path, instance: dict[str, Any], rows: list[dict[str, Any]],

@@ -50,21 +50,21 @@ from typing import Any
 
 try:
     from instance_view import (
-        NO_CONNECTION,
         InstanceView,
         adapter_main,
         empty_result,
         routes_result,
+        rules,
         scaled_down,
         scaled_up,
     )
 except ImportError:  # imported as benchmarks.ortools_adapter
     from benchmarks.instance_view import (
-        NO_CONNECTION,
         InstanceView,
         adapter_main,
         empty_result,
         routes_result,
+        rules,
         scaled_down,
         scaled_up,
     )
@@ -119,7 +119,10 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         cost_callbacks[kk] = routing.RegisterTransitMatrix(costs)
         time_callbacks[kk] = routing.RegisterTransitMatrix(transit)
         horizon_legs += sum(
-            max((t for t, c in zip(row, view.matrix[kk[0]][i]) if c < NO_CONNECTION), default=0)
+            max(
+                (t for t, c in zip(row, view.matrix[kk[0]][i]) if not rules.is_no_connection(c)),
+                default=0,
+            )
             for i, row in enumerate(transit)
         )
     for k in range(m):
@@ -129,7 +132,9 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
     customers = view.customers
     for i in customers:
         for j in customers:
-            if i != j and all(view.matrix[t][i][j] >= NO_CONNECTION for t in view.type_names):
+            if i != j and all(
+                rules.is_no_connection(view.matrix[t][i][j]) for t in view.type_names
+            ):
                 routing.NextVar(manager.NodeToIndex(i)).RemoveValue(manager.NodeToIndex(j))
 
     window_bound = max((max(w[0], 0.0) for w in view.windows.values()), default=0.0)
@@ -177,7 +182,7 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         for v in customers:
             routing.AddDisjunction([manager.NodeToIndex(v)], penalty)
 
-    if view.objective == "min_max":
+    if view.objective == rules.MIN_MAX:
         dimension.SetGlobalSpanCostCoefficient(MIN_MAX_SPAN_WEIGHT)
     elif view.windows:
         dimension.SetSpanCostCoefficientForAllVehicles(1)
@@ -186,7 +191,7 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
 
     def on_solution() -> None:
         value = routing.CostVar().Value() / SCALE
-        if not anytime or value < anytime[-1]["objective"] - 1e-9:
+        if not anytime or rules.improves(value, anytime[-1]["objective"]):
             anytime.append({"time": time.perf_counter() - start_clock, "objective": value})
 
     routing.AddAtSolutionCallback(on_solution)

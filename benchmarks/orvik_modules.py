@@ -1,19 +1,19 @@
 """Access to the pure-Python modules of the ``orvik`` package from the benchmark scripts.
 
 ``orvik`` imports the compiled core on import. The benchmarks need only its pure-Python
-modules (converters, checker), so when the package cannot be imported (for example before the
-core is built) the module files are loaded directly from the source tree.
+modules (rules, converters, checker, random instances), so when the package cannot be imported
+(for example before the core is built) they are loaded from the source tree.
 """
 
 from __future__ import annotations
 
 import importlib
-import importlib.util
 import sys
 from pathlib import Path
 from types import ModuleType
 
 ROOT = Path(__file__).resolve().parents[1]
+SOURCE = ROOT / "python" / "orvik"
 
 
 def load(name: str) -> ModuleType:
@@ -22,13 +22,10 @@ def load(name: str) -> ModuleType:
         return importlib.import_module(f"orvik.{name}")
     except ImportError:
         pass
-    key = f"orvik_{name}_file"
-    if key in sys.modules:
-        return sys.modules[key]
-    spec = importlib.util.spec_from_file_location(key, ROOT / "python" / "orvik" / f"{name}.py")
-    if spec is None or spec.loader is None:
-        raise ImportError(f"cannot load orvik.{name} from {ROOT / 'python' / 'orvik'}")
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[key] = module
-    spec.loader.exec_module(module)
-    return module
+    # Without the core the package itself cannot be imported: a bare package over the source
+    # folder stands in, so that its pure-Python modules load with their imports of each other.
+    if "orvik" not in sys.modules:
+        package = ModuleType("orvik")
+        package.__path__ = [str(SOURCE)]
+        sys.modules["orvik"] = package
+    return importlib.import_module(f"orvik.{name}")

@@ -40,6 +40,7 @@ try:
         adapter_main,
         empty_result,
         routes_result,
+        rules,
         scaled_down,
         scaled_up,
     )
@@ -50,6 +51,7 @@ except ImportError:  # imported as benchmarks.pyvrp_adapter
         adapter_main,
         empty_result,
         routes_result,
+        rules,
         scaled_down,
         scaled_up,
     )
@@ -64,7 +66,7 @@ NO_CONNECTION_SCALED = int(NO_CONNECTION) * SCALE
 
 def unsupported_reason(view: InstanceView) -> str | None:
     """Why PyVRP cannot take this instance, or None."""
-    if view.objective == "min_max":
+    if view.objective == rules.MIN_MAX:
         return "PyVRP minimises a sum of route costs; it has no MinMax objective"
     if not view.agents:
         return "no agents"
@@ -115,7 +117,7 @@ def solve(instance: dict[str, Any], time_limit: float, seed: int = 0) -> dict[st
                 if i == j:
                     continue
                 leg = view.leg(k, i, j)
-                if leg >= NO_CONNECTION or (
+                if rules.is_no_connection(leg) or (
                     j in customer_set and agent.type_name not in view.allowed[j]
                 ):
                     value = NO_CONNECTION_SCALED

@@ -1,10 +1,10 @@
 """Orvik MTSP Solver — C++ core bindings"""
 
 from collections.abc import Sequence
-from typing import Any, ClassVar, SupportsFloat, SupportsIndex, SupportsInt
+from typing import Any, ClassVar, SupportsFloat, SupportsIndex, SupportsInt, TypeAlias
 
-_Int = SupportsInt | SupportsIndex
-_Float = SupportsFloat | SupportsIndex
+_Int: TypeAlias = SupportsInt | SupportsIndex
+_Float: TypeAlias = SupportsFloat | SupportsIndex
 
 class ObjectiveType:
     MinMax: ClassVar[ObjectiveType]

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Sets up the project's environment: a Python 3.12 virtual environment in .venv with the
-# build and test tools, and (with --with-gtest) Debian's GoogleTest for the C++ tests.
-# Then builds and installs the package into the environment.
+# build and test tools, (with --with-gtest) Debian's GoogleTest for the C++ tests and (with
+# --with-fuzz) Debian's clang with its libFuzzer runtime for tests/fuzz.
+# Then builds and installs the package into the environment, unless --no-package is given.
 # Safe to run again: every step checks what is already there.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 venv="$root/.venv"
 with_gtest=0
+with_fuzz=0
+with_package=1
 for arg in "$@"; do
   case "$arg" in
     --with-gtest) with_gtest=1 ;;
+    --with-fuzz) with_fuzz=1 ;;
+    --no-package) with_package=0 ;;
     *) echo "bootstrap.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -77,5 +82,41 @@ if [[ $with_gtest -eq 1 ]] && [[ ! -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTes
   fi
 fi
 
-say "building and installing the orvik package"
-"$venv/bin/python" -m pip install --quiet --no-build-isolation "$root"
+# Whether clang++ links a libFuzzer target with the sanitizers the fuzz build uses.
+fuzz_toolchain_works() {
+  command -v clang++ >/dev/null 2>&1 || return 1
+  local dir
+  dir="$(mktemp -d)"
+  printf '%s\n' '#include <cstddef>' '#include <cstdint>' \
+    'extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t*, std::size_t) { return 0; }' \
+    >"$dir/probe.cpp"
+  local ok=0
+  clang++ -std=c++20 -fsanitize=fuzzer,address,undefined "$dir/probe.cpp" -o "$dir/probe" \
+    >/dev/null 2>&1 || ok=1
+  rm -rf "$dir"
+  return $ok
+}
+
+if [[ $with_fuzz -eq 1 ]] && ! fuzz_toolchain_works; then
+  # The metapackages follow the release's default clang (and its compiler-rt with libFuzzer).
+  if [[ "$(id -u)" -eq 0 ]]; then
+    say "installing clang and its libFuzzer runtime (clang, libclang-rt-dev)"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get install -y -q clang libclang-rt-dev >/dev/null 2>&1 || {
+      apt-get update -q >/dev/null
+      apt-get install -y -q clang libclang-rt-dev >/dev/null
+    }
+    fuzz_toolchain_works || {
+      echo "clang++ still cannot link a libFuzzer target after installing clang and libclang-rt-dev" >&2
+      exit 1
+    }
+  else
+    echo "clang with libFuzzer is missing. Install it with: sudo apt-get install -y clang libclang-rt-dev" >&2
+    exit 1
+  fi
+fi
+
+if [[ $with_package -eq 1 ]]; then
+  say "building and installing the orvik package"
+  "$venv/bin/python" -m pip install --quiet --no-build-isolation "$root"
+fi

@@ -19,6 +19,8 @@ void bind_model(py::module_& m);
 void bind_solver(py::module_& m);
 // Registers solve_json_file and solve_json_str.
 void bind_json_entry_points(py::module_& m);
+// Registers the private submodule _rules.
+void bind_rules(py::module_& m);
 
 // A classic (non-arithmetic) enumeration whose members live on the type only. pybind11 lets
 // members of an unscoped C++ enumeration compare equal to plain integers and to members of other

@@ -13,6 +13,7 @@
 
 #include "bindings.h"
 #include "plenro/model/json_loader.h"
+#include "plenro/model/objective.h"
 #include "plenro/model/problem.h"
 #include "plenro/model/result.h"
 #include "plenro/search/solver.h"
@@ -27,10 +28,6 @@ constexpr const char* kSolveJsonStrDoc =
 constexpr const char* kSolveJsonFileDoc =
     "Solve an MTSP instance from a JSON file path.\n"
     "Returns a dict with keys: status, routes, statistics, anytime, timeout.";
-
-// Only snapshots that improve the objective by more than this over the last kept one enter
-// the history.
-constexpr double kImprovementTolerance = 1e-9;
 
 py::list route_path(const plenro::Result& result, std::uint64_t agent_index) {
   py::list path;
@@ -56,8 +53,7 @@ py::dict make_result_dict(const plenro::Result& result, const plenro::Problem& p
   out["status"] = py::str(result.paths.empty() ? "failed" : "success");
   out["timeout"] = py::bool_(result.timeout);
 
-  double max_cost = 0.0;
-  double sum_cost = 0.0;
+  plenro::RouteTotals totals;
   py::list routes;
   std::uint64_t position = 0;
   for (const plenro::Agent& agent : problem.agents_ordered()) {
@@ -67,18 +63,15 @@ py::dict make_result_dict(const plenro::Result& result, const plenro::Problem& p
     route["path"] = route_path(result, position);
     route["cost"] = py::float_(cost);
     routes.append(std::move(route));
-    if (cost > max_cost) {
-      max_cost = cost;
-    }
-    sum_cost += cost;
+    totals.Add(cost);
     ++position;
   }
   out["routes"] = std::move(routes);
 
   py::dict statistics;
   statistics["solve_time"] = py::float_(solve_time);
-  statistics["max_cost"] = py::float_(max_cost);
-  statistics["sum_cost"] = py::float_(sum_cost);
+  statistics["max_cost"] = py::float_(totals.max);
+  statistics["sum_cost"] = py::float_(totals.sum);
   statistics["n_generated"] = py::int_(result.n_generated);
   statistics["n_expanded"] = py::int_(result.n_expanded);
   statistics["last_update_time"] = py::float_(result.last_update_time);
@@ -86,26 +79,23 @@ py::dict make_result_dict(const plenro::Result& result, const plenro::Problem& p
   return out;
 }
 
-// The improvement history: the recorded snapshots whose objective value (total cost under
-// MinSum, longest route otherwise) beats the last kept one.
-py::list make_anytime_list(const std::vector<plenro::AnytimeEntry>& entries, bool min_sum) {
+// The improvement history: the recorded snapshots whose objective value improves on the last
+// kept one.
+py::list make_anytime_list(const std::vector<plenro::AnytimeEntry>& entries,
+                           plenro::ObjectiveType objective) {
   py::list history;
   double best = 1e18;
   for (const plenro::AnytimeEntry& entry : entries) {
-    double sum = 0.0;
-    double max = 0.0;
+    plenro::RouteTotals totals;
     for (const auto& [agent, cost] : entry.result.times) {
-      sum += cost;
-      if (cost > max) {
-        max = cost;
-      }
+      totals.Add(cost);
     }
-    const double value = min_sum ? sum : max;
-    if (best - kImprovementTolerance > value) {
+    const double value = plenro::ObjectiveValue(objective, totals);
+    if (plenro::Improves(value, best)) {
       py::dict item;
       item["time"] = py::float_(entry.time);
-      item["max_cost"] = py::float_(max);
-      item["sum_cost"] = py::float_(sum);
+      item["max_cost"] = py::float_(totals.max);
+      item["sum_cost"] = py::float_(totals.sum);
       history.append(std::move(item));
       best = value;
     }
@@ -121,7 +111,6 @@ py::dict solve_json_str(const std::string& json_str, double time_limit) {
     problem.options().time_limit = time_limit;
   }
   const plenro::Options options = problem.options();
-  const bool min_sum = options.objective == plenro::MinSum;
 
   const auto t0 = std::chrono::steady_clock::now();
   // The solver copies what it needs, so the loaded problem stays as it is for the routes.
@@ -135,7 +124,7 @@ py::dict solve_json_str(const std::string& json_str, double time_limit) {
   const plenro::Result result = solver.GetResult();
   const std::vector<plenro::AnytimeEntry> anytime = solver.GetAnytimeResults();
   py::dict out = make_result_dict(result, problem, solve_time);
-  out["anytime"] = make_anytime_list(anytime, min_sum);
+  out["anytime"] = make_anytime_list(anytime, options.objective);
   return out;
 }
 

@@ -1,7 +1,9 @@
 """Orvik: a multiple travelling salesman solver with side constraints.
 
-The C++ core lives in the extension module ``_orvik_core``; this package re-exports its public
-names and adds what users touch besides it (the ``orvik`` command line).
+Build an instance with ``Model`` (or read one with ``Model.from_json``), check it with
+``validate``, solve it with ``Model.solve`` and read the ``Solution`` in your own ids; plot it
+with ``orvik.plotting``. The C++ core lives in the extension module ``_orvik_core``, whose public
+names this package re-exports.
 """
 
 from importlib.metadata import PackageNotFoundError, version
@@ -22,6 +24,20 @@ from _orvik_core import solve_json_str as solve_json_str
 
 from orvik.checker import CheckReport as CheckReport
 from orvik.checker import check as check
+from orvik.documents import InstanceError as InstanceError
+from orvik.model import AgentSpec as AgentSpec
+from orvik.model import Location as Location
+from orvik.model import Model as Model
+from orvik.solution import Progress as Progress
+from orvik.solution import Route as Route
+from orvik.solution import Solution as Solution
+from orvik.solution import Statistics as Statistics
+from orvik.solution import Stop as Stop
+from orvik.solving import SolverError as SolverError
+from orvik.validation import Finding as Finding
+from orvik.validation import Findings as Findings
+from orvik.validation import ValidationError as ValidationError
+from orvik.validation import validate as validate
 
 try:
     __version__ = version("orvik")
@@ -30,19 +46,33 @@ except PackageNotFoundError:  # running from a source tree without an installed 
 
 __all__ = [
     "Agent",
+    "AgentSpec",
     "AssignmentConstraint",
     "CheckReport",
+    "Finding",
+    "Findings",
+    "InstanceError",
+    "Location",
+    "Model",
     "Node",
     "NodeType",
     "ObjectiveType",
     "Options",
     "Position",
     "Problem",
+    "Progress",
     "Result",
+    "Route",
+    "Solution",
     "Solver",
+    "SolverError",
+    "Statistics",
+    "Stop",
     "TimeWindowConstraint",
+    "ValidationError",
     "__version__",
     "check",
     "solve_json_file",
     "solve_json_str",
+    "validate",
 ]

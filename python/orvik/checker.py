@@ -1,8 +1,10 @@
 """An independent referee for solutions: does a result dictionary solve its instance?
 
 ``check(instance, result)`` reads a JSON instance (as a dict) and a result dictionary
-(``{"status", "routes": [{"agent_id", "path", "cost"}], "statistics": {...}}``) and recomputes
-everything from the instance's own numbers. The rules it enforces:
+(``{"status", "routes": [{"agent_id", "path", "cost"}], "statistics": {...}}``, or a solution
+document of ``orvik.Solution``) and recomputes everything from the instance's own numbers,
+the schedule of every route included (arrival, wait and departure at each stop). The rules it
+enforces:
 
 - Every route belongs to the agent at the same position of the instance's agent list, begins
   at that agent's start node and ends at its end node, or, when ``return_to_end`` is false, may
@@ -15,13 +17,17 @@ everything from the instance's own numbers. The rules it enforces:
   agent has are ignored, so a list of only such names forbids the node to everyone); the check
   covers every position after the first.
 - Route cost: starting at 0 at the start node, each leg adds the cost of the agent type's matrix
-  (a missing entry is 9999, meaning no connection, and a paid leg of 9999 or more is a
-  violation). A leg between two equal vertices costs nothing; with ``return_to_end`` false a leg
+  (a missing or null entry is ``NO_CONNECTION``, and a paid leg that is no connection, 9999 or
+  more, is a violation; see ``orvik.rules``), unless the result says it was solved in scaled
+  units (``"scale"``), where every number is a cost. A leg between two equal vertices costs
+  nothing; with ``return_to_end`` false a leg
   into the agent's own start or end node costs nothing. On arriving at a node with a time
   window (open, close) the cost may not exceed close; below open it becomes open (waiting). The
-  start position itself is not subject to its window: the agent is there at time 0.
-- A positive ``max_length`` (read as the solver reads it: truncated to a 32-bit integer) bounds
-  the route cost after every leg.
+  start node's window counts too: the agent is there at time 0 and waits until it opens, and a
+  window that closes before 0 is a violation.
+- A positive ``max_length`` (read as the solver reads it: a 32-bit integer, reals truncated;
+  a number outside that range is refused with ``ValueError``) bounds the route cost after
+  every leg.
 - The reported route costs, ``max_cost`` and ``sum_cost`` match the recomputed ones within
   ``cost_tolerance`` (1e-6).
 
@@ -32,33 +38,55 @@ rounding of sums of doubles.
 from __future__ import annotations
 
 import argparse
-import json
 import sys
 from collections.abc import Iterable
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, NamedTuple
 
-NO_CONNECTION = 9999.0
+from orvik.documents import load_document
+from orvik.rules import (
+    MIN_SUM,
+    NO_CONNECTION,
+    is_no_connection,
+    objective_from_name,
+    objective_value,
+    route_limit,
+    route_totals,
+)
+
+SUCCESS_STATUSES = ("success", "solved")
 _U64 = 1 << 64
+
+
+class StopTime(NamedTuple):
+    """When a route is at one of its vertices: arrival, waiting for the window, departure."""
+
+    vertex: int
+    arrival: float
+    wait: float
+    departure: float
 
 
 @dataclass
 class CheckReport:
-    """Outcome of a check: the violations found and the recomputed costs."""
+    """Outcome of a check: the violations found, the recomputed costs and, per route, the
+    recomputed schedule (empty for a route that was not walked)."""
 
     ok: bool
     violations: list[str] = field(default_factory=list)
     route_costs: list[float] = field(default_factory=list)
     max_cost: float = 0.0
     sum_cost: float = 0.0
-    objective: str = "min_sum"
+    objective: str = MIN_SUM
+    schedules: list[list[StopTime]] = field(default_factory=list)
 
     @property
     def objective_value(self) -> float:
         """The recomputed objective: the largest route cost (min_max) or their sum (min_sum)."""
-        return self.max_cost if self.objective == "min_max" else self.sum_cost
+        return objective_value(self.objective, self.route_costs)
 
     def summary(self) -> str:
+        """One line: feasible or the number of violations, and the recomputed costs."""
         head = "feasible" if self.ok else f"{len(self.violations)} violation(s)"
         return (
             f"{head}; {len(self.route_costs)} routes, max cost {self.max_cost:.6f}, "
@@ -76,18 +104,6 @@ def _u64(value: Any, what: str) -> int:
     if isinstance(value, bool) or not isinstance(value, (int, float)):
         raise ValueError(f"{what} must be a number, got {value!r}")
     return int(value) % _U64
-
-
-def _int32(value: Any) -> int:
-    """A route limit as the instance format reads it: a 32-bit signed integer."""
-    if isinstance(value, bool):
-        return int(value)
-    if isinstance(value, float):
-        return int(value)  # truncation toward zero
-    if isinstance(value, int):
-        low = value & 0xFFFFFFFF
-        return low - (1 << 32) if low >= 1 << 31 else low
-    raise ValueError(f"max_length must be a number or a boolean, got {value!r}")
 
 
 def _members(section: Any) -> list[Any]:
@@ -114,7 +130,7 @@ class _Agent:
 class _Rules:
     """The instance reduced to what the rules need, indexed by vertex."""
 
-    def __init__(self, instance: dict[str, Any]) -> None:
+    def __init__(self, instance: dict[str, Any], scaled: bool = False) -> None:
         if not isinstance(instance, dict):
             raise ValueError("an instance must be a JSON object")
         self.problems: list[str] = []
@@ -135,7 +151,7 @@ class _Rules:
                     str(raw.get("type")),
                     start,
                     end,
-                    _int32(raw.get("max_length", 0)),
+                    route_limit(raw.get("max_length", 0)),
                 )
             )
         self.type_names = {a.type_name for a in self.agents}
@@ -143,10 +159,12 @@ class _Rules:
         costs = instance.get("costs") or {}
         if isinstance(costs, list):
             costs = {str(i): m for i, m in enumerate(costs)}
-        self.matrices: dict[str, list[list[float]]] = {
-            name: [[float(c) for c in row] for row in _members(matrix)]
+        self.matrices: dict[str, list[list[float | None]]] = {
+            name: [[None if c is None else float(c) for c in row] for row in _members(matrix)]
             for name, matrix in costs.items()
         }
+        # Solved in scaled units: every number of a matrix is a cost, only null is none.
+        self.scaled = scaled
 
         assignment: dict[int, list[str]] = {}
         windows: dict[int, tuple[float, float]] = {}
@@ -172,9 +190,7 @@ class _Rules:
 
         options = instance.get("options") or {}
         self.return_to_end = bool(options.get("return_to_end", True))
-        self.objective = "min_max" if options.get("objective") in ("min_max", "MIN_MAX") else (
-            "min_sum"
-        )
+        self.objective = objective_from_name(options.get("objective"))
         self.starts = {a.start for a in self.agents if a.start is not None}
         self.ends = {a.end for a in self.agents if a.end is not None}
 
@@ -184,11 +200,13 @@ class _Rules:
             self.problems.append(f"instance: {what} {node_id!r} is not the id of a node")
         return vertex
 
-    def cost(self, type_name: str, u: int, v: int) -> float:
+    def leg(self, type_name: str, u: int, v: int) -> tuple[float, bool]:
+        """The cost of a leg and whether it is a connection at all."""
         matrix = self.matrices.get(type_name)
-        if matrix is None or u >= len(matrix) or v >= len(matrix[u]):
-            return NO_CONNECTION
-        return matrix[u][v]
+        if matrix is None or u >= len(matrix) or v >= len(matrix[u]) or matrix[u][v] is None:
+            return NO_CONNECTION, False
+        cost = matrix[u][v]
+        return cost, self.scaled or not is_no_connection(cost)
 
     def serves(self, type_name: str, vertex: int) -> bool:
         allowed = self.allowed[vertex]
@@ -203,11 +221,27 @@ def _describe(rules: _Rules, vertex: int) -> str:
     return f"vertex {vertex} (node id {rules.node_ids[vertex]})"
 
 
+def _apply_window(
+    rules: _Rules, vertex: int, time: float, who: str, out: list[str], tolerance: float
+) -> float:
+    """The time at ``vertex`` after its window: an arrival after the close is a violation, one
+    before the opening waits for it."""
+    window = rules.windows.get(vertex)
+    if window is None:
+        return time
+    opens, closes = window
+    if time > closes + tolerance:
+        out.append(f"{who}: arrives at {_describe(rules, vertex)} at {time:.6f}, after its "
+                   f"window closes at {closes:g}")
+    return max(time, opens)
+
+
 def _check_route(
     rules: _Rules, k: int, path: list[int], out: list[str], served: dict[int, list[int]],
-    tolerance: float,
+    tolerance: float, schedule: list[StopTime],
 ) -> float:
-    """Checks one agent's route, records its served vertices, returns its recomputed cost."""
+    """Checks one agent's route, records its served vertices and its schedule, returns its
+    recomputed cost."""
     agent = rules.agents[k]
     who = f"route {k} (agent id {agent.agent_id})"
     if agent.start is None or agent.end is None:
@@ -244,25 +278,22 @@ def _check_route(
 
     limit = agent.limit
     limit_reported = False
-    cost = 0.0
+    cost = _apply_window(rules, path[0], 0.0, who, out, tolerance)
+    schedule.append(StopTime(path[0], 0.0, cost, cost))
     for i in range(1, len(path)):
         u, x = path[i - 1], path[i]
         if not rules.serves(agent.type_name, x):
             out.append(f"{who}: type {agent.type_name!r} may not serve {_describe(rules, x)}")
         free = x == u or (not rules.return_to_end and x in (agent.start, agent.end))
         if not free:
-            leg = rules.cost(agent.type_name, u, x)
-            if leg >= NO_CONNECTION:
+            leg, connected = rules.leg(agent.type_name, u, x)
+            if not connected:
                 out.append(f"{who}: leg {u} -> {x} has no connection (cost {leg:g}) for type "
                            f"{agent.type_name!r}")
             cost += leg
-        window = rules.windows.get(x)
-        if window is not None:
-            opens, closes = window
-            if cost > closes + tolerance:
-                out.append(f"{who}: arrives at {_describe(rules, x)} at {cost:.6f}, after its "
-                           f"window closes at {closes:g}")
-            cost = max(cost, opens)
+        arrival = cost
+        cost = _apply_window(rules, x, cost, who, out, tolerance)
+        schedule.append(StopTime(x, arrival, cost - arrival, cost))
         if limit > 0 and cost > limit + tolerance and not limit_reported:
             out.append(f"{who}: cost {cost:.6f} exceeds its max_length {limit} at position {i}")
             limit_reported = True
@@ -277,10 +308,11 @@ def check(
     cost_tolerance: float = 1e-6,
 ) -> CheckReport:
     """Check a result dictionary against its instance; see the module docstring for the rules."""
-    rules = _Rules(instance)
+    scale = result.get("scale", 1.0)
+    rules = _Rules(instance, scaled=scale != 1.0)
     violations: list[str] = list(rules.problems)
-    if result.get("status") != "success":
-        violations.append(f"status is {result.get('status')!r}, not 'success'")
+    if result.get("status") not in SUCCESS_STATUSES:
+        violations.append(f"status is {result.get('status')!r}, not 'success' or 'solved'")
     routes = result.get("routes")
     if not isinstance(routes, list):
         routes = []
@@ -290,6 +322,7 @@ def check(
 
     served: dict[int, list[int]] = {}
     costs: list[float] = []
+    schedules: list[list[StopTime]] = []
     for k, route in enumerate(routes[: len(rules.agents)]):
         agent = rules.agents[k]
         reported_id = route.get("agent_id")
@@ -301,9 +334,12 @@ def check(
         if bad:
             violations.append(f"route {k}: vertices out of range 0..{rules.n - 1}: {bad}")
             costs.append(0.0)
+            schedules.append([])
             continue
-        cost = _check_route(rules, k, path, violations, served, tolerance)
+        schedule: list[StopTime] = []
+        cost = _check_route(rules, k, path, violations, served, tolerance, schedule)
         costs.append(cost)
+        schedules.append(schedule)
         reported = route.get("cost")
         if not _close(reported, cost, cost_tolerance):
             violations.append(f"route {k}: reported cost {reported!r}, recomputed {cost:.9f}")
@@ -317,18 +353,15 @@ def check(
             violations.append(f"{_describe(rules, vertex)} served {len(served[vertex])} times, "
                               f"by routes {served[vertex]}")
 
-    max_cost = 0.0
-    sum_cost = 0.0
-    for c in costs:
-        max_cost = max(max_cost, c)
-        sum_cost += c
+    max_cost, sum_cost = route_totals(costs)
     statistics = result.get("statistics") or {}
     for key, value in (("max_cost", max_cost), ("sum_cost", sum_cost)):
-        if key in statistics:
-            reported = statistics[key]
-            if not _close(reported, value, cost_tolerance):
-                violations.append(f"statistics {key} {reported!r}, recomputed {value:.9f}")
-    return CheckReport(not violations, violations, costs, max_cost, sum_cost, rules.objective)
+        for where, section in (("statistics ", statistics), ("", result)):
+            if key in section and not _close(section[key], value, cost_tolerance):
+                violations.append(f"{where}{key} {section[key]!r}, recomputed {value:.9f}")
+    return CheckReport(
+        not violations, violations, costs, max_cost, sum_cost, rules.objective, schedules
+    )
 
 
 def _close(reported: Any, value: float, tolerance: float) -> bool:
@@ -356,17 +389,17 @@ def add_check_command(subparsers: Any) -> argparse.ArgumentParser:
         description="Check a result dictionary (JSON) against its instance and recompute costs.",
     )
     parser.add_argument("instance", help="JSON instance file")
-    parser.add_argument("result", help="JSON result file (the solver's result dictionary)")
+    parser.add_argument(
+        "result", help="JSON result file (the solver's result dictionary or `orvik solve -o`)"
+    )
     parser.set_defaults(func=run_check_command)
     return parser
 
 
 def run_check_command(args: argparse.Namespace) -> int:
     """Carry out ``orvik check``: prints each violation and a summary line."""
-    with open(args.instance, encoding="utf-8") as handle:
-        instance = json.load(handle)
-    with open(args.result, encoding="utf-8") as handle:
-        result = json.load(handle)
+    instance = load_document(args.instance)
+    result = load_document(args.result, "result")
     report = check(instance, result)
     for line in report.violations:
         print(f"violation: {line}")

@@ -1,12 +1,16 @@
 """Converters from classic benchmark files to Orvik's JSON instance format.
 
-Two sources are read:
+Two sources are read, through the ``vrplib`` package (install ``orvik[vrplib]``):
 
-- TSPLIB symmetric instances with ``EDGE_WEIGHT_TYPE: EUC_2D`` (``NODE_COORD_SECTION``). The
-  first node is the depot.
+- TSPLIB and VRPLIB files (``tsplib``, ``vrplib``). Edge weights of type ``EUC_2D`` follow the
+  rounding rule below; ``ATT`` (pseudo-Euclidean) and ``GEO`` (geographical, whole kilometres)
+  follow TSPLIB's definitions; ``EXPLICIT`` matrices (``FULL_MATRIX``, ``LOWER_ROW``) and the
+  other ``*_2D`` types are read by ``vrplib``. The first node (a VRPLIB file's depot) is the
+  depot; a VRPLIB file's demands and capacity are copied.
 - Solomon VRPTW files: one row per site with seven numbers (number, x, y, demand, ready time,
-  due time, service time), row 0 being the depot. A header (``VEHICLE`` / ``NUMBER CAPACITY`` /
-  ``CUSTOMER``) is optional; when present its capacity is copied to the agents.
+  due time, service time), row 0 being the depot. A file with the usual header (``VEHICLE`` /
+  ``NUMBER CAPACITY`` / ``CUSTOMER``) is read by ``vrplib`` and its capacity copied to the
+  agents; a file of rows alone is read here.
 
 Every agent is of one type and starts and ends at the depot. Besides the keys the solver reads,
 an instance carries "name" and "source" (format, rounding rule, scale), which the solver
@@ -40,9 +44,9 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
-NO_CONNECTION = 9999.0
+from orvik.rules import MIN_MAX, MIN_SUM, NO_CONNECTION, OBJECTIVES, is_no_connection
+
 ROUNDING_RULES = ("exact", "tsplib", "one-decimal")
-OBJECTIVES = ("min_max", "min_sum")
 
 
 @dataclass(frozen=True)
@@ -62,48 +66,120 @@ class Site:
 # Readers
 
 
-def read_tsplib(path: str | os.PathLike[str]) -> tuple[str, list[Site]]:
-    """Read a symmetric EUC_2D TSPLIB file; returns its name and its nodes in file order."""
-    with open(path, encoding="utf-8") as handle:
-        lines = handle.read().splitlines()
-    header: dict[str, str] = {}
-    sites: list[Site] = []
-    in_coords = False
-    for raw in lines:
-        line = raw.strip()
-        if not line:
-            continue
-        if line == "EOF":
-            break
-        if in_coords:
-            parts = line.split()
-            if len(parts) < 3 or not re.fullmatch(r"[+-]?\d+", parts[0]):
-                in_coords = False  # another section starts
-            else:
-                sites.append(Site(int(parts[0]), float(parts[1]), float(parts[2])))
-                continue
-        if line.startswith("NODE_COORD_SECTION"):
-            in_coords = True
-        elif ":" in line:
-            key, value = line.split(":", 1)
-            header[key.strip().upper()] = value.strip()
-    weight_type = header.get("EDGE_WEIGHT_TYPE", "")
-    if weight_type != "EUC_2D":
-        raise ValueError(f"{path}: EDGE_WEIGHT_TYPE is {weight_type!r}; only EUC_2D is supported")
-    if not sites:
+@dataclass(frozen=True)
+class LibraryFile:
+    """A TSPLIB or VRPLIB file as read: its sites in file order, its edge weight type, the
+    matrix when the type defines one (None for EUC_2D, whose rounding is chosen later) and a
+    VRPLIB capacity."""
+
+    name: str
+    sites: list[Site]
+    weight_type: str
+    matrix: list[list[float]] | None
+    capacity: int | None
+
+
+WEIGHT_TYPES = ("EUC_2D", "ATT", "GEO", "EXPLICIT", "CEIL_2D", "FLOOR_2D", "EXACT_2D")
+
+
+def _vrplib() -> Any:
+    try:
+        import vrplib
+    except ImportError:
+        raise ValueError(
+            "reading TSPLIB, VRPLIB and Solomon files needs vrplib: pip install 'orvik[vrplib]'"
+        ) from None
+    return vrplib
+
+
+def _read_library(path: str | os.PathLike[str], instance_format: str) -> dict[str, Any]:
+    try:
+        return _vrplib().read_instance(path, instance_format=instance_format,
+                                       compute_edge_weights=False)
+    except FileNotFoundError:
+        raise ValueError(f"{path}: no such file") from None
+    except (RuntimeError, ValueError, IndexError, KeyError) as error:
+        raise ValueError(f"{path}: not a readable {instance_format} file ({error})") from None
+
+
+def att_distance(a: Site, b: Site) -> float:
+    """TSPLIB's pseudo-Euclidean distance (ATT): sqrt((dx^2 + dy^2) / 10) rounded up to a
+    whole number unless rounding to the nearest one is already above."""
+    r = math.sqrt(((a.x - b.x) ** 2 + (a.y - b.y) ** 2) / 10.0)
+    t = int(r + 0.5)
+    return float(t + 1 if t < r else t)
+
+
+def geo_distance(a: Site, b: Site) -> float:
+    """TSPLIB's geographical distance (GEO) in whole kilometres; x is the latitude and y the
+    longitude, written as degrees.minutes (DDD.MM)."""
+
+    def radians(value: float) -> float:
+        degrees = math.trunc(value)
+        return 3.141592 * (degrees + 5.0 * (value - degrees) / 3.0) / 180.0
+
+    lat_a, lon_a, lat_b, lon_b = radians(a.x), radians(a.y), radians(b.x), radians(b.y)
+    q1 = math.cos(lon_a - lon_b)
+    q2 = math.cos(lat_a - lat_b)
+    q3 = math.cos(lat_a + lat_b)
+    cosine = max(-1.0, min(1.0, 0.5 * ((1.0 + q1) * q2 - (1.0 - q1) * q3)))
+    return float(int(6378.388 * math.acos(cosine) + 1.0))
+
+
+def read_tsplib(path: str | os.PathLike[str]) -> LibraryFile:
+    """Read a TSPLIB or VRPLIB file (through ``vrplib``); the depot, when the file names one,
+    comes first."""
+    data = _read_library(path, "vrplib")
+    weight_type = str(data.get("edge_weight_type", ""))
+    if weight_type not in WEIGHT_TYPES:
+        raise ValueError(f"{path}: EDGE_WEIGHT_TYPE is {weight_type!r}; supported are "
+                         f"{', '.join(WEIGHT_TYPES)}")
+    coords = data.get("node_coord")
+    if coords is None:
+        coords = data.get("display_data")
+    dimension = data.get("dimension")
+    count = len(coords) if coords is not None else int(dimension or 0)
+    if count == 0:
         raise ValueError(f"{path}: no NODE_COORD_SECTION entries")
-    dimension = header.get("DIMENSION")
-    if dimension is not None and int(dimension) != len(sites):
-        raise ValueError(f"{path}: DIMENSION is {dimension} but {len(sites)} nodes were read")
-    name = header.get("NAME") or os.path.splitext(os.path.basename(path))[0]
-    return name, sites
+    if dimension is not None and int(dimension) != count:
+        raise ValueError(f"{path}: DIMENSION is {dimension} but {count} nodes were read")
+    demands = data.get("demand")
+    sites = [
+        Site(i + 1, float(coords[i][0]) if coords is not None else 0.0,
+             float(coords[i][1]) if coords is not None else 0.0,
+             float(demands[i]) if demands is not None else 0.0)
+        for i in range(count)
+    ]
+    depots = [int(d) for d in data.get("depot", [0])]
+    if depots != [0]:
+        raise ValueError(f"{path}: the depot must be the first node and the only one, got "
+                         f"nodes {[d + 1 for d in depots]}")
+    matrix: list[list[float]] | None = None
+    if weight_type == "EXPLICIT":
+        matrix = [[float(c) for c in row] for row in data["edge_weight"]]
+    elif weight_type in ("ATT", "GEO"):
+        rule = att_distance if weight_type == "ATT" else geo_distance
+        matrix = [[0.0 if i == j else rule(a, b) for j, b in enumerate(sites)]
+                  for i, a in enumerate(sites)]
+    elif weight_type != "EUC_2D":  # vrplib computes the other *_2D types itself
+        computed = _vrplib().read_instance(path, compute_edge_weights=True)["edge_weight"]
+        matrix = [[float(c) for c in row] for row in computed]
+    if matrix is not None and len(matrix) != count:
+        raise ValueError(f"{path}: the edge weights cover {len(matrix)} nodes, not {count}")
+    name = str(data.get("name") or os.path.splitext(os.path.basename(path))[0])
+    capacity = data.get("capacity")
+    return LibraryFile(name, sites, weight_type, matrix,
+                       None if capacity is None else int(capacity))
 
 
 def read_solomon(path: str | os.PathLike[str]) -> tuple[str, int | None, list[Site]]:
     """Read a Solomon VRPTW file; returns its name, the vehicle capacity (None when the file
     has no header) and its sites, depot first."""
     with open(path, encoding="utf-8") as handle:
-        lines = handle.read().splitlines()
+        text = handle.read()
+    if re.search(r"^\s*VEHICLE\s*$", text, re.MULTILINE):
+        return _read_solomon_with_header(path)
+    lines = text.splitlines()
     name = os.path.splitext(os.path.basename(path))[0]
     capacity: int | None = None
     sites: list[Site] = []
@@ -130,6 +206,19 @@ def read_solomon(path: str | os.PathLike[str]) -> tuple[str, int | None, list[Si
     if sites[0].number != 0:
         raise ValueError(f"{path}: the first row must be the depot (number 0)")
     return name, capacity, sites
+
+
+def _read_solomon_with_header(path: str | os.PathLike[str]) -> tuple[str, int | None, list[Site]]:
+    data = _read_library(path, "solomon")
+    sites = [
+        Site(number, float(x), float(y), float(demand), float(ready), float(due), float(service))
+        for number, ((x, y), demand, (ready, due), service) in enumerate(zip(
+            data["node_coord"], data["demand"], data["time_window"], data["service_time"],
+            strict=True))
+    ]
+    if not sites:
+        raise ValueError(f"{path}: no site rows")
+    return str(data["name"]), int(data["capacity"]), sites
 
 
 def _is_number(text: str) -> bool:
@@ -182,7 +271,7 @@ def _apply_scale(matrix: list[list[float]], scale: float | None) -> float:
             for j, value in enumerate(row):
                 row[j] = value * factor
     largest = max((v for row in matrix for v in row), default=0.0)
-    if largest >= NO_CONNECTION:
+    if is_no_connection(largest):
         hint = math.floor(1000.0 * (NO_CONNECTION - 1.0) / largest * factor) / 1000.0
         raise ValueError(
             f"largest leg cost {largest:g} reaches {NO_CONNECTION:g}, which the solver reads as "
@@ -254,30 +343,37 @@ def _build(
 def tsplib_instance(
     path: str | os.PathLike[str],
     agents: int,
-    objective: str = "min_max",
+    objective: str = MIN_MAX,
     rounding: str = "exact",
     *,
     scale: float | None = None,
     agent_type: str = "salesman",
     time_limit: float | None = None,
 ) -> dict[str, Any]:
-    """Convert a TSPLIB EUC_2D file into an instance: node ids are file positions (0-based),
-    the first node is the depot and every agent starts and ends there."""
+    """Convert a TSPLIB or VRPLIB file into an instance: node ids are file positions
+    (0-based), the first node is the depot and every agent starts and ends there. ``rounding``
+    applies to EUC_2D distances; the other types bring their own rule."""
     _check_common(agents, objective, rounding)
-    name, sites = read_tsplib(path)
-    matrix = [[0.0 if i == j else distance(a, b, rounding) for j, b in enumerate(sites)]
-              for i, a in enumerate(sites)]
+    read = read_tsplib(path)
+    sites = read.sites
+    matrix = read.matrix or [
+        [0.0 if i == j else distance(a, b, rounding) for j, b in enumerate(sites)]
+        for i, a in enumerate(sites)
+    ]
     factor = _apply_scale(matrix, scale)
-    source = {"format": "tsplib", "rounding": rounding, "scale": factor}
+    source: dict[str, Any] = {"format": "tsplib", "rounding": rounding, "scale": factor}
+    if read.weight_type != "EUC_2D":
+        source = {"format": "tsplib", "edge_weight_type": read.weight_type, "scale": factor}
     return _build(
-        name, sites, matrix, agents, objective, agent_type, None, None, time_limit, source
+        read.name, sites, matrix, agents, objective, agent_type, None, read.capacity,
+        time_limit, source,
     )
 
 
 def solomon_instance(
     path: str | os.PathLike[str],
     agents: int,
-    objective: str = "min_sum",
+    objective: str = MIN_SUM,
     customers: int | None = None,
     rounding: str = "one-decimal",
     *,
@@ -326,10 +422,12 @@ def add_convert_command(subparsers: Any) -> argparse.ArgumentParser:
     runs the conversion and returns the exit status."""
     parser = subparsers.add_parser(
         "convert",
-        help="convert a TSPLIB or Solomon file into a JSON instance",
-        description="Convert a TSPLIB EUC_2D or Solomon VRPTW file into a JSON instance.",
+        help="convert a TSPLIB, VRPLIB or Solomon file into a JSON instance",
+        description="Convert a TSPLIB or VRPLIB file (EUC_2D, ATT, GEO, EXPLICIT) or a Solomon "
+                    "VRPTW file into a JSON instance.",
     )
-    parser.add_argument("format", choices=("tsplib", "solomon"), help="format of the input")
+    parser.add_argument("format", choices=("tsplib", "vrplib", "solomon"),
+                        help="format of the input (tsplib and vrplib are read alike)")
     parser.add_argument("input", help="benchmark file to read")
     parser.add_argument("output", help="JSON instance file to write")
     parser.add_argument("--agents", type=int, required=True, help="number of agents")
@@ -353,13 +451,13 @@ def add_convert_command(subparsers: Any) -> argparse.ArgumentParser:
 def run_convert_command(args: argparse.Namespace) -> int:
     """Carry out ``orvik convert``; prints a one-line summary."""
     try:
-        if args.format == "tsplib":
+        if args.format in ("tsplib", "vrplib"):
             if args.customers is not None:
                 raise ValueError("--customers applies to Solomon files only")
             instance = tsplib_instance(
                 args.input,
                 args.agents,
-                args.objective or "min_max",
+                args.objective or MIN_MAX,
                 args.rounding or "exact",
                 scale=args.scale,
                 time_limit=args.time_limit,
@@ -368,7 +466,7 @@ def run_convert_command(args: argparse.Namespace) -> int:
             instance = solomon_instance(
                 args.input,
                 args.agents,
-                args.objective or "min_sum",
+                args.objective or MIN_SUM,
                 args.customers,
                 args.rounding or "one-decimal",
                 scale=args.scale,

@@ -12,6 +12,7 @@
 from __future__ import annotations
 
 from collections.abc import Iterable
+from typing import Any
 
 NO_CONNECTION = 9999.0
 IMPROVEMENT_TOLERANCE = 1e-9
@@ -21,6 +22,8 @@ MIN_SUM = "min_sum"
 OBJECTIVES = (MIN_MAX, MIN_SUM)
 # Every spelling the loader recognises, mapped to its objective.
 OBJECTIVE_NAMES = {"min_max": MIN_MAX, "MIN_MAX": MIN_MAX, "min_sum": MIN_SUM, "MIN_SUM": MIN_SUM}
+# What each objective's value measures, in words.
+OBJECTIVE_MEANINGS = {MIN_MAX: "the cost of the longest route", MIN_SUM: "the sum of the route costs"}
 
 
 def is_no_connection(cost: float) -> bool:
@@ -43,12 +46,31 @@ def route_totals(costs: Iterable[float]) -> tuple[float, float]:
     return longest, total
 
 
+def objective_of_totals(objective: str, longest: float, total: float) -> float:
+    """The objective's value given the longest route and the sum of the routes."""
+    return longest if objective_from_name(objective) == MIN_MAX else total
+
+
 def objective_value(objective: str, costs: Iterable[float]) -> float:
     """The objective's value of a set of route costs: the longest route or the sum."""
-    longest, total = route_totals(costs)
-    return longest if objective_from_name(objective) == MIN_MAX else total
+    return objective_of_totals(objective, *route_totals(costs))
 
 
 def improves(candidate: float, best: float) -> bool:
     """Whether ``candidate`` is lower than ``best`` by more than the tolerance."""
     return best - IMPROVEMENT_TOLERANCE > candidate
+
+
+def route_limit(value: Any) -> int:
+    """An agent's ``max_length`` as the solver reads it: a 32-bit signed integer (reals truncated
+    toward zero, booleans 1 and 0); a number outside the 32-bit range is refused."""
+    if isinstance(value, bool):
+        return int(value)
+    if isinstance(value, (int, float)):
+        if isinstance(value, float) and not -2147483649.0 < value < 2147483648.0:
+            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
+        number = int(value)  # truncation toward zero
+        if not -(1 << 31) <= number < 1 << 31:
+            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
+        return number
+    raise ValueError(f"max_length must be a number or a boolean, got {value!r}")

@@ -12,6 +12,7 @@ from typing import Any
 
 import _orvik_core as core
 import pytest
+from orvik import rules
 
 DATA = Path(__file__).resolve().parents[1] / "data" / "python"
 
@@ -38,6 +39,12 @@ def target_no_agent_may_serve() -> Path:
 def agent_start_not_a_node() -> Path:
     """An agent whose start node id is not the id of any node."""
     return DATA / "agent_start_not_a_node.json"
+
+
+@pytest.fixture
+def agents_of_two_types_under_one_id() -> Path:
+    """Agents {id 7, "car"} and {id 7, "drone"}: the set-up refuses the clash."""
+    return DATA / "agents_of_two_types_under_one_id.json"
 
 
 @pytest.fixture
@@ -109,9 +116,9 @@ def problem_from_document(doc: dict[str, Any]) -> core.Problem:
     problem.set_timewindow_constraint(windows)
     options = doc.get("options", {})
     problem.options().return_to_end = options.get("return_to_end", True)
-    objective = options.get("objective", "min_sum")
+    objective = rules.objective_from_name(options.get("objective", rules.MIN_SUM))
     problem.options().objective = (
-        core.ObjectiveType.MinMax if objective in ("min_max", "MIN_MAX") else core.ObjectiveType.MinSum
+        core.ObjectiveType.MinMax if objective == rules.MIN_MAX else core.ObjectiveType.MinSum
     )
     problem.options().time_limit = options.get("time_limit", 60.0)
     return problem

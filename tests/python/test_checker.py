@@ -132,6 +132,30 @@ def test_limit_truncates_to_an_integer_and_allows_equality():
     assert checker.check(inst, _result()).ok
 
 
+@pytest.mark.parametrize("value", [2**32 + 5, 2**40, -(2**31) - 1, 2147483648.0])
+def test_limit_outside_32_bits_is_refused_like_the_loader_does(value):
+    inst = _instance()
+    _set_limit(inst, value)
+    with pytest.raises(ValueError, match="not a valid 32-bit integer"):
+        checker.check(inst, _result())
+
+
+def test_check_command_reports_an_unreadable_instance(tmp_path, capsys):
+    from orvik.cli import main
+
+    inst_file, result_file = tmp_path / "inst.json", tmp_path / "result.json"
+    inst = _instance()
+    _set_limit(inst, 2**32 + 5)
+    inst_file.write_text(json.dumps(inst))
+    result_file.write_text(json.dumps(_result()))
+    assert main(["check", str(inst_file), str(result_file)]) == 1
+    err = capsys.readouterr().err
+    assert "max_length 4294967301 is not a valid 32-bit integer" in err
+    assert "Traceback" not in err
+    assert main(["check", str(tmp_path / "missing.json"), str(result_file)]) == 1
+    assert len(capsys.readouterr().err.splitlines()) == 1
+
+
 def test_arrival_at_close_is_allowed_and_waiting_counts():
     inst = _instance()
     _set_window_close(inst, 5.0)  # the car arrives at vertex 2 at exactly 5
@@ -187,8 +211,9 @@ def test_open_routes_may_not_enter_another_agents_start():
     result["routes"][0] = {"agent_id": 1, "path": [0, 1, 2, 3, 4], "cost": 10.0}
     report = checker.check(inst, result)
     # ... but agent 2 must still reach its end node.
-    assert report.violations == ["route 1 (agent id 2): stays at its start but must end at "
-                                 "vertex 4 (node id 104)"]
+    assert report.violations == [
+        "route 1 (agent id 2): stays at its start but must end at vertex 4 (node id 104)"
+    ]
 
 
 def test_one_point_route_costs_nothing_when_start_is_end():
@@ -222,3 +247,46 @@ def test_instance_is_not_modified():
     before = copy.deepcopy(inst)
     checker.check(inst, _result())
     assert inst == before
+
+
+@pytest.mark.parametrize(
+    ("window", "cost", "violation"),
+    [
+        pytest.param((10.0, 50.0), 17.0, None, id="waits-until-it-opens"),
+        pytest.param((0.0, 50.0), 7.0, None, id="open-at-zero"),
+        pytest.param((-5.0, -1.0), 7.0, "arrives at vertex 1 (node id 101) at 0.000000, after its "
+                     "window closes at -1", id="closed-before-the-start"),
+    ],
+)
+def test_a_window_at_the_start_node_counts(window, cost, violation):
+    inst = _open_routes_instance()
+    inst["constraints"] = [
+        {"kind": "timewindow", "items": [{"node": 101, "start": window[0], "end": window[1]}]}
+    ]
+    result = {
+        "status": "success",
+        "routes": [
+            {"agent_id": 1, "path": [0, 2, 0], "cost": 4.0},
+            {"agent_id": 2, "path": [1, 3, 4], "cost": cost},  # 7 on the way, last leg free
+        ],
+    }
+    report = checker.check(inst, result)
+    assert report.route_costs == [4.0, cost]
+    if violation is None:
+        assert report.ok, report.violations
+    else:
+        assert report.violations == [f"route 1 (agent id 2): {violation}"]
+
+
+@pytest.mark.parametrize("objective", ["min_max", "min_sum"])
+def test_solver_and_checker_agree_on_a_window_at_the_depot(objective):
+    import _orvik_core as core
+
+    inst = _instance()
+    inst["options"]["objective"] = objective
+    inst["constraints"][1]["items"] = [{"node": 100, "start": 20, "end": 1000}]
+    result = core.solve_json_str(json.dumps(inst), 5.0)
+    report = checker.check(inst, result)
+    assert report.ok, report.violations
+    # Both agents leave at 20.
+    assert min(report.route_costs) > 20.0

@@ -131,10 +131,59 @@ def test_scale_applies_to_windows_too():
 
 
 def test_rejects_other_edge_weight_types(tmp_path):
-    geo = tmp_path / "geo.tsp"
-    geo.write_text("NAME : g\nEDGE_WEIGHT_TYPE : GEO\nNODE_COORD_SECTION\n1 0 0\nEOF\n")
+    xray = tmp_path / "xray.tsp"
+    xray.write_text("NAME : g\nEDGE_WEIGHT_TYPE : XRAY1\nNODE_COORD_SECTION\n1 0 0\nEOF\n")
     with pytest.raises(ValueError, match="EUC_2D"):
-        oio.tsplib_instance(geo, 1)
+        oio.tsplib_instance(xray, 1)
+
+
+def _library_file(tmp_path, header, sections):
+    path = tmp_path / "file.vrp"
+    path.write_text("\n".join([*header, *sections, "EOF"]) + "\n")
+    return path
+
+
+@pytest.mark.parametrize(
+    ("weight_type", "coords", "expected"),
+    [
+        # ATT: sqrt(100 / 10) = 3.16 rounds to 3, below it, so 4; sqrt(1000 / 10) is 10.
+        ("ATT", ["1 0 0", "2 10 0", "3 0 30"], [[0, 4, 10], [4, 0, 10], [10, 10, 0]]),
+        # GEO: one degree of longitude on the equator is 111.3 km, 30 minutes 55.7 km.
+        ("GEO", ["1 0.0 0.0", "2 0.0 1.0", "3 0.0 0.30"], [[0, 112, 56], [112, 0, 56],
+                                                           [56, 56, 0]]),
+        ("CEIL_2D", ["1 0 0", "2 1 1", "3 3 4"], [[0, 2, 5], [2, 0, 4], [5, 4, 0]]),
+    ],
+)
+def test_tsplib_rules_of_other_edge_weight_types(tmp_path, weight_type, coords, expected):
+    path = _library_file(tmp_path, ["NAME : w", "TYPE : TSP", "DIMENSION : 3",
+                                    f"EDGE_WEIGHT_TYPE : {weight_type}"],
+                         ["NODE_COORD_SECTION", *coords])
+    inst = oio.tsplib_instance(path, 2)
+    assert _matrix(inst) == [[float(c) for c in row] for row in expected]
+    assert inst["source"]["edge_weight_type"] == weight_type
+
+
+def test_explicit_lower_row_and_vrplib_demands(tmp_path):
+    path = _library_file(
+        tmp_path,
+        ["NAME : e", "TYPE : CVRP", "DIMENSION : 3", "CAPACITY : 10",
+         "EDGE_WEIGHT_TYPE : EXPLICIT", "EDGE_WEIGHT_FORMAT : LOWER_ROW"],
+        ["EDGE_WEIGHT_SECTION", "1", "2 3", "DEMAND_SECTION", "1 0", "2 4", "3 5",
+         "DEPOT_SECTION", "1", "-1"],
+    )
+    inst = oio.tsplib_instance(path, 2)
+    assert _matrix(inst) == [[0.0, 1.0, 2.0], [1.0, 0.0, 3.0], [2.0, 3.0, 0.0]]
+    assert [n.get("demand", 0.0) for n in inst["nodes"]] == [0.0, 4.0, 5.0]
+    assert {a["capacity"] for a in inst["agents"]} == {10}
+
+
+def test_a_depot_elsewhere_than_first_is_refused(tmp_path):
+    path = _library_file(
+        tmp_path, ["NAME : d", "TYPE : CVRP", "DIMENSION : 2", "EDGE_WEIGHT_TYPE : EUC_2D"],
+        ["NODE_COORD_SECTION", "1 0 0", "2 1 0", "DEPOT_SECTION", "2", "-1"],
+    )
+    with pytest.raises(ValueError, match="the depot must be the first node"):
+        oio.tsplib_instance(path, 1)
 
 
 def test_convert_command_writes_a_loadable_file(tmp_path):

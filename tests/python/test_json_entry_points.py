@@ -1,10 +1,12 @@
 """solve_json_str and solve_json_file: the result dictionary and the errors they raise."""
 
+import itertools
 import json
 import math
 
 import _orvik_core as core
 import pytest
+from orvik import rules
 
 TOP_KEYS = ["status", "timeout", "routes", "statistics", "anytime"]
 ROUTE_KEYS = ["agent_id", "path", "cost"]
@@ -23,18 +25,18 @@ def with_options(path, **options):
 
 
 def route_cost(matrix, path):
-    return sum(matrix[a][b] for a, b in zip(path, path[1:]))
+    return sum(matrix[a][b] for a, b in itertools.pairwise(path))
 
 
-def improving(snapshots, min_sum):
-    """The history the dictionary should hold for these (time, Result) snapshots."""
+def improving(snapshots, objective):
+    """The history the dictionary should hold for these (time, Result) snapshots, by the rules
+    orvik.rules states."""
     kept, best = [], 1e18
     for _, snapshot in snapshots:
         costs = list(snapshot.times.values())
-        total, longest = sum(costs), max([0.0, *costs])
-        value = total if min_sum else longest
-        if best - 1e-9 > value:
-            kept.append((longest, total))
+        value = rules.objective_value(objective, costs)
+        if rules.improves(value, best):
+            kept.append(rules.route_totals(costs))
             best = value
     return kept
 
@@ -129,6 +131,7 @@ def test_no_agents_gives_no_routes(solve, no_agents):
         ("min_sum", True, [(22.2, 22.2)]),
         ("min_max", False, [(14.6, 28.0)]),
         ("MIN_MAX", False, [(14.6, 28.0)]),
+        ("minmax", True, [(22.2, 22.2)]),  # only min_max and MIN_MAX name MinMax
     ],
 )
 def test_anytime_keeps_only_improving_snapshots(
@@ -140,12 +143,12 @@ def test_anytime_keeps_only_improving_snapshots(
     solver = core.Solver(problem, problem.options())
     solver.solve()
     snapshots = solver.get_result_process()
-    expected = improving(snapshots, min_sum)
+    expected = improving(snapshots, objective)
     assert [(a["max_cost"], a["sum_cost"]) for a in out["anytime"]] == expected
     assert [v for pair in expected for v in pair] == pytest.approx([v for pair in history for v in pair])
     assert len(snapshots) > len(history)
     values = [a["sum_cost"] if min_sum else a["max_cost"] for a in out["anytime"]]
-    assert all(later < earlier - 1e-9 for earlier, later in zip(values, values[1:]))
+    assert all(rules.improves(later, earlier) for earlier, later in itertools.pairwise(values))
     times = [a["time"] for a in out["anytime"]]
     assert times == sorted(times)
     assert out["statistics"]["last_update_time"] >= times[-1]
@@ -243,6 +246,27 @@ NODE = '{"id": 1, "x": 0, "y": 0, "z": 0}'
             '{"nodes": [{"id": true, "x": 0, "y": 0, "z": 0}], "agents": []}',
             "[json.exception.type_error.302] type must be number, but is boolean",
         ),
+        # 2^32 + 5 and 2^40 are refused rather than cut to 5 and to 0 (no limit).
+        (
+            (
+                '{"nodes": [], "agents": [{"id": 1, "type": "car", "start_node": 0, "end_node": 0, '
+                '"max_length": 4294967301}]}'
+            ),
+            (
+                "[json.exception.out_of_range.406] key 'max_length' has value 4294967301, which is "
+                "not a valid 32-bit integer (from -2^31 to 2^31-1)"
+            ),
+        ),
+        (
+            (
+                '{"nodes": [], "agents": [{"id": 1, "type": "car", "start_node": 0, "end_node": 0, '
+                '"capacity": 1099511627776}]}'
+            ),
+            (
+                "[json.exception.out_of_range.406] key 'capacity' has value 1099511627776, which "
+                "is not a valid 32-bit integer (from -2^31 to 2^31-1)"
+            ),
+        ),
     ],
 )
 def test_loader_errors_arrive_as_runtime_error_with_the_libraries_text(text, message):
@@ -297,3 +321,32 @@ def test_instance_too_large_for_the_search_raises():
         core.solve_json_str(json.dumps(doc))
     # The interpreter and the module go on working.
     assert math.isfinite(core.solve_json_str('{"nodes": [], "agents": []}')["statistics"]["solve_time"])
+
+
+def _one_target(agents):
+    return {
+        "nodes": [{"id": 0, "x": 0, "y": 0, "z": 0}, {"id": 1, "x": 1, "y": 0, "z": 0}],
+        "agents": [{"id": i, "type": t, "start_node": 0, "end_node": 0} for i, t in agents],
+        "costs": {t: [[0, 1], [1, 0]] for _, t in agents},
+        "constraints": [{"kind": "assignment", "items": [{"node": 1, "types": ["car"]}]}],
+    }
+
+
+def test_agents_of_different_types_under_one_id_are_refused(solve, tmp_path):
+    path = tmp_path / "clash.json"
+    path.write_text(json.dumps(_one_target([(7, "car"), (7, "drone")])), encoding="utf-8")
+    with pytest.raises(ValueError, match=r"share id 7 but have different types 'car' and 'drone'"):
+        solve(path)
+
+
+def test_three_agents_for_one_target_solve(solve, tmp_path):
+    path = tmp_path / "idle.json"
+    path.write_text(json.dumps(_one_target([(1, "car"), (2, "car"), (3, "car")])), encoding="utf-8")
+    out = solve(path)
+    assert out["status"] == "success"
+    assert sorted(r["path"] for r in out["routes"]) == [[0, 0], [0, 0], [0, 1, 0]]
+
+
+def test_a_nan_time_limit_argument_is_ignored(two_agents_shared_depot):
+    out = core.solve_json_str(read(two_agents_shared_depot), float("nan"))
+    assert out["status"] == "success" and out["timeout"] is False

@@ -25,13 +25,17 @@ REGISTERED = [
 ENTRY_POINT_DOCS = {
     "solve_json_str": (
         "json_str",
-        "Solve an MTSP instance from a JSON string.\n"
-        "Returns a dict with keys: status, routes, statistics, anytime, timeout.",
+        (
+            "Solve an MTSP instance from a JSON string.\n"
+            "Returns a dict with keys: status, routes, statistics, anytime, timeout."
+        ),
     ),
     "solve_json_file": (
         "input_path",
-        "Solve an MTSP instance from a JSON file path.\n"
-        "Returns a dict with keys: status, routes, statistics, anytime, timeout.",
+        (
+            "Solve an MTSP instance from a JSON file path.\n"
+            "Returns a dict with keys: status, routes, statistics, anytime, timeout."
+        ),
     ),
 }
 

@@ -1,6 +1,8 @@
 """Solver: construction, search, results and the recorded solutions."""
 
 import gc
+import itertools
+import json
 
 import _orvik_core as core
 import pytest
@@ -259,13 +261,105 @@ def test_line_route_costs_match_the_matrix():
     path = result.paths[0]
     assert path[0] == 0 and path[-1] == 0
     assert sorted(path[1:-1]) == [1, 2, 3, 4, 5]
-    assert result.times[0] == pytest.approx(sum(abs(a - b) for a, b in zip(path, path[1:])))
+    assert result.times[0] == pytest.approx(sum(abs(a - b) for a, b in itertools.pairwise(path)))
     assert result.times[0] == pytest.approx(10.0)
 
 
 def test_more_than_256_points_raise_and_the_interpreter_goes_on():
-    solver = core.Solver(line_problem(257), core.Options())
+    # Refused by the set-up, before it builds a graph that grows with the square of the points.
     with pytest.raises(RuntimeError, match="257 points"):
-        solver.solve()
+        core.Solver(line_problem(257), core.Options())
     # The module goes on working.
     assert core.Solver(line_problem(5), core.Options()).solve() == 1
+
+
+def _two_agents_under_one_id(second_type):
+    problem = line_problem(3, agent_id=7)
+    problem.add_agent(make_agent(7, second_type), 7)
+    problem.set_cost_matrix(second_type, [[float(abs(a - b)) for b in range(3)] for a in range(3)])
+    return problem
+
+
+def _nan_time_limit():
+    options = core.Options()
+    options.time_limit = float("nan")
+    return options
+
+
+@pytest.mark.parametrize(
+    ("problem", "options", "pattern"),
+    [
+        pytest.param(
+            lambda: _two_agents_under_one_id("drone"),
+            core.Options,
+            r"positions 0 and 1 share id 7 but have different types 'car' and 'drone'",
+            id="two-types-under-one-id",
+        ),
+        pytest.param(lambda: line_problem(3), _nan_time_limit, r"time limit is NaN", id="nan-time-limit"),
+    ],
+)
+def test_set_up_refuses_what_would_run_wrong(problem, options, pattern):
+    with pytest.raises(ValueError, match=pattern):
+        core.Solver(problem(), options())
+
+
+def test_agents_of_one_type_may_share_an_id():
+    solver = core.Solver(_two_agents_under_one_id("car"), core.Options())
+    assert solver.solve() == 1
+    assert sorted(solver.get_result().paths) == [0, 1]
+
+
+@pytest.mark.parametrize("objective", [core.ObjectiveType.MinSum, core.ObjectiveType.MinMax])
+def test_agents_without_work_stay_at_their_depot(objective):
+    problem = line_problem(2, agent_id=1)
+    for agent_id in (2, 3):
+        problem.add_agent(make_agent(agent_id), agent_id)
+    options = core.Options()
+    options.objective = objective
+    solver = core.Solver(problem, options)
+    assert solver.solve() == 1
+    paths = solver.get_result().paths
+    assert sorted(tuple(p) for p in paths.values()) == [(0, 0), (0, 0), (0, 1, 0)]
+
+
+def _start_window_instance(objective, target_close):
+    """One agent from depot 0 (window 20..1000) to targets 1 (window 0..target_close) and 2."""
+    legs = [[0, 5, 5], [5, 0, 5], [5, 5, 0]]
+    return {
+        "nodes": [{"id": i, "x": i, "y": 0, "z": 0} for i in range(3)],
+        "agents": [{"id": 7, "type": "car", "start_node": 0, "end_node": 0}],
+        "costs": {"car": legs},
+        "constraints": [
+            {"kind": "assignment", "items": [{"node": i, "types": ["car"]} for i in range(3)]},
+            {
+                "kind": "timewindow",
+                "items": [
+                    {"node": 0, "start": 20, "end": 1000},
+                    {"node": 1, "start": 0, "end": target_close},
+                ],
+            },
+        ],
+        "options": {"objective": objective, "return_to_end": True},
+    }
+
+
+@pytest.mark.parametrize("objective", ["min_max", "min_sum"])
+@pytest.mark.parametrize(
+    ("target_close", "status", "cost"),
+    [
+        # Leaving at 20, target 1 is reached at 25 at the earliest: too late for 22.
+        (22.0, "failed", 0.0),
+        # Leaving at 20, every tour is back at the depot at 35.
+        (30.0, "success", 35.0),
+    ],
+)
+def test_routes_leave_their_start_when_its_window_opens(objective, target_close, status, cost):
+    from orvik import checker
+
+    instance = _start_window_instance(objective, target_close)
+    result = core.solve_json_str(json.dumps(instance), 5.0)
+    assert result["status"] == status
+    assert result["routes"][0]["cost"] == pytest.approx(cost)
+    if status == "success":
+        report = checker.check(instance, result)
+        assert report.ok, report.violations

@@ -13,7 +13,7 @@ constexpr double kWarpWeight = 1.0;
 
 double Directed(const RoutingInstance& instance, std::int32_t type, std::int32_t u,
                 std::int32_t v) {
-  const double leg = instance.Leg(u, v, type);
+  const double leg = instance.Cost(u, v, type);
   const TimeSegment& a = instance.Single(u);
   const TimeSegment& b = instance.Single(v);
   // Leaving u as late as its window allows still waits at v; leaving as early as it allows

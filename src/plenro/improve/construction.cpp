@@ -24,7 +24,7 @@ RegretConstruction::RegretConstruction(const RoutingInstance& instance, Inserter
                                        std::int32_t regret_routes)
     : instance_(&instance), inserter_(&inserter), regret_routes_(std::max(2, regret_routes)) {}
 
-void RegretConstruction::CheckServable(const RoutingInstance& instance) {
+std::string RegretConstruction::Unservable(const RoutingInstance& instance) {
   std::vector<char> type_used(static_cast<std::size_t>(instance.num_types()), 0);
   for (std::int32_t a = 0; a < instance.num_agents(); ++a) {
     type_used[static_cast<std::size_t>(instance.agent(a).type)] = 1;
@@ -39,12 +39,12 @@ void RegretConstruction::CheckServable(const RoutingInstance& instance) {
       }
       allowed = true;
       bool in = false;
-      bool out = instance.open_routes();  // the leg into the own endpoint is free
+      bool out = false;
       for (std::int32_t a = 0; a < instance.num_agents(); ++a) {
         const PlannedAgent& agent = instance.agent(a);
         if (agent.type == t) {
-          in = in || !IsNoConnection(instance.Leg(agent.start, v, t));
-          out = out || !IsNoConnection(instance.Leg(v, agent.goal, t));
+          in = in || !IsNoConnection(instance.Leg(agent.start, v, a));
+          out = out || !IsNoConnection(instance.Leg(v, agent.goal, a));
         }
       }
       for (const std::int32_t w : instance.customers()) {
@@ -52,8 +52,8 @@ void RegretConstruction::CheckServable(const RoutingInstance& instance) {
           break;
         }
         if (w != v && instance.Serves(t, w)) {
-          in = in || !IsNoConnection(instance.Leg(w, v, t));
-          out = out || !IsNoConnection(instance.Leg(v, w, t));
+          in = in || !IsNoConnection(instance.Cost(w, v, t));
+          out = out || !IsNoConnection(instance.Cost(v, w, t));
         }
       }
       reached = reached || in;
@@ -63,16 +63,15 @@ void RegretConstruction::CheckServable(const RoutingInstance& instance) {
       }
     }
     if (!allowed) {
-      throw std::runtime_error(Describe(instance, v) +
-                               " cannot be served: no agent's type may serve it");
+      return Describe(instance, v) + " cannot be served: no agent's type may serve it";
     }
     if (!reached || !left) {
-      throw std::runtime_error(Describe(instance, v) +
-                               " cannot be served: no agent type that may serve it has a "
-                               "connection " +
-                               (!reached ? "into it" : "out of it"));
+      return Describe(instance, v) +
+             " cannot be served: no agent type that may serve it has a connection " +
+             (!reached ? "into it" : "out of it");
     }
   }
+  return "";
 }
 
 double RegretConstruction::Value(const Solution& s, const Placement& place) const {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "plenro/improve/candidate_lists.h"
@@ -25,9 +26,9 @@ class RegretConstruction {
   bool Run(Solution& s, const std::function<bool()>& stop);
 
   // Checks up front that every point can be served at all: some agent's type may serve it and
-  // that type has a connection into and out of it. Throws std::runtime_error naming the first
-  // point that cannot be served, and why.
-  static void CheckServable(const RoutingInstance& instance);
+  // that type has a connection into and out of it. Returns why the first point that cannot be
+  // served cannot (naming it), or an empty text.
+  static std::string Unservable(const RoutingInstance& instance);
 
  private:
   // Value of placing a point on route r at the cached best place (lower is better).

@@ -6,17 +6,15 @@ namespace plenro {
 
 RouteCost CostEvaluator::Close(std::int32_t agent, const TimeSegment& body) const {
   const PlannedAgent& a = instance_->agent(agent);
-  const TimeSegment& goal = instance_->Single(a.goal);
-  if (!instance_->open_routes()) {
-    return Finish(a, instance_->Join(body, goal, a.type), false);
-  }
-  // The leg into the agent's own start or end point is free; the route ends at whichever of
-  // the two serves better (its window may make the agent wait or come too late).
-  const RouteCost at_goal = Finish(a, Join(body, goal, 0.0, false), false);
-  if (a.start == a.goal) {
+  const RouteCost at_goal =
+      Finish(a, instance_->Join(body, instance_->Single(a.goal), agent), false);
+  if (!instance_->open_routes() || a.start == a.goal) {
     return at_goal;
   }
-  const RouteCost at_start = Finish(a, Join(body, instance_->Single(a.start), 0.0, false), true);
+  // An open route may end back at its start point instead (the leg into either is free); it
+  // ends at whichever serves better (its window may make the agent wait or come too late).
+  const RouteCost at_start =
+      Finish(a, instance_->Join(body, instance_->Single(a.start), agent), true);
   return at_start.penalised() < at_goal.penalised() ? at_start : at_goal;
 }
 

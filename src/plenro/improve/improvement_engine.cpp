@@ -319,7 +319,10 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   last_report_ = start_;
   phase_ = SolvePhase::kConstruction;
 
-  RegretConstruction::CheckServable(instance_);
+  outcome_.unservable = RegretConstruction::Unservable(instance_);
+  if (!outcome_.unservable.empty()) {
+    return std::move(outcome_);
+  }
   if (initial != nullptr) {
     OfferPlan(*initial, false);
   }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "plenro/model/run_control.h"
@@ -38,6 +39,8 @@ struct ImproveOutcome {
   std::int64_t iterations = 0;
   std::int64_t moves_evaluated = 0;  // local-search moves and insertion places scored
   bool out_of_time = false;          // stopped by the time limit or the stop flag
+  // Why no solution can exist (a point no agent can serve at all); empty otherwise.
+  std::string unservable;
 };
 
 // The improvement engine: local search and ruin-and-recreate over all agents' routes at once,
@@ -59,7 +62,8 @@ class ImprovementEngine {
 
   // Improves `initial` (one route per agent, as RoutePlan holds them; null: build one) until
   // the settings or the run control stop it. The outcome is never worse than a valid
-  // `initial`. Throws std::runtime_error when a point cannot be served at all, naming it.
+  // `initial`. When a point cannot be served at all, the run ends at once without a solution
+  // and `unservable` says which point and why.
   ImproveOutcome Run(const RoutePlan* initial, const ImproveSettings& settings,
                      const Stopwatch& clock, const RunControl& control,
                      const Listener& on_improvement = nullptr);

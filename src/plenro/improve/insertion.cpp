@@ -15,9 +15,10 @@ RouteCost Inserter::CostAt(const Solution& s, std::int32_t v, std::int32_t r,
   const RoutingInstance& in = *instance_;
   const PlannedRoute& R = s.route(r);
   ++evaluated_;
-  const TimeSegment head = in.Join(R.prefix[static_cast<std::size_t>(after)], in.Single(v), R.type);
+  const TimeSegment head =
+      in.Join(R.prefix[static_cast<std::size_t>(after)], in.Single(v), R.agent);
   return s.evaluator().Close(r,
-                             in.Join(head, R.suffix[static_cast<std::size_t>(after) + 1], R.type));
+                             in.Join(head, R.suffix[static_cast<std::size_t>(after) + 1], R.agent));
 }
 
 Placement Inserter::BestInRoute(const Solution& s, std::int32_t v, std::int32_t r,

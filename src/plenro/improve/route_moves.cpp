@@ -79,13 +79,13 @@ bool RouteMoves::Relocate(const Solution& s, std::int32_t u, std::int32_t length
     if (!Serves(s, B.type, a, p, last)) {
       return false;
     }
-    const TimeSegment moved = s.Range(a, p, last, B.type);
-    out.Change(0, a, in.Join(A.prefix[Index(p - 1)], A.suffix[Index(last + 1)], A.type),
+    const TimeSegment moved = s.Range(a, p, last, B.agent);
+    out.Change(0, a, in.Join(A.prefix[Index(p - 1)], A.suffix[Index(last + 1)], A.agent),
                {{a, 1, p - 1}, {a, last + 1, A.size()}});
-    out.Change(
-        1, b,
-        in.Join(in.Join(B.prefix[Index(after)], moved, B.type), B.suffix[Index(after + 1)], B.type),
-        {{b, 1, after}, {a, p, last}, {b, after + 1, B.size()}});
+    out.Change(1, b,
+               in.Join(in.Join(B.prefix[Index(after)], moved, B.agent), B.suffix[Index(after + 1)],
+                       B.agent),
+               {{b, 1, after}, {a, p, last}, {b, after + 1, B.size()}});
     return true;
   }
   if (after >= p - 1 && after <= last) {
@@ -93,17 +93,17 @@ bool RouteMoves::Relocate(const Solution& s, std::int32_t u, std::int32_t length
   }
   if (after < p - 1) {
     // Backwards: start .. after, the moved points, after + 1 .. p - 1, the rest.
-    TimeSegment body = in.Join(A.prefix[Index(after)], s.Range(a, p, last, A.type), A.type);
-    body = in.Join(body, s.Range(a, after + 1, p - 1, A.type), A.type);
-    body = in.Join(body, A.suffix[Index(last + 1)], A.type);
+    TimeSegment body = in.Join(A.prefix[Index(after)], s.Range(a, p, last, A.agent), A.agent);
+    body = in.Join(body, s.Range(a, after + 1, p - 1, A.agent), A.agent);
+    body = in.Join(body, A.suffix[Index(last + 1)], A.agent);
     out.Change(0, a, body,
                {{a, 1, after}, {a, p, last}, {a, after + 1, p - 1}, {a, last + 1, A.size()}});
     return true;
   }
   // Forwards: start .. p - 1, last + 1 .. after, the moved points, the rest.
-  TimeSegment body = in.Join(A.prefix[Index(p - 1)], s.Range(a, last + 1, after, A.type), A.type);
-  body = in.Join(body, s.Range(a, p, last, A.type), A.type);
-  body = in.Join(body, A.suffix[Index(after + 1)], A.type);
+  TimeSegment body = in.Join(A.prefix[Index(p - 1)], s.Range(a, last + 1, after, A.agent), A.agent);
+  body = in.Join(body, s.Range(a, p, last, A.agent), A.agent);
+  body = in.Join(body, A.suffix[Index(after + 1)], A.agent);
   out.Change(0, a, body,
              {{a, 1, p - 1}, {a, last + 1, after}, {a, p, last}, {a, after + 1, A.size()}});
   return true;
@@ -125,12 +125,12 @@ bool RouteMoves::Swap(const Solution& s, std::int32_t u, std::int32_t length_u, 
       return false;
     }
     out.Change(0, a,
-               in.Join(in.Join(A.prefix[Index(p - 1)], s.Range(b, q, qe, A.type), A.type),
-                       A.suffix[Index(pe + 1)], A.type),
+               in.Join(in.Join(A.prefix[Index(p - 1)], s.Range(b, q, qe, A.agent), A.agent),
+                       A.suffix[Index(pe + 1)], A.agent),
                {{a, 1, p - 1}, {b, q, qe}, {a, pe + 1, A.size()}});
     out.Change(1, b,
-               in.Join(in.Join(B.prefix[Index(q - 1)], s.Range(a, p, pe, B.type), B.type),
-                       B.suffix[Index(qe + 1)], B.type),
+               in.Join(in.Join(B.prefix[Index(q - 1)], s.Range(a, p, pe, B.agent), B.agent),
+                       B.suffix[Index(qe + 1)], B.agent),
                {{b, 1, q - 1}, {a, p, pe}, {b, qe + 1, B.size()}});
     return true;
   }
@@ -143,12 +143,12 @@ bool RouteMoves::Swap(const Solution& s, std::int32_t u, std::int32_t length_u, 
   if (xe >= y) {
     return false;
   }
-  TimeSegment body = in.Join(A.prefix[Index(x - 1)], s.Range(a, y, ye, A.type), A.type);
+  TimeSegment body = in.Join(A.prefix[Index(x - 1)], s.Range(a, y, ye, A.agent), A.agent);
   if (xe + 1 <= y - 1) {
-    body = in.Join(body, s.Range(a, xe + 1, y - 1, A.type), A.type);
+    body = in.Join(body, s.Range(a, xe + 1, y - 1, A.agent), A.agent);
   }
-  body = in.Join(body, s.Range(a, x, xe, A.type), A.type);
-  body = in.Join(body, A.suffix[Index(ye + 1)], A.type);
+  body = in.Join(body, s.Range(a, x, xe, A.agent), A.agent);
+  body = in.Join(body, A.suffix[Index(ye + 1)], A.agent);
   out.Change(0, a, body,
              {{a, 1, x - 1}, {a, y, ye}, {a, xe + 1, y - 1}, {a, x, xe}, {a, ye + 1, A.size()}});
   return true;
@@ -162,8 +162,8 @@ bool RouteMoves::TwoOpt(const Solution& s, std::int32_t u, std::int32_t v, MoveP
   }
   const PlannedRoute& A = s.route(a);
   out.Change(0, a,
-             in.Join(in.Join(A.prefix[Index(p)], s.ReversedRange(a, p + 1, q, A.type), A.type),
-                     A.suffix[Index(q + 1)], A.type),
+             in.Join(in.Join(A.prefix[Index(p)], s.ReversedRange(a, p + 1, q, A.agent), A.agent),
+                     A.suffix[Index(q + 1)], A.agent),
              {{a, 1, p}, {a, p + 1, q, true}, {a, q + 1, A.size()}});
   return true;
 }
@@ -173,12 +173,12 @@ bool RouteMoves::TwoOptStar(const Solution& s, std::int32_t u, std::int32_t v, M
   const auto [a, b, p, q] = Locate(s, u, v);
   const PlannedRoute& A = s.route(a);
   const PlannedRoute& B = s.route(b);
-  if (a == b || A.type != B.type) {
+  if (a == b || A.type != B.agent) {
     return false;
   }
-  out.Change(0, a, in.Join(A.prefix[Index(p)], B.suffix[Index(q)], A.type),
+  out.Change(0, a, in.Join(A.prefix[Index(p)], B.suffix[Index(q)], A.agent),
              {{a, 1, p}, {b, q, B.size()}});
-  out.Change(1, b, in.Join(B.prefix[Index(q - 1)], A.suffix[Index(p + 1)], B.type),
+  out.Change(1, b, in.Join(B.prefix[Index(q - 1)], A.suffix[Index(p + 1)], B.agent),
              {{b, 1, q - 1}, {a, p + 1, A.size()}});
   return true;
 }
@@ -192,9 +192,9 @@ bool RouteMoves::IntoEmpty(const Solution& s, std::int32_t u, std::int32_t r, Mo
   if (r == a || !R.empty() || !in.Serves(R.type, u)) {
     return false;
   }
-  out.Change(0, a, in.Join(A.prefix[Index(p - 1)], A.suffix[Index(p + 1)], A.type),
+  out.Change(0, a, in.Join(A.prefix[Index(p - 1)], A.suffix[Index(p + 1)], A.agent),
              {{a, 1, p - 1}, {a, p + 1, A.size()}});
-  out.Change(1, r, in.Join(R.prefix[0], in.Single(u), R.type), {{a, p, p}});
+  out.Change(1, r, in.Join(R.prefix[0], in.Single(u), R.agent), {{a, p, p}});
   return true;
 }
 

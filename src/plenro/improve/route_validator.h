@@ -1,11 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
-#include "plenro/graph/planner_graph.h"
 #include "plenro/plugins/instance_view.h"
-#include "plenro/plugins/post_optimizer_config.h"
+#include "plenro/plugins/route_evaluation.h"
 
 namespace plenro {
 
@@ -13,17 +11,15 @@ namespace plenro {
 // checked here, and its reported cost is the one computed here.
 class RouteValidator {
  public:
-  explicit RouteValidator(const InstanceView& view);
-  ~RouteValidator();
-  RouteValidator(const RouteValidator&) = delete;
-  RouteValidator& operator=(const RouteValidator&) = delete;
+  explicit RouteValidator(const InstanceView& view) : evaluator_(view) {}
 
   // Whether agent `agent` may drive `route`, and its cost.
-  RouteEvaluation Evaluate(const Route& route, std::uint64_t agent) const;
+  RouteEvaluation Evaluate(const Route& route, std::uint64_t agent) const {
+    return evaluator_.Evaluate(route, agent);
+  }
 
  private:
-  std::unique_ptr<PlannerGraph> graph_;
-  PostOptimizerConfig config_;
+  RouteEvaluator evaluator_;
 };
 
 }  // namespace plenro

@@ -37,21 +37,26 @@ class RoutingInstance {
   bool open_routes() const { return !view_->return_to_end(); }
   bool Serves(std::int32_t type, std::int32_t v) const { return view_->Allows(type, v); }
 
-  // What type `type` pays from u to v; nothing between equal points.
-  double Leg(std::int32_t u, std::int32_t v, std::int32_t type) const {
-    return u == v ? 0.0
-                  : view_->Cost(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
-                                static_cast<std::uint64_t>(type));
+  // What agent `agent` pays for the leg u -> v: the view's one leg rule (nothing for staying
+  // put or for the free ending of an open route).
+  double Leg(std::int32_t u, std::int32_t v, std::int32_t agent) const {
+    return view_->Leg(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
+                      static_cast<std::uint64_t>(agent));
+  }
+  // What type `type` pays between two different points to serve (no free leg among them).
+  double Cost(std::int32_t u, std::int32_t v, std::int32_t type) const {
+    return view_->Cost(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
+                       static_cast<std::uint64_t>(type));
   }
   // The timing summary of the single point v (its window, if any).
   const TimeSegment& Single(std::int32_t v) const { return singles_[v]; }
-  // `a` then `b` for an agent of type `type`, paying the leg between them.
-  TimeSegment Join(const TimeSegment& a, const TimeSegment& b, std::int32_t type) const {
+  // `a` then `b` on the route of agent `agent`, paying the leg between them.
+  TimeSegment Join(const TimeSegment& a, const TimeSegment& b, std::int32_t agent) const {
     if (a.empty() || b.empty()) {
       return a.empty() ? b : a;
     }
-    const double leg = Leg(a.last, b.first, type);
-    return plenro::Join(a, b, leg, a.last != b.first && IsNoConnection(leg));
+    const double leg = Leg(a.last, b.first, agent);
+    return plenro::Join(a, b, leg, IsNoConnection(leg));
   }
 
  private:

@@ -17,8 +17,8 @@ RuinRecreate::RuinRecreate(const RoutingInstance& instance, const CandidateLists
     for (std::int32_t a = 0; a < instance.num_agents(); ++a) {
       const PlannedAgent& agent = instance.agent(a);
       if (instance.Serves(agent.type, v)) {
-        depot_distance_[static_cast<std::size_t>(v)] = std::min(
-            depot_distance_[static_cast<std::size_t>(v)], instance.Leg(agent.start, v, agent.type));
+        depot_distance_[static_cast<std::size_t>(v)] =
+            std::min(depot_distance_[static_cast<std::size_t>(v)], instance.Leg(agent.start, v, a));
       }
     }
   }

@@ -33,7 +33,7 @@ void Solution::Rebuild(PlannedRoute& route) {
   for (std::int32_t p = 1; p <= k; ++p) {
     const std::int32_t v = route.At(p);
     route.prefix[static_cast<std::size_t>(p)] =
-        in.Join(route.prefix[static_cast<std::size_t>(p - 1)], in.Single(v), route.type);
+        in.Join(route.prefix[static_cast<std::size_t>(p - 1)], in.Single(v), route.agent);
     route_of_[static_cast<std::size_t>(v)] = route.agent;
     position_of_[static_cast<std::size_t>(v)] = p;
   }
@@ -41,7 +41,7 @@ void Solution::Rebuild(PlannedRoute& route) {
   route.suffix[static_cast<std::size_t>(k) + 1] = TimeSegment{};
   for (std::int32_t p = k; p >= 1; --p) {
     route.suffix[static_cast<std::size_t>(p)] =
-        in.Join(in.Single(route.At(p)), route.suffix[static_cast<std::size_t>(p) + 1], route.type);
+        in.Join(in.Single(route.At(p)), route.suffix[static_cast<std::size_t>(p) + 1], route.agent);
   }
   const std::int32_t block = PlannedRoute::kBlock;
   route.blocks.resize(static_cast<std::size_t>((k + block - 1) / block));
@@ -49,7 +49,7 @@ void Solution::Rebuild(PlannedRoute& route) {
     const auto first = static_cast<std::int32_t>(i) * block + 1;
     TimeSegment out = in.Single(route.At(first));
     for (std::int32_t p = first + 1; p <= std::min(k, first + block - 1); ++p) {
-      out = in.Join(out, in.Single(route.At(p)), route.type);
+      out = in.Join(out, in.Single(route.At(p)), route.agent);
     }
     route.blocks[i] = out;
   }
@@ -144,32 +144,33 @@ void Solution::Refresh() {
 }
 
 TimeSegment Solution::Range(std::int32_t r, std::int32_t from, std::int32_t to,
-                            std::int32_t type) const {
+                            std::int32_t agent) const {
   const PlannedRoute& route = routes_[static_cast<std::size_t>(r)];
   const std::int32_t block = PlannedRoute::kBlock;
   TimeSegment out = instance_->Single(route.At(from));
   std::int32_t p = from + 1;
-  if (type == route.type && to - from >= 2 * block) {
+  // The blocks hold legs between points to serve, the same for every agent of the route's type.
+  if (instance_->agent(agent).type == route.type && to - from >= 2 * block) {
     // Points up to a block boundary, whole blocks, then the rest point by point.
     for (; (p - 1) % block != 0; ++p) {
-      out = instance_->Join(out, instance_->Single(route.At(p)), type);
+      out = instance_->Join(out, instance_->Single(route.At(p)), agent);
     }
     for (; p + block - 1 <= to; p += block) {
-      out = instance_->Join(out, route.blocks[static_cast<std::size_t>((p - 1) / block)], type);
+      out = instance_->Join(out, route.blocks[static_cast<std::size_t>((p - 1) / block)], agent);
     }
   }
   for (; p <= to; ++p) {
-    out = instance_->Join(out, instance_->Single(route.At(p)), type);
+    out = instance_->Join(out, instance_->Single(route.At(p)), agent);
   }
   return out;
 }
 
 TimeSegment Solution::ReversedRange(std::int32_t r, std::int32_t from, std::int32_t to,
-                                    std::int32_t type) const {
+                                    std::int32_t agent) const {
   const PlannedRoute& route = routes_[static_cast<std::size_t>(r)];
   TimeSegment out = instance_->Single(route.At(to));
   for (std::int32_t p = to - 1; p >= from; --p) {
-    out = instance_->Join(out, instance_->Single(route.At(p)), type);
+    out = instance_->Join(out, instance_->Single(route.At(p)), agent);
   }
   return out;
 }

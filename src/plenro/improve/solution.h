@@ -63,12 +63,12 @@ class Solution {
   // Re-closes every route, after the evaluator's weights changed; marks every route changed.
   void Refresh();
 
-  // Timing summaries of the visits from..to (1-based, inclusive, from <= to), joined with the
-  // costs of type `type`, forward or reversed. O(to - from); forward with the route's own type
-  // O(kBlock + (to - from) / kBlock).
-  TimeSegment Range(std::int32_t r, std::int32_t from, std::int32_t to, std::int32_t type) const;
+  // Timing summaries of the visits from..to (1-based, inclusive, from <= to) as agent `agent`
+  // would drive them, forward or reversed. O(to - from); forward for an agent of the route's
+  // type O(kBlock + (to - from) / kBlock).
+  TimeSegment Range(std::int32_t r, std::int32_t from, std::int32_t to, std::int32_t agent) const;
   TimeSegment ReversedRange(std::int32_t r, std::int32_t from, std::int32_t to,
-                            std::int32_t type) const;
+                            std::int32_t agent) const;
 
   // Totals of the route costs (without penalties).
   RouteTotals CostTotals() const;

@@ -16,8 +16,11 @@ using nlohmann::json;
 
 // Reals are converted to integers by truncation toward zero. Where the truncated value does not
 // fit the target type the conversion would be undefined, so such values are refused with an
-// error that names the key and the value.
-std::string DescribeReal(const json& value) {
+// error that names the key and the value; so are integers that the target type cannot hold.
+std::string DescribeNumber(const json& value) {
+  if (!value.is_number_float()) {
+    return value.dump();
+  }
   const double real = value.get<double>();
   if (std::isnan(real)) {
     return "NaN";
@@ -28,10 +31,10 @@ std::string DescribeReal(const json& value) {
   return value.dump();
 }
 
-[[noreturn]] void RejectReal(const char* key, const json& value, const char* wanted) {
+[[noreturn]] void RejectNumber(const char* key, const json& value, const char* wanted) {
   throw json::out_of_range::create(406,
                                    std::string("key '") + key + "' has value " +
-                                       DescribeReal(value) + ", which is not a valid " + wanted,
+                                       DescribeNumber(value) + ", which is not a valid " + wanted,
                                    nullptr);
 }
 
@@ -44,23 +47,34 @@ std::uint64_t ReadId(const json& object, const char* key) {
     // Truncation gives a value in [0, 2^64) exactly for reals in (-1, 2^64); NaN fails both.
     const double real = value.get<double>();
     if (!(real > -1.0 && real < 18446744073709551616.0)) {
-      RejectReal(key, value, "id (a non-negative integer below 2^64)");
+      RejectNumber(key, value, "id (a non-negative integer below 2^64)");
     }
   }
   return value.get<std::uint64_t>();
 }
 
-// An optional 32-bit signed integer stored as a real: integers keep their low 32 bits, reals
-// are truncated toward zero when the result fits, booleans give 1 or 0.
+// An optional 32-bit signed integer stored as a real: integers are taken as they are, reals are
+// truncated toward zero, booleans give 1 or 0. A number outside the 32-bit range is refused
+// (cutting it to 32 bits would turn a large limit into a small one, or into none).
 double ReadInt32OrZero(const json& object, const char* key) {
   const auto it = object.find(key);
   if (it == object.end()) {
     return 0.0;
   }
+  constexpr const char* kWanted = "32-bit integer (from -2^31 to 2^31-1)";
   if (it->is_number_float()) {
     const double real = it->get<double>();
     if (!(real > -2147483649.0 && real < 2147483648.0)) {
-      RejectReal(key, *it, "32-bit integer (from -2^31 to 2^31-1)");
+      RejectNumber(key, *it, kWanted);
+    }
+  } else if (it->is_number_unsigned()) {
+    if (it->get<std::uint64_t>() > static_cast<std::uint64_t>(INT32_MAX)) {
+      RejectNumber(key, *it, kWanted);
+    }
+  } else if (it->is_number_integer()) {
+    const std::int64_t value = it->get<std::int64_t>();
+    if (value < INT32_MIN || value > INT32_MAX) {
+      RejectNumber(key, *it, kWanted);
     }
   }
   return static_cast<double>(it->get<std::int32_t>());
@@ -161,7 +175,7 @@ void LoadImproveOptions(const json& section, Options& options) {
     const double count = value.get<double>();  // refuses what is not a number
     const bool whole = value.is_number_integer() || count == std::floor(count);
     if (!whole || !(count >= 0.0 && count < 9223372036854775808.0)) {
-      RejectReal("improve_iterations", value, "iteration count (0 for no limit, or more)");
+      RejectNumber("improve_iterations", value, "iteration count (0 for no limit, or more)");
     }
     options.improve_iterations =
         value.is_number_integer() ? value.get<std::int64_t>() : static_cast<std::int64_t>(count);

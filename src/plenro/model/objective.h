@@ -8,8 +8,9 @@ namespace plenro {
 
 // How a set of route costs scores under each objective, and what counts as an improvement.
 // This is the one place that decides it: the loader reads objective names through
-// ObjectiveFromName, the solver picks its objective plug-in by the type, and every history,
-// report and comparison scores routes through RouteTotals and ObjectiveValue.
+// ObjectiveFromName, the solver picks its objective plug-in by ScoresLongestRoute, and every
+// history, report and comparison scores routes through RouteTotals and ObjectiveValue. The
+// Python side (orvik.rules) states the same rules; a test holds the two together.
 
 // "min_max" and "MIN_MAX" name MinMax; every other name (and no name) means MinSum.
 ObjectiveType ObjectiveFromName(const std::string& name);
@@ -39,9 +40,16 @@ RouteTotals TotalsOf(const Costs& costs) {
   return totals;
 }
 
+// Whether the objective scores the longest route (MinMax) rather than the sum (MinSum). Only
+// MinSum scores the sum: a value outside the enumeration scores the longest route, as the
+// solver's choice of objective plug-in has always read it.
+inline bool ScoresLongestRoute(ObjectiveType objective) {
+  return objective != MinSum;
+}
+
 // MinMax scores the longest route, MinSum the sum.
 inline double ObjectiveValue(ObjectiveType objective, const RouteTotals& totals) {
-  return objective == MinMax ? totals.max : totals.sum;
+  return ScoresLongestRoute(objective) ? totals.max : totals.sum;
 }
 
 // Values closer than this are equal.
@@ -61,8 +69,8 @@ struct ObjectiveKey {
 };
 
 inline ObjectiveKey KeyOf(ObjectiveType objective, const RouteTotals& totals) {
-  return objective == MinMax ? ObjectiveKey{totals.max, totals.sum}
-                             : ObjectiveKey{totals.sum, totals.max};
+  return ScoresLongestRoute(objective) ? ObjectiveKey{totals.max, totals.sum}
+                                       : ObjectiveKey{totals.sum, totals.max};
 }
 
 // Strictly better under the key order, each figure compared with the tolerance.

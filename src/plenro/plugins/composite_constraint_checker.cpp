@@ -70,6 +70,12 @@ bool CompositeConstraintChecker::IsRejectedOnFinish(const SearchState& state) co
   return false;
 }
 
+void CompositeConstraintChecker::UseView(const InstanceView* view) {
+  for (const std::unique_ptr<ConstraintCheckerPlugin>& member : members_) {
+    member->UseView(view);
+  }
+}
+
 void CompositeConstraintChecker::AddChecker(std::unique_ptr<ConstraintCheckerPlugin> checker) {
   if (checker != nullptr) {
     members_.push_back(std::move(checker));

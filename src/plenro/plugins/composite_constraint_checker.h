@@ -33,6 +33,8 @@ class CompositeConstraintChecker : public ConstraintCheckerPlugin {
   bool IsFeasible(const SearchState& state, std::uint64_t agent) const override;
   // True as soon as one member answers true.
   bool IsRejectedOnFinish(const SearchState& state) const override;
+  // Links every member, in member order.
+  void UseView(const InstanceView* view) override;
 
   // Appends a member; null pointers are ignored.
   void AddChecker(std::unique_ptr<ConstraintCheckerPlugin> checker);

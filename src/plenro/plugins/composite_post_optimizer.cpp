@@ -48,4 +48,10 @@ void CompositePostOptimizer::SetTimeWindows(const TimeWindowMap& windows) {
   }
 }
 
+void CompositePostOptimizer::UseView(const InstanceView* view) {
+  for (auto& member : members_) {
+    member->UseView(view);
+  }
+}
+
 }  // namespace plenro

@@ -4,50 +4,34 @@
 
 namespace plenro {
 
-namespace {
-
-bool TypeAllowed(const Point& point, std::int64_t type) {
-  if (type < 0) {
-    return false;
-  }
-  const auto wanted = static_cast<std::uint64_t>(type);
-  return std::find(point.types.begin(), point.types.end(), wanted) != point.types.end();
-}
-
-}  // namespace
-
 void DefaultConstraintChecker::Initialize(const PlannerGraph* graph,
                                           const std::vector<Point>& points,
                                           const std::vector<AgentInfo>& agents) {
-  graph_ = graph;
-  num_agents_ = agents.size();
-  allowed_.assign(points.size() * num_agents_, 0);
-  for (std::size_t j = 0; j < points.size(); ++j) {
-    for (std::size_t k = 0; k < num_agents_; ++k) {
-      allowed_[j * num_agents_ + k] = TypeAllowed(points[j], agents[k].type) ? 1 : 0;
-    }
-  }
+  link_.FillInstance(graph, points, agents);
+  const InstanceView& instance = view();
   type0_agents_.clear();
-  for (std::size_t k = 0; k < num_agents_; ++k) {
-    if (agents[k].type == 0) {
+  for (std::uint64_t k = 0; k < instance.num_agents(); ++k) {
+    if (instance.AgentType(k) == 0) {
       type0_agents_.push_back(k);
     }
   }
   // The dead-end rule looks at the graph's points; a visited set cannot name more than
   // kMaxPoints of them, and the search refuses larger graphs.
   type0_only_points_ = VisitedSet{};
-  const std::uint64_t vertices = graph_ == nullptr ? 0 : graph_->NumVertex();
-  const std::uint64_t limit = std::min<std::uint64_t>(
-      std::min<std::uint64_t>(vertices, points.size()), static_cast<std::uint64_t>(kMaxPoints));
+  const std::uint64_t vertices = instance.has_costs() ? instance.costs().NumVertex() : 0;
+  const std::uint64_t limit =
+      std::min<std::uint64_t>(std::min<std::uint64_t>(vertices, instance.num_points()),
+                              static_cast<std::uint64_t>(kMaxPoints));
   for (std::uint64_t i = 0; i < limit; ++i) {
-    if (points[i].types.size() == 1 && points[i].types[0] == 0) {
+    const std::vector<std::uint64_t>& types = instance.points()[i].types;
+    if (types.size() == 1 && types[0] == 0) {
       type0_only_points_.Set(i);
     }
   }
 }
 
 bool DefaultConstraintChecker::IsForbidden(std::uint64_t agent, std::uint64_t point) const {
-  return allowed_[point * num_agents_ + agent] == 0;
+  return !view().TypeAllows(agent, point);
 }
 
 MoveCheck DefaultConstraintChecker::OnMove(const SearchState& /*state*/, std::uint64_t /*agent*/,
@@ -75,7 +59,7 @@ bool DefaultConstraintChecker::IsRejectedOnFinish(const SearchState& state) cons
 }
 
 void DefaultConstraintChecker::SetGoals(const std::vector<std::uint64_t>& goals) {
-  goals_ = goals;
+  link_.Fill([&goals](InstanceView& own) { own.SetGoals(goals); });
 }
 
 }  // namespace plenro

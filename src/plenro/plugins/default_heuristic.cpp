@@ -39,16 +39,16 @@ VisitedSet AndNot(const VisitedSet& a, const VisitedSet& b) {
 
 }  // namespace
 
-void DefaultHeuristic::Initialize(const PlannerGraph* graph, const std::vector<Point>& points,
+void DefaultHeuristic::Initialize(const PlannerGraph* /*graph*/, const std::vector<Point>& points,
                                   const std::vector<AgentInfo>& agents) {
-  graph_ = graph;
-  points_ = points;
-  agents_ = agents;
-  num_agents_ = agents_.size();
+  link_.Fill([&](InstanceView& own) {
+    own.SetPoints(points);
+    own.SetAgents(agents);
+  });
 }
 
 void DefaultHeuristic::SetGoals(const std::vector<std::uint64_t>& goals) {
-  goals_ = goals;
+  link_.Fill([&goals](InstanceView& own) { own.SetGoals(goals); });
 }
 
 void DefaultHeuristic::SetEdgeList(const std::vector<WeightedEdge>& edges) {
@@ -82,12 +82,13 @@ void DefaultHeuristic::SetEdgeList(const std::vector<WeightedEdge>& edges) {
 }
 
 double DefaultHeuristic::Estimate(const SearchState& state) const {
+  const std::uint64_t agents = link_.view().num_agents();
   VisitedSet in_tree = state.visited;
   VisitedSet closed = state.visited;
-  for (std::uint64_t i = 0; i < num_agents_; ++i) {
+  for (std::uint64_t i = 0; i < agents; ++i) {
     in_tree.Set(static_cast<std::uint64_t>(state.positions[i]));
   }
-  for (std::uint64_t i = 0; i < num_agents_; ++i) {
+  for (std::uint64_t i = 0; i < agents; ++i) {
     if (state.finished[i] == 0) {
       closed.Clear(static_cast<std::uint64_t>(state.positions[i]));
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "plenro/plugins/heuristic_plugin.h"
+#include "plenro/plugins/view_link.h"
 
 namespace plenro {
 
@@ -24,9 +25,11 @@ class DefaultHeuristic : public HeuristicPlugin {
   static constexpr double kUnreachable = 1.1235582092889473e307;
 
   std::string Name() const override { return "DefaultHeuristic"; }
-  // Keeps the graph pointer (not owned) and copies of both tables; agent count := agents.size().
+  // Without a linked view, its own view takes the points and the agents (the agent count is
+  // theirs); the estimate reads no costs but the edge list's.
   void Initialize(const PlannerGraph* graph, const std::vector<Point>& points,
                   const std::vector<AgentInfo>& agents) override;
+  void UseView(const InstanceView* view) override { link_.Link(view); }
   // Per-agent end points (kept; the estimate does not read them).
   void SetGoals(const std::vector<std::uint64_t>& goals);
   // The edge list sorted by ascending weight; edges whose ends are not both in [0, 256) are
@@ -34,16 +37,12 @@ class DefaultHeuristic : public HeuristicPlugin {
   void SetEdgeList(const std::vector<WeightedEdge>& edges);
   double Estimate(const SearchState& state) const override;
 
-  std::uint64_t NumAgents() const { return num_agents_; }
-  const std::vector<std::uint64_t>& Goals() const { return goals_; }
+  std::uint64_t NumAgents() const { return link_.view().num_agents(); }
+  const std::vector<std::uint64_t>& Goals() const { return link_.view().goals(); }
   const std::vector<WeightedEdge>& Edges() const { return edges_; }
 
  private:
-  const PlannerGraph* graph_ = nullptr;
-  std::vector<Point> points_;
-  std::vector<AgentInfo> agents_;
-  std::vector<std::uint64_t> goals_;
-  std::uint64_t num_agents_ = 0;
+  ViewLink link_;
   std::vector<WeightedEdge> edges_;
   // Points 0..dim_-1 appear in some usable edge; rank_[x * dim_ + y] is the smallest list
   // position of a usable edge joining x and y, kNoRank when there is none.

@@ -31,8 +31,8 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
   groups_.clear();
   group_order_.clear();
   route_table_.clear();
-  config_.Bind(graph, points, agents);
-  const std::uint64_t m = agents.size();
+  BindRun(graph, points, agents);
+  const std::uint64_t m = view().num_agents();
   route_table_.resize(m);
   kept_invalid_.assign(m, 0);
   incoming_cost_.assign(m, 0.0);
@@ -46,7 +46,7 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
     incoming_cost_[i] = time != result.times.end() ? time->second : 0.0;
     kept_invalid_[i] = evaluation.valid ? 0 : 1;
     const auto agent = static_cast<std::int64_t>(i);
-    AddToGroup(agent, agents[i].type, evaluation.cost);
+    AddToGroup(agent, view().AgentType(i), evaluation.cost);
     route_table_[i] = RouteRecord{agent, evaluation.cost, std::move(route)};
   }
 
@@ -68,7 +68,7 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
 }
 
 RouteEvaluation DefaultPostOptimizer::CheckRoute(const Route& route, std::uint64_t agent) const {
-  const RouteEvaluation evaluation = config_.EvaluateRoute(route, agent);
+  const RouteEvaluation evaluation = evaluator().Evaluate(route, agent);
   if (!evaluation.valid) {
     std::cerr << "[post-opt] invalid path for agent " << agent << ", skip optimize\n";
   }
@@ -112,11 +112,11 @@ void DefaultPostOptimizer::ImproveWithinGroup(std::int64_t type) {
     const double cost = RouteCost(record.route, agent);
     if (std::abs(cost) <= kLargest) {
       record.cost = cost;
-      if (config_.TwoOpt(record.route, record.cost, agent)) {
+      if (two_opt_.Improve(evaluator(), record.route, record.cost, agent)) {
         MarkChanged(record);
       }
     }
-    const double limit = config_.MaxLength(agent);
+    const double limit = view().MaxLength(agent);
     if (!std::isfinite(record.cost) || (limit > 0.0 && limit < record.cost)) {
       std::cerr << "[post-opt] path invalid or over capacity, skip agent " << u << "\n";
     }
@@ -220,11 +220,11 @@ DefaultPostOptimizer::Relocation DefaultPostOptimizer::BestRelocation(std::int64
   if (r.size() < 3 || q.size() < 2) {
     return best;
   }
-  giving_probe_.Load(config_, r, static_cast<std::uint64_t>(g));
-  receiving_probe_.Load(config_, q, static_cast<std::uint64_t>(h));
+  giving_probe_.Load(evaluator(), r, static_cast<std::uint64_t>(g));
+  receiving_probe_.Load(evaluator(), q, static_cast<std::uint64_t>(h));
   for (std::size_t i = 1; i + 1 < r.size(); ++i) {
     const std::int64_t p = r[i];
-    if (from_type != to_type && !config_.Serves(to_type, p)) {
+    if (from_type != to_type && (p < 0 || !view().Allows(to_type, static_cast<std::uint64_t>(p)))) {
       continue;
     }
     // The shortened giving route is the same for every insertion position.
@@ -259,8 +259,8 @@ void DefaultPostOptimizer::ApplyRelocation(RouteRecord& giving, RouteRecord& rec
     return;
   }
   const std::int64_t p = giving.route[static_cast<std::size_t>(move.from_pos)];
-  giving_probe_.Load(config_, giving.route, static_cast<std::uint64_t>(giving.agent));
-  receiving_probe_.Load(config_, receiving.route, static_cast<std::uint64_t>(receiving.agent));
+  giving_probe_.Load(evaluator(), giving.route, static_cast<std::uint64_t>(giving.agent));
+  receiving_probe_.Load(evaluator(), receiving.route, static_cast<std::uint64_t>(receiving.agent));
   const RouteEvaluation shortened = giving_probe_.Without(static_cast<std::size_t>(move.from_pos));
   const RouteEvaluation grown =
       receiving_probe_.WithInserted(static_cast<std::size_t>(move.to_pos), p);

@@ -5,8 +5,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plenro/plugins/post_optimizer_config.h"
-#include "plenro/plugins/post_optimizer_plugin.h"
+#include "plenro/plugins/route_evaluation.h"
+#include "plenro/plugins/two_opt.h"
+#include "plenro/plugins/view_post_optimizer.h"
 
 namespace plenro {
 
@@ -20,7 +21,7 @@ namespace plenro {
 // agent's start or end point, a missed window, over its length limit) is reported on standard
 // error and counts as cost 0.0 inside, so that no move pays by touching it; it is written back
 // unchanged with the cost it came in with.
-class DefaultPostOptimizer : public PostOptimizerPlugin {
+class DefaultPostOptimizer : public ViewPostOptimizer {
  public:
   // The agents of one type.
   struct AgentGroup {
@@ -52,18 +53,12 @@ class DefaultPostOptimizer : public PostOptimizerPlugin {
   std::string Name() const override { return "DefaultPostOptimizer"; }
 
   // Replaces the result's paths and times by one entry per agent index 0..M-1; nothing else in
-  // the result changes.
+  // the result changes. With a linked view, graph, points and agents are the view's.
   void Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
                 const std::vector<AgentInfo>& agents, Result& result) override;
-  void SetReturnToEnd(bool return_to_end) override { config_.SetReturnToEnd(return_to_end); }
-  void SetStarts(const std::vector<std::uint64_t>& starts) override { config_.SetStarts(starts); }
-  void SetGoals(const std::vector<std::uint64_t>& goals) override { config_.SetGoals(goals); }
-  void SetTimeWindows(const TimeWindowMap& windows) override { config_.SetTimeWindows(windows); }
 
-  const PostOptimizerConfig& config() const { return config_; }
-
-  // The steps of Optimize. They work on the tables the last Optimize left (the configuration
-  // bound to its graph, points and agents).
+  // The steps of Optimize. They work on the tables the last Optimize left (the view bound to
+  // its graph, points and agents).
 
   // The route's cost, or 0.0 with a note on standard error when the agent may not drive it.
   double RouteCost(const Route& route, std::uint64_t agent) const;
@@ -86,7 +81,7 @@ class DefaultPostOptimizer : public PostOptimizerPlugin {
 
  private:
   AgentGroup& GroupOf(std::int64_t type);
-  // EvaluateRoute, with the note on standard error for a route the agent may not drive.
+  // The evaluation, with the note on standard error for a route the agent may not drive.
   RouteEvaluation CheckRoute(const Route& route, std::uint64_t agent) const;
   void AddToGroup(std::int64_t agent, std::int64_t type, double cost);
   void ImproveWithinGroup(std::int64_t type);
@@ -94,7 +89,6 @@ class DefaultPostOptimizer : public PostOptimizerPlugin {
   // Forgets that a record came in invalid once a move has given it a new, valid route.
   void MarkChanged(const RouteRecord& record);
 
-  PostOptimizerConfig config_;
   std::vector<std::int64_t> group_order_;
   std::unordered_map<std::int64_t, AgentGroup> groups_;
   std::vector<RouteRecord> route_table_;
@@ -106,6 +100,7 @@ class DefaultPostOptimizer : public PostOptimizerPlugin {
 
   RouteProbe giving_probe_;
   RouteProbe receiving_probe_;
+  TwoOpt two_opt_;
 };
 
 }  // namespace plenro

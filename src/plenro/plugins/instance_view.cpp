@@ -10,21 +10,25 @@ void InstanceView::SetPoints(const std::vector<Point>& points) {
   RebuildTypes();
   RebuildEndpointFlags();
   RebuildWindows();
+  RebuildAgentRules();
 }
 
 void InstanceView::SetAgents(const std::vector<AgentInfo>& agents) {
   agents_ = agents;
   RebuildTypes();
+  RebuildAgentRules();
 }
 
 void InstanceView::SetStarts(const std::vector<std::uint64_t>& starts) {
   starts_ = starts;
   RebuildEndpointFlags();
+  RebuildAgentRules();
 }
 
 void InstanceView::SetGoals(const std::vector<std::uint64_t>& goals) {
   goals_ = goals;
   RebuildEndpointFlags();
+  RebuildAgentRules();
 }
 
 void InstanceView::SetTimeWindows(const TimeWindowMap& windows) {
@@ -36,12 +40,14 @@ void InstanceView::SetCosts(const PlannerGraph* graph) {
   has_costs_ = graph != nullptr;
   costs_ = graph != nullptr ? CostTable(*graph) : CostTable();
   RebuildTypes();
+  RebuildAgentRules();
 }
 
 void InstanceView::SetCosts(CostTable table) {
   has_costs_ = true;
   costs_ = std::move(table);
   RebuildTypes();
+  RebuildAgentRules();
 }
 
 void InstanceView::RebuildTypes() {
@@ -74,6 +80,21 @@ void InstanceView::RebuildEndpointFlags() {
   for (const std::uint64_t g : goals_) {
     if (g < n) {
       is_goal_[g] = 1;
+    }
+  }
+}
+
+void InstanceView::RebuildAgentRules() {
+  const std::uint64_t n = num_points();
+  agent_rules_.assign(num_agents() * n, 0);
+  for (std::uint64_t agent = 0; agent < num_agents(); ++agent) {
+    for (std::uint64_t v = 0; v < n; ++v) {
+      if (!Allows(AgentType(agent), v)) {
+        continue;
+      }
+      const bool foreign_goal = IsGoal(v) && !IsOwnGoal(agent, v);
+      const bool foreign_start = IsStart(v) && !IsOwnStart(agent, v);
+      agent_rules_[agent * n + v] = foreign_goal || foreign_start ? kTypeAllows : kServes;
     }
   }
 }

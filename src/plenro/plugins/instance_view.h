@@ -87,10 +87,53 @@ class InstanceView {
     return !IsNoConnection(Cost(u, v, type));
   }
 
+  // The rules of one agent (below num_agents()).
+
+  // Whether the agent's type may serve point v (the assignment rule alone).
+  bool TypeAllows(std::uint64_t agent, std::uint64_t v) const {
+    return agent < num_agents() && v < num_points() && agent_rules_[agent * num_points() + v] != 0;
+  }
+  // Whether the agent may take point v into its route: its type serves v, and v is no other
+  // agent's start point (as far as starts are set) nor another agent's end point (as far as
+  // goals are set).
+  bool MayServe(std::uint64_t agent, std::uint64_t v) const {
+    return agent < num_agents() && v < num_points() &&
+           agent_rules_[agent * num_points() + v] == kServes;
+  }
+  // Whether v is the agent's own start (end) point; false while starts (goals) are not set.
+  bool IsOwnStart(std::uint64_t agent, std::uint64_t v) const {
+    return agent < starts_.size() && starts_[agent] == v;
+  }
+  bool IsOwnGoal(std::uint64_t agent, std::uint64_t v) const {
+    return agent < goals_.size() && goals_[agent] == v;
+  }
+  // Whether the leg into v ends the agent's route for free: routes need not return to their
+  // end point, and v is the agent's own start or end point.
+  bool FreeEnding(std::uint64_t agent, std::uint64_t v) const {
+    return !return_to_end_ && (IsOwnStart(agent, v) || IsOwnGoal(agent, v));
+  }
+  // What the agent pays for the leg u -> v, the one leg rule of every route: nothing for
+  // staying put (u == v) and for a free ending, else Cost(u, v, its type). A leg it pays that
+  // is no connection (IsNoConnection) is never travelled.
+  double Leg(std::uint64_t u, std::uint64_t v, std::uint64_t agent) const {
+    if (u == v || FreeEnding(agent, v)) {
+      return 0.0;
+    }
+    const std::int64_t type = AgentType(agent);
+    return type < 0 ? kNoConnection : Cost(u, v, static_cast<std::uint64_t>(type));
+  }
+
  private:
+  // Per agent and point: 0 its type may not serve the point, kTypeAllows it may but the point
+  // is another agent's start or end point, kServes it may take the point.
+  static constexpr char kTypeAllows = 1;
+  static constexpr char kServes = 2;
+
   void RebuildTypes();
   void RebuildEndpointFlags();
   void RebuildWindows();
+  // The per-agent table; after every change of points, agents, endpoints or types.
+  void RebuildAgentRules();
 
   std::vector<Point> points_;
   std::vector<AgentInfo> agents_;
@@ -105,6 +148,7 @@ class InstanceView {
   std::vector<char> allowed_;  // num_types_ x num_points()
   std::vector<char> is_start_;
   std::vector<char> is_goal_;
+  std::vector<char> agent_rules_;  // num_agents() x num_points()
   std::vector<char> has_window_;
   std::vector<double> open_;
   std::vector<double> close_;

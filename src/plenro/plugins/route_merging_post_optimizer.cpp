@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "plenro/model/objective.h"
+
 namespace plenro {
 
 namespace {
-
-constexpr double kEpsilon = 1e-9;
 
 std::ptrdiff_t Offset(std::int64_t pos) {
   return static_cast<std::ptrdiff_t>(pos);
@@ -18,8 +18,8 @@ std::ptrdiff_t Offset(std::int64_t pos) {
 void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph,
                                          const std::vector<Point>& points,
                                          const std::vector<AgentInfo>& agents, Result& result) {
-  config_.Bind(graph, points, agents);
-  const std::uint64_t m = agents.size();
+  BindRun(graph, points, agents);
+  const std::uint64_t m = view().num_agents();
   routes_.assign(m, Route{});
   costs_.assign(m, 0.0);
   kept_invalid_.assign(m, 0);
@@ -31,7 +31,7 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph,
     }
     const auto time = result.times.find(i);
     incoming_cost_[i] = time != result.times.end() ? time->second : 0.0;
-    const RouteEvaluation evaluation = config_.EvaluateRoute(routes_[i], i);
+    const RouteEvaluation evaluation = evaluator().Evaluate(routes_[i], i);
     if (evaluation.valid) {
       costs_[i] = evaluation.cost;
     } else {
@@ -51,7 +51,7 @@ void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph,
 
   for (std::uint64_t j = 0; j < m; ++j) {
     if (costs_[j] > 0.0) {
-      config_.TwoOpt(routes_[j], costs_[j], j);
+      two_opt_.Improve(evaluator(), routes_[j], costs_[j], j);
     }
   }
 
@@ -70,8 +70,18 @@ void RouteMergingPostOptimizer::Merge(double longest) {
   std::sort(order_.begin(), order_.end());
 
   // The costs in order_ and the bound stay as they were before the first dissolution.
-  for (const auto& [cost, w] : order_) {
-    if (!(cost > 0.0 && cost < longest - kEpsilon && routes_[w].size() >= 3)) {
+  for (const auto& entry : order_) {
+    // Plain names, not a structured binding: the lambda below captures w (older clang cannot
+    // capture a binding).
+    const double cost = entry.first;
+    const std::int64_t w = entry.second;
+    if (!(cost > 0.0 && cost < longest - kImprovementTolerance && routes_[w].size() >= 3)) {
+      continue;
+    }
+    // What is left once every interior point has moved must be a route the agent may drive.
+    endpoints_.assign({routes_[w].front(), routes_[w].back()});
+    const RouteEvaluation left = evaluator().Evaluate(endpoints_, static_cast<std::uint64_t>(w));
+    if (!left.valid) {
       continue;
     }
     interior_.assign(routes_[w].begin() + 1, routes_[w].end() - 1);
@@ -84,53 +94,50 @@ void RouteMergingPostOptimizer::Merge(double longest) {
       continue;
     }
 
-    bool emptied = true;
-    for (const std::int64_t p : interior_) {
-      const Insertion place = FindInsertion(p, w, longest);
-      if (!place.found) {
-        // Earlier moves changed the other routes; this point stays.
-        emptied = false;
-        continue;
-      }
-      Route& receiving = routes_[place.agent];
-      receiving.insert(receiving.begin() + Offset(place.pos), p);
-      // FindInsertion judged exactly this route valid at this cost.
-      costs_[place.agent] = place.cost;
-      kept_invalid_[place.agent] = 0;
-      Route& giving = routes_[w];
-      // The first occurrence anywhere: without start points the route may open at p.
-      const auto at = std::find(giving.begin(), giving.end(), p);
-      if (at != giving.end()) {
-        giving.erase(at);
-      }
-    }
-
-    if (emptied) {
-      // The agent no longer travels, although its route keeps both endpoints.
-      costs_[w] = 0.0;
-    } else {
-      // A partly emptied route keeps its real cost (or the one it had, should it have become
-      // one the agent may not drive).
-      const RouteEvaluation rest = config_.EvaluateRoute(routes_[w], static_cast<std::uint64_t>(w));
-      if (rest.valid) {
-        costs_[w] = rest.cost;
-      }
+    if (MoveAll(w, longest)) {
+      // The agent only goes from its start to its end point: nothing when they coincide or when
+      // routes need not return, else that leg.
+      costs_[w] = left.cost;
     }
   }
 }
 
-bool RouteMergingPostOptimizer::CanServe(std::uint64_t agent, std::int64_t point) const {
-  if (!config_.Serves(config_.AgentType(agent), point)) {
-    return false;
+bool RouteMergingPostOptimizer::MoveAll(std::int64_t w, double longest) {
+  moves_.clear();
+  for (const std::int64_t p : interior_) {
+    const Insertion place = FindInsertion(p, w, longest);
+    if (!place.found) {
+      // Earlier moves changed the other routes and this point has no place left: the route
+      // cannot be dissolved, so every route gets back what it had before the attempt.
+      UndoMoves();
+      return false;
+    }
+    const auto agent = static_cast<std::size_t>(place.agent);
+    moves_.push_back(Move{place.agent, place.pos, costs_[agent], kept_invalid_[agent]});
+    Route& receiving = routes_[agent];
+    receiving.insert(receiving.begin() + Offset(place.pos), p);
+    // FindInsertion judged exactly this route valid at this cost.
+    costs_[agent] = place.cost;
+    kept_invalid_[agent] = 0;
   }
-  const auto& starts = config_.starts();
-  const auto& goals = config_.goals();
-  const auto v = static_cast<std::uint64_t>(point);  // Serves() holds, so point >= 0
-  const bool start_ok =
-      starts.empty() || !config_.InStartSet(point) || (agent < starts.size() && v == starts[agent]);
-  const bool goal_ok =
-      goals.empty() || !config_.InGoalSet(point) || (agent < goals.size() && v == goals[agent]);
-  return start_ok && goal_ok;
+  // Every point has moved; what is left are the two endpoints.
+  routes_[w] = endpoints_;
+  return true;
+}
+
+void RouteMergingPostOptimizer::UndoMoves() {
+  for (auto move = moves_.rbegin(); move != moves_.rend(); ++move) {
+    const auto agent = static_cast<std::size_t>(move->agent);
+    Route& receiving = routes_[agent];
+    receiving.erase(receiving.begin() + Offset(move->pos));
+    costs_[agent] = move->cost_before;
+    kept_invalid_[agent] = move->kept_invalid_before;
+  }
+  moves_.clear();
+}
+
+bool RouteMergingPostOptimizer::CanServe(std::uint64_t agent, std::int64_t point) const {
+  return point >= 0 && view().MayServe(agent, static_cast<std::uint64_t>(point));
 }
 
 RouteMergingPostOptimizer::Insertion RouteMergingPostOptimizer::FindInsertion(std::int64_t point,
@@ -147,16 +154,16 @@ RouteMergingPostOptimizer::Insertion RouteMergingPostOptimizer::FindInsertion(st
     if (q.size() < 2) {
       continue;
     }
-    probe_.Load(config_, q, i);
+    probe_.Load(evaluator(), q, i);
     for (std::size_t j = 1; j < q.size(); ++j) {
       const RouteEvaluation grown = probe_.WithInserted(j, point);
-      if (!grown.valid || !(grown.cost <= bound + kEpsilon)) {
+      if (!grown.valid || !(grown.cost <= bound + kImprovementTolerance)) {
         continue;
       }
       const double y = grown.cost;
       const bool cheaper = y < best.cost;
       const bool same_cost_less_growth =
-          best.found && std::abs(y - best.cost) < kEpsilon &&
+          best.found && std::abs(y - best.cost) < kImprovementTolerance &&
           y - costs_[i] < best.cost - costs_[static_cast<std::size_t>(best.agent)];
       if (cheaper || same_cost_less_growth) {
         best = Insertion{true, agent, static_cast<std::int64_t>(j), y};

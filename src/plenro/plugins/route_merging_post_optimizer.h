@@ -6,20 +6,24 @@
 #include <utility>
 #include <vector>
 
-#include "plenro/plugins/post_optimizer_config.h"
-#include "plenro/plugins/post_optimizer_plugin.h"
+#include "plenro/plugins/route_evaluation.h"
+#include "plenro/plugins/two_opt.h"
+#include "plenro/plugins/view_post_optimizer.h"
 
 namespace plenro {
 
 // Dissolves short routes into the others. Routes are taken in order of increasing cost; when
 // every interior point of one can go into some other agent's route without that route costing
-// more than the current longest route F (plus 1e-9), all of them move and the emptied agent
-// keeps only its endpoints at cost 0.0. Every remaining route is then shortened by segment
-// reversal. Nothing is reported.
+// more than the current longest route F (plus 1e-9), and the route of its two endpoints alone is
+// one the agent may drive, all of them move and the emptied agent keeps only its endpoints, at
+// what that route costs (0.0 when they coincide or routes need not return). A dissolution is all
+// or nothing: should a point find no place once the points before it have moved, those moves are
+// undone and every route keeps its points and cost. Every remaining route is then shortened by
+// segment reversal. Nothing is reported.
 //
 // A route the agent may not drive counts as cost 0.0 inside (it is never dissolved or reversed)
 // and, unless a point moved into it, is written back unchanged with the cost it came in with.
-class RouteMergingPostOptimizer : public PostOptimizerPlugin {
+class RouteMergingPostOptimizer : public ViewPostOptimizer {
  public:
   // The cheapest place found for a point: the receiving agent, the position the point goes
   // before, and that route's cost afterwards.
@@ -33,20 +37,14 @@ class RouteMergingPostOptimizer : public PostOptimizerPlugin {
   std::string Name() const override { return "RouteMergingPostOptimizer"; }
 
   // Writes (inserting or replacing) the result's paths and times entries 0..M-1; leaves the
-  // result untouched when no route has a positive cost.
+  // result untouched when no route has a positive cost. With a linked view, graph, points and
+  // agents are the view's.
   void Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
                 const std::vector<AgentInfo>& agents, Result& result) override;
-  void SetReturnToEnd(bool return_to_end) override { config_.SetReturnToEnd(return_to_end); }
-  void SetStarts(const std::vector<std::uint64_t>& starts) override { config_.SetStarts(starts); }
-  void SetGoals(const std::vector<std::uint64_t>& goals) override { config_.SetGoals(goals); }
-  void SetTimeWindows(const TimeWindowMap& windows) override { config_.SetTimeWindows(windows); }
-
-  const PostOptimizerConfig& config() const { return config_; }
 
   // The steps of Optimize. They work on the tables the last Optimize left.
 
-  // Whether agent `agent` may take `point`: its type serves the point, and the point is no
-  // other agent's start or end point.
+  // Whether agent `agent` may take `point` (InstanceView::MayServe).
   bool CanServe(std::uint64_t agent, std::int64_t point) const;
   // The cheapest place for `point` in the route of an agent other than `excluded`, among those
   // costing at most `bound` + 1e-9 afterwards. Places within 1e-9 of the same cost are decided
@@ -58,10 +56,23 @@ class RouteMergingPostOptimizer : public PostOptimizerPlugin {
   const std::vector<double>& costs() const { return costs_; }
 
  private:
+  // One point moved by a dissolution: where it went, and what the receiving route had before.
+  struct Move {
+    std::int64_t agent = -1;
+    std::int64_t pos = 0;
+    double cost_before = 0.0;
+    char kept_invalid_before = 0;
+  };
+
   // Dissolves what it can, cheapest route first, within the longest route's cost.
   void Merge(double longest);
+  // Moves every point of interior_ out of agent w's route, each to its cheapest place within
+  // `longest`, and leaves it endpoints_. True when all moved; otherwise every route is as it was
+  // before, and false.
+  bool MoveAll(std::int64_t w, double longest);
+  // Takes back the moves recorded in moves_, last first.
+  void UndoMoves();
 
-  PostOptimizerConfig config_;
   std::vector<Route> routes_;
   std::vector<double> costs_;
 
@@ -71,8 +82,11 @@ class RouteMergingPostOptimizer : public PostOptimizerPlugin {
   std::vector<double> incoming_cost_;
 
   RouteProbe probe_;
+  TwoOpt two_opt_;
   std::vector<std::pair<double, std::int64_t>> order_;
   Route interior_;
+  Route endpoints_;
+  std::vector<Move> moves_;
 };
 
 }  // namespace plenro

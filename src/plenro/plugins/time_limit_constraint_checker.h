@@ -2,35 +2,20 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "plenro/plugins/constraint_checker_plugin.h"
-#include "plenro/plugins/default_constraint_checker.h"
+#include "plenro/plugins/default_backed_checker.h"
 
 namespace plenro {
 
 // Route-length limit per agent (`max_length`; 0 or less means none). Assignment and the
-// dead-end test come from a DefaultConstraintChecker it holds.
-class TimeLimitConstraintChecker : public ConstraintCheckerPlugin {
+// dead-end test come from the DefaultConstraintChecker it holds.
+class TimeLimitConstraintChecker : public DefaultBackedChecker {
  public:
   std::string Name() const override { return "TimeLimitConstraintChecker"; }
-  // Forwards to the held DefaultConstraintChecker and keeps the agents' limits.
-  void Initialize(const PlannerGraph* graph, const std::vector<Point>& points,
-                  const std::vector<AgentInfo>& agents) override;
-  bool IsForbidden(std::uint64_t agent, std::uint64_t point) const override;
   MoveCheck OnMove(const SearchState& state, std::uint64_t agent,
                    std::uint64_t point) const override;
   // True when the agent has no limit or its route cost is at most the limit.
   bool IsFeasible(const SearchState& state, std::uint64_t agent) const override;
-  bool IsRejectedOnFinish(const SearchState& state) const override;
-
-  // Stored in the held DefaultConstraintChecker.
-  void SetGoals(const std::vector<std::uint64_t>& goals);
-  const std::vector<std::uint64_t>& Goals() const { return base_.Goals(); }
-
- private:
-  DefaultConstraintChecker base_;
-  std::vector<double> max_length_;  // per agent
 };
 
 }  // namespace plenro

@@ -32,26 +32,8 @@ bool AnyOpenPoint(const VisitedSet& visited, std::uint64_t n, Fn fn) {
 
 }  // namespace
 
-void TimeWindowConstraintChecker::Initialize(const PlannerGraph* graph,
-                                             const std::vector<Point>& points,
-                                             const std::vector<AgentInfo>& agents) {
-  base_.Initialize(graph, points, agents);
-  graph_ = graph;
-  costs_ = graph_ == nullptr ? CostTable() : CostTable(*graph_);
-  num_points_ = points.size();
-  num_agents_ = agents.size();
-  agent_type_.clear();
-  agent_type_.reserve(agents.size());
-  for (const AgentInfo& agent : agents) {
-    agent_type_.push_back(static_cast<std::uint64_t>(agent.type));
-  }
-  RebuildWindowTable();
-  RebuildGoalTable();
-  RebuildStartTable();
-}
-
-bool TimeWindowConstraintChecker::IsForbidden(std::uint64_t agent, std::uint64_t point) const {
-  return base_.IsForbidden(agent, point);
+TimeWindowConstraintChecker::TimeWindowConstraintChecker() {
+  link().Fill([](InstanceView& own) { own.SetReturnToEnd(false); });
 }
 
 bool TimeWindowConstraintChecker::IsFeasible(const SearchState& /*state*/,
@@ -59,114 +41,80 @@ bool TimeWindowConstraintChecker::IsFeasible(const SearchState& /*state*/,
   return true;
 }
 
-bool TimeWindowConstraintChecker::IsRejectedOnFinish(const SearchState& state) const {
-  return base_.IsRejectedOnFinish(state);
-}
-
-void TimeWindowConstraintChecker::SetGoals(const std::vector<std::uint64_t>& goals) {
-  goals_ = goals;
-  RebuildGoalTable();
-}
-
 void TimeWindowConstraintChecker::SetTimeWindows(const TimeWindowMap& windows) {
-  windows_ = windows;
-  RebuildWindowTable();
+  link().Fill([&windows](InstanceView& own) { own.SetTimeWindows(windows); });
 }
 
 void TimeWindowConstraintChecker::SetStarts(const std::vector<std::uint64_t>& starts) {
-  starts_ = starts;
-  RebuildStartTable();
+  link().Fill([&starts](InstanceView& own) { own.SetStarts(starts); });
 }
 
 void TimeWindowConstraintChecker::SetReturnToEnd(bool return_to_end) {
-  return_to_end_ = return_to_end;
-}
-
-void TimeWindowConstraintChecker::RebuildWindowTable() {
-  has_window_.assign(num_points_, 0);
-  open_.assign(num_points_, 0.0);
-  close_.assign(num_points_, 0.0);
-  // Windows of vertices beyond the points are never asked for.
-  for (const auto& [vertex, window] : windows_) {
-    if (vertex < num_points_) {
-      has_window_[vertex] = 1;
-      open_[vertex] = window.first;
-      close_[vertex] = window.second;
-    }
-  }
-}
-
-void TimeWindowConstraintChecker::RebuildGoalTable() {
-  is_goal_.assign(num_points_, 0);
-  for (const std::uint64_t g : goals_) {
-    if (g < num_points_) {
-      is_goal_[g] = 1;
-    }
-  }
-}
-
-void TimeWindowConstraintChecker::RebuildStartTable() {
-  is_start_.assign(num_points_, 0);
-  for (const std::uint64_t s : starts_) {
-    if (s < num_points_) {
-      is_start_[s] = 1;
-    }
-  }
+  link().Fill([return_to_end](InstanceView& own) { own.SetReturnToEnd(return_to_end); });
 }
 
 double TimeWindowConstraintChecker::Travel(std::uint64_t x, std::uint64_t y,
                                            std::uint64_t k) const {
-  if (graph_ == nullptr || x == y) {
+  const InstanceView& instance = view();
+  if (!instance.has_costs() || instance.IsOwnStart(k, y)) {
     return 0.0;
   }
-  if (!starts_.empty() && y == starts_[k]) {
-    return 0.0;
-  }
-  if (!return_to_end_ && !goals_.empty() && y == goals_[k]) {
-    return 0.0;
-  }
-  // A missing arc costs kNoConnection, as in the search; a free leg would let the skip test
-  // reject moves on the strength of a detour that does not exist.
-  if (!costs_.HasArc(x, y)) {
-    return kNoConnection;
-  }
-  return costs_.Cost(x, y, agent_type_[k]);
+  return instance.Leg(x, y, k);
 }
 
 bool TimeWindowConstraintChecker::CanServe(std::uint64_t k, std::uint64_t i) const {
-  if (base_.IsForbidden(k, i)) {
-    return false;
-  }
-  if (!goals_.empty() && InGoalSet(i) && i != goals_[k]) {
-    return false;
-  }
-  return starts_.empty() || !InStartSet(i) || i == starts_[k];
+  return view().MayServe(k, i);
 }
 
 MoveCheck TimeWindowConstraintChecker::OnMove(const SearchState& state, std::uint64_t agent,
                                               std::uint64_t point) const {
-  const double arrival = state.costs[agent];
-  double served = arrival;
-  if (HasWindow(point)) {
-    if (served > close_[point]) {
+  const InstanceView& instance = view();
+  const auto from = static_cast<std::uint64_t>(state.positions[agent]);
+  double arrival = state.costs[agent];
+  // An agent still at its start point has not moved yet (a route that comes back there has
+  // ended): it leaves when the start point's window opens.
+  if (instance.IsOwnStart(agent, from)) {
+    const double departure = DepartureTime(agent);
+    if (departure < 0.0) {
       return kReject;
     }
-    if (served < open_[point]) {
-      served = open_[point];
+    arrival += departure;
+  }
+  double served = arrival;
+  if (instance.HasWindow(point)) {
+    if (served > instance.Close(point)) {
+      return kReject;
+    }
+    if (served < instance.Open(point)) {
+      served = instance.Open(point);
     }
   }
-  if (graph_ != nullptr) {
-    const auto from = static_cast<std::uint64_t>(state.positions[agent]);
+  if (instance.has_costs()) {
     const double left_at = arrival - Travel(from, point, agent);
     if (SkipsDominatedPoint(state, agent, point, from, left_at, served) ||
         LeavesUnreachablePoint(state, agent, point, served)) {
       return kReject;
     }
   }
-  if (served == arrival) {
+  if (served == state.costs[agent]) {
     return MoveCheck{};
   }
   return MoveCheck{true, served, true};
+}
+
+double TimeWindowConstraintChecker::DepartureTime(std::uint64_t k) const {
+  const InstanceView& instance = view();
+  if (!instance.has_starts()) {
+    return 0.0;
+  }
+  const std::uint64_t start = instance.Start(k);
+  if (!instance.HasWindow(start)) {
+    return 0.0;
+  }
+  if (instance.Close(start) < 0.0) {
+    return -1.0;
+  }
+  return std::max(0.0, instance.Open(start));
 }
 
 // True when some open point i could have been served between `from` and `point` without a
@@ -175,39 +123,38 @@ MoveCheck TimeWindowConstraintChecker::OnMove(const SearchState& state, std::uin
 bool TimeWindowConstraintChecker::SkipsDominatedPoint(const SearchState& state, std::uint64_t agent,
                                                       std::uint64_t point, std::uint64_t from,
                                                       double left_at, double arrival) const {
-  return AnyOpenPoint(state.visited, num_points_, [&](std::uint64_t i) {
+  const InstanceView& instance = view();
+  return AnyOpenPoint(state.visited, instance.num_points(), [&](std::uint64_t i) {
     if (i == point || i == from || !CanServe(agent, i)) {
       return false;
     }
-    if (!starts_.empty() && i == starts_[agent]) {
-      return false;
-    }
-    if (!return_to_end_ && !goals_.empty() && i == goals_[agent]) {
+    // The agent's own start point, and a free ending, are never detours.
+    if (instance.IsOwnStart(agent, i) || instance.FreeEnding(agent, i)) {
       return false;
     }
     double via_i = left_at + Travel(from, i, agent);
-    if (HasWindow(i)) {
-      if (via_i > close_[i]) {
+    if (instance.HasWindow(i)) {
+      if (via_i > instance.Close(i)) {
         return false;
       }
-      via_i = std::max(via_i, open_[i]);
+      via_i = std::max(via_i, instance.Open(i));
     }
     double detour = via_i + Travel(i, point, agent);
-    if (HasWindow(point)) {
-      if (detour > close_[point]) {
+    if (instance.HasWindow(point)) {
+      if (detour > instance.Close(point)) {
         return false;
       }
-      detour = std::max(detour, open_[point]);
+      detour = std::max(detour, instance.Open(point));
     }
     if (!(detour <= arrival)) {
       return false;
     }
     double after = arrival + Travel(point, i, agent);
-    if (HasWindow(i)) {
-      if (after > close_[i]) {
+    if (instance.HasWindow(i)) {
+      if (after > instance.Close(i)) {
         return true;
       }
-      after = std::max(after, open_[i]);
+      after = std::max(after, instance.Open(i));
     }
     return after > detour;
   });
@@ -218,19 +165,28 @@ bool TimeWindowConstraintChecker::SkipsDominatedPoint(const SearchState& state, 
 bool TimeWindowConstraintChecker::LeavesUnreachablePoint(const SearchState& state,
                                                          std::uint64_t agent, std::uint64_t point,
                                                          double arrival) const {
-  const bool goals_set = !goals_.empty();
-  return AnyOpenPoint(state.visited, num_points_, [&](std::uint64_t j) {
-    for (std::uint64_t k = 0; k < num_agents_; ++k) {
+  const InstanceView& instance = view();
+  const bool goals_set = instance.has_goals();
+  const std::uint64_t agents = instance.num_agents();
+  return AnyOpenPoint(state.visited, instance.num_points(), [&](std::uint64_t j) {
+    for (std::uint64_t k = 0; k < agents; ++k) {
       if ((goals_set && state.finished[k] != 0) || !CanServe(k, j)) {
         continue;
       }
-      if (!HasWindow(j)) {
+      if (!instance.HasWindow(j)) {
         return false;  // any agent that may serve j fits
       }
       const std::uint64_t from =
           k == agent ? point : static_cast<std::uint64_t>(state.positions[k]);
-      const double start = k == agent ? arrival : state.costs[k];
-      if (start + Travel(from, j, k) <= close_[j]) {
+      double start = k == agent ? arrival : state.costs[k];
+      if (k != agent && instance.IsOwnStart(k, from)) {
+        const double departure = DepartureTime(k);
+        if (departure < 0.0) {
+          continue;  // this agent can never leave its start
+        }
+        start += departure;
+      }
+      if (start + Travel(from, j, k) <= instance.Close(j)) {
         return false;
       }
     }

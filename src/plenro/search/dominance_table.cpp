@@ -10,7 +10,8 @@ constexpr unsigned char kWideMarker = 255;
 
 }  // namespace
 
-void DominanceTable::BuildKey(const std::vector<std::int64_t>& positions, std::string& key) {
+void DominanceTable::BuildKey(const std::vector<std::int64_t>& positions,
+                              const std::vector<char>& finished, std::string& key) {
   key.clear();
   for (const std::int64_t p : positions) {
     if (p >= 0 && p < kWideMarker) {
@@ -22,10 +23,20 @@ void DominanceTable::BuildKey(const std::vector<std::int64_t>& positions, std::s
       key.append(bytes, sizeof(p));
     }
   }
+  unsigned char flags = 0;
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    if (i < finished.size() && finished[i] != 0) {
+      flags = static_cast<unsigned char>(flags | (1u << (i % 8)));
+    }
+    if (i % 8 == 7 || i + 1 == positions.size()) {
+      key.push_back(static_cast<char>(flags));
+      flags = 0;
+    }
+  }
 }
 
 bool DominanceTable::IsDominated(const SearchState& s) {
-  BuildKey(s.positions, key_);
+  BuildKey(s.positions, s.finished, key_);
   const auto it = index_.find(key_);
   if (it == index_.end()) {
     Register(s.costs.size());
@@ -35,7 +46,7 @@ bool DominanceTable::IsDominated(const SearchState& s) {
 }
 
 void DominanceTable::AddToFrontier(const SearchState& s) {
-  BuildKey(s.positions, key_);
+  BuildKey(s.positions, s.finished, key_);
   const auto it = index_.find(key_);
   const std::int64_t index = it != index_.end() ? it->second : Register(s.costs.size());
   frontiers_[static_cast<std::size_t>(index)]->Insert(s);
@@ -55,8 +66,9 @@ void DominanceTable::Clear() {
   frontier_count_ = 0;
 }
 
-const Frontier* DominanceTable::FindFrontier(const std::vector<std::int64_t>& positions) {
-  BuildKey(positions, key_);
+const Frontier* DominanceTable::FindFrontier(const std::vector<std::int64_t>& positions,
+                                             const std::vector<char>& finished) {
+  BuildKey(positions, finished, key_);
   const auto it = index_.find(key_);
   return it == index_.end() ? nullptr : frontiers_[static_cast<std::size_t>(it->second)].get();
 }

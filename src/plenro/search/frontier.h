@@ -8,10 +8,10 @@
 
 namespace plenro {
 
-// The non-dominated states already expanded at one combination of agent positions. A stored
-// state t dominates a state s (both at the same positions) when t.g <= s.g, t's cost of every
-// agent is at most s's, and every point visited in s is visited in t. Ties count as dominance,
-// so a state equal to a stored one is dominated.
+// The non-dominated states already expanded at one combination of agent positions and finished
+// routes (DominanceTable files them). A stored state t dominates a state s (both of the same
+// combination) when t.g <= s.g, t's cost of every agent is at most s's, and every point visited
+// in s is visited in t. Ties count as dominance, so a state equal to a stored one is dominated.
 //
 // Only what the test reads is kept of a stored state: g, the visited set and the costs. Records
 // are kept sorted by g, so a test only reads the records with g <= s.g and a new state only

@@ -81,9 +81,7 @@ struct VisitedSet {
            (words[2] & ~other.words[2]) == 0 && (words[3] & ~other.words[3]) == 0;
   }
 
-  bool AllSet() const {
-    return (words[0] & words[1] & words[2] & words[3]) == ~std::uint64_t{0};
-  }
+  bool AllSet() const { return (words[0] & words[1] & words[2] & words[3]) == ~std::uint64_t{0}; }
 
   friend bool operator==(const VisitedSet&, const VisitedSet&) = default;
 };

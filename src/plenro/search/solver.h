@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "plenro/graph/cost_table.h"
 #include "plenro/graph/planner_graph.h"
 #include "plenro/graph/sparse_graph.h"
 #include "plenro/improve/improvement_engine.h"
@@ -58,7 +57,8 @@ struct AnytimeEntry {
 // through the table, so a subclass can replace any of them.
 //
 // Points are the problem's nodes by position (point j is vertex j), agents its agent list by
-// position (the agent index), types their type numbers.
+// position (the agent index), types their type numbers. A move whose leg the agent pays has no
+// connection (InstanceView::Leg) is never made.
 //
 // With the options' `improve` set, Search runs the search until its first solution (for at
 // most a fifth of the time limit) and hands it to the improvement engine for the rest of the
@@ -70,10 +70,12 @@ class Solver {
   Solver();
   // Builds every table from the problem (which may be discarded afterwards), chooses the
   // plug-ins and initialises them. Throws std::out_of_range ("_Map_base::at") for an agent
-  // start/end node id that no node has and for a cost matrix of a type name no agent has, and
-  // std::invalid_argument for an agent whose type cannot be found or an oversized matrix.
-  // With improvement on and more points than the search handles, builds no planner graph and
-  // no plug-in data, only the instance view.
+  // start/end node id that no node has and for a cost matrix of a type name no agent has,
+  // std::invalid_argument for a NaN time limit, a negative improve_iterations, two agents of
+  // different types under one id, an agent whose type cannot be found or an oversized matrix,
+  // and std::runtime_error for more points than a search handles (checked before the graph is
+  // built). With improvement on, more points are fine: the solver then builds no planner graph
+  // and no plug-in data, only the instance view with a dense cost table.
   Solver(const Problem& problem, const Options& options);
   Solver(const Solver&) = delete;
   Solver& operator=(const Solver&) = delete;
@@ -88,6 +90,7 @@ class Solver {
   virtual void SetGraph(PlannerGraph* graph);
   // Piecewise entry: takes the graph (not owned), points, agents, start and end points and the
   // export name, initialises the plug-ins and searches. Routes may end at their start point.
+  // A NaN time limit is refused (std::invalid_argument).
   virtual bool Solve(PlannerGraph* graph, const std::vector<Point>& points,
                      const std::vector<AgentInfo>& agents, const std::vector<std::uint64_t>& starts,
                      const std::vector<std::uint64_t>& goals, const std::string& name,
@@ -101,7 +104,8 @@ class Solver {
   // solution was found. A second call starts over from empty containers and repeats the first
   // search.
   virtual bool Search();
-  // Hands the prepared data to the plug-ins. Always true.
+  // Fills the instance view from the prepared data, links every plug-in to it and hands the
+  // prepared data to the plug-ins. Always true.
   virtual bool Initialize();
   // Marks every start or end point without a type-0 arc cheaper than 9999.0 as visited from
   // the start, with a message on standard error. Always true.
@@ -121,6 +125,8 @@ class Solver {
   virtual void ApplyIncumbent(double cost);
 
   // Read access to the prepared tables and the search's state, for callers and tests.
+  // The instance as every plug-in of this solver reads it; filled by Initialize.
+  const InstanceView& view() const { return view_; }
   const std::vector<Point>& points() const { return points_; }
   const std::vector<AgentInfo>& agents() const { return agents_; }
   const std::vector<std::uint64_t>& starts() const { return starts_; }
@@ -144,8 +150,6 @@ class Solver {
   const FocalComparatorPlugin& focal_comparator() const { return *focal_comparator_; }
   const PostOptimizerPlugin& post_optimizer() const { return *post_optimizer_; }
 
-  // The instance as every component of this solve reads it.
-  const InstanceView& view() const { return view_; }
   // A stop flag and a progress hook for the improvement; both optional.
   void SetRunControl(RunControl control) { run_control_ = std::move(control); }
   // The clock the improvement counts its budget on (started by Search).
@@ -164,11 +168,11 @@ class Solver {
   void ForEachMatrixEntry(const Problem& problem, Set set) const;
   void BuildGraph(const Problem& problem);
   CostTable BuildCostTable(const Problem& problem) const;
-  void FillView(CostTable* table);
   void ChoosePlugins(const Options& options);
+  void FillView();
+  void RefreshViewCosts();
+  void LinkPlugins();
   void HandOverToCheckers();
-  void RefreshCostTable();
-  double ArcCost(std::uint64_t u, std::uint64_t v, std::uint64_t type) const;
   double PairWeight(std::uint64_t a, std::uint64_t b) const;
 
   bool RunSearch();
@@ -199,9 +203,10 @@ class Solver {
   // The graph the search reads; owned_graph_ when set up from a problem.
   PlannerGraph* graph_ = nullptr;
   std::unique_ptr<SparseGraph> owned_graph_;
-  // Flat copy of graph_'s costs; rebuilt when the graph changes.
-  CostTable cost_table_;
-  const PlannerGraph* cost_table_source_ = nullptr;
+  // The instance of this solve, read by the search and every plug-in; its costs are a flat copy
+  // of those of view_graph_, taken again when the graph changes.
+  InstanceView view_;
+  const PlannerGraph* view_graph_ = nullptr;
 
   std::vector<Point> points_;
   std::vector<AgentInfo> agents_;
@@ -239,22 +244,19 @@ class Solver {
   SimpleTimer timer_;
   std::uint64_t memory_budget_bytes_ = 0;
 
-  // Improvement: its settings, the instance view, its clock and run control, and its figures.
+  // Improvement: its settings, its clock and run control, and its figures.
   bool improve_ = false;
   ObjectiveType objective_type_ = MinSum;
   std::uint64_t seed_ = 0;
   std::int64_t improve_iteration_limit_ = 0;
   bool stop_at_first_solution_ = false;
-  InstanceView view_;
   Stopwatch clock_;
   RunControl run_control_;
   std::int64_t improve_moves_ = 0;
   std::int64_t improve_iterations_done_ = 0;
 
-  // Per-search working data: point count, start/end flags by point, reused state buffers.
+  // Per-search working data: point count, reused state buffers.
   std::uint64_t num_points_ = 0;
-  std::vector<char> is_start_;
-  std::vector<char> is_goal_;
   SearchState cur_;
   SearchState child_;
   SearchState scratch_;

@@ -22,24 +22,21 @@ double Solver::PairWeight(std::uint64_t a, std::uint64_t b) const {
   if (num_types_ == 0) {
     return kBlocked;
   }
-  double a_open = 0.0;
-  double a_close = std::numeric_limits<double>::infinity();
-  if (const auto it = time_windows_.find(a); it != time_windows_.end()) {
-    a_open = it->second.first;
-    a_close = it->second.second;
-  }
-  const auto b_window = time_windows_.find(b);
-  const bool b_has_window = b_window != time_windows_.end();
+  const bool a_has_window = view_.HasWindow(a);
+  const double a_open = a_has_window ? view_.Open(a) : 0.0;
+  const double a_close = a_has_window ? view_.Close(a) : std::numeric_limits<double>::infinity();
+  const bool b_has_window = view_.HasWindow(b);
 
   double best = kBlocked;
   for (std::uint64_t t = 0; t < num_types_; ++t) {
-    const double travel = ArcCost(a, b, t);
-    if (travel >= kNoConnection) {
+    const double travel = view_.Cost(a, b, t);
+    if (IsNoConnection(travel)) {
       continue;
     }
     double candidate = travel;
     if (b_has_window) {
-      const auto [b_open, b_close] = b_window->second;
+      const double b_open = view_.Open(b);
+      const double b_close = view_.Close(b);
       if (b_close < a_open + travel) {
         continue;  // too late even when leaving a as early as possible
       }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iostream>
 
 #include "plenro/improve/improvement_engine.h"
 #include "plenro/search/solver.h"
@@ -48,6 +49,9 @@ bool Solver::SearchThenImprove() {
   const ImproveOutcome outcome = engine.Run(
       found_ ? &first : nullptr, settings, clock_, run_control_,
       [this](const RoutePlan& plan, double elapsed) { RecordImprovement(plan, elapsed); });
+  if (!outcome.unservable.empty()) {
+    std::cerr << "[warning] " << outcome.unservable << "\n";
+  }
   improve_moves_ = outcome.moves_evaluated;
   improve_iterations_done_ = outcome.iterations;
   result_.timeout = outcome.out_of_time;

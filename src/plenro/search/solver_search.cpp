@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "plenro/search/memory_budget.h"
+#include "plenro/search/point_limit.h"
 #include "plenro/search/route_export.h"
 #include "plenro/search/solver.h"
 #include "plenro/search/state_queries.h"
@@ -43,18 +44,13 @@ void Solver::ResetSearch() {
 }
 
 void Solver::CheckSearchInput(std::uint64_t n) const {
-  if (n > static_cast<std::uint64_t>(kMaxPoints)) {
-    std::ostringstream message;
-    message << "the instance has " << n << " points, but the search handles at most " << kMaxPoints
-            << " points";
-    throw std::runtime_error(message.str());
-  }
+  CheckPointLimit(n);
   const auto m = static_cast<std::size_t>(num_agents_);
   std::ostringstream message;
   if (points_.size() < n) {
     message << "the graph has " << n << " vertices but only " << points_.size()
             << " points were given";
-  } else if (starts_.size() != m || goals_.size() != m || agents_.size() < m) {
+  } else if (starts_.size() != m || goals_.size() != m || agents_.size() != m) {
     message << "the search needs one start point, one end point and one agent record per agent; "
             << "got " << starts_.size() << " start points, " << goals_.size() << " end points and "
             << agents_.size() << " agent records";
@@ -95,18 +91,6 @@ bool Solver::RoomForNextState() {
 bool Solver::StartSearch(std::uint64_t n) {
   const auto m = static_cast<std::size_t>(num_agents_);
   num_points_ = n;
-  is_start_.assign(n, 0);
-  is_goal_.assign(n, 0);
-  for (const std::uint64_t s : start_set_) {
-    if (s < n) {
-      is_start_[s] = 1;
-    }
-  }
-  for (const std::uint64_t g : goal_set_) {
-    if (g < n) {
-      is_goal_[g] = 1;
-    }
-  }
 
   SearchState& root = cur_;
   root.positions.assign(starts_.begin(), starts_.end());
@@ -165,8 +149,8 @@ bool Solver::RunSearch() {
   ResetFrontierCounter();
   const std::uint64_t n = graph_ != nullptr ? graph_->NumVertex() : 0;
   CheckSearchInput(n);
-  if (cost_table_source_ != graph_ || cost_table_.NumVertex() != n) {
-    RefreshCostTable();
+  if (view_graph_ != graph_ || view_.costs().NumVertex() != n) {
+    RefreshViewCosts();
   }
   memory_budget_bytes_ = SearchMemoryBudgetBytes();
 
@@ -177,12 +161,13 @@ bool Solver::RunSearch() {
       if (!sets_.focal.Empty()) {
         RunPass(pass);
       }
-      if (result_.timeout || sets_.open.Empty() || (stop_at_first_solution_ && found_)) {
+      if (result_.timeout || sets_.open.Empty()) {
         break;
       }
       UpdateWeights();
       ++pass;
-      if (pass >= kPassLimit) {
+      // Before an improvement, the search ends with the pass that found its first solution.
+      if (pass >= kPassLimit || (stop_at_first_solution_ && found_)) {
         break;
       }
     }
@@ -294,10 +279,16 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
   // Depots: never another agent's end point; another agent's start point only when routes must
   // end at their end points; the own start point only when routes may end there.
   if (return_to_end_) {
-    if ((own_start && !own_goal) || (!own_goal && is_goal_[j] != 0)) {
+    if ((own_start && !own_goal) || (!own_goal && view_.IsGoal(j))) {
       return;
     }
-  } else if ((!own_start && is_start_[j] != 0) || (!own_goal && is_goal_[j] != 0)) {
+  } else if ((!own_start && view_.IsStart(j)) || (!own_goal && view_.IsGoal(j))) {
+    return;
+  }
+  // Staying put and, without the return rule, ending at the own start or end point are free;
+  // a leg the agent pays that has no connection is never travelled.
+  const double leg = view_.Leg(static_cast<std::uint64_t>(cur_.positions[a]), j, a);
+  if (IsNoConnection(leg)) {
     return;
   }
 
@@ -319,15 +310,7 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
     }
   }
 
-  const std::int64_t from = child.positions[a];
-  if (static_cast<std::int64_t>(j) != from) {
-    const double leg =
-        ArcCost(static_cast<std::uint64_t>(from), j, static_cast<std::uint64_t>(agents_[a].type));
-    // Without the return rule, the leg that ends a route at its own start or end point is free.
-    if (return_to_end_ || (!own_start && !own_goal)) {
-      child.costs[a] += leg;
-    }
-  }
+  child.costs[a] += leg;
 
   const MoveCheck check = constraint_checker_->OnMove(child, a, j);
   if (!check.accepted) {

@@ -2,6 +2,7 @@
 // their initialisation, the depot check and the statistics.
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <deque>
 #include <initializer_list>
@@ -11,6 +12,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "plenro/model/objective.h"
 #include "plenro/plugins/composite_constraint_checker.h"
 #include "plenro/plugins/composite_post_optimizer.h"
 #include "plenro/plugins/default_constraint_checker.h"
@@ -23,6 +25,7 @@
 #include "plenro/plugins/route_merging_post_optimizer.h"
 #include "plenro/plugins/time_limit_constraint_checker.h"
 #include "plenro/plugins/time_window_constraint_checker.h"
+#include "plenro/search/point_limit.h"
 #include "plenro/search/solver.h"
 
 namespace plenro {
@@ -66,6 +69,27 @@ bool TypesAre(const std::vector<std::uint64_t>& types, std::initializer_list<std
   return types.size() == want.size() && std::equal(types.begin(), types.end(), want.begin());
 }
 
+// A time limit that is not a number would never be reached.
+void CheckTimeLimit(double seconds) {
+  if (std::isnan(seconds)) {
+    throw std::invalid_argument(
+        "the time limit is NaN; give a number of seconds (a large one for no practical limit)");
+  }
+}
+
+// The type tables are keyed by agent id, so two agents of different types under one id would
+// both drive with one of the types.
+void CheckSameTypeUnderId(const Agent& agent, std::size_t position, const Agent& earlier,
+                          std::size_t earlier_position) {
+  if (agent.type != earlier.type) {
+    std::ostringstream message;
+    message << "agents at positions " << earlier_position << " and " << position << " share id "
+            << agent.id << " but have different types '" << earlier.type << "' and '" << agent.type
+            << "'; give agents of different types their own ids";
+    throw std::invalid_argument(message.str());
+  }
+}
+
 }  // namespace
 
 Solver::Solver()
@@ -84,6 +108,13 @@ Solver::Solver(const Problem& problem, const Options& options) : Solver() {
 Solver::~Solver() = default;
 
 void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
+  CheckTimeLimit(options.time_limit);
+  // The graph below grows with the square of the point count: refuse before building it. With
+  // improvement on, a larger instance is solved without a graph.
+  if (!options.improve) {
+    CheckPointLimit(problem.nodes().size());
+  }
+
   // Type numbers and their names.
   type_index_ = problem.type_index;
   for (const auto& [name, number] : type_index_) {
@@ -105,6 +136,9 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   agents_.reserve(agents.size());
   for (std::size_t j = 0; j < agents.size(); ++j) {
     const Agent& agent = agents[j];
+    if (const auto earlier = agent_index_.find(agent.id); earlier != agent_index_.end()) {
+      CheckSameTypeUnderId(agent, j, agents[earlier->second], earlier->second);
+    }
     agent_index_[agent.id] = j;
     const auto type = problem.agent_type_index.find(agent.id);
     const std::int64_t type_number =
@@ -157,7 +191,8 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
     // it needs, the planner graph and the plug-ins' tables are not built.
     CostTable table = BuildCostTable(problem);
     ChoosePlugins(options);
-    FillView(&table);
+    FillView();
+    view_.SetCosts(std::move(table));
     return;
   }
 
@@ -165,7 +200,6 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   ChoosePlugins(options);
   graph_ = owned_graph_.get();
   Initialize();
-  FillView(nullptr);
 }
 
 template <class Set>
@@ -232,25 +266,11 @@ CostTable Solver::BuildCostTable(const Problem& problem) const {
   return table;
 }
 
-void Solver::FillView(CostTable* table) {
-  view_.SetPoints(points_);
-  view_.SetAgents(agents_);
-  view_.SetStarts(starts_);
-  view_.SetGoals(goals_);
-  view_.SetTimeWindows(time_windows_);
-  view_.SetReturnToEnd(return_to_end_);
-  if (table != nullptr) {
-    view_.SetCosts(std::move(*table));
-  } else {
-    view_.SetCosts(cost_table_);
-  }
-}
-
 void Solver::ChoosePlugins(const Options& options) {
-  if (options.objective == MinSum) {
-    objective_ = std::make_unique<MinSumObjective>();
-  } else {
+  if (ScoresLongestRoute(options.objective)) {
     objective_ = std::make_unique<DefaultObjective>();
+  } else {
+    objective_ = std::make_unique<MinSumObjective>();
   }
 
   const bool has_windows = !time_windows_.empty();
@@ -303,6 +323,7 @@ bool Solver::Solve(PlannerGraph* graph, const std::vector<Point>& points,
   if (graph == nullptr) {
     throw std::invalid_argument("Solver::Solve needs a graph");
   }
+  CheckTimeLimit(time_limit);
   name_ = name;
   SetGraph(graph);
   SetPoints(points);
@@ -334,7 +355,8 @@ std::vector<AnytimeEntry> Solver::GetAnytimeResults() const {
 }
 
 bool Solver::Initialize() {
-  RefreshCostTable();
+  FillView();
+  LinkPlugins();
   BuildEdgeList();
   MarkUnreachableDepots();
 
@@ -352,6 +374,30 @@ bool Solver::Initialize() {
   post_optimizer_->SetGoals(goals_);
   post_optimizer_->SetTimeWindows(time_windows_);
   return true;
+}
+
+void Solver::FillView() {
+  view_.SetPoints(points_);
+  view_.SetAgents(agents_);
+  view_.SetStarts(starts_);
+  view_.SetGoals(goals_);
+  view_.SetTimeWindows(time_windows_);
+  view_.SetReturnToEnd(return_to_end_);
+  RefreshViewCosts();
+}
+
+void Solver::RefreshViewCosts() {
+  view_.SetCosts(graph_);
+  view_graph_ = graph_;
+}
+
+// The hand-overs of Initialize below still reach the plug-ins; linked, they read the view only.
+void Solver::LinkPlugins() {
+  for (PluginBase* plugin : std::initializer_list<PluginBase*>{
+           focal_comparator_.get(), heuristic_.get(), post_optimizer_.get(),
+           constraint_checker_.get(), expansion_.get(), objective_.get()}) {
+    plugin->UseView(&view_);
+  }
 }
 
 void Solver::HandOverToCheckers() {
@@ -384,24 +430,11 @@ void Solver::HandOverToCheckers() {
   }
 }
 
-void Solver::RefreshCostTable() {
-  cost_table_ = graph_ != nullptr ? CostTable(*graph_) : CostTable();
-  cost_table_source_ = graph_;
-}
-
-double Solver::ArcCost(std::uint64_t u, std::uint64_t v, std::uint64_t type) const {
-  // A missing arc, or a cost vector without this type, means no connection.
-  if (type >= cost_table_.CostDim() || !cost_table_.HasArc(u, v)) {
-    return kNoConnection;
-  }
-  return cost_table_.Cost(u, v, type);
-}
-
 bool Solver::MarkUnreachableDepots() {
   pre_visited_.clear();
   const std::uint64_t n = graph_ != nullptr ? graph_->NumVertex() : 0;
   for (std::uint64_t i = 0; i < n; ++i) {
-    if (!start_set_.contains(i) && !goal_set_.contains(i)) {
+    if (!view_.IsStart(i) && !view_.IsGoal(i)) {
       continue;
     }
     double cheapest = std::numeric_limits<double>::max();
@@ -409,11 +442,13 @@ bool Solver::MarkUnreachableDepots() {
       if (j == i) {
         continue;
       }
-      const double cost = ArcCost(i, j, 0);
+      const double cost = view_.Cost(i, j, 0);
       if (cost < cheapest) {
         cheapest = cost;
       }
     }
+    // Exactly the no-connection cost: a depot whose cheapest arc costs more is still examined
+    // by the search.
     if (cheapest == kNoConnection) {
       std::cerr << "point: " << i << " can't be reached\n";
       pre_visited_.push_back(i);

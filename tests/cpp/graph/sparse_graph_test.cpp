@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -163,6 +164,10 @@ struct SetArcCostFailure {
   CostVector cost;
   const char* message;
 };
+
+void PrintTo(const SetArcCostFailure& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SetArcCostFailureTest : public testing::TestWithParam<SetArcCostFailure> {};
 

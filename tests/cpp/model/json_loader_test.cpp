@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,18 @@ std::string LoadError(const json& document) {
 }
 
 struct FaultCase {
+  const char* name;
   const char* document;
   const char* message;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::string FaultName(const testing::TestParamInfo<FaultCase>& info) {
+  return info.param.name;
+}
 
 class LoaderFaultTest : public testing::TestWithParam<FaultCase> {};
 
@@ -47,153 +57,219 @@ TEST_P(LoaderFaultTest, ThrowsTheLibraryMessage) {
 INSTANTIATE_TEST_SUITE_P(
     MissingKeys, LoaderFaultTest,
     testing::Values(
-        FaultCase{R"({"agents": []})", "[json.exception.out_of_range.403] key 'nodes' not found"},
-        FaultCase{R"({"nodes": [{"x": 0, "y": 0, "z": 0}], "agents": []})",
+        FaultCase{"MissingNodes", R"({"agents": []})",
+                  "[json.exception.out_of_range.403] key 'nodes' not found"},
+        FaultCase{"MissingNodeId", R"({"nodes": [{"x": 0, "y": 0, "z": 0}], "agents": []})",
                   "[json.exception.out_of_range.403] key 'id' not found"},
-        FaultCase{R"({"nodes": [{"id": 0, "y": 0, "z": 0}], "agents": []})",
+        FaultCase{"MissingNodeX", R"({"nodes": [{"id": 0, "y": 0, "z": 0}], "agents": []})",
                   "[json.exception.out_of_range.403] key 'x' not found"},
-        FaultCase{R"({"nodes": [], "agents": [{"id": 1, "start_node": 0, "end_node": 0}]})",
+        FaultCase{"MissingAgentType",
+                  R"({"nodes": [], "agents": [{"id": 1, "start_node": 0, "end_node": 0}]})",
                   "[json.exception.out_of_range.403] key 'type' not found"},
-        FaultCase{R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0}]})",
+        FaultCase{"MissingAgentEndNode",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0}]})",
                   "[json.exception.out_of_range.403] key 'end_node' not found"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints": [{"items": []}]})",
+        FaultCase{"MissingConstraintKind",
+                  R"({"nodes": [], "agents": [], "constraints": [{"items": []}]})",
                   "[json.exception.out_of_range.403] key 'kind' not found"},
-        FaultCase{R"({"nodes": [], "agents": [],
+        FaultCase{"MissingAssignmentTypes", R"({"nodes": [], "agents": [],
                       "constraints": [{"kind": "assignment", "items": [{"node": 1}]}]})",
                   "[json.exception.out_of_range.403] key 'types' not found"},
-        FaultCase{R"({"nodes": [], "agents": [],
+        FaultCase{"MissingAssignmentNode", R"({"nodes": [], "agents": [],
                       "constraints": [{"kind": "assignment", "items": [{"types": []}]}]})",
                   "[json.exception.out_of_range.403] key 'node' not found"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints":
+        FaultCase{"MissingWindowEnd", R"({"nodes": [], "agents": [], "constraints":
                       [{"kind": "timewindow", "items": [{"node": 1, "start": 0}]}]})",
                   "[json.exception.out_of_range.403] key 'end' not found"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints":
+        FaultCase{"MissingPrecedenceAfter", R"({"nodes": [], "agents": [], "constraints":
                       [{"kind": "sequence", "precedence": [{"before": 1}]}]})",
-                  "[json.exception.out_of_range.403] key 'after' not found"}));
+                  "[json.exception.out_of_range.403] key 'after' not found"}),
+    FaultName);
 
 INSTANTIATE_TEST_SUITE_P(
     NotAnObject, LoaderFaultTest,
-    testing::Values(FaultCase{R"([])",
+    testing::Values(FaultCase{"DocumentIsArray", R"([])",
                               "[json.exception.type_error.304] cannot use at() with array"},
-                    FaultCase{R"({"nodes": [1], "agents": []})",
+                    FaultCase{"NodeIsNumber", R"({"nodes": [1], "agents": []})",
                               "[json.exception.type_error.304] cannot use at() with number"},
                     // A single value stands for a one-element section.
-                    FaultCase{R"({"nodes": 7, "agents": []})",
+                    FaultCase{"NodesSectionIsNumber", R"({"nodes": 7, "agents": []})",
                               "[json.exception.type_error.304] cannot use at() with number"},
-                    FaultCase{R"({"nodes": [], "agents": "agent"})",
+                    FaultCase{"AgentsSectionIsString", R"({"nodes": [], "agents": "agent"})",
                               "[json.exception.type_error.304] cannot use at() with string"},
-                    FaultCase{R"({"nodes": [], "agents": [], "constraints": [null]})",
+                    FaultCase{"ConstraintIsNull",
+                              R"({"nodes": [], "agents": [], "constraints": [null]})",
                               "[json.exception.type_error.304] cannot use at() with null"},
-                    FaultCase{R"({"nodes": [], "agents": [],
+                    FaultCase{"WindowItemIsBoolean", R"({"nodes": [], "agents": [],
                       "constraints": [{"kind": "timewindow", "items": [true]}]})",
                               "[json.exception.type_error.304] cannot use at() with boolean"},
-                    FaultCase{R"({"nodes": [], "agents": [],
+                    FaultCase{"PrecedenceIsArray", R"({"nodes": [], "agents": [],
                       "constraints": [{"kind": "sequence", "precedence": [[1, 2]]}]})",
                               "[json.exception.type_error.304] cannot use at() with array"},
-                    FaultCase{R"({"nodes": [], "agents": [], "options": []})",
+                    FaultCase{"OptionsIsArray", R"({"nodes": [], "agents": [], "options": []})",
                               "[json.exception.type_error.306] cannot use value() with array"},
-                    FaultCase{R"({"nodes": [], "agents": [], "options": null})",
+                    FaultCase{"OptionsIsNull", R"({"nodes": [], "agents": [], "options": null})",
                               "[json.exception.type_error.306] cannot use value() with null"},
-                    FaultCase{R"({"nodes": [], "agents": [], "options": "fast"})",
-                              "[json.exception.type_error.306] cannot use value() with string"}));
+                    FaultCase{"OptionsIsString",
+                              R"({"nodes": [], "agents": [], "options": "fast"})",
+                              "[json.exception.type_error.306] cannot use value() with string"}),
+    FaultName);
 
 INSTANTIATE_TEST_SUITE_P(
     WrongType, LoaderFaultTest,
     testing::Values(
-        FaultCase{R"({"nodes": [{"id": true, "x": 0, "y": 0, "z": 0}], "agents": []})",
+        FaultCase{"NodeIdBoolean",
+                  R"({"nodes": [{"id": true, "x": 0, "y": 0, "z": 0}], "agents": []})",
                   "[json.exception.type_error.302] type must be number, but is boolean"},
-        FaultCase{R"({"nodes": [{"id": 0, "x": "1", "y": 0, "z": 0}], "agents": []})",
+        FaultCase{"NodeXString",
+                  R"({"nodes": [{"id": 0, "x": "1", "y": 0, "z": 0}], "agents": []})",
                   "[json.exception.type_error.302] type must be number, but is string"},
-        FaultCase{R"({"nodes": [{"id": 0, "x": 0, "y": 0, "z": 0, "demand": null}],
+        FaultCase{"NodeDemandNull",
+                  R"({"nodes": [{"id": 0, "x": 0, "y": 0, "z": 0, "demand": null}],
                       "agents": []})",
                   "[json.exception.type_error.302] type must be number, but is null"},
-        FaultCase{R"({"nodes": [{"id": 0, "x": 0, "y": 0, "z": 0, "type": 1}], "agents": []})",
+        FaultCase{"NodeTypeNumber",
+                  R"({"nodes": [{"id": 0, "x": 0, "y": 0, "z": 0, "type": 1}], "agents": []})",
                   "[json.exception.type_error.302] type must be string, but is number"},
-        FaultCase{R"({"nodes": [],
+        FaultCase{"AgentTypeNumber", R"({"nodes": [],
                       "agents": [{"id": 1, "type": 2, "start_node": 0, "end_node": 0}]})",
                   "[json.exception.type_error.302] type must be string, but is number"},
-        FaultCase{R"({"nodes": [],
+        FaultCase{"AgentStartNodeString", R"({"nodes": [],
                       "agents": [{"id": 1, "type": "A", "start_node": "0", "end_node": 0}]})",
                   "[json.exception.type_error.302] type must be number, but is string"},
-        FaultCase{R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+        FaultCase{"AgentCapacityString",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
                       "end_node": 0, "capacity": "5"}]})",
                   "[json.exception.type_error.302] type must be number, but is string"},
-        FaultCase{R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+        FaultCase{"AgentMaxLengthNull",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
                       "end_node": 0, "max_length": null}]})",
                   "[json.exception.type_error.302] type must be number, but is null"},
-        FaultCase{R"({"nodes": [], "agents": [], "costs": {"A": 1}})",
+        FaultCase{"CostMatrixNumber", R"({"nodes": [], "agents": [], "costs": {"A": 1}})",
                   "[json.exception.type_error.302] type must be array, but is number"},
-        FaultCase{R"({"nodes": [], "agents": [], "costs": {"A": [[0, 1], 2]}})",
+        FaultCase{"CostRowNumber", R"({"nodes": [], "agents": [], "costs": {"A": [[0, 1], 2]}})",
                   "[json.exception.type_error.302] type must be array, but is number"},
-        FaultCase{R"({"nodes": [], "agents": [], "costs": {"A": [[0, "1"]]}})",
+        FaultCase{"CostEntryString", R"({"nodes": [], "agents": [], "costs": {"A": [[0, "1"]]}})",
                   "[json.exception.type_error.302] type must be number, but is string"},
-        FaultCase{R"({"nodes": [], "agents": [], "costs": {"A": [[0, true]]}})",
+        FaultCase{"CostEntryBoolean", R"({"nodes": [], "agents": [], "costs": {"A": [[0, true]]}})",
                   "[json.exception.type_error.302] type must be number, but is boolean"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints": [{"kind": 1}]})",
+        FaultCase{"ConstraintKindNumber",
+                  R"({"nodes": [], "agents": [], "constraints": [{"kind": 1}]})",
                   "[json.exception.type_error.302] type must be string, but is number"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints":
+        FaultCase{"AssignmentTypesString", R"({"nodes": [], "agents": [], "constraints":
                       [{"kind": "assignment", "items": [{"node": 1, "types": "A"}]}]})",
                   "[json.exception.type_error.302] type must be array, but is string"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints":
+        FaultCase{"AssignmentTypeNumber", R"({"nodes": [], "agents": [], "constraints":
                       [{"kind": "assignment", "items": [{"node": 1, "types": ["A", 3]}]}]})",
                   "[json.exception.type_error.302] type must be string, but is number"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints":
+        FaultCase{"AssignmentNodeString", R"({"nodes": [], "agents": [], "constraints":
                       [{"kind": "assignment", "items": [{"node": "1", "types": []}]}]})",
                   "[json.exception.type_error.302] type must be number, but is string"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints":
+        FaultCase{"WindowStartBoolean", R"({"nodes": [], "agents": [], "constraints":
                       [{"kind": "timewindow", "items": [{"node": 1, "start": true, "end": 2}]}]})",
                   "[json.exception.type_error.302] type must be number, but is boolean"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints":
+        FaultCase{"PrecedenceBeforeObject", R"({"nodes": [], "agents": [], "constraints":
                       [{"kind": "sequence", "precedence": [{"before": {}, "after": 1}]}]})",
                   "[json.exception.type_error.302] type must be number, but is object"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints": [{"kind": "sequence",
+        FaultCase{"PrecedenceTypeNumber",
+                  R"({"nodes": [], "agents": [], "constraints": [{"kind": "sequence",
                       "precedence": [{"before": 1, "after": 2, "type": 5}]}]})",
                   "[json.exception.type_error.302] type must be string, but is number"},
-        FaultCase{R"({"nodes": [], "agents": [], "options": {"return_to_end": 1}})",
+        FaultCase{"ReturnToEndNumber",
+                  R"({"nodes": [], "agents": [], "options": {"return_to_end": 1}})",
                   "[json.exception.type_error.302] type must be boolean, but is number"},
-        FaultCase{R"({"nodes": [], "agents": [], "options": {"objective": 0}})",
+        FaultCase{"ObjectiveNumber", R"({"nodes": [], "agents": [], "options": {"objective": 0}})",
                   "[json.exception.type_error.302] type must be string, but is number"},
-        FaultCase{R"({"nodes": [], "agents": [], "options": {"time_limit": "10"}})",
-                  "[json.exception.type_error.302] type must be number, but is string"}));
+        FaultCase{"TimeLimitString",
+                  R"({"nodes": [], "agents": [], "options": {"time_limit": "10"}})",
+                  "[json.exception.type_error.302] type must be number, but is string"}),
+    FaultName);
 
 // Reals that would not survive the conversion to an integer are refused, naming key and value.
 INSTANTIATE_TEST_SUITE_P(
     RealsOutOfRange, LoaderFaultTest,
     testing::Values(
-        FaultCase{R"({"nodes": [{"id": -1.5, "x": 0, "y": 0, "z": 0}], "agents": []})",
+        FaultCase{"NegativeRealId",
+                  R"({"nodes": [{"id": -1.5, "x": 0, "y": 0, "z": 0}], "agents": []})",
                   "[json.exception.out_of_range.406] key 'id' has value -1.5, which is not a "
                   "valid id (a non-negative integer below 2^64)"},
-        FaultCase{R"({"nodes": [{"id": -1.0, "x": 0, "y": 0, "z": 0}], "agents": []})",
+        FaultCase{"NegativeWholeRealId",
+                  R"({"nodes": [{"id": -1.0, "x": 0, "y": 0, "z": 0}], "agents": []})",
                   "[json.exception.out_of_range.406] key 'id' has value -1.0, which is not a "
                   "valid id (a non-negative integer below 2^64)"},
-        FaultCase{R"({"nodes": [{"id": 18446744073709551616.0, "x": 0, "y": 0, "z": 0}],
+        FaultCase{"IdAt2To64",
+                  R"({"nodes": [{"id": 18446744073709551616.0, "x": 0, "y": 0, "z": 0}],
                       "agents": []})",
                   "[json.exception.out_of_range.406] key 'id' has value 1.8446744073709552e+19, "
                   "which is not a valid id (a non-negative integer below 2^64)"},
-        FaultCase{R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 1e30,
+        FaultCase{"StartNode1e30",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 1e30,
                       "end_node": 0}]})",
                   "[json.exception.out_of_range.406] key 'start_node' has value 1e+30, which is "
                   "not a valid id (a non-negative integer below 2^64)"},
-        FaultCase{R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+        FaultCase{"NegativeRealEndNode",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
                       "end_node": -3.25}]})",
                   "[json.exception.out_of_range.406] key 'end_node' has value -3.25, which is "
                   "not a valid id (a non-negative integer below 2^64)"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints":
+        FaultCase{"NegativeRealAssignmentNode", R"({"nodes": [], "agents": [], "constraints":
                       [{"kind": "assignment", "items": [{"node": -2.5, "types": []}]}]})",
                   "[json.exception.out_of_range.406] key 'node' has value -2.5, which is not a "
                   "valid id (a non-negative integer below 2^64)"},
-        FaultCase{R"({"nodes": [], "agents": [], "constraints": [{"kind": "sequence",
+        FaultCase{"NegativeRealPrecedenceAfter",
+                  R"({"nodes": [], "agents": [], "constraints": [{"kind": "sequence",
                       "precedence": [{"before": 1, "after": -7.5}]}]})",
                   "[json.exception.out_of_range.406] key 'after' has value -7.5, which is not a "
                   "valid id (a non-negative integer below 2^64)"},
-        FaultCase{R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+        FaultCase{"CapacityAt2To31",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
                       "end_node": 0, "capacity": 2147483648.0}]})",
                   "[json.exception.out_of_range.406] key 'capacity' has value 2147483648.0, "
                   "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"},
-        FaultCase{R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+        FaultCase{"MaxLengthBelowMinus2To31",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
                       "end_node": 0, "max_length": -2147483649.0}]})",
                   "[json.exception.out_of_range.406] key 'max_length' has value -2147483649.0, "
-                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"}));
+                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"}),
+    FaultName);
+
+// Integers too large for a 32-bit limit are refused too, instead of keeping their low 32 bits
+// (2^32 + 5 would become 5, and 2^40 would become 0, no limit at all).
+INSTANTIATE_TEST_SUITE_P(
+    IntegersOutOfRange, LoaderFaultTest,
+    testing::Values(
+        FaultCase{"MaxLengthTwoToThe32Plus5",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "max_length": 4294967301}]})",
+                  "[json.exception.out_of_range.406] key 'max_length' has value 4294967301, "
+                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"},
+        FaultCase{"MaxLengthTwoToThe40",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "max_length": 1099511627776}]})",
+                  "[json.exception.out_of_range.406] key 'max_length' has value 1099511627776, "
+                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"},
+        FaultCase{"CapacityTwoToThe31",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "capacity": 2147483648}]})",
+                  "[json.exception.out_of_range.406] key 'capacity' has value 2147483648, "
+                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"},
+        FaultCase{"CapacityBelowMinusTwoToThe31",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "capacity": -2147483649}]})",
+                  "[json.exception.out_of_range.406] key 'capacity' has value -2147483649, "
+                  "which is not a valid 32-bit integer (from -2^31 to 2^31-1)"},
+        FaultCase{"MaxLengthLargestUnsigned",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "max_length": 18446744073709551615}]})",
+                  "[json.exception.out_of_range.406] key 'max_length' has value "
+                  "18446744073709551615, which is not a valid 32-bit integer (from -2^31 to "
+                  "2^31-1)"},
+        FaultCase{"MaxLengthSmallestSigned",
+                  R"({"nodes": [], "agents": [{"id": 1, "type": "A", "start_node": 0,
+                      "end_node": 0, "max_length": -9223372036854775808}]})",
+                  "[json.exception.out_of_range.406] key 'max_length' has value "
+                  "-9223372036854775808, which is not a valid 32-bit integer (from -2^31 to "
+                  "2^31-1)"}));
 
 TEST(LoaderTest, NonFiniteRealsBuiltInCodeAreRefused) {
   json document = json::parse(R"({"nodes": [{"id": 0, "x": 0, "y": 0, "z": 0}], "agents": []})");
@@ -301,8 +377,8 @@ TEST(LoaderTest, IdConversions) {
   EXPECT_EQ(problem.agent_type_index.at(4), 0u);
 }
 
-// capacity and max_length are 32-bit signed integers: integers keep their low 32 bits, reals
-// are truncated toward zero, booleans count as 1 and 0.
+// capacity and max_length are 32-bit signed integers: integers in range are taken as they are,
+// reals are truncated toward zero, booleans count as 1 and 0.
 TEST(LoaderTest, Int32Conversions) {
   struct Case {
     const char* value;
@@ -314,8 +390,8 @@ TEST(LoaderTest, Int32Conversions) {
       {"true", 1.0},
       {"false", 0.0},
       {"-1", -1.0},
-      {"4294967297", 1.0},
-      {"2147483648", -2147483648.0},
+      {"2147483647", 2147483647.0},
+      {"-2147483648", -2147483648.0},
       {"2147483647.9", 2147483647.0},
       {"-2147483648.9", -2147483648.0},
       {"1e3", 1000.0},
@@ -398,18 +474,22 @@ TEST(LoaderTest, ImproveOptions) {
 INSTANTIATE_TEST_SUITE_P(
     ImproveOptionFaults, LoaderFaultTest,
     testing::Values(
-        FaultCase{R"({"nodes": [], "agents": [], "options": {"improve": 1}})",
+        FaultCase{"ImproveIsNumber", R"({"nodes": [], "agents": [], "options": {"improve": 1}})",
                   "[json.exception.type_error.302] type must be boolean, but is number"},
-        FaultCase{R"({"nodes": [], "agents": [], "options": {"seed": "7"}})",
+        FaultCase{"SeedIsString", R"({"nodes": [], "agents": [], "options": {"seed": "7"}})",
                   "[json.exception.type_error.302] type must be number, but is string"},
-        FaultCase{R"({"nodes": [], "agents": [], "options": {"improve_iterations": true}})",
+        FaultCase{"ImproveIterationsIsBoolean",
+                  R"({"nodes": [], "agents": [], "options": {"improve_iterations": true}})",
                   "[json.exception.type_error.302] type must be number, but is boolean"},
-        FaultCase{R"({"nodes": [], "agents": [], "options": {"improve_iterations": -5}})",
+        FaultCase{"ImproveIterationsNegative",
+                  R"({"nodes": [], "agents": [], "options": {"improve_iterations": -5}})",
                   "[json.exception.out_of_range.406] key 'improve_iterations' has value -5, "
                   "which is not a valid iteration count (0 for no limit, or more)"},
-        FaultCase{R"({"nodes": [], "agents": [], "options": {"improve_iterations": 2.5}})",
+        FaultCase{"ImproveIterationsFraction",
+                  R"({"nodes": [], "agents": [], "options": {"improve_iterations": 2.5}})",
                   "[json.exception.out_of_range.406] key 'improve_iterations' has value 2.5, "
-                  "which is not a valid iteration count (0 for no limit, or more)"}));
+                  "which is not a valid iteration count (0 for no limit, or more)"}),
+    FaultName);
 
 TEST(LoaderTest, ConstraintsMergeLaterEntriesWin) {
   const Problem problem = Load(R"({"nodes": [], "agents": [], "constraints": [

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,10 @@ struct NameCase {
   std::string name;
   ObjectiveType expected;
 };
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+  *os << '"' << c.name << '"';
+}
 
 class ObjectiveNameTest : public ::testing::TestWithParam<NameCase> {};
 
@@ -41,6 +46,16 @@ TEST(ObjectiveTest, TotalsStartFromZeroAndScoreByObjective) {
   EXPECT_EQ(totals.sum, 12.5);
   EXPECT_EQ(ObjectiveValue(MinMax, totals), 7.5);
   EXPECT_EQ(ObjectiveValue(MinSum, totals), 12.5);
+}
+
+TEST(ObjectiveTest, OnlyMinSumScoresTheSum) {
+  EXPECT_TRUE(ScoresLongestRoute(MinMax));
+  EXPECT_FALSE(ScoresLongestRoute(MinSum));
+  const auto outside = static_cast<ObjectiveType>(7);
+  EXPECT_TRUE(ScoresLongestRoute(outside));
+  const RouteTotals totals{4.0, 9.0};
+  EXPECT_EQ(ObjectiveValue(outside, totals), 4.0);
+  EXPECT_EQ(KeyOf(outside, totals).primary, 4.0);
 }
 
 TEST(ObjectiveTest, ImprovementNeedsMoreThanTheTolerance) {

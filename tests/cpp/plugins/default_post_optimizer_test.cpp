@@ -4,9 +4,12 @@
 
 #include <ostream>
 
+#include <cmath>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "post_optimizer_test_support.h"
 
@@ -105,6 +108,41 @@ TEST(DefaultPostOptimizerTest, NameIsFixed) {
   EXPECT_EQ(DefaultPostOptimizer().Name(), "DefaultPostOptimizer");
 }
 
+TEST(DefaultPostOptimizerTest, SettersFillItsOwnViewUntilAViewIsLinked) {
+  DefaultPostOptimizer optimizer;
+  EXPECT_TRUE(optimizer.view().return_to_end());
+  EXPECT_FALSE(optimizer.view().has_windows());
+  optimizer.SetStarts({4, 5, 4});
+  optimizer.SetStarts({1, 2});
+  optimizer.SetGoals({7});
+  optimizer.SetGoals({8, 9});
+  optimizer.SetTimeWindows({{3, {1.0, 2.0}}});
+  optimizer.SetReturnToEnd(false);
+  EXPECT_EQ(optimizer.view().starts(), (std::vector<std::uint64_t>{1, 2}));
+  EXPECT_EQ(optimizer.view().goals(), (std::vector<std::uint64_t>{8, 9}));
+  EXPECT_EQ(optimizer.view().windows().at(3), std::make_pair(1.0, 2.0));
+  EXPECT_FALSE(optimizer.view().return_to_end());
+
+  InstanceView shared;
+  shared.SetStarts({6});
+  optimizer.UseView(&shared);
+  EXPECT_EQ(&optimizer.view(), &shared);
+  EXPECT_EQ(&optimizer.evaluator().view(), &shared);
+  optimizer.SetStarts({3});
+  EXPECT_EQ(shared.starts(), (std::vector<std::uint64_t>{6}));
+  // A copy keeps the link.
+  const DefaultPostOptimizer linked_copy = optimizer;
+  EXPECT_EQ(&linked_copy.view(), &shared);
+  // Unlinked again, it reads what its own setters stored before; so does a copy, its own copy.
+  optimizer.UseView(nullptr);
+  EXPECT_EQ(optimizer.view().starts(), (std::vector<std::uint64_t>{1, 2}));
+  DefaultPostOptimizer own_copy;
+  own_copy = optimizer;
+  EXPECT_NE(&own_copy.view(), &optimizer.view());
+  EXPECT_EQ(own_copy.view().starts(), (std::vector<std::uint64_t>{1, 2}));
+  EXPECT_EQ(&own_copy.evaluator().view(), &own_copy.view());
+}
+
 TEST(DefaultPostOptimizerTest, ReversesEachRouteFirst) {
   const auto graph = GraphBuilder::Line(kX).Build();
   DefaultPostOptimizer optimizer = MakeOptimizer();
@@ -178,15 +216,30 @@ TEST(DefaultPostOptimizerTest, LeavesCountersAndFlagsAndDropsForeignEntries) {
 }
 
 TEST(DefaultPostOptimizerTest, ReportsRoutesOfUnboundedCost) {
-  const double inf = std::numeric_limits<double>::infinity();
-  const auto graph = GraphBuilder::Line(kX).Arc(0, 2, inf).Build();
+  // A cost that is no number passes every check but is reported.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const auto graph = GraphBuilder::Line(kX).Arc(0, 2, nan).Build();
   DefaultPostOptimizer optimizer = MakeOptimizer();
   Result result = MakeResult({{0, 2, 0}});
   testing::internal::CaptureStderr();
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0}), result);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "[post-opt] path invalid or over capacity, skip agent 0\n");
-  EXPECT_EQ(result.times.at(0), inf);
+  EXPECT_TRUE(std::isnan(result.times.at(0)));
+}
+
+TEST(DefaultPostOptimizerTest, InfiniteLegIsNoConnection) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const auto graph = GraphBuilder::Line(kX).Arc(0, 2, inf).Build();
+  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Result result = MakeResult({{0, 2, 0}}, {7.0});
+  testing::internal::CaptureStderr();
+  optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0}), result);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[post-opt] invalid path for agent 0, skip optimize\n"
+            "[post-opt] invalid path for agent 0, skip optimize\n");
+  EXPECT_EQ(result.paths.at(0), (Route{0, 2, 0}));
+  EXPECT_EQ(result.times.at(0), 7.0);
 }
 
 TEST(DefaultPostOptimizerTest, GroupsFollowTypesAndFirstMemberWinsTies) {

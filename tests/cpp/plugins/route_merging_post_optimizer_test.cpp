@@ -6,6 +6,8 @@
 
 #include <limits>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "post_optimizer_test_support.h"
 
@@ -58,6 +60,48 @@ TEST(RouteMergingPostOptimizerTest, SinglePointRouteIsDissolved) {
   // Point 5 fits before 4 or after it at cost 6 = F; the earlier position wins the tie.
   ExpectRoutes(result, {{0, 3, 5, 4, 0}, {1, 1}}, {6.0, 0.0});
 }
+
+// Agent 0 at depot 0 serves 4 (x = 4); agent 1 runs from 1 (x = 0) over 3 (x = 2) to its end
+// point 2 (x = 1). Point 3 fits into agent 0's route within its cost; what agent 1 is left with
+// is the route from its start to its end point, at what that costs.
+struct EmptiedCase {
+  const char* name;
+  bool return_to_end;
+  bool gap;  // no arc 1 -> 2
+  Paths routes;
+  std::vector<double> times;
+};
+
+void PrintTo(const EmptiedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class EmptiedRouteTest : public ::testing::TestWithParam<EmptiedCase> {};
+
+TEST_P(EmptiedRouteTest, KeepsTheCostOfItsEndpoints) {
+  const EmptiedCase& c = GetParam();
+  GraphBuilder builder = GraphBuilder::Line({0, 0, 1, 2, 4});
+  if (c.gap) {
+    builder.Remove(1, 2);
+  }
+  const auto graph = builder.Build();
+  RouteMergingPostOptimizer optimizer;
+  optimizer.SetReturnToEnd(c.return_to_end);
+  optimizer.SetStarts({0, 1});
+  optimizer.SetGoals({0, 2});
+  Result result = MakeResult({{0, 4, 0}, {1, 3, 2}});
+  optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(5), Agents({0, 0}), result);
+  ExpectRoutes(result, c.routes, c.times);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SeparateEnds, EmptiedRouteTest,
+    ::testing::Values(
+        EmptiedCase{"WithReturn", true, false, {{0, 3, 4, 0}, {1, 2}}, {8.0, 1.0}},
+        EmptiedCase{"WithoutReturn", false, false, {{0, 3, 4, 0}, {1, 2}}, {4.0, 0.0}},
+        // The emptied route would pay for a missing connection: nothing is dissolved.
+        EmptiedCase{"GapBetweenTheEndpoints", true, true, {{0, 4, 0}, {1, 3, 2}}, {8.0, 3.0}}),
+    [](const ::testing::TestParamInfo<EmptiedCase>& info) { return std::string(info.param.name); });
 
 TEST(RouteMergingPostOptimizerTest, InvalidRouteIsKeptWithTheCostItCameWith) {
   const auto graph = GraphBuilder::Line(kX).Build();
@@ -160,36 +204,87 @@ INSTANTIATE_TEST_SUITE_P(
             "NoOtherAgentMayTakeThePoint", 1.0, {0, 1}, {{0, 3, 0}, {1, 4, 1}}, {6.0, 5.0}}),
     [](const ::testing::TestParamInfo<LongestCase>& info) { return std::string(info.param.name); });
 
-TEST(RouteMergingPostOptimizerTest, PartlyEmptiedRouteKeepsItsRealCost) {
-  // Agent 1 (2 a b 3, cost 3) is below F = 10 (agent 2). Each of a = 6 and b = 7 fits alone
-  // into agent 0's route 0 1, but after a has moved b no longer fits within F.
-  auto builder = GraphBuilder(8, 1, 100.0);
-  builder.Arc(0, 1, 1.0).Arc(0, 6, 4.0).Arc(6, 1, 4.0).Arc(0, 7, 4.0).Arc(7, 1, 5.5);
-  builder.Arc(6, 7, 1.0).Arc(2, 6, 1.0).Arc(7, 3, 1.0).Arc(2, 7, 2.0).Arc(4, 5, 10.0);
-  const auto graph = builder.Build();
-  RouteMergingPostOptimizer optimizer;
-  optimizer.SetStarts({0, 2, 4});
-  optimizer.SetGoals({1, 3, 5});
-  Result result = MakeResult({{0, 1}, {2, 6, 7, 3}, {4, 5}});
-  optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(8), Agents({0, 0, 0}), result);
-  ExpectRoutes(result, {{0, 6, 1}, {2, 7, 3}, {4, 5}}, {8.0, 3.0, 10.0});
+struct DissolutionCase {
+  const char* name;
+  // Arcs on top of the common ones below.
+  std::vector<std::tuple<std::size_t, std::size_t, double>> arcs;
+  bool with_starts;
+  Paths routes;
+  std::vector<double> max_lengths;
+  Paths expected_routes;
+  std::vector<double> expected_times;
+};
+
+void PrintTo(const DissolutionCase& c, std::ostream* os) {
+  *os << c.name;
 }
 
-TEST(RouteMergingPostOptimizerTest, MovedPointLeavesAtItsFirstOccurrenceEvenAtTheFront) {
-  // Without start points agent 1's route 8 a b 8 3 (a = 6, b = 7, cost 4) may open at 8, which
-  // it visits again. a moves into agent 0's route, after which b no longer fits within F = 10;
-  // then 8 moves and leaves at position 0, so b becomes the route's first point.
+class RouteMergingDissolutionTest : public ::testing::TestWithParam<DissolutionCase> {};
+
+// Agent 0 runs 0 1 (cost 1), agent 2 runs 4 5 (cost 10 = F); agent 1's route is dissolved into
+// agent 0's if it can be. Each of a = 6 and b = 7 fits alone into 0 1 (0 6 1 costs 8, 0 7 1
+// costs 9.5), but once a has moved b no longer fits within F. Points 8 and 3 serve the cases
+// without start points. Every arc not given costs 100.
+TEST_P(RouteMergingDissolutionTest, DissolutionIsAllOrNothing) {
+  const DissolutionCase& c = GetParam();
   auto builder = GraphBuilder(9, 1, 100.0);
   builder.Arc(0, 1, 1.0).Arc(0, 6, 4.0).Arc(6, 1, 4.0).Arc(0, 7, 4.0).Arc(7, 1, 5.5);
-  builder.Arc(6, 7, 1.0).Arc(8, 6, 1.0).Arc(7, 8, 1.0).Arc(8, 3, 1.0);
-  builder.Arc(0, 8, 1.0).Arc(8, 1, 0.5).Arc(6, 8, 0.5).Arc(4, 5, 10.0);
+  builder.Arc(6, 7, 1.0).Arc(4, 5, 10.0);
+  for (const auto& [u, v, cost] : c.arcs) {
+    builder.Arc(u, v, cost);
+  }
   const auto graph = builder.Build();
   RouteMergingPostOptimizer optimizer;
+  if (c.with_starts) {
+    optimizer.SetStarts({0, 2, 4});
+  }
   optimizer.SetGoals({1, 3, 5});
-  Result result = MakeResult({{0, 1}, {8, 6, 7, 8, 3}, {4, 5}});
-  optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(9), Agents({0, 0, 0}), result);
-  ExpectRoutes(result, {{0, 6, 8, 1}, {7, 8, 3}, {4, 5}}, {5.0, 2.0, 10.0});
+  Result result = MakeResult(c.routes);
+  optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(9), Agents({0, 0, 0}, c.max_lengths),
+                     result);
+  ExpectRoutes(result, c.expected_routes, c.expected_times);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Undo, RouteMergingDissolutionTest,
+    ::testing::Values(
+        // b stays behind in a valid rest 2 7 3: still the attempt is undone, a goes back.
+        DissolutionCase{"StrandedPointUndoesTheMovesBeforeIt",
+                        {{2, 6, 1.0}, {7, 3, 1.0}, {2, 7, 2.0}},
+                        true,
+                        {{0, 1}, {2, 6, 7, 3}, {4, 5}},
+                        {},
+                        {{0, 1}, {2, 6, 7, 3}, {4, 5}},
+                        {1.0, 3.0, 10.0}},
+        // The rest 2 7 3 would cost 101, over agent 1's limit of 50: it is never reported.
+        DissolutionCase{"RestOverItsLimitIsNeverLeft",
+                        {{2, 6, 1.0}, {7, 3, 1.0}},
+                        true,
+                        {{0, 1}, {2, 6, 7, 3}, {4, 5}},
+                        {0.0, 50.0, 0.0},
+                        {{0, 1}, {2, 6, 7, 3}, {4, 5}},
+                        {1.0, 3.0, 10.0}},
+        // Without start points the route 8 a b 8 3 may open at 8, which it visits again.
+        DissolutionCase{
+            "RouteOpeningAtARepeatedPointIsRestored",
+            {{8, 6, 1.0}, {7, 8, 1.0}, {8, 3, 1.0}, {0, 8, 1.0}, {8, 1, 0.5}, {6, 8, 0.5}},
+            false,
+            {{0, 1}, {8, 6, 7, 8, 3}, {4, 5}},
+            {},
+            {{0, 1}, {8, 6, 7, 8, 3}, {4, 5}},
+            {1.0, 4.0, 10.0}},
+        // 8 a 8 3 dissolves whole (a, then 8, into agent 0's route): only the ends are left,
+        // at the cost of their own leg 8 -> 3.
+        DissolutionCase{"EveryPointPlacedLeavesTheEnds",
+                        {{8, 6, 1.0}, {8, 3, 1.0}, {0, 8, 1.0}, {8, 1, 0.5}, {6, 8, 0.5}},
+                        false,
+                        {{0, 1}, {8, 6, 8, 3}, {4, 5}},
+                        {},
+                        {{0, 6, 8, 1}, {8, 3}, {4, 5}},
+                        {5.0, 1.0, 10.0}}),
+    [](const ::testing::TestParamInfo<DissolutionCase>& info) {
+      return std::string(info.param.name);
+    });
 
 // ---------------------------------------------------------------------------------------------
 // Choosing a place

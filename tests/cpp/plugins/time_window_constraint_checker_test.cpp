@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "plenro/plugins/instance_view.h"
 #include "plugins/plugin_test_support.h"
 
 namespace plenro {
@@ -272,6 +273,51 @@ TEST(WindowRuleTest, LegsIntoOwnEndAreFreeWithoutReturnToEnd) {
     const SearchState s = MakeState(3, {0}, {5.0}, {2});
     EXPECT_EQ(inst.checker.OnMove(s, 0, 2).accepted, !return_to_end)
         << "return_to_end " << return_to_end;
+  }
+}
+
+// Linked to a view that holds the same instance, a checker answers as one given the data on
+// its own; while linked, its Initialize and setters change nothing it reads.
+TEST(WindowRuleTest, LinkedToAViewItAnswersAsOnItsOwn) {
+  const Matrix costs = {{0, 1, 5, 2}, {1, 0, 5, 3}, {5, 5, 0, 4}, {2, 3, 4, 0}};
+  const auto points = MakePoints({{0, 1}, {0}, {0, 1}, {1}});
+  const auto agents = MakeAgents({0, 1});
+  const TimeWindowMap windows = {{1, {0.0, 3.0}}, {3, {4.0, 9.0}}};
+  Instance own({costs, costs}, points, agents, {0, 0}, {0, 2}, windows, false);
+
+  InstanceView view;
+  view.SetPoints(points);
+  view.SetAgents(agents);
+  view.SetCosts(own.graph.get());
+  view.SetStarts({0, 0});
+  view.SetGoals({0, 2});
+  view.SetTimeWindows(windows);
+  view.SetReturnToEnd(false);
+  TimeWindowConstraintChecker linked;
+  linked.UseView(&view);
+  linked.Initialize(nullptr, {}, {});
+  linked.SetGoals({});
+  linked.SetTimeWindows({});
+  linked.SetReturnToEnd(true);
+
+  for (std::uint64_t k = 0; k < 2; ++k) {
+    for (std::uint64_t x = 0; x < 4; ++x) {
+      EXPECT_EQ(linked.CanServe(k, x), own.checker.CanServe(k, x)) << k << " " << x;
+      EXPECT_EQ(linked.IsForbidden(k, x), own.checker.IsForbidden(k, x)) << k << " " << x;
+      for (std::uint64_t y = 0; y < 4; ++y) {
+        EXPECT_EQ(linked.Travel(x, y, k), own.checker.Travel(x, y, k)) << k << " " << x << y;
+      }
+    }
+  }
+  for (const double cost : {0.5, 2.0, 3.5, 8.0}) {
+    const SearchState s = MakeState(4, {0, 0}, {cost, 0.0}, {0});
+    for (std::uint64_t j = 1; j < 4; ++j) {
+      const MoveCheck a = linked.OnMove(s, 0, j);
+      const MoveCheck b = own.checker.OnMove(s, 0, j);
+      EXPECT_EQ(a.accepted, b.accepted) << cost << " " << j;
+      EXPECT_EQ(a.has_value, b.has_value) << cost << " " << j;
+      EXPECT_EQ(a.value, b.value) << cost << " " << j;
+    }
   }
 }
 

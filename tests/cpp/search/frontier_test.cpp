@@ -47,7 +47,8 @@ TEST(FrontierTest, DominanceRule) {
        MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}), false},
       {"strictly better everywhere", MakeState({1, 2}, {1.0, 2.0}, 2.0, {1, 2, 3}),
        MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2}), true},
-      // finished, unfinished, h and f take no part.
+      // Inside one frontier finished, unfinished, h and f take no part (the table's key
+      // separates finished flags).
       {"h and f differ",
        [] {
          SearchState s = MakeState({1, 2}, {3.0, 4.0}, 4.0, {1, 2});
@@ -119,6 +120,61 @@ TEST(DominanceTableTest, StatesAtDifferentPositionsNeverMeet) {
   EXPECT_EQ(table.NumKeys(), 2u);
 }
 
+// An agent that ends its route where it stands changes no position, cost or visited point, so
+// only the finished flags tell such a state from its parent.
+TEST(DominanceTableTest, StatesMeetOnlyWhenTheirAgentsFinishedAlike) {
+  struct Case {
+    const char* name;
+    std::vector<char> filed;
+    std::vector<char> tested;
+    bool dominated;
+  };
+  const std::vector<Case> cases = {
+      {"none finished", {0, 0, 0}, {0, 0, 0}, true},
+      {"the same agent finished", {0, 1, 0}, {0, 1, 0}, true},
+      {"one more agent finished", {0, 0, 0}, {0, 1, 0}, false},
+      {"one fewer agent finished", {1, 1, 0}, {1, 0, 0}, false},
+      {"another agent finished", {1, 0, 0}, {0, 1, 0}, false},
+  };
+  for (const Case& c : cases) {
+    DominanceTable table;
+    SearchState filed = MakeState({4, 4, 4}, {2.0, 0.0, 0.0}, 2.0, {1, 4});
+    filed.finished = c.filed;
+    SearchState tested = filed;
+    tested.finished = c.tested;
+    EXPECT_FALSE(table.IsDominated(filed)) << c.name;
+    table.AddToFrontier(filed);
+    EXPECT_EQ(table.IsDominated(tested), c.dominated) << c.name;
+    EXPECT_EQ(table.NumKeys(), c.dominated ? 1u : 2u) << c.name;
+  }
+}
+
+TEST(DominanceTableTest, KeysAreDistinctForDistinctFinishedFlags) {
+  const std::vector<std::int64_t> nine(9, 3);
+  const std::vector<std::vector<char>> flags = {
+      {},
+      {0, 0, 0, 0, 0, 0, 0, 0, 1},
+      {1, 0, 0, 0, 0, 0, 0, 0, 0},
+      {0, 0, 0, 0, 0, 0, 0, 1, 0},
+      {1, 1, 1, 1, 1, 1, 1, 1, 1},
+  };
+  std::vector<std::string> keys;
+  for (const auto& finished : flags) {
+    std::string key;
+    DominanceTable::BuildKey(nine, finished, key);
+    keys.push_back(key);
+  }
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    for (std::size_t j = 0; j < keys.size(); ++j) {
+      EXPECT_EQ(keys[i] == keys[j], i == j) << "flags " << i << " and " << j;
+    }
+  }
+  // Missing flags read as unfinished.
+  std::string all_unfinished;
+  DominanceTable::BuildKey(nine, std::vector<char>(9, 0), all_unfinished);
+  EXPECT_EQ(keys[0], all_unfinished);
+}
+
 TEST(DominanceTableTest, KeysAreDistinctForDistinctPositionLists) {
   const std::vector<std::vector<std::int64_t>> lists = {
       {},         {0},       {0, 0},      {1, 23},     {12, 3},   {123},   {1, 2, 3}, {12, 3, 0},
@@ -127,7 +183,7 @@ TEST(DominanceTableTest, KeysAreDistinctForDistinctPositionLists) {
   std::vector<std::string> keys;
   for (const auto& positions : lists) {
     std::string key;
-    DominanceTable::BuildKey(positions, key);
+    DominanceTable::BuildKey(positions, {}, key);
     keys.push_back(key);
   }
   for (std::size_t i = 0; i < keys.size(); ++i) {

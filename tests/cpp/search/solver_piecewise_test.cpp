@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -173,6 +174,8 @@ TEST(SolverPiecewiseTest, RejectsInputTheSearchCannotIndex) {
       {"goal outside", TypeZeroPoints(3), TypeZeroAgents(1), {0}, {7}},
       {"fewer goals", TypeZeroPoints(3), TypeZeroAgents(2), {0, 0}, {0}},
       {"fewer agents", TypeZeroPoints(3), TypeZeroAgents(1), {0, 0}, {0, 0}},
+      // Every plug-in counts the agents by their records, the search by the start points.
+      {"more agents", TypeZeroPoints(3), TypeZeroAgents(2), {0}, {0}},
       {"type -1", TypeZeroPoints(3), untyped, {0}, {0}},
       {"type beyond the graph", TypeZeroPoints(3), unknown_type, {0}, {0}},
   };
@@ -182,6 +185,19 @@ TEST(SolverPiecewiseTest, RejectsInputTheSearchCannotIndex) {
                      [&] { solver.Solve(&graph, c.points, c.agents, c.starts, c.goals, "", 1.0); }),
                  std::invalid_argument)
         << c.name;
+  }
+}
+
+TEST(SolverPiecewiseTest, RefusesANaNTimeLimit) {
+  SparseGraph graph = DepotAndTwoTargets();
+  Solver solver;
+  try {
+    CaptureOutput([&] {
+      solver.Solve(&graph, TypeZeroPoints(3), TypeZeroAgents(1), {0}, {0}, "", std::nan(""));
+    });
+    ADD_FAILURE() << "expected std::invalid_argument";
+  } catch (const std::invalid_argument& error) {
+    EXPECT_NE(std::string(error.what()).find("NaN"), std::string::npos) << error.what();
   }
 }
 

@@ -345,6 +345,56 @@ TEST(SolverSearchTest, MemoryBudgetEndsTheSearchLikeATimeout) {
   EXPECT_EQ(result.n_generated, 3072);
 }
 
+struct IdleAgentsCase {
+  const char* name;
+  std::uint64_t agents;
+  std::uint64_t targets;
+  bool shared_depot;
+  ObjectiveType objective;
+};
+
+// More agents than work: the agents without a target end their routes where they stand, and
+// each such state must survive beside the one where another agent did so.
+TEST(SolverSearchTest, AgentsWithoutWorkStayAtTheirDepots) {
+  const std::vector<IdleAgentsCase> cases = {
+      {"three agents one target shared depot", 3, 1, true, MinSum},
+      {"three agents one target shared depot min-max", 3, 1, true, MinMax},
+      {"four agents two targets shared depot", 4, 2, true, MinMax},
+      {"three agents one target own depots", 3, 1, false, MinSum},
+      {"four agents one target own depots min-max", 4, 1, false, MinMax},
+  };
+  for (const IdleAgentsCase& c : cases) {
+    InstanceBuilder builder;
+    const std::uint64_t depots = c.shared_depot ? 1 : c.agents;
+    for (std::uint64_t d = 0; d < depots; ++d) {
+      builder.AddNode(d, 0.0, static_cast<double>(d));
+    }
+    for (std::uint64_t t = 0; t < c.targets; ++t) {
+      builder.AddNode(depots + t, 5.0 + static_cast<double>(t), 0.0);
+    }
+    for (std::uint64_t a = 0; a < c.agents; ++a) {
+      const std::uint64_t depot = c.shared_depot ? 0 : a;
+      builder.AddAgent(a, "v", depot, depot);
+    }
+    builder.SetEuclideanCosts("v");
+    Solver solver(builder.Build(), MakeOptions(c.objective));
+    ASSERT_TRUE(solver.Search()) << c.name;
+    const Result result = solver.GetResult();
+    ASSERT_EQ(result.paths.size(), c.agents) << c.name;
+    ExpectCoversAllPoints(result, depots + c.targets);
+    std::uint64_t idle = 0;
+    for (const auto& [agent, route] : result.paths) {
+      const auto depot = static_cast<std::int64_t>(c.shared_depot ? 0 : agent);
+      EXPECT_EQ(route.front(), depot) << c.name;
+      EXPECT_EQ(route.back(), depot) << c.name;
+      idle += route.size() == 2 ? 1 : 0;
+    }
+    EXPECT_GE(idle, c.agents - c.targets) << c.name;
+  }
+}
+
+// The set-up refuses the instance before it builds the graph, whose size grows with the square
+// of the point count.
 TEST(SolverSearchTest, RejectsMoreThan256Points) {
   InstanceBuilder builder;
   for (std::uint64_t p = 0; p < 257; ++p) {
@@ -352,11 +402,9 @@ TEST(SolverSearchTest, RejectsMoreThan256Points) {
   }
   builder.AddAgent(0, "v", 0, 0);
   const Problem problem = builder.Build();
-  std::unique_ptr<Solver> solver;
-  CaptureOutput([&] { solver = std::make_unique<Solver>(problem, MakeOptions(MinSum)); });
   try {
-    CaptureOutput([&] { solver->Search(); });
-    FAIL() << "expected an exception";
+    CaptureOutput([&] { Solver solver(problem, MakeOptions(MinSum)); });
+    FAIL() << "expected an exception from the set-up";
   } catch (const std::out_of_range&) {
     FAIL() << "must not be an out-of-range error";
   } catch (const std::runtime_error& error) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 #include "plenro/plugins/default_constraint_checker.h"
 #include "plenro/plugins/default_expansion.h"
 #include "plenro/plugins/default_heuristic.h"
+#include "plenro/plugins/view_post_optimizer.h"
 #include "plenro/search/solver.h"
 #include "solver_test_support.h"
 
@@ -131,6 +133,39 @@ TEST(SolverSetupTest, TablesFollowTheProblemsOrder) {
   EXPECT_EQ(solver.goal_set().size(), 2u);
   EXPECT_FALSE(solver.return_to_end());
   EXPECT_EQ(solver.time_limit(), 2.5);
+}
+
+// The view holds what set-up prepared, and every plug-in that reads the instance reads it.
+TEST(SolverSetupTest, OneViewHoldsTheInstanceAndEveryPluginReadsIt) {
+  InstanceBuilder builder;
+  builder.AddNode(40).AddNode(30).AddNode(20).AddNode(10);
+  builder.AddAgent(9, "B", 30, 20, 50.0).AddAgent(3, "A", 30, 40);
+  builder.SetEuclideanCosts("A").SetCosts("B", {{0, 1}, {2, 0}}).SetWindow(10, 1.0, 8.0);
+  const Solver solver(builder.Build(), MakeOptions(MinMax, false));
+  const InstanceView& view = solver.view();
+  EXPECT_EQ(view.num_points(), 4u);
+  EXPECT_EQ(view.num_agents(), 2u);
+  EXPECT_EQ(view.starts(), solver.starts());
+  EXPECT_EQ(view.goals(), solver.goals());
+  EXPECT_TRUE(view.IsStart(1));
+  EXPECT_TRUE(view.IsGoal(2));
+  EXPECT_TRUE(view.HasWindow(3));
+  EXPECT_FALSE(view.return_to_end());
+  EXPECT_EQ(view.MaxLength(0), 50.0);
+  EXPECT_EQ(view.Cost(0, 1, 0), 1.0);
+  EXPECT_EQ(view.Cost(0, 2, 0), kNoConnection);  // not in B's matrix
+
+  const auto& composite =
+      dynamic_cast<const CompositeConstraintChecker&>(solver.constraint_checker());
+  const auto& plain = dynamic_cast<const DefaultConstraintChecker&>(*composite.Members().at(0));
+  EXPECT_EQ(&plain.view(), &view);
+  const auto& post = dynamic_cast<const CompositePostOptimizer&>(solver.post_optimizer());
+  ASSERT_EQ(post.NumOptimizers(), 2u);
+  for (const auto& member : post.Members()) {
+    EXPECT_EQ(&dynamic_cast<const ViewPostOptimizer&>(*member).view(), &view);
+  }
+  const auto& heuristic = dynamic_cast<const DefaultHeuristic&>(solver.heuristic());
+  EXPECT_EQ(heuristic.Goals(), solver.goals());
 }
 
 TEST(SolverSetupTest, MissingCostsAreNoConnectionForThatTypeOnly) {
@@ -290,6 +325,68 @@ TEST(SolverSetupTest, AgentFiledUnderAnotherIdIsRejected) {
     EXPECT_NE(text.find("position 0"), std::string::npos) << text;
     EXPECT_NE(text.find("id 17"), std::string::npos) << text;
   }
+}
+
+struct RefusalCase {
+  const char* name;
+  Problem problem;
+  Options options;
+  std::vector<std::string> fragments;  // each must occur in the message
+};
+
+Problem TwoAgentsUnderOneId(const std::string& first_type, const std::string& second_type) {
+  return InstanceBuilder()
+      .AddNode(0)
+      .AddNode(1, 1)
+      .AddNode(2, 2)
+      .AddAgent(7, first_type, 0, 0)
+      .AddAgent(7, second_type, 0, 0)
+      .SetEuclideanCosts(first_type)
+      .SetEuclideanCosts(second_type)
+      .Build();
+}
+
+TEST(SolverSetupTest, RefusesWhatWouldRunWrong) {
+  Options nan_limit = MakeOptions(MinSum);
+  nan_limit.time_limit = std::nan("");
+  const std::vector<RefusalCase> cases = {
+      // Both agents would drive with one type's permissions and costs.
+      {"different types under one id",
+       TwoAgentsUnderOneId("car", "drone"),
+       MakeOptions(MinSum),
+       {"id 7", "'car'", "'drone'", "positions 0 and 1"}},
+      {"a later agent clashes with the first of two",
+       InstanceBuilder()
+           .AddNode(0)
+           .AddNode(1, 1)
+           .AddAgent(7, "car", 0, 0)
+           .AddAgent(7, "car", 0, 0)
+           .AddAgent(7, "boat", 1, 1)
+           .SetEuclideanCosts("car")
+           .SetEuclideanCosts("boat")
+           .Build(),
+       MakeOptions(MinMax),
+       {"id 7", "'car'", "'boat'", "positions 1 and 2"}},
+      // A limit that is not a number is never reached.
+      {"NaN time limit", ThreePoints().Build(), nan_limit, {"time limit", "NaN"}},
+  };
+  for (const RefusalCase& c : cases) {
+    try {
+      CaptureOutput([&] { Solver solver(c.problem, c.options); });
+      ADD_FAILURE() << c.name << ": expected std::invalid_argument";
+    } catch (const std::invalid_argument& error) {
+      const std::string text = error.what();
+      for (const std::string& fragment : c.fragments) {
+        EXPECT_NE(text.find(fragment), std::string::npos) << c.name << ": " << text;
+      }
+    }
+  }
+}
+
+TEST(SolverSetupTest, AgentsOfOneTypeMayShareAnId) {
+  const Solver solver(TwoAgentsUnderOneId("car", "car"), MakeOptions(MinSum));
+  ASSERT_EQ(solver.agents().size(), 2u);
+  EXPECT_EQ(solver.agents()[0].type, solver.agents()[1].type);
 }
 
 TEST(SolverSetupTest, SinglePointHasNoArcsAndReportsNothing) {

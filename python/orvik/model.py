@@ -1,0 +1,561 @@
+"""``Model``: build an instance from your own ids and names, write it, read it, solve it.
+
+A model holds nodes (depots and sites) and agents under the caller's ids, which may be integers
+or strings, one cost matrix per agent type, and the options. Rows and columns of a cost matrix
+follow the order in which the nodes were added. In the instance document, string ids become
+integer ids with the string kept as ``"name"``; reading the document back restores them.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import math
+import numbers
+import os
+from collections.abc import Iterable, Iterator, Sequence
+from dataclasses import dataclass, replace
+from typing import TYPE_CHECKING, Any
+
+from orvik import validation
+from orvik.documents import InstanceError, Source, load_document, write_json
+from orvik.rules import MIN_SUM, OBJECTIVE_NAMES, OBJECTIVES
+from orvik.validation import ValidationError, suggestion
+
+if TYPE_CHECKING:
+    from orvik.solution import Solution
+
+NodeId = int | str
+AgentId = int | str
+METRICS = ("euclidean", "manhattan")
+_MAX_ID = (1 << 64) - 1
+
+
+@dataclass(frozen=True)
+class Location:
+    """A node of a model: a depot or a site, where it is and what it asks for.
+
+    ``types`` lists the agent types that may serve it (None: every type); ``window`` is the
+    (open, close) interval in which service may start; ``key`` is the integer id the node has
+    in an instance document when ``id`` is a string (None until one is needed).
+    """
+
+    id: NodeId
+    x: float
+    y: float
+    z: float = 0.0
+    depot: bool = False
+    types: tuple[str, ...] | None = None
+    window: tuple[float, float] | None = None
+    demand: float = 0.0
+    key: int | None = None
+
+
+@dataclass(frozen=True)
+class AgentSpec:
+    """An agent of a model: its id, type, start and end node ids and its route limit.
+
+    ``max_length`` bounds the route cost (None: no bound); ``capacity`` is kept in the instance
+    but not used by the solver; ``key`` is the agent's integer id in a document when ``id`` is a
+    string.
+    """
+
+    id: AgentId
+    type: str
+    start: NodeId
+    end: NodeId
+    max_length: float | None = None
+    capacity: float = 0.0
+    key: int | None = None
+
+
+@dataclass(frozen=True)
+class _Recipe:
+    """Costs computed from the coordinates when the instance is built."""
+
+    metric: str
+    speed: float
+    service: float
+
+
+def _check_id(value: Any, what: str) -> NodeId:
+    if isinstance(value, bool) or not isinstance(value, (int, str)):
+        raise TypeError(f"{what} must be an integer or a string, got {type(value).__name__}")
+    if isinstance(value, int) and not 0 <= value <= _MAX_ID:
+        raise ValueError(f"{what} {value} is outside 0 .. 2^64 - 1")
+    if isinstance(value, str) and not value:
+        raise ValueError(f"{what} must not be empty")
+    return value
+
+
+def _real(value: Any, what: str, *, minimum: float | None = None) -> float:
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{what} must be a number, got {type(value).__name__}")
+    number = float(value)
+    if not math.isfinite(number):
+        raise ValueError(f"{what} must be finite, got {number}")
+    if minimum is not None and number < minimum:
+        raise ValueError(f"{what} must be at least {minimum:g}, got {number:g}")
+    return number
+
+
+def _window(value: Any, what: str) -> tuple[float, float] | None:
+    if value is None:
+        return None
+    if isinstance(value, (str, bytes)) or not isinstance(value, Sequence) or len(value) != 2:
+        raise TypeError(f"{what} must be a pair (open, close), got {value!r}")
+    opens = _real(value[0], f"{what} open")
+    closes = _real(value[1], f"{what} close")
+    if opens > closes:
+        raise ValueError(f"{what} opens at {opens:g}, after it closes at {closes:g}")
+    return opens, closes
+
+
+def _objective(name: str) -> str:
+    if name not in OBJECTIVE_NAMES:
+        guess = suggestion(str(name), OBJECTIVES)
+        hint = f" (did you mean {guess!r}?)" if guess else ""
+        raise ValueError(f"unknown objective {name!r}; use {' or '.join(OBJECTIVES)}{hint}")
+    return OBJECTIVE_NAMES[name]
+
+
+class Model:
+    """An instance under construction, in the caller's ids.
+
+    >>> m = Model(objective="min_max")
+    >>> m.add_depot("dock", 0, 0)
+    >>> m.add_site(101, 3, 4, window=(0, 50))
+    >>> m.add_agent("r1", "ground", start="dock")
+    >>> m.costs_from_coordinates("ground")
+    >>> solution = m.solve(time_limit=1)
+
+    ``objective`` is "min_max" (the longest route) or "min_sum" (the sum of the routes);
+    ``return_to_end`` false lets a route end where it started instead of at its end node;
+    ``time_limit`` is the default search time of ``solve`` in seconds.
+    """
+
+    def __init__(
+        self,
+        *,
+        objective: str = MIN_SUM,
+        return_to_end: bool = True,
+        time_limit: float | None = None,
+        name: str | None = None,
+    ) -> None:
+        self._nodes: list[Location] = []
+        self._node_at: dict[NodeId, int] = {}
+        self._agents: list[AgentSpec] = []
+        self._agent_at: dict[AgentId, int] = {}
+        self._costs: dict[str, list[list[float | None]] | _Recipe] = {}
+        self._sequences: list[dict[str, Any]] = []
+        self.objective = objective
+        self.return_to_end = bool(return_to_end)
+        self.time_limit = time_limit
+        self.name = name
+
+    # -- options -------------------------------------------------------------------------------
+
+    @property
+    def objective(self) -> str:
+        """The objective: "min_max" or "min_sum"."""
+        return self._objective
+
+    @objective.setter
+    def objective(self, name: str) -> None:
+        self._objective = _objective(name)
+
+    # -- building ------------------------------------------------------------------------------
+
+    def add_depot(
+        self, id: NodeId, x: float, y: float, z: float = 0.0, *,
+        window: tuple[float, float] | None = None,
+    ) -> Location:
+        """Add a depot, a node where agents start or end; returns it."""
+        return self._add_node(Location(
+            _check_id(id, "depot id"), _real(x, "x"), _real(y, "y"), _real(z, "z"), depot=True,
+            window=_window(window, f"window of depot {id!r}"),
+        ))
+
+    def add_site(
+        self, id: NodeId, x: float, y: float, z: float = 0.0, *,
+        types: Iterable[str] | None = None,
+        window: tuple[float, float] | None = None,
+        demand: float = 0.0,
+    ) -> Location:
+        """Add a site to be served exactly once; returns it.
+
+        ``types`` restricts the agent types that may serve it; ``window`` is (open, close):
+        arriving before ``open`` waits, arriving after ``close`` is not allowed; ``demand`` is
+        kept in the instance but not used by the solver.
+        """
+        if types is not None:
+            if isinstance(types, str):
+                raise TypeError(f"types of site {id!r} must be a list of type names, not a string")
+            types = tuple(types)
+            for name in types:
+                if not isinstance(name, str):
+                    raise TypeError(f"types of site {id!r} must be strings, got {name!r}")
+        return self._add_node(Location(
+            _check_id(id, "site id"), _real(x, "x"), _real(y, "y"), _real(z, "z"),
+            types=types, window=_window(window, f"window of site {id!r}"),
+            demand=_real(demand, f"demand of site {id!r}"),
+        ))
+
+    def _add_node(self, node: Location) -> Location:
+        if node.id in self._node_at:
+            raise ValueError(f"node id {node.id!r} is already used")
+        self._node_at[node.id] = len(self._nodes)
+        self._nodes.append(node)
+        return node
+
+    def add_agent(
+        self, id: AgentId, type: str, start: NodeId, end: NodeId | None = None, *,
+        max_length: float | None = None,
+        capacity: float = 0.0,
+    ) -> AgentSpec:
+        """Add an agent of a type, starting at node ``start`` and ending at ``end`` (by default
+        where it starts); returns it.
+
+        ``max_length`` bounds the cost of its route (read as a whole number by the solver);
+        ``capacity`` is kept in the instance but not used by the solver.
+        """
+        _check_id(id, "agent id")
+        if id in self._agent_at:
+            raise ValueError(f"agent id {id!r} is already used")
+        if not isinstance(type, str) or not type:
+            raise TypeError(f"the type of agent {id!r} must be a non-empty string")
+        end = start if end is None else end
+        for which, node_id in (("start", start), ("end", end)):
+            if node_id not in self._node_at:
+                raise ValueError(f"{which} node {node_id!r} of agent {id!r} is not a node of the "
+                                 "model; add it first")
+        limit = None if max_length is None else _real(max_length, f"max_length of agent {id!r}")
+        agent = AgentSpec(id, type, start, end, limit,
+                          _real(capacity, f"capacity of agent {id!r}"))
+        self._agent_at[id] = len(self._agents)
+        self._agents.append(agent)
+        return agent
+
+    def set_costs(self, type: str, matrix: Iterable[Iterable[float | None]]) -> None:
+        """Set the cost matrix of an agent type: row i, column j is the cost from the i-th to
+        the j-th node added. ``None`` marks a pair with no connection. Costs, windows and route
+        limits share one unit (time)."""
+        rows: list[list[float | None]] = []
+        for i, row in enumerate(matrix):
+            values: list[float | None] = []
+            for j, cost in enumerate(row):
+                if cost is None:
+                    values.append(None)
+                else:
+                    values.append(_real(cost, f"costs[{type!r}][{i}][{j}]", minimum=0.0))
+            rows.append(values)
+        self._costs[type] = rows
+
+    def costs_from_coordinates(
+        self, type: str, metric: str = "euclidean", speed: float = 1.0, service: float = 0.0
+    ) -> None:
+        """Compute the cost matrix of an agent type from the node coordinates when the
+        instance is built: the distance (``metric`` "euclidean" or "manhattan", over x, y, z)
+        divided by ``speed``, plus ``service`` when leaving a site (not a depot)."""
+        if metric not in METRICS:
+            raise ValueError(f"unknown metric {metric!r}; use {' or '.join(METRICS)}")
+        speed = _real(speed, "speed")
+        if speed <= 0:
+            raise ValueError(f"speed must be positive, got {speed:g}")
+        self._costs[type] = _Recipe(metric, speed, _real(service, "service", minimum=0.0))
+
+    # -- reading -------------------------------------------------------------------------------
+
+    @property
+    def nodes(self) -> tuple[Location, ...]:
+        """The nodes in the order they were added (the order of the cost matrices)."""
+        return tuple(self._nodes)
+
+    @property
+    def agents(self) -> tuple[AgentSpec, ...]:
+        """The agents in the order they were added (the order of the routes)."""
+        return tuple(self._agents)
+
+    @property
+    def agent_types(self) -> tuple[str, ...]:
+        """The agent type names, in order of first appearance."""
+        return tuple(dict.fromkeys(a.type for a in self._agents))
+
+    def node(self, id: NodeId) -> Location:
+        """The node with this id; ``KeyError`` naming the id when there is none."""
+        if id not in self._node_at:
+            raise KeyError(f"no node has id {id!r}")
+        return self._nodes[self._node_at[id]]
+
+    def position(self, id: NodeId) -> int:
+        """The 0-based position of a node in the node list (its row in the cost matrices)."""
+        self.node(id)
+        return self._node_at[id]
+
+    def cost_matrix(self, type: str) -> list[list[float | None]]:
+        """The cost matrix of an agent type, computed now when it comes from coordinates."""
+        if type not in self._costs:
+            raise KeyError(f"agent type {type!r} has no costs")
+        costs = self._costs[type]
+        if isinstance(costs, _Recipe):
+            return self._from_coordinates(costs)
+        return [list(row) for row in costs]
+
+    def _from_coordinates(self, recipe: _Recipe) -> list[list[float | None]]:
+        matrix: list[list[float | None]] = []
+        for a in self._nodes:
+            row: list[float | None] = []
+            for b in self._nodes:
+                if a is b:
+                    row.append(0.0)
+                    continue
+                deltas = (a.x - b.x, a.y - b.y, a.z - b.z)
+                if recipe.metric == "euclidean":
+                    distance = math.hypot(*deltas)
+                else:
+                    distance = sum(abs(d) for d in deltas)
+                row.append(distance / recipe.speed + (0.0 if a.depot else recipe.service))
+            matrix.append(row)
+        return matrix
+
+    def __repr__(self) -> str:
+        depots = sum(n.depot for n in self._nodes)
+        return (f"Model({len(self._nodes)} nodes ({depots} depots), {len(self._agents)} agents "
+                f"of types {list(self.agent_types)}, objective {self.objective!r})")
+
+    # -- documents -----------------------------------------------------------------------------
+
+    def node_keys(self) -> list[int]:
+        """The integer ids the nodes have in an instance document, in node order."""
+        return _keys([(n.id, n.key) for n in self._nodes])
+
+    def agent_keys(self) -> list[int]:
+        """The integer ids the agents have in an instance document, in agent order."""
+        return _keys([(a.id, a.key) for a in self._agents])
+
+    def to_dict(self) -> dict[str, Any]:
+        """The instance document (the JSON instance format) as a dict; a missing connection
+        is ``None`` (null)."""
+        keys = dict(zip((n.id for n in self._nodes), self.node_keys(), strict=True))
+        document: dict[str, Any] = {}
+        if self.name is not None:
+            document["name"] = self.name
+        nodes = []
+        for node in self._nodes:
+            item: dict[str, Any] = {"id": keys[node.id]}
+            if isinstance(node.id, str):
+                item["name"] = node.id
+            item.update(x=node.x, y=node.y, z=node.z, type="DEPOT" if node.depot else "TARGET")
+            if node.demand:
+                item["demand"] = node.demand
+            nodes.append(item)
+        agents = []
+        for agent, key in zip(self._agents, self.agent_keys(), strict=True):
+            item = {"id": key}
+            if isinstance(agent.id, str):
+                item["name"] = agent.id
+            item.update(type=agent.type, start_node=keys[agent.start], end_node=keys[agent.end])
+            if agent.max_length is not None:
+                item["max_length"] = agent.max_length
+            if agent.capacity:
+                item["capacity"] = agent.capacity
+            agents.append(item)
+        document["nodes"] = nodes
+        document["agents"] = agents
+        document["costs"] = {t: self.cost_matrix(t) for t in self._costs}
+        constraints: list[dict[str, Any]] = []
+        assignment = [{"node": keys[n.id], "types": list(n.types)}
+                      for n in self._nodes if n.types is not None]
+        if assignment:
+            constraints.append({"kind": "assignment", "items": assignment})
+        windows = [{"node": keys[n.id], "start": n.window[0], "end": n.window[1]}
+                   for n in self._nodes if n.window is not None]
+        if windows:
+            constraints.append({"kind": "timewindow", "items": windows})
+        constraints += [dict(s) for s in self._sequences]
+        document["constraints"] = constraints
+        options: dict[str, Any] = {"objective": self.objective,
+                                   "return_to_end": self.return_to_end}
+        if self.time_limit is not None:
+            options["time_limit"] = self.time_limit
+        document["options"] = options
+        return document
+
+    def to_json(self, path: str | os.PathLike[str] | None = None, *, indent: int = 1) -> str:
+        """The instance document as JSON text; written to ``path`` as well when one is given."""
+        return write_json(self.to_dict(), path, indent)
+
+    @classmethod
+    def from_json(cls, source: Source, *, validate: bool = True) -> Model:
+        """Read a model from an instance document: a path or a dict.
+
+        The document is validated first (``orvik.validate``); errors raise
+        ``ValidationError`` listing all of them. Nodes and agents with a ``"name"`` take it as
+        their id. With ``validate`` false, what cannot be read raises ``InstanceError``.
+        """
+        document = load_document(source)
+        if validate:
+            findings = validation.validate(document)
+            if findings.errors:
+                raise ValidationError(findings)
+        return _Reader(document).model()
+
+    # -- solving -------------------------------------------------------------------------------
+
+    def solve(
+        self,
+        time_limit: float | None = None,
+        *,
+        improve: bool = True,
+        seed: int | None = None,
+        validate: bool = True,
+    ) -> Solution:
+        """Solve the model and return a ``Solution`` in the model's ids.
+
+        ``time_limit`` in seconds (default: the model's, else the solver's 60); ``improve``
+        and ``seed`` steer the improvement of the routes after the search. The instance is
+        validated first (``ValidationError`` lists every error; ``validate=False`` skips this).
+        When a cost, a window bound or a route limit reaches 9999 the solver works in scaled
+        units and the solution says so in its notes.
+        """
+        from orvik.solving import solve_model
+
+        return solve_model(self, time_limit, improve=improve, seed=seed, validate=validate)
+
+
+def _keys(items: list[tuple[NodeId, int | None]]) -> list[int]:
+    """Integer ids: integers keep theirs, strings their given key or the smallest free one."""
+    used = {i for i, _ in items if isinstance(i, int)} | {k for _, k in items if k is not None}
+    keys: list[int] = []
+    free = 0
+    for item_id, key in items:
+        if isinstance(item_id, int):
+            keys.append(item_id)
+        elif key is not None:
+            keys.append(key)
+        else:
+            while free in used:
+                free += 1
+            used.add(free)
+            keys.append(free)
+    return keys
+
+
+class _Reader:
+    """Builds a model from a document, with one-line errors for what it cannot read."""
+
+    def __init__(self, document: dict[str, Any]) -> None:
+        self.doc = document
+
+    def fail(self, where: str, problem: str) -> InstanceError:
+        return InstanceError(f"{where}: {problem}")
+
+    @contextlib.contextmanager
+    def at(self, where: str) -> Iterator[None]:
+        """Report a builder's complaint as a one-line error at ``where``."""
+        try:
+            yield
+        except InstanceError:
+            raise
+        except (TypeError, ValueError) as error:
+            raise self.fail(where, str(error)) from None
+
+    def section(self, key: str) -> list[Any]:
+        value = self.doc.get(key, [])
+        if not isinstance(value, list):
+            raise self.fail(f"$.{key}", "expected an array")
+        return value
+
+    def elements(self, name: str) -> Iterator[tuple[str, dict[str, Any], Any, Any]]:
+        """The objects of a section: their path, integer id and the caller's id (their name
+        when they have one)."""
+        for i, item in enumerate(self.section(name)):
+            where = f"$.{name}[{i}]"
+            if not isinstance(item, dict):
+                raise self.fail(where, "expected an object")
+            key = self.number(item, "id", where)
+            label = item.get("name")
+            yield where, item, key, label if isinstance(label, str) else key
+
+    def number(self, item: dict[str, Any], key: str, where: str, default: Any = ...) -> Any:
+        if key not in item:
+            if default is ...:
+                raise self.fail(where, f"missing required key {key!r}")
+            return default
+        return item[key]
+
+    def model(self) -> Model:
+        doc = self.doc
+        options = doc.get("options") or {}
+        if not isinstance(options, dict):
+            raise self.fail("$.options", "expected an object")
+        with self.at("$.options"):
+            model = Model(
+                objective=options.get("objective", MIN_SUM),
+                return_to_end=options.get("return_to_end", True),
+                time_limit=options.get("time_limit"),
+                name=doc.get("name") if isinstance(doc.get("name"), str) else None,
+            )
+        windows, assignment = self.constraints(model)
+        by_key: dict[int, NodeId] = {}
+        for where, node, key, node_id in self.elements("nodes"):
+            with self.at(where):
+                location = Location(
+                    _check_id(node_id, "id"),
+                    _real(self.number(node, "x", where), "x"),
+                    _real(self.number(node, "y", where), "y"),
+                    _real(self.number(node, "z", where, 0.0), "z"),
+                    depot=node.get("type") == "DEPOT",
+                    types=assignment.get(key),
+                    window=windows.get(key),
+                    demand=_real(node.get("demand", 0.0), "demand"),
+                    key=key if node_id != key else None,
+                )
+                model._add_node(location)
+            by_key.setdefault(key, node_id)
+        for where, agent, key, agent_id in self.elements("agents"):
+            ends = []
+            for field in ("start_node", "end_node"):
+                node_key = self.number(agent, field, where)
+                if node_key not in by_key:
+                    raise self.fail(f"{where}.{field}", f"no node has id {node_key!r}")
+                ends.append(by_key[node_key])
+            limit = agent.get("max_length")
+            with self.at(where):
+                spec = model.add_agent(
+                    agent_id, self.number(agent, "type", where),
+                    ends[0], ends[1],
+                    max_length=None if limit is None else float(limit),
+                    capacity=float(agent.get("capacity", 0.0)),
+                )
+            if agent_id != key:
+                model._agents[-1] = replace(spec, key=key)
+        costs = doc.get("costs") or {}
+        if not isinstance(costs, dict):
+            raise self.fail("$.costs", "expected an object")
+        for kind, matrix in costs.items():
+            with self.at(f"$.costs.{kind}"):
+                model.set_costs(kind, matrix)
+        return model
+
+    def constraints(
+        self, model: Model
+    ) -> tuple[dict[Any, tuple[float, float]], dict[Any, tuple[str, ...]]]:
+        windows: dict[Any, tuple[float, float]] = {}
+        assignment: dict[Any, tuple[str, ...]] = {}
+        for c, constraint in enumerate(self.section("constraints")):
+            if not isinstance(constraint, dict):
+                raise self.fail(f"$.constraints[{c}]", "expected an object")
+            kind = constraint.get("kind")
+            for i, item in enumerate(constraint.get("items") or []):
+                where = f"$.constraints[{c}].items[{i}]"
+                if not isinstance(item, dict):
+                    raise self.fail(where, "expected an object")
+                if kind == "assignment":
+                    assignment[self.number(item, "node", where)] = tuple(
+                        self.number(item, "types", where))
+                elif kind == "timewindow":
+                    windows[self.number(item, "node", where)] = (
+                        self.number(item, "start", where), self.number(item, "end", where))
+            if kind == "sequence":
+                model._sequences.append(constraint)
+        return windows, assignment

@@ -1,0 +1,148 @@
+"""Plots of solutions with matplotlib (install ``orvik[plot]``).
+
+Every function takes an optional ``ax`` (a matplotlib ``Axes``) and returns the one it drew on;
+without one it makes a new figure that is not tied to any window, so plotting works on machines
+without a display.
+"""
+
+from __future__ import annotations
+
+import itertools
+import os
+from typing import TYPE_CHECKING, Any
+
+from orvik.documents import Source
+from orvik.model import Model
+
+if TYPE_CHECKING:
+    from matplotlib.axes import Axes
+
+    from orvik.solution import Solution
+
+_DEPOT_COLOUR = "black"
+_SITE_COLOUR = "0.55"
+
+
+def _require_matplotlib() -> Any:
+    try:
+        import matplotlib
+    except ImportError:
+        raise ImportError(
+            "plotting needs matplotlib; install it with: pip install 'orvik[plot]'"
+        ) from None
+    return matplotlib
+
+
+def _new_axes(size: tuple[float, float]) -> Axes:
+    _require_matplotlib()
+    from matplotlib.figure import Figure
+
+    return Figure(figsize=size, layout="constrained").add_subplot()
+
+
+def _model(model: Model | Source) -> Model:
+    return model if isinstance(model, Model) else Model.from_json(model, validate=False)
+
+
+def plot_solution(
+    solution: Solution,
+    model: Model | Source,
+    ax: Axes | None = None,
+    *,
+    windows: bool = False,
+    labels: bool = True,
+) -> Axes:
+    """Draw the routes of a solution over the model's nodes (x, y), one colour per agent.
+
+    Depots are black squares, sites grey dots labelled with their ids (``labels``); with
+    ``windows`` each site with a time window shows "[open, close]" and its arrival time. The
+    legend names each agent with its type and route cost.
+    """
+    ax = ax if ax is not None else _new_axes((10, 6.5))
+    model = _model(model)
+    place = {node.id: (node.x, node.y) for node in model.nodes}
+    arrivals = {stop.node: stop.arrival for route in solution.routes for stop in route.stops}
+    colours = _colours(len(solution.routes))
+    for route, colour in zip(solution.routes, colours, strict=True):
+        points = [place[node] for node in route.nodes]
+        if len(points) < 2:
+            continue
+        xs, ys = zip(*points, strict=True)
+        ax.plot(xs, ys, color=colour, linewidth=1.8, alpha=0.9, zorder=2,
+                label=f"{route.agent} ({route.agent_type}): cost {route.cost:.5g}")
+        for (x0, y0), (x1, y1) in itertools.pairwise(points):
+            ax.annotate("", xy=((x0 + x1) / 2 + (x1 - x0) * 0.05, (y0 + y1) / 2 + (y1 - y0) * 0.05),
+                        xytext=((x0 + x1) / 2, (y0 + y1) / 2),
+                        arrowprops={"arrowstyle": "-|>", "color": colour, "lw": 1.2},
+                        zorder=3)
+    sites = [n for n in model.nodes if not n.depot]
+    depots = [n for n in model.nodes if n.depot]
+    groups: dict[tuple[str, ...] | None, list[Any]] = {}
+    for node in sites:
+        groups.setdefault(node.types, []).append(node)
+    markers = iter(("^", "D", "v", "P", "X", "*"))
+    for types, members in groups.items():
+        restricted = types is not None and set(types) != set(model.agent_types)
+        ax.scatter([n.x for n in members], [n.y for n in members],
+                   s=52 if restricted else 36, color=_SITE_COLOUR,
+                   marker=next(markers, "o") if restricted else "o",
+                   edgecolors="white", linewidths=0.6, zorder=4,
+                   label=f"only {', '.join(types)}" if restricted and types else None)
+    if depots:
+        ax.scatter([n.x for n in depots], [n.y for n in depots], s=110, marker="s",
+                   color=_DEPOT_COLOUR, zorder=5, label="depot")
+    for node in model.nodes:
+        text = str(node.id) if labels else ""
+        if windows and node.window is not None:
+            text += f"\n[{node.window[0]:g}, {node.window[1]:g}]"
+            if node.id in arrivals and not node.depot:
+                text += f" @{arrivals[node.id]:.4g}"
+        if text:
+            ax.annotate(text, (node.x, node.y), xytext=(4, 4), textcoords="offset points",
+                        fontsize=7, color="0.15", zorder=6)
+    value = f"{solution.objective} = {solution.objective_value:.6g}" if solution.solved else (
+        solution.status)
+    ax.set_title(f"{len(solution.routes)} routes, {value}")
+    ax.set_xlabel("x")
+    ax.set_ylabel("y")
+    ax.set_aspect("equal", adjustable="datalim")
+    ax.grid(True, linewidth=0.4, alpha=0.5)
+    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
+    return ax
+
+
+def plot_history(solution: Solution, ax: Axes | None = None) -> Axes:
+    """Draw the objective of the improving solutions over the search's processor time."""
+    ax = ax if ax is not None else _new_axes((7, 4))
+    if solution.history:
+        times = [p.time for p in solution.history]
+        values = [p.objective for p in solution.history]
+        ax.step(times, values, where="post", color="tab:blue")
+        ax.plot(times, values, "o", color="tab:blue", markersize=4)
+    else:
+        ax.text(0.5, 0.5, "no improving solutions recorded", ha="center", va="center",
+                transform=ax.transAxes)
+    ax.set_xlabel("processor time (s)")
+    ax.set_ylabel(f"{solution.objective} ({solution.objective_meaning})")
+    ax.set_title("objective over the search")
+    ax.grid(True, linewidth=0.4, alpha=0.5)
+    return ax
+
+
+def save_solution_plot(
+    solution: Solution,
+    model: Model | Source,
+    path: str | os.PathLike[str],
+    *,
+    windows: bool = False,
+) -> None:
+    """Plot a solution (``plot_solution``) into an image file; the format follows the
+    file's extension (png, svg, pdf)."""
+    ax = plot_solution(solution, model, windows=windows)
+    ax.figure.savefig(path, dpi=130)
+
+
+def _colours(count: int) -> list[Any]:
+    matplotlib = _require_matplotlib()
+    palette = matplotlib.colormaps["tab10" if count <= 10 else "tab20"]
+    return [palette(i % palette.N) for i in range(count)]

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Fuzzes the JSON loader and the solver: builds tests/fuzz with clang, libFuzzer,
+# AddressSanitizer and UndefinedBehaviorSanitizer (in build/fuzz), then runs the target on one
+# core for SECONDS (default 60), starting from the test instances and the examples.
+#
+# Usage: scripts/fuzz.sh [SECONDS] [extra libFuzzer flags...]
+#
+# libFuzzer's output goes to build/fuzz/fuzz.log; its closing figures are printed.
+# A crash, a sanitizer report, a leak, a hang or a wrong solution fails the run (exit status 1),
+# prints the end of the log and leaves the reproducer in build/fuzz/artifacts/; replay one with
+#   build/fuzz/tests/fuzz/loader_solve_fuzzer build/fuzz/artifacts/crash-...
+# Inputs that found new coverage are kept in build/fuzz/corpus/ for the next run.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+seconds="${1:-60}"
+[[ $# -gt 0 ]] && shift
+if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
+  echo "fuzz.sh: SECONDS must be a positive whole number, got '$seconds'" >&2
+  exit 2
+fi
+
+venv="$root/.venv"
+build="$root/build/fuzz"
+target="$build/tests/fuzz/loader_solve_fuzzer"
+corpus="$build/corpus"
+artifacts="$build/artifacts"
+log="$build/fuzz.log"
+
+# The venv holds the JSON headers; clang and its libFuzzer runtime come from Debian's packages.
+"$root/scripts/bootstrap.sh" --with-fuzz --no-package
+export PATH="$venv/bin:$PATH"
+
+echo "== fuzz build ($build)"
+mkdir -p "$build"
+build_log="$build/build.log"
+if ! { cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DORVIK_FUZZ=ON -DORVIK_SANITIZE=ON -DORVIK_WERROR=ON \
+  -DORVIK_BUILD_TESTS=OFF -DORVIK_BUILD_PYTHON=OFF -DPython_EXECUTABLE="$venv/bin/python" &&
+  cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target loader_solve_fuzzer; } \
+  >"$build_log" 2>&1; then
+  cat "$build_log" >&2
+  echo "fuzz.sh: the fuzz target did not build (log $build_log)" >&2
+  exit 1
+fi
+
+mkdir -p "$corpus" "$artifacts"
+stamp="$build/.fuzz-started"
+touch "$stamp"
+echo "== fuzzing for ${seconds}s (reproducers go to $artifacts/)"
+status=0
+ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}" \
+  UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
+  "$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=16384 \
+  -dict="$root/tests/fuzz/instance.dict" -close_fd_mask=3 -print_final_stats=1 \
+  -artifact_prefix="$artifacts/" "$@" \
+  "$corpus" "$root/tests/data/python" "$root/examples" >"$log" 2>&1 || status=$?
+grep -E '^(Done|stat::)' "$log" || true
+
+new_artifacts="$(find "$artifacts" -type f -newer "$stamp")"
+if [[ $status -ne 0 || -n "$new_artifacts" ]]; then
+  tail -n 80 "$log" >&2
+  echo "fuzz.sh: the fuzzer found a failure (status $status; log $log); reproducers:" >&2
+  echo "${new_artifacts:-  (none written)}" >&2
+  exit 1
+fi
+echo "fuzz.sh: no failure in ${seconds}s"

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "plenro/plugins/instance_view.h"
+
+namespace plenro {
+
+// A route: vertices in visiting order, from the agent's start point to its end point (or back to
+// its start point when routes need not end at their end point). Positions 0 and size - 1 are
+// the endpoints, 1 .. size - 2 the interior.
+using Route = std::vector<std::int64_t>;
+
+// Outcome of judging a route: whether the agent may drive it, and the time it reaches its last
+// point (waiting for windows included). The cost is 0.0 for an invalid route.
+struct RouteEvaluation {
+  bool valid = false;
+  double cost = 0.0;
+};
+
+// The one judge of whole routes, on the instance view it is bound to. A route is valid for an
+// agent when
+// - its endpoints fit: without starts it ends at the agent's end point (and without goals too,
+//   no route is valid); with starts it begins at the agent's start point and ends at its end
+//   point (when goals are set), or back at its start point when routes need not return;
+// - the agent's own start point appears only at the ends;
+// - the agent may serve every point (InstanceView::MayServe);
+// - every leg it pays (InstanceView::Leg) has a connection; without costs every leg is free;
+// - every window is met on arrival, waiting until it opens;
+// - after every leg, the cost stays within the agent's max_length (when positive).
+// The cost is the arrival time at the last point.
+class RouteEvaluator {
+ public:
+  RouteEvaluator() = default;
+  explicit RouteEvaluator(const InstanceView& view) : view_(&view) {}
+
+  // Judges routes on `view` from now on (not owned; must outlive the use).
+  void Bind(const InstanceView& view) { view_ = &view; }
+  // Requires a bound view.
+  const InstanceView& view() const { return *view_; }
+
+  // Whether agent `agent` may drive `route`, and its cost. An empty route is valid with cost 0.
+  // Requires a bound view.
+  RouteEvaluation Evaluate(const Route& route, std::uint64_t agent) const;
+
+ private:
+  friend class RouteProbe;
+
+  // The endpoint rules on the first and last vertex of a non-empty route.
+  bool EndpointsOk(std::uint64_t agent, std::int64_t first, std::int64_t last) const;
+  // The checks at position i of a route whose last position is `last`; adds the leg from `prev`
+  // into `cost` and applies waiting. False when the position fails.
+  bool Step(std::uint64_t agent, std::size_t i, std::size_t last, std::int64_t x, std::int64_t prev,
+            double& cost) const;
+
+  const InstanceView* view_ = nullptr;
+};
+
+// Evaluates variants of one route (a segment reversed, one point removed, one point inserted)
+// without building them, resuming from the stored costs of the part they share with the route.
+// Results are exactly those of RouteEvaluator::Evaluate on the built variant. Load() again
+// whenever the route or the evaluator's view changes; the route must stay alive meanwhile.
+class RouteProbe {
+ public:
+  void Load(const RouteEvaluator& evaluator, const Route& route, std::uint64_t agent);
+
+  // Positions i..j reversed, 1 <= i < j <= size - 2.
+  RouteEvaluation Reversed(std::size_t i, std::size_t j) const;
+  // Position pos removed, 1 <= pos <= size - 2.
+  RouteEvaluation Without(std::size_t pos) const;
+  // `vertex` inserted before position pos, 1 <= pos <= size - 1.
+  RouteEvaluation WithInserted(std::size_t pos, std::int64_t vertex) const;
+
+ private:
+  template <class At>
+  RouteEvaluation Resume(std::size_t from, std::size_t size, At at) const;
+
+  const RouteEvaluator* evaluator_ = nullptr;
+  const Route* route_ = nullptr;
+  std::uint64_t agent_ = 0;
+  bool endpoints_ok_ = false;
+  std::vector<double> prefix_;  // cost after each position that passed, from the front
+};
+
+}  // namespace plenro

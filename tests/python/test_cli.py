@@ -1,0 +1,112 @@
+"""The orvik command line: one-line errors, validate, solve in node ids, plot, check, version."""
+
+import json
+
+import orvik
+import pytest
+from test_validation import _document
+
+
+@pytest.fixture
+def files(tmp_path):
+    """Instance files: a valid one, a missing one, one not JSON, a JSON array, an unknown
+    start node."""
+    paths = {name: tmp_path / f"{name}.json" for name in
+             ("valid", "missing", "not_json", "array", "unknown_node")}
+    paths["valid"].write_text(json.dumps(_document()))
+    paths["not_json"].write_text('{"nodes": [1, 2,\n')
+    paths["array"].write_text("[1, 2, 3]")
+    doc = _document()
+    doc["agents"][0]["start_node"] = 99
+    paths["unknown_node"].write_text(json.dumps(doc))
+    return paths
+
+
+@pytest.mark.parametrize("command", ["info", "validate", "solve", "check", "plot"])
+@pytest.mark.parametrize(
+    ("case", "message"),
+    [
+        ("missing", "orvik: {path}: no such file"),
+        ("not_json", "orvik: {path}: not valid JSON (line 2, column 1: Expecting value)"),
+        ("array", ("orvik: {path}: the document is a JSON array, expected a JSON object "
+                  "(instance)")),
+    ],
+)
+def test_file_errors_are_one_line(run_cli, files, tmp_path, command, case, message):
+    path = str(files[case])
+    extra = {"check": [str(files["valid"])], "plot": [str(files["valid"]), "-o",
+                                                     str(tmp_path / "x.png")]}.get(command, [])
+    done = run_cli(command, path, *extra)
+    assert done.returncode == 1
+    assert done.stderr.splitlines() == [message.format(path=path)]
+
+
+@pytest.mark.parametrize(("command", "status"), [("validate", 1), ("solve", 2)])
+def test_an_unknown_node_is_one_line_naming_file_and_path(run_cli, files, command, status):
+    path = str(files["unknown_node"])
+    done = run_cli(command, path)
+    assert done.returncode == status
+    output = done.stdout + done.stderr
+    assert f"{path}: error: $.agents[0].start_node: no node has id 99" in output.splitlines()
+    assert "Traceback" not in output
+
+
+def test_validate_prints_findings_and_a_count(run_cli, files):
+    done = run_cli("validate", str(files["valid"]))
+    assert done.returncode == 0
+    assert done.stdout.splitlines() == [f"{files['valid']}: 0 error(s), 0 warning(s)"]
+
+
+def test_version_and_help(run_cli):
+    done = run_cli("--version")
+    assert done.stdout.strip() == f"orvik {orvik.__version__}"
+    helped = run_cli("--help")
+    assert "Orvik plans the routes of several agents" in helped.stdout
+    for command in ("info", "validate", "solve", "plot", "convert", "check"):
+        assert command in helped.stdout
+
+
+def test_solve_prints_routes_in_ids_with_a_table_per_agent(run_cli, tmp_path):
+    m = orvik.Model(objective="min_max")
+    m.add_depot("dock", 0, 0)
+    m.add_site("shelf", 0, 10, window=(15, 40))
+    m.add_agent("r1", "ground", "dock")
+    m.costs_from_coordinates("ground")
+    path = tmp_path / "shelf.json"
+    m.to_json(path)
+    done = run_cli("solve", str(path), "--time-limit", "1")
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert lines[:2] == ["status: solved",
+                         "objective: min_max = 25 (the cost of the longest route)"]
+    at = lines.index("agent r1 (ground): cost 25, 1 site(s)")
+    assert lines[at + 1:at + 6] == [
+        "  dock -> shelf -> dock",
+        "  stop  node   arrival  wait  departure",
+        "     0  dock         0     0          0",
+        "     1  shelf       10     5         15",
+        "     2  dock        25     0         25",
+    ]
+
+
+def test_solve_writes_result_and_plot_and_plot_redraws_it(run_cli, files, tmp_path):
+    result, png, again = tmp_path / "r.json", tmp_path / "routes.png", tmp_path / "again.png"
+    done = run_cli("solve", str(files["valid"]), "--time-limit", "1", "-o", str(result),
+                   "--plot", str(png), "--no-improve", "--seed", "4")
+    assert done.returncode == 0, done.stderr
+    assert json.loads(result.read_text())["status"] == "solved"
+    assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    plotted = run_cli("plot", str(files["valid"]), str(result), "-o", str(again), "--windows")
+    assert plotted.returncode == 0, plotted.stderr
+    assert again.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_no_validate_skips_the_findings(run_cli, tmp_path):
+    doc = _document()
+    doc["constraints"].append({"kind": "sequence", "precedence": []})
+    path = tmp_path / "seq.json"
+    path.write_text(json.dumps(doc))
+    warned = run_cli("solve", str(path), "--time-limit", "1")
+    assert ": warning: $.constraints[2]: sequence constraints" in warned.stderr
+    quiet = run_cli("solve", str(path), "--time-limit", "1", "--no-validate")
+    assert quiet.returncode == 0 and "warning" not in quiet.stderr

@@ -1,0 +1,72 @@
+"""The independent checker referees the solver: every success on random instances passes it.
+
+Seeded random instances (orvik.random_instances) cover both objectives, return_to_end on and
+off, shared and separate start and end nodes, assignment, time windows, route limits and
+missing cost entries; each is solved through solve_json_str with a small time limit.
+"""
+
+import json
+from collections import Counter
+from functools import cache
+
+import _orvik_core as core
+import pytest
+from orvik import checker, rules
+from orvik.random_instances import random_instance
+
+SEEDS = range(1000, 1240)
+TIME_LIMIT = 2.0
+
+
+def _instance(seed: int) -> dict:
+    return random_instance(seed, missing=0.4, windows=0.4, limits=0.4, separate_ends=0.5,
+                           time_limit=TIME_LIMIT)
+
+
+@cache
+def _result(seed: int) -> dict:
+    return core.solve_json_str(json.dumps(_instance(seed)))
+
+
+@pytest.mark.parametrize("seed", SEEDS, ids=lambda seed: f"seed-{seed}")
+def test_every_success_passes_the_checker(seed):
+    result = _result(seed)
+    assert result["status"] in ("success", "failed")
+    if result["status"] == "success":
+        report = checker.check(_instance(seed), result)
+        assert report.ok, report.violations
+
+
+def _features(instance: dict) -> set[str]:
+    options = instance["options"]
+    features = {
+        f"objective {rules.objective_from_name(options['objective'])}",
+        f"return_to_end {options['return_to_end']}",
+    }
+    n = len(instance["nodes"])
+    if any(a["start_node"] != a["end_node"] for a in instance["agents"]):
+        features.add("separate start and end")
+    if any(a.get("max_length", 0) > 0 for a in instance["agents"]):
+        features.add("route limits")
+    if any(c["kind"] == "timewindow" for c in instance["constraints"]):
+        features.add("time windows")
+    if any(len(m) < n or any(len(row) < n for row in m) for m in instance["costs"].values()):
+        features.add("missing entries")
+    if any(rules.is_no_connection(c) for m in instance["costs"].values() for r in m for c in r):
+        features.add("no-connection costs")
+    return features
+
+
+def test_the_instances_cover_every_feature_among_the_successes():
+    """Each feature occurs in solved instances often enough for the referee to see it."""
+    seen = Counter()
+    for seed in SEEDS:
+        if _result(seed)["status"] == "success":
+            seen.update(_features(_instance(seed)))
+    expected = {
+        "objective min_max", "objective min_sum", "return_to_end True", "return_to_end False",
+        "separate start and end", "route limits", "time windows", "missing entries",
+        "no-connection costs",
+    }
+    assert set(seen) == expected
+    assert min(seen.values()) >= 10, seen

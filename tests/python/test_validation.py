@@ -1,0 +1,227 @@
+"""orvik.validate: every error of a document at once, each with its JSON path; warnings apart."""
+
+import copy
+import json
+import math
+
+import orvik
+import pytest
+from orvik.validation import ERROR, WARNING
+
+
+def _document():
+    """Five nodes (10 is the depot), a car and a drone, windows and assignments: no findings."""
+    n = 5
+    car = [[0.0 if i == j else float(abs(i - j) * 3) for j in range(n)] for i in range(n)]
+    drone = [[c / 2 for c in row] for row in car]
+    return {
+        "nodes": [{"id": 10 + v, "x": v, "y": 0, "z": 0, "type": "DEPOT" if v == 0 else "TARGET"}
+                  for v in range(n)],
+        "agents": [
+            {"id": 1, "type": "car", "start_node": 10, "end_node": 10},
+            {"id": 2, "type": "drone", "start_node": 10, "end_node": 10},
+        ],
+        "costs": {"car": car, "drone": drone},
+        "constraints": [
+            {"kind": "assignment", "items": [{"node": 10 + v, "types": ["car", "drone"]}
+                                             for v in range(1, n)]},
+            {"kind": "timewindow", "items": [{"node": 12, "start": 0, "end": 50}]},
+        ],
+        "options": {"objective": "min_max", "return_to_end": True},
+    }
+
+
+def _set(path, value):
+    def mutate(doc):
+        *parents, last = path
+        target = doc
+        for key in parents:
+            target = target[key]
+        target[last] = value
+    return mutate
+
+
+def _delete(path):
+    def mutate(doc):
+        *parents, last = path
+        target = doc
+        for key in parents:
+            target = target[key]
+        del target[last]
+    return mutate
+
+
+def _append(path, value):
+    def mutate(doc):
+        target = doc
+        for key in path:
+            target = target[key]
+        target.append(value)
+    return mutate
+
+
+# Each row: a mistake, and the findings it must produce (JSON path, words of the message).
+ERRORS = [
+    pytest.param(_set(["nodes", 2, "id"], 11), [("$.nodes[2].id", "node id 11 repeats")],
+                 id="duplicate-node-id"),
+    pytest.param(_set(["agents", 1, "id"], 1), [("$.agents[1].id", "agent id 1 repeats")],
+                 id="duplicate-agent-id"),
+    pytest.param(_set(["agents", 0, "start_node"], 99),
+                 [("$.agents[0].start_node", "no node has id 99")], id="unknown-start-node"),
+    pytest.param(_set(["agents", 1, "end_node"], 98),
+                 [("$.agents[1].end_node", "no node has id 98")], id="unknown-end-node"),
+    pytest.param(_set(["constraints", 0, "items", 0, "node"], 97),
+                 [("$.constraints[0].items[0].node", "no node has id 97")],
+                 id="unknown-constraint-node"),
+    pytest.param(_set(["agents", 1, "type"], "Drone"),
+                 [("$.agents[1].type", ("'Drone' has no cost matrix in $.costs (did you mean "
+                                       "'drone'?)")),
+                  ("$.costs.drone", "no agent has type 'drone' (did you mean 'Drone'?)")],
+                 id="type-case-mismatch"),
+    pytest.param(_delete(["costs", "car", 4]), [("$.costs.car", "short: 4 rows for 5 nodes")],
+                 id="matrix-short"),
+    pytest.param(_append(["costs", "drone", 0], 1.0),
+                 [("$.costs.drone[0]", "row 0 is long: 6 entries for 5 nodes")], id="row-long"),
+    pytest.param(_delete(["costs", "drone", 1, 4]),
+                 [("$.costs.drone[1]", "row 1 is short: 4 entries for 5 nodes")],
+                 id="matrix-ragged"),
+    pytest.param(_set(["costs", "car", 0, 1], -3.0),
+                 [("$.costs.car[0][1]", "negative cost -3.0")], id="negative-cost"),
+    pytest.param(_set(["costs", "car", 1, 2], math.nan), [("$.costs.car[1][2]", "NaN")],
+                 id="nan-cost"),
+    pytest.param(_set(["costs", "car", 2, 3], math.inf), [("$.costs.car[2][3]", "infinite")],
+                 id="infinite-cost"),
+    pytest.param(_set(["constraints", 1, "items", 0, "start"], 60),
+                 [("$.constraints[1].items[0]", "opens at 60, after it closes at 50")],
+                 id="window-start-after-end"),
+    pytest.param(_set(["options", "objective"], "minmax"),
+                 [("$.options.objective", ("'minmax' is not an objective; use min_max or min_sum "
+                                          "(did you mean 'min_max'?)"))],
+                 id="misspelled-objective"),
+    pytest.param(_append(["constraints"], {"kind": "time_window", "items": []}),
+                 [("$.constraints[2].kind", "(did you mean 'timewindow'?)")],
+                 id="unknown-constraint-kind"),
+    pytest.param(_delete(["nodes", 3, "x"]), [("$.nodes[3]", "missing required key 'x'")],
+                 id="schema-missing-key"),
+    pytest.param(_set(["options", "return_to_end"], "yes"),
+                 [("$.options.return_to_end", "expected a boolean, got a string")],
+                 id="schema-wrong-type"),
+    pytest.param(_set(["nodes", 4, "id"], 1.5),
+                 [("$.nodes[4].id", "expected a whole number, got 1.5")], id="schema-real-id"),
+]
+
+
+def _has(findings, path, words):
+    return any(f.path == path and words in f.message for f in findings)
+
+
+def test_the_document_of_the_table_has_no_findings():
+    assert orvik.validate(_document()) == []
+
+
+@pytest.mark.parametrize(("mutate", "expected"), ERRORS)
+def test_each_error_is_reported_with_its_path(mutate, expected):
+    doc = _document()
+    mutate(doc)
+    findings = orvik.validate(doc)
+    for path, words in expected:
+        assert _has(findings.errors, path, words), [str(f) for f in findings]
+    assert not findings.ok
+
+
+def test_every_error_is_reported_at_once():
+    doc = _document()
+    expected = []
+    for case in ERRORS:
+        mutate, pairs = case.values
+        mutate(doc)
+        expected += pairs
+    findings = orvik.validate(doc)
+    missing = [(path, words) for path, words in expected if not _has(findings.errors, path, words)]
+    assert not missing, [str(f) for f in findings]
+
+
+WARNINGS = [
+    pytest.param(_set(["costs", "car", 3, 0], 12000.0),
+                 ("$.costs.car[3][0]", "reaches 9999, which the solver reads as no connection"),
+                 id="cost-reaches-no-connection"),
+    pytest.param(_delete(["constraints", 0, "items", 1]),
+                 ("$.nodes[2]", "node 12 has no assignment entry"), id="node-without-assignment"),
+    pytest.param(_set(["nodes", 1, "demand"], 4),
+                 ("$.nodes[1].demand", "demand is stored but not used"), id="demand-ignored"),
+    pytest.param(_set(["agents", 0, "capacity"], 10),
+                 ("$.agents[0].capacity", "capacity is stored but not used"),
+                 id="capacity-ignored"),
+    pytest.param(_append(["constraints"], {"kind": "sequence",
+                                           "precedence": [{"before": 11, "after": 12}]}),
+                 ("$.constraints[2]", "sequence constraints are stored but not used"),
+                 id="sequence-ignored"),
+    pytest.param(_set(["agents", 0, "max_length"], 150.9),
+                 ("$.agents[0].max_length", "150.9 limits the route cost to 150"),
+                 id="fractional-limit"),
+    pytest.param(_set(["nodes", 0, "type"], "depot"),
+                 ("$.nodes[0].type", "'depot' is read as a target (write \"DEPOT\""),
+                 id="lower-case-depot"),
+    pytest.param(_set(["constraints", 1, "items", 0, "end"], 100000),
+                 ("$.constraints[1].items[0]", "window bound 100000 reaches 9999"),
+                 id="window-reaches-no-connection"),
+]
+
+
+@pytest.mark.parametrize(("mutate", "expected"), WARNINGS)
+def test_warnings_are_kept_apart_from_errors(mutate, expected):
+    doc = _document()
+    mutate(doc)
+    findings = orvik.validate(doc)
+    assert findings.ok, [str(f) for f in findings.errors]
+    assert _has(findings.warnings, *expected), [str(f) for f in findings]
+    assert all(f.severity == WARNING for f in findings)
+
+
+def test_a_path_is_read_and_a_list_is_no_instance(tmp_path):
+    path = tmp_path / "instance.json"
+    path.write_text(json.dumps(_document()))
+    assert orvik.validate(path) == []
+    (finding,) = orvik.validate([1, 2])
+    assert (finding.path, finding.severity) == ("$", ERROR)
+    assert finding.message == "expected an object, got an array"
+
+
+def test_more_than_256_nodes_is_an_error_without_improvement():
+    doc = _document()
+    doc["nodes"] += [{"id": 100 + v, "x": 0, "y": 0} for v in range(300)]
+    doc.setdefault("options", {})["improve"] = False
+    assert _has(orvik.validate(doc).errors, "$.nodes", "at most 256 nodes; there are 305")
+
+
+@pytest.mark.parametrize(("improve", "findings"), [(True, 0), (None, 1)])
+def test_more_than_256_nodes_with_improvement_is_no_error(improve, findings):
+    doc = _document()
+    doc["nodes"] += [{"id": 100 + v, "x": 0, "y": 0} for v in range(300)]
+    if improve is not None:
+        doc.setdefault("options", {})["improve"] = improve
+    result = orvik.validate(doc)
+    assert not _has(result.errors, "$.nodes", "nodes")
+    assert len([f for f in result.warnings if _has([f], "$.nodes", "the search alone")]) == (
+        findings
+    )
+
+
+def test_a_large_matrix_gives_a_bounded_number_of_findings():
+    doc = _document()
+    doc["costs"]["car"] = [[-1.0] * 5 for _ in range(5)]
+    findings = orvik.validate(doc)
+    assert len(findings.errors) == 11
+    assert findings.errors[-1].message == "15 more bad costs"
+
+
+def test_validation_error_lists_every_error():
+    doc = copy.deepcopy(_document())
+    doc["agents"][0]["start_node"] = 99
+    doc["options"]["objective"] = "MinMax"
+    with pytest.raises(orvik.ValidationError) as raised:
+        orvik.Model.from_json(doc)
+    lines = str(raised.value).splitlines()
+    assert lines[0] == "the instance has 2 error(s):"
+    assert "  $.agents[0].start_node: no node has id 99" in lines
+    assert len(raised.value.findings.errors) == 2
