@@ -1,6 +1,8 @@
 #include "plenro/improve/candidate_lists.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <utility>
 
 namespace plenro {

@@ -1,6 +1,7 @@
 #include "plenro/improve/construction.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -75,7 +76,9 @@ std::string RegretConstruction::Unservable(const RoutingInstance& instance) {
 }
 
 double RegretConstruction::Value(const Solution& s, const Placement& place) const {
-  return s.evaluator().Scalar(s.KeyChange(place.route, place.cost));
+  const double value = s.evaluator().Scalar(s.KeyChange(place.route, place.cost));
+  // Infinite route values can differ by NaN; the regrets are sorted, and NaN has no order.
+  return std::isnan(value) ? kInfinity : value;
 }
 
 bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
@@ -118,7 +121,7 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
           }
           const double value = Value(s, place);
           values.push_back(value);
-          if (value < best_value) {
+          if (best_route < 0 || value < best_value) {
             best_value = value;
             best_route = r;
           }
@@ -146,8 +149,12 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
         for (std::size_t j = 1; j < keep; ++j) {
           regret += values[j] - values[0];
         }
+        if (std::isnan(regret)) {
+          regret = 0.0;  // only infinite places: none is better than another
+        }
       }
-      if (regret > chosen_regret || (regret == chosen_regret && best_value < chosen_best)) {
+      if (chosen == pending_.size() || regret > chosen_regret ||
+          (regret == chosen_regret && best_value < chosen_best)) {
         chosen = i;
         chosen_regret = regret;
         chosen_best = best_value;

@@ -1,6 +1,8 @@
 #include "plenro/improve/cost_evaluator.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace plenro {
 
@@ -28,6 +30,12 @@ RouteCost CostEvaluator::Finish(const PlannedAgent& agent, const TimeSegment& ro
   out.ends_at_start = at_start;
   out.penalty = warp_weight_ * out.time_warp + excess_weight_ * out.excess +
                 kBrokenPenalty * static_cast<double>(out.broken);
+  // Extreme costs and windows can give infinity minus infinity: such a route is as bad as can
+  // be (and never returned; the route evaluation has the last word).
+  if (std::isnan(out.cost) || std::isnan(out.penalty)) {
+    out.cost = std::numeric_limits<double>::infinity();
+    out.penalty = std::numeric_limits<double>::infinity();
+  }
   return out;
 }
 

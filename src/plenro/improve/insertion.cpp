@@ -34,7 +34,7 @@ Placement Inserter::BestInRoute(const Solution& s, std::int32_t v, std::int32_t 
       return;
     }
     const RouteCost cost = CostAt(s, v, r, after);
-    if (cost.penalised() < lowest) {
+    if (!best.found() || cost.penalised() < lowest) {
       lowest = cost.penalised();
       best.route = r;
       best.after = after;

@@ -252,6 +252,39 @@ INSTANTIATE_TEST_SUITE_P(
                                  "no agent type that may serve it has a connection out of it"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(Engine, ExtremeCostsAndWindowsBreakNothing) {
+  // Costs and windows at the edge of the doubles: sums overflow to infinity and infinities
+  // meet; the engine must still end, and return nothing the route evaluation refuses.
+  for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+    InstanceView view = MakeView({.customers = 6, .agents = 2, .windows = true}, seed);
+    RandomSource random(seed);
+    CostTable table = view.costs();
+    for (std::uint64_t u = 0; u < view.num_points(); ++u) {
+      for (std::uint64_t v = 0; v < view.num_points(); ++v) {
+        if (u != v) {
+          const double choices[] = {1e308, -1e308, 0.0, 5.0, -3.0};
+          table.Set(u, v, 0, choices[random.Below(5)]);
+        }
+      }
+    }
+    view.SetCosts(std::move(table));
+    TimeWindowMap windows;
+    windows[3] = {1e308, 1e308};
+    windows[4] = {-1e308, -1e308};
+    windows[5] = {-1e308, 1e308};
+    view.SetTimeWindows(windows);
+    for (const ObjectiveType objective : {MinMax, MinSum}) {
+      const ImproveOutcome outcome = RunEngine(view, objective, nullptr, seed, 10);
+      if (outcome.found) {
+        const RouteValidator validator(view);
+        for (std::size_t a = 0; a < outcome.best.routes.size(); ++a) {
+          EXPECT_TRUE(validator.Evaluate(outcome.best.routes[a], a).valid);
+        }
+      }
+    }
+  }
+}
+
 // ------------------------------------------------------------------------------------------
 // Run control
 
