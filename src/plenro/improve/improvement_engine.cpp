@@ -256,7 +256,7 @@ void ImprovementEngine::Impl::Offer(const Solution& s) {
 }
 
 void ImprovementEngine::Impl::Descend(Solution& s, const std::vector<std::int32_t>& moved) {
-  search_.RunFrom(s, moved, random_, [this] { return StopSometimes(); });
+  search_.Run(s, moved, random_, [this] { return StopSometimes(); });
 }
 
 void ImprovementEngine::Impl::CollectViolations(const Solution& s,
@@ -339,7 +339,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   phase_ = SolvePhase::kImprovement;
   evaluator_.SetWeights(kStartWeight, kStartWeight);
   current_.Refresh();
-  search_.Run(current_, random_, [this] { return StopSometimes(); });
+  Descend(current_, instance_.customers());
   Offer(current_);
   Anneal();
   outcome_.moves_evaluated = search_.moves_evaluated() + inserter_.evaluated();

@@ -6,16 +6,20 @@ namespace plenro {
 
 namespace {
 
-// A descent ends after this many sweeps even if moves keep improving by tiny amounts.
-constexpr std::int32_t kMaxSweeps = 1000;
+// A descent ends after this many applied moves per point to serve (and at least the floor), even
+// if moves keep improving: under MinMax an endless series of tiny gains on the longest route,
+// each paid back on the others, is possible.
+constexpr std::int64_t kMaxMovesPerPoint = 20;
+constexpr std::int64_t kMaxMovesFloor = 1000;
 
 }  // namespace
 
 LocalSearch::LocalSearch(const RoutingInstance& instance, const CandidateLists& candidates)
     : instance_(&instance),
       candidates_(&candidates),
-      order_(instance.customers()),
-      queued_(static_cast<std::size_t>(instance.num_vertices()), 0) {}
+      queued_(static_cast<std::size_t>(instance.num_vertices()), 0),
+      max_moves_(std::max(kMaxMovesFloor, kMaxMovesPerPoint * static_cast<std::int64_t>(
+                                                                  instance.customers().size()))) {}
 
 void LocalSearch::Activate(const Solution& s, std::int32_t v) {
   const std::int32_t r = s.RouteOf(v);
@@ -33,8 +37,9 @@ void LocalSearch::Activate(const Solution& s, std::int32_t v) {
   }
 }
 
-bool LocalSearch::RunFrom(Solution& s, const std::vector<std::int32_t>& seeds, RandomSource& random,
-                          const std::function<bool()>& stop) {
+bool LocalSearch::Run(Solution& s, const std::vector<std::int32_t>& seeds, RandomSource& random,
+                      const std::function<bool()>& stop) {
+  applied_ = 0;
   queue_.clear();
   for (const std::int32_t v : seeds) {
     Activate(s, v);
@@ -43,7 +48,7 @@ bool LocalSearch::RunFrom(Solution& s, const std::vector<std::int32_t>& seeds, R
   bool changed = false;
   std::size_t next = 0;
   while (next < queue_.size()) {
-    if (stop()) {
+    if (stop() || applied_ >= max_moves_) {
       break;
     }
     const std::int32_t u = queue_[next++];
@@ -68,7 +73,7 @@ bool LocalSearch::RunFrom(Solution& s, const std::vector<std::int32_t>& seeds, R
         queue_.resize(before);
       }
     });
-    if (TryEmptyRoutes(s, u, -1)) {
+    if (TryEmptyRoutes(s, u)) {
       changed = true;
       Activate(s, u);
     }
@@ -82,35 +87,6 @@ bool LocalSearch::RunFrom(Solution& s, const std::vector<std::int32_t>& seeds, R
     queued_[static_cast<std::size_t>(queue_[i])] = 0;
   }
   queue_.clear();
-  return changed;
-}
-
-bool LocalSearch::Run(Solution& s, RandomSource& random, const std::function<bool()>& stop) {
-  random.Shuffle(order_);
-  bool changed = false;
-  for (std::int32_t sweep = 0; sweep < kMaxSweeps; ++sweep) {
-    bool improved = false;
-    for (const std::int32_t u : order_) {
-      if (stop()) {
-        return changed;
-      }
-      if (s.RouteOf(u) < 0) {
-        continue;
-      }
-      const std::int64_t since = s.TestedAt(u);
-      s.SetTestedAt(u, s.changes());
-      ForEachCandidate(s, u, [&](std::int32_t v, std::int32_t b) {
-        if (std::max(s.route(s.RouteOf(u)).stamp, s.route(b).stamp) > since) {
-          improved = TryPair(s, u, v) || improved;
-        }
-      });
-      improved = TryEmptyRoutes(s, u, since) || improved;
-    }
-    if (!improved) {
-      break;
-    }
-    changed = true;
-  }
   return changed;
 }
 
@@ -150,6 +126,7 @@ bool LocalSearch::Commit(Solution& s, bool proposed) {
   if (!Better(change, ObjectiveKey{})) {
     return false;
   }
+  ++applied_;
   // Both lists are read before either route changes.
   m.Gather(s, 0, first_);
   if (m.count == 2) {
@@ -162,10 +139,9 @@ bool LocalSearch::Commit(Solution& s, bool proposed) {
   return true;
 }
 
-bool LocalSearch::TryEmptyRoutes(Solution& s, std::int32_t u, std::int64_t since) {
+bool LocalSearch::TryEmptyRoutes(Solution& s, std::int32_t u) {
   for (std::int32_t r = 0; r < s.num_routes(); ++r) {
-    const PlannedRoute& R = s.route(r);
-    if (!R.empty() || std::max(s.route(s.RouteOf(u)).stamp, R.stamp) <= since) {
+    if (!s.route(r).empty()) {
       continue;
     }
     if (Commit(s, RouteMoves::IntoEmpty(s, u, r, proposal_))) {

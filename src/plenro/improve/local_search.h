@@ -20,20 +20,19 @@ namespace plenro {
 //   - on one route, reverse the stretch after u up to v (2-opt; costs may be asymmetric);
 //   - on two routes of the same type, exchange their tails after u and from v (2-opt*);
 //   - move u into an empty route.
-// A pair is tried again only when one of its routes changed since u's moves were last all
-// tried (the stamps of the solution), so a descent after a small change costs little.
+// The descent tries the moves of a queue of points: the points it starts from, their neighbours
+// on their routes, and the points each applied move touches ("don't look bits", Bentley), so a
+// descent after a small change of a large solution costs in proportion to the change.
 class LocalSearch {
  public:
   LocalSearch(const RoutingInstance& instance, const CandidateLists& candidates);
 
-  // Descends until no move improves, or until `stop` (polled for every point) returns true.
-  // Returns whether the solution changed.
-  bool Run(Solution& s, RandomSource& random, const std::function<bool()>& stop);
-  // The same, but trying only the moves of the points in `seeds`, their neighbours on their
-  // routes, and the points each applied move touches (the "don't look bits" of Bentley): the
-  // descent after a small change of a large solution then costs in proportion to the change.
-  bool RunFrom(Solution& s, const std::vector<std::int32_t>& seeds, RandomSource& random,
-               const std::function<bool()>& stop);
+  // Descends from the points in `seeds` (all points for a full descent) until no move of a
+  // queued point improves, until `stop` (polled for every point) returns true, or after a
+  // bounded number of applied moves (20 per point to serve). Returns whether the solution
+  // changed.
+  bool Run(Solution& s, const std::vector<std::int32_t>& seeds, RandomSource& random,
+           const std::function<bool()>& stop);
 
   // Moves scored since construction.
   std::int64_t moves_evaluated() const { return evaluated_; }
@@ -58,20 +57,21 @@ class LocalSearch {
   bool TryPair(Solution& s, std::int32_t u, std::int32_t v);
   // Queues v and the points next to it on its route, unless queued already.
   void Activate(const Solution& s, std::int32_t v);
-  bool TryEmptyRoutes(Solution& s, std::int32_t u, std::int64_t since);
+  bool TryEmptyRoutes(Solution& s, std::int32_t u);
   // Applies the proposal if it improves the solution's key; `proposed` tells whether a move
   // applied at all.
   bool Commit(Solution& s, bool proposed);
 
   const RoutingInstance* instance_;
   const CandidateLists* candidates_;
-  std::vector<std::int32_t> order_;
   std::vector<std::int32_t> queue_;
   std::vector<char> queued_;
   MoveProposal proposal_;
   std::vector<std::int32_t> first_;  // scratch: new visits of the routes a move changes
   std::vector<std::int32_t> second_;
   std::int64_t evaluated_ = 0;
+  std::int64_t applied_ = 0;  // moves applied in the current descent
+  std::int64_t max_moves_;
 };
 
 }  // namespace plenro

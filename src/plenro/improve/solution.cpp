@@ -10,7 +10,6 @@ Solution::Solution(const RoutingInstance& instance, const CostEvaluator& evaluat
   const auto n = static_cast<std::size_t>(instance.num_vertices());
   route_of_.assign(n, -1);
   position_of_.assign(n, 0);
-  tested_at_.assign(n, -1);
   num_unassigned_ = static_cast<std::int32_t>(instance.customers().size());
   routes_.resize(static_cast<std::size_t>(instance.num_agents()));
   for (std::int32_t r = 0; r < num_routes(); ++r) {
@@ -54,7 +53,6 @@ void Solution::Rebuild(PlannedRoute& route) {
     route.blocks[i] = out;
   }
   route.cost = evaluator_->Close(route.agent, route.prefix[static_cast<std::size_t>(k)]);
-  route.stamp = ++changes_;
 }
 
 void Solution::RecomputeTotals() {
@@ -138,7 +136,6 @@ void Solution::Refresh() {
   for (PlannedRoute& route : routes_) {
     route.cost =
         evaluator_->Close(route.agent, route.prefix[static_cast<std::size_t>(route.size())]);
-    route.stamp = ++changes_;
   }
   RecomputeTotals();
 }

@@ -27,8 +27,6 @@ struct PlannedRoute {
   static constexpr std::int32_t kBlock = 16;
   std::vector<TimeSegment> blocks;
   RouteCost cost;
-  // When the route last changed (the solution's change counter).
-  std::int64_t stamp = 0;
 
   std::int32_t size() const { return static_cast<std::int32_t>(visits.size()); }
   bool empty() const { return visits.empty(); }
@@ -60,7 +58,7 @@ class Solution {
   void Remove(const std::vector<std::int32_t>& points);
   // Inserts point v into route r after position `after` (0 = right after the start).
   void Insert(std::int32_t v, std::int32_t r, std::int32_t after);
-  // Re-closes every route, after the evaluator's weights changed; marks every route changed.
+  // Re-closes every route, after the evaluator's weights changed.
   void Refresh();
 
   // Timing summaries of the visits from..to (1-based, inclusive, from <= to) as agent `agent`
@@ -87,14 +85,6 @@ class Solution {
   // Every point served and every route free of violations.
   bool Feasible() const;
 
-  // Change counter: raised by every change of a route.
-  std::int64_t changes() const { return changes_; }
-  // When the moves of point v were last all tried (see LocalSearch).
-  std::int64_t TestedAt(std::int32_t v) const { return tested_at_[static_cast<std::size_t>(v)]; }
-  void SetTestedAt(std::int32_t v, std::int64_t when) {
-    tested_at_[static_cast<std::size_t>(v)] = when;
-  }
-
   const CostEvaluator& evaluator() const { return *evaluator_; }
   const RoutingInstance& instance() const { return *instance_; }
 
@@ -110,9 +100,7 @@ class Solution {
   std::vector<PlannedRoute> routes_;
   std::vector<std::int32_t> route_of_;
   std::vector<std::int32_t> position_of_;
-  std::vector<std::int64_t> tested_at_;
   std::int32_t num_unassigned_ = 0;
-  std::int64_t changes_ = 0;
   RouteTotals totals_;  // of the penalised route values
   // The three largest penalised route values and their routes, for KeyChange.
   double top_value_[3] = {0.0, 0.0, 0.0};
