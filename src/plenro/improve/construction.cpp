@@ -11,6 +11,9 @@ namespace plenro {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Above this many points to place, a placement refreshes only the entries it most likely
+// changed (see Run).
+constexpr std::int32_t kLazyAbove = 400;
 
 std::string Describe(const RoutingInstance& instance, std::int32_t v) {
   std::ostringstream text;
@@ -21,9 +24,35 @@ std::string Describe(const RoutingInstance& instance, std::int32_t v) {
 
 }  // namespace
 
-RegretConstruction::RegretConstruction(const RoutingInstance& instance, Inserter& inserter,
+RegretConstruction::RegretConstruction(const RoutingInstance& instance,
+                                       const CandidateLists& candidates, Inserter& inserter,
                                        std::int32_t regret_routes)
-    : instance_(&instance), inserter_(&inserter), regret_routes_(std::max(2, regret_routes)) {}
+    : instance_(&instance), inserter_(&inserter), regret_routes_(std::max(2, regret_routes)) {
+  // Who has whom among its candidates, for any type: v's "reverse" candidates.
+  const auto n = static_cast<std::size_t>(instance.num_vertices());
+  std::vector<std::vector<std::int32_t>> reverse(n);
+  for (std::int32_t t = 0; t < instance.num_types(); ++t) {
+    for (const std::int32_t p : instance.customers()) {
+      for (const std::int32_t v : candidates.Near(t, p)) {
+        reverse[static_cast<std::size_t>(v)].push_back(p);
+      }
+    }
+  }
+  reverse_begin_.assign(n + 1, 0);
+  for (std::size_t v = 0; v < n; ++v) {
+    reverse_begin_[v] = reverse_.size();
+    reverse_.insert(reverse_.end(), reverse[v].begin(), reverse[v].end());
+  }
+  reverse_begin_[n] = reverse_.size();
+  touched_.assign(n, 0);
+}
+
+void RegretConstruction::MarkReverse(std::int32_t v, char mark) {
+  const auto x = static_cast<std::size_t>(v);
+  for (std::size_t i = reverse_begin_[x]; i < reverse_begin_[x + 1]; ++i) {
+    touched_[static_cast<std::size_t>(reverse_[i])] = mark;
+  }
+}
 
 std::string RegretConstruction::Unservable(const RoutingInstance& instance) {
   std::vector<char> type_used(static_cast<std::size_t>(instance.num_types()), 0);
@@ -90,6 +119,8 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
     }
   }
   const auto stride = static_cast<std::size_t>(m);
+  const bool lazy = static_cast<std::int32_t>(pending_.size()) > kLazyAbove;
+  best_route_.assign(pending_.size(), -1);
   table_.assign(pending_.size() * stride, Placement{});
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     for (std::int32_t r = 0; r < m; ++r) {
@@ -153,6 +184,7 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
           regret = 0.0;  // only infinite places: none is better than another
         }
       }
+      best_route_[i] = best_route;
       if (chosen == pending_.size() || regret > chosen_regret ||
           (regret == chosen_regret && best_value < chosen_best)) {
         chosen = i;
@@ -162,20 +194,39 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
       }
     }
 
-    const Placement place = table_[chosen * stride + static_cast<std::size_t>(chosen_route)];
-    s.Insert(pending_[chosen], place.route, place.after);
-    // Drop the point's row (the last row moves into its place), then refresh the route's column.
+    const std::int32_t v = pending_[chosen];
+    Placement place = table_[chosen * stride + static_cast<std::size_t>(chosen_route)];
+    if (lazy) {
+      // Its entry may be stale: place it where the route is now.
+      const Placement fresh = inserter_->BestInRoute(s, v, chosen_route, nullptr, 0.0, false);
+      place = fresh.found() ? fresh : place;
+    }
+    s.Insert(v, place.route, place.after);
+    // Drop the point's row (the last row moves into its place), then refresh the route's column:
+    // every entry, or on large instances those whose best route it was and those of the points
+    // that have v among their candidates (the others keep an older value until chosen).
     const std::size_t last = pending_.size() - 1;
     if (chosen != last) {
       pending_[chosen] = pending_[last];
+      best_route_[chosen] = best_route_[last];
       std::copy_n(table_.begin() + static_cast<std::ptrdiff_t>(last * stride), stride,
                   table_.begin() + static_cast<std::ptrdiff_t>(chosen * stride));
     }
     pending_.pop_back();
+    best_route_.pop_back();
     table_.resize(pending_.size() * stride);
+    if (lazy) {
+      MarkReverse(v, 1);
+    }
     for (std::size_t i = 0; i < pending_.size(); ++i) {
-      table_[i * stride + static_cast<std::size_t>(place.route)] =
-          inserter_->BestInRoute(s, pending_[i], place.route, nullptr, 0.0, false);
+      const auto p = static_cast<std::size_t>(pending_[i]);
+      if (!lazy || best_route_[i] == place.route || touched_[p] != 0) {
+        table_[i * stride + static_cast<std::size_t>(place.route)] =
+            inserter_->BestInRoute(s, pending_[i], place.route, nullptr, 0.0, false);
+      }
+    }
+    if (lazy) {
+      MarkReverse(v, 0);
     }
   }
   return true;

@@ -14,12 +14,16 @@ namespace plenro {
 // Builds routes for every agent by regret insertion: each step takes the unplaced point whose
 // best place beats its next-best places (on other routes) by the most, and puts it there. A
 // point that fits one route only is placed early, before the others use up that route's slack.
+// After a placement, the best places on the changed route are looked up again for every point;
+// on large instances only for the points whose best route it was and those that have the placed
+// point among their candidates (the rest keep an older value, and a point is placed where its
+// route is when it is chosen).
 // Every constraint is honoured where the evaluator's penalties can keep it; what is left is
 // for the local search to repair.
 class RegretConstruction {
  public:
-  RegretConstruction(const RoutingInstance& instance, Inserter& inserter,
-                     std::int32_t regret_routes = 3);
+  RegretConstruction(const RoutingInstance& instance, const CandidateLists& candidates,
+                     Inserter& inserter, std::int32_t regret_routes = 3);
 
   // Places every unplaced point of `s`. Returns false when `stop` (polled every step) asked to
   // stop first.
@@ -33,12 +37,18 @@ class RegretConstruction {
  private:
   // Value of placing a point on route r at the cached best place (lower is better).
   double Value(const Solution& s, const Placement& place) const;
+  // Sets the mark of every point that has v among its candidates.
+  void MarkReverse(std::int32_t v, char mark);
 
   const RoutingInstance* instance_;
   Inserter* inserter_;
   std::int32_t regret_routes_;
   std::vector<Placement> table_;  // per (unplaced point index, route)
   std::vector<std::int32_t> pending_;
+  std::vector<std::int32_t> best_route_;    // per unplaced point index, as last seen
+  std::vector<std::size_t> reverse_begin_;  // per vertex, into reverse_
+  std::vector<std::int32_t> reverse_;
+  std::vector<char> touched_;
 };
 
 }  // namespace plenro

@@ -79,7 +79,7 @@ class ImprovementEngine::Impl {
         inserter_(instance_, candidates_, kGranularInsertionAbove),
         search_(instance_, candidates_),
         ruin_(instance_, candidates_, inserter_),
-        construction_(instance_, inserter_),
+        construction_(instance_, candidates_, inserter_),
         validator_(view),
         current_(instance_, evaluator_),
         candidate_(instance_, evaluator_) {
