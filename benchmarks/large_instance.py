@@ -43,9 +43,12 @@ def plot(path: Path, instance: dict[str, Any], rows: list[dict[str, Any]],
     if history:
         times = [entry["time"] for entry in history]
         values = [entry[key] for entry in history]
-        ax.step(times, values, where="post", marker=".", label="orvik (improvement)")
+        # The last value holds to the end of the run.
+        ax.step([*times, max(budget, times[-1])], [*values, values[-1]], where="post",
+                marker=".", markevery=list(range(len(times))), label="orvik (improvement)")
     for row in rows:
-        if row["solver"] != "orvik" and row["objective_value"] != "":
+        # A peer's final value, where it is a solution.
+        if row["solver"] != "orvik" and row["objective_value"] != "" and row["feasible"] == "yes":
             ax.scatter([float(row["solve_time_s"])], [float(row["objective_value"])], marker="x",
                        s=60, label=f"{row['solver']} (final)")
     ax.set_xlabel("time (s): Orvik processor time, peers wall time at the end")

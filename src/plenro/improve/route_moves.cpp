@@ -22,18 +22,6 @@ Pair Locate(const Solution& s, std::int32_t u, std::int32_t v) {
 
 }  // namespace
 
-void MoveProposal::Change(std::int32_t slot, std::int32_t r, const TimeSegment& new_body,
-                          std::initializer_list<RoutePiece> new_pieces) {
-  const auto k = static_cast<std::size_t>(slot);
-  route[k] = r;
-  body[k] = new_body;
-  num_pieces[k] = 0;
-  for (const RoutePiece& piece : new_pieces) {
-    pieces[k][static_cast<std::size_t>(num_pieces[k]++)] = piece;
-  }
-  count = slot + 1;
-}
-
 void MoveProposal::Gather(const Solution& s, std::int32_t slot,
                           std::vector<std::int32_t>& out) const {
   const auto k = static_cast<std::size_t>(slot);

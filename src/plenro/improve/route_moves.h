@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <initializer_list>
@@ -31,8 +32,17 @@ struct MoveProposal {
   std::array<std::array<RoutePiece, kMaxPieces>, 2> pieces{};
   std::array<std::int32_t, 2> num_pieces{};
 
+  // Route r, in `slot` (0 or 1), gets `new_body` made of `new_pieces`. Inline: every scored
+  // move makes one or two of these.
   void Change(std::int32_t slot, std::int32_t r, const TimeSegment& new_body,
-              std::initializer_list<RoutePiece> new_pieces);
+              std::initializer_list<RoutePiece> new_pieces) {
+    const auto k = static_cast<std::size_t>(slot);
+    route[k] = r;
+    body[k] = new_body;
+    std::copy(new_pieces.begin(), new_pieces.end(), pieces[k].begin());
+    num_pieces[k] = static_cast<std::int32_t>(new_pieces.size());
+    count = slot + 1;
+  }
   // The new visits of the route in `slot`, read from `s` (which must not have changed since).
   void Gather(const Solution& s, std::int32_t slot, std::vector<std::int32_t>& out) const;
 };
