@@ -19,6 +19,7 @@ from _orvik_core import Problem as Problem
 from _orvik_core import Result as Result
 from _orvik_core import Solver as Solver
 from _orvik_core import TimeWindowConstraint as TimeWindowConstraint
+from _orvik_core import solve_document as solve_document
 from _orvik_core import solve_json_file as solve_json_file
 from _orvik_core import solve_json_str as solve_json_str
 
@@ -72,6 +73,7 @@ __all__ = [
     "ValidationError",
     "__version__",
     "check",
+    "solve_document",
     "solve_json_file",
     "solve_json_str",
     "validate",
