@@ -227,8 +227,8 @@ def _executor(scheduler: str | None) -> Iterator[Any]:
 
 
 def _summary(instances: Sequence[str], outcomes: Sequence[Any], paths: Sequence[Path]) -> str:
-    """The table of a batch: instance, status, objective, seconds, solution file."""
-    from orvik.live import outcome_text
+    """The table of a batch: instance, status, objective, seconds, and the solution file or
+    what went wrong."""
     from orvik.solution import Solution
 
     rows = [["instance", "status", "objective", "seconds", "result"]]
@@ -238,7 +238,7 @@ def _summary(instances: Sequence[str], outcomes: Sequence[Any], paths: Sequence[
             rows.append([instance, outcome.status, value,
                          f"{outcome.statistics.solve_time:.2f}", str(path)])
         else:
-            rows.append([instance, outcome_text(outcome), "-", "-", "-"])
+            rows.append([instance, "error", "-", "-", str(outcome)])
     widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
     return "\n".join("  ".join(cell.ljust(w) for cell, w in zip(row, widths, strict=True)).rstrip()
                      for row in rows)

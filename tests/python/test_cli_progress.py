@@ -122,7 +122,7 @@ def test_solve_many_writes_a_file_per_instance_and_a_summary(run_cli, batch, tmp
     rows = [line.split() for line in done.stdout.splitlines()]
     assert rows[0] == ["instance", "status", "objective", "seconds", "result"]
     by_instance = {row[0]: row for row in rows[1:-1]}
-    assert by_instance[str(broken)][1:3] == ["error:", str(broken) + ":"]
+    assert by_instance[str(broken)][1:5] == ["error", "-", "-", str(broken) + ":"]
     assert done.stdout.splitlines()[-1] == "3 of 4 solved"
     for path in paths:
         row = by_instance[str(path)]
