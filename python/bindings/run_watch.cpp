@@ -123,6 +123,10 @@ void RunWatch::KeepError() {
 
 void RunWatch::Finish() {
   HandOnLines();
+  // A Ctrl-C after the last check, when the search ended before it was seen.
+  if (!stop_.load() && PyErr_CheckSignals() != 0) {
+    KeepError();
+  }
   if (error_) {
     py::error_already_set error = std::move(*error_);
     error_.reset();

@@ -64,7 +64,8 @@ def _run_all(
 ) -> list[Outcome]:
     """Submit every task, then collect the results in order. A task given as an exception (an
     instance that could not be read) is that task's outcome. With the package's own thread pool,
-    Ctrl-C stops the running solves at once (each keeps its best routes) before it is raised."""
+    Ctrl-C stops the running solves at once (each keeps its best routes) before it is raised,
+    unless the options bring their own stop event."""
     own = executor is None
     pool: Any = ThreadPoolExecutor(max_workers=workers or _default_workers()) if own else executor
     stop = threading.Event() if own else None
@@ -77,8 +78,9 @@ def _run_all(
                 futures.append(failed)
                 continue
             model, options = task
-            futures.append(pool.submit(solve_one, model,
-                                       options if stop is None else {**options, "stop": stop}))
+            if stop is not None and "stop" not in options:
+                options = {**options, "stop": stop}
+            futures.append(pool.submit(solve_one, model, options))
         outcomes: list[Outcome] = []
         for index, future in enumerate(futures):
             try:

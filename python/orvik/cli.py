@@ -219,9 +219,10 @@ def _executor(scheduler: str | None) -> Iterator[Any]:
         raise ImportError("--scheduler needs Dask's distributed package: "
                           "pip install 'orvik[distributed]'") from None
     try:
-        client = Client(scheduler, timeout="10s")
+        client = Client(scheduler, timeout="5s")
     except OSError as error:
-        raise ValueError(f"cannot reach the Dask scheduler at {scheduler}: {error}") from None
+        raise ValueError(f"cannot reach the Dask scheduler at {scheduler} within 5 s: "
+                         f"{error}") from None
     with client:
         yield client
 

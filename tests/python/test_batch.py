@@ -4,6 +4,7 @@ instance, and the choice of the best solution."""
 from __future__ import annotations
 
 import json
+import threading
 from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 
 import orvik
@@ -98,6 +99,14 @@ def test_without_return_exceptions_the_first_failure_is_raised(tmp_path):
     invalid["costs"]["ground"][1].pop()
     with pytest.raises(orvik.ValidationError):
         orvik.solve_many([invalid], **OPTIONS)
+
+
+def test_a_stop_event_of_the_caller_reaches_every_solve(long_instance):
+    stop = threading.Event()
+    stop.set()
+    outcomes = orvik.solve_many([long_instance] * 2, workers=2, time_limit=60, stop=stop)
+    assert [o.status for o in outcomes] == ["interrupted", "interrupted"]
+    assert all(o.check().ok for o in outcomes)
 
 
 @pytest.mark.parametrize("workers", [1, 3])
