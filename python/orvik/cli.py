@@ -279,11 +279,19 @@ def _run_solve_many(args: argparse.Namespace) -> int:
 # The parser
 
 
-def _positive_int(text: str) -> int:
-    value = int(text)
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be 1 or more, got {value}")
-    return value
+def _whole_number(least: int) -> Any:
+    """An argument type: a whole number of at least ``least``."""
+
+    def parse(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+        if value < least:
+            raise argparse.ArgumentTypeError(f"must be {least} or more, got {value}")
+        return value
+
+    return parse
 
 
 def _add_solve_options(parser: argparse.ArgumentParser) -> None:
@@ -296,9 +304,9 @@ def _add_solve_options(parser: argparse.ArgumentParser) -> None:
                              "or the processor time of the solving thread (cpu)")
     parser.add_argument("--no-improve", action="store_true",
                         help="do not improve the routes after the search")
-    parser.add_argument("--seed", type=int, default=None, metavar="N",
+    parser.add_argument("--seed", type=_whole_number(0), default=None, metavar="N",
                         help="seed of the improvement's random choices")
-    parser.add_argument("--iterations", type=int, default=None, metavar="N",
+    parser.add_argument("--iterations", type=_whole_number(0), default=None, metavar="N",
                         help="improvement iterations (default: until the time limit)")
 
 
@@ -357,7 +365,7 @@ def build_parser() -> argparse.ArgumentParser:
     many.add_argument("instances", nargs="+", metavar="FILE", help="paths of JSON instances")
     many.add_argument("--out", required=True, metavar="DIR",
                       help="folder for the solution files (created when missing)")
-    many.add_argument("--workers", type=_positive_int, default=None, metavar="N",
+    many.add_argument("--workers", type=_whole_number(1), default=None, metavar="N",
                       help="solves at once (default: one per processor)")
     many.add_argument("--scheduler", metavar="ADDRESS",
                       help="address of a Dask scheduler to solve on, e.g. tcp://host:8786")

@@ -61,6 +61,14 @@ class _CallbackFailed(Exception):
     solver's refusal; the original comes back out of the solve."""
 
 
+def _check_count(name: str, value: object, what: str, end: int) -> None:
+    """Refuse a seed or an iteration count that is not a whole number in [0, end)."""
+    if value is None:
+        return
+    if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value < end:
+        raise ValueError(f"{name} must be {what}, got {value!r}")
+
+
 def budget_seconds(model: Model, time_limit: float | None) -> float:
     """The time limit a solve runs with: ``time_limit`` when above 0, else the model's own, else
     the solver's 60 seconds."""
@@ -122,6 +130,8 @@ def solve_model(
     """Solve a model; see ``Model.solve``."""
     if clock not in CLOCKS:
         raise ValueError(f"clock must be one of {', '.join(map(repr, CLOCKS))}, got {clock!r}")
+    _check_count("seed", seed, "a whole number from 0 to 2**64 - 1", 1 << 64)
+    _check_count("iterations", iterations, "a whole number, 0 (no limit) or more", 1 << 63)
     document = model.to_dict()
     if validate:
         findings = validation.validate(document)

@@ -4,6 +4,7 @@ errors of the caller's callback, the solver's lines on the logger, and the inter
 from __future__ import annotations
 
 import logging
+import re
 import threading
 
 import orvik
@@ -89,3 +90,31 @@ def test_the_budget_is_the_given_limit_else_the_models_else_60(given, own, expec
     model = _scaled_line(1.0)
     model.time_limit = own
     assert budget_seconds(model, given) == expected
+
+
+@pytest.mark.parametrize(
+    ("options", "message"),
+    [({"seed": -1}, "seed must be a whole number from 0 to 2**64 - 1, got -1"),
+     ({"seed": 1.5}, "seed must be a whole number from 0 to 2**64 - 1, got 1.5"),
+     ({"seed": 1 << 64}, "seed must be a whole number from 0 to 2**64 - 1"),
+     ({"iterations": -2}, "iterations must be a whole number, 0 (no limit) or more, got -2"),
+     ({"iterations": True}, "iterations must be a whole number, 0 (no limit) or more, got True")],
+)
+def test_seed_and_iterations_are_checked_before_solving(options, message):
+    with pytest.raises(ValueError, match=re.escape(message)):
+        _scaled_line(1.0).solve(1, **options)
+
+
+@pytest.mark.parametrize(
+    ("arguments", "message"),
+    [(["--seed", "-3"], "argument --seed: must be 0 or more, got -3"),
+     (["--iterations", "x"], "argument --iterations: not a whole number: 'x'")],
+)
+def test_the_command_line_refuses_a_negative_seed_in_one_line(run_cli, tmp_path, arguments,
+                                                              message):
+    path = tmp_path / "line.json"
+    _scaled_line(1.0).to_json(path)
+    done = run_cli("solve", str(path), *arguments)
+    assert done.returncode == 2
+    assert done.stderr.splitlines()[-1].endswith(message)
+    assert "Traceback" not in done.stderr
