@@ -4,6 +4,7 @@ instance, and the choice of the best solution."""
 from __future__ import annotations
 
 import json
+import multiprocessing
 import threading
 from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 
@@ -41,9 +42,11 @@ def serial():
 
 @pytest.mark.parametrize("executor", ["default threads", "thread pool", "process pool"])
 def test_a_batch_equals_the_serial_solves(serial, executor):
-    pools = {"default threads": None, "thread pool": ThreadPoolExecutor(2),
-             "process pool": ProcessPoolExecutor(2)}
-    pool = pools[executor]
+    # Worker processes start from a fork server: this process runs threads of earlier tests.
+    pools = {"default threads": lambda: None, "thread pool": lambda: ThreadPoolExecutor(2),
+             "process pool": lambda: ProcessPoolExecutor(
+                 2, mp_context=multiprocessing.get_context("forkserver"))}
+    pool = pools[executor]()
     try:
         outcomes = orvik.solve_many(documents(), executor=pool, workers=2, **OPTIONS)
     finally:
