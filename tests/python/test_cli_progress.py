@@ -19,7 +19,7 @@ IMPROVEMENT = re.compile(r"^ *\d+\.\d\d s  min_max \d+(\.\d+)?  [\d,]+ states/s$
 
 
 def test_solve_shows_a_line_per_improvement_on_standard_error(run_cli, long_instance):
-    done = run_cli("solve", str(long_instance), "--time-limit", "1", "--json")
+    done = run_cli("solve", str(long_instance), "--time-limit", "1", "--json", "--no-improve")
     assert done.returncode == 0, done.stderr
     lines = done.stderr.splitlines()
     assert lines[0] == f"solving {long_instance}: 51 nodes, 3 agents, 1 s of wall-clock time"
@@ -34,7 +34,7 @@ def test_solve_shows_a_line_per_improvement_on_standard_error(run_cli, long_inst
 @pytest.mark.parametrize("clock", ["wall", "cpu"])
 def test_quiet_shows_no_progress(run_cli, long_instance, clock):
     done = run_cli("solve", str(long_instance), "--time-limit", "0.5", "--clock", clock, "-q",
-                   "--json")
+                   "--json", "--no-improve")
     assert done.returncode == 0, done.stderr
     assert done.stderr == ""
     solution = json.loads(done.stdout)
@@ -72,7 +72,7 @@ def _interrupt(child: subprocess.Popen[str], ready: re.Pattern[str]) -> tuple[st
 def test_ctrl_c_prints_the_best_routes_and_exits_130(long_instance, tmp_path):
     written = tmp_path / "result.json"
     child = _start("solve", str(long_instance), "--time-limit", "60", "--json", "-o",
-                   str(written))
+                   str(written), "--no-improve")
     out, err, took = _interrupt(child, IMPROVEMENT)
     assert child.returncode == 130, err
     assert took < 1.0
@@ -90,7 +90,7 @@ def test_ctrl_c_prints_the_best_routes_and_exits_130(long_instance, tmp_path):
 
 
 def test_ctrl_c_in_the_report_view_says_the_routes_are_interrupted(long_instance):
-    child = _start("solve", str(long_instance), "--time-limit", "60")
+    child = _start("solve", str(long_instance), "--time-limit", "60", "--no-improve")
     out, err, _ = _interrupt(child, IMPROVEMENT)
     assert child.returncode == 130, err
     lines = out.splitlines()
@@ -155,7 +155,7 @@ def test_solve_many_names_a_missing_scheduler(run_cli, batch, tmp_path):
 
 def test_ctrl_c_stops_a_batch_at_once(long_instance, tmp_path):
     child = _start("solve-many", str(long_instance), str(long_instance), "--workers", "2",
-                   "--out", str(tmp_path / "r"), "--time-limit", "60")
+                   "--out", str(tmp_path / "r"), "--time-limit", "60", "--no-improve")
     assert child.stderr is not None
     time.sleep(1.5)  # both solves run; nothing is printed before one ends
     sent = time.monotonic()

@@ -93,6 +93,6 @@ def test_solve_json_moves_progress_lines_to_standard_error(run_cli, one_weight_u
     assert json.loads(done.stdout)["status"] == "solved"
     assert "w = 1" in done.stderr.splitlines()
     # Besides, standard error holds the live progress: its first line and one per improvement.
-    live = re.compile(r"^(solving .*|\s*\d+\.\d\d s  min_\w+ .* states/s)$")
+    live = re.compile(r"^(solving .*|\s*\d+\.\d\d s  min_\w+ .* \w+/s)$")
     assert all(line == "w = 1" or ": warning: " in line or live.match(line)
                for line in done.stderr.splitlines())

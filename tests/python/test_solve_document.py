@@ -84,7 +84,8 @@ def test_improvement_settings_leave_a_document_without_options_readable(no_agent
 
 def test_progress_reports_improvements_at_once_and_the_rest_every_half_second(long_instance):
     reports = []
-    out = core.solve_document(read(long_instance), time_limit=1.6, progress=reports.append)
+    out = core.solve_document(read(long_instance), time_limit=1.6, improve=False,
+                              progress=reports.append)
     assert out["timeout"] is True and out["status"] == "success"
     assert reports and all(list(r) == REPORT_KEYS for r in reports)
     assert {r["phase"] for r in reports} == {"search"}
@@ -181,7 +182,7 @@ def test_another_python_thread_runs_while_a_solve_runs(long_instance):
         ticker.join()
         return sum(start < t < end for t in ticks)
 
-    assert ticks_during(lambda: core.solve_document(text, time_limit=1.0)) >= 20
+    assert ticks_during(lambda: core.solve_document(text, time_limit=1.0, improve=False)) >= 20
     assert ticks_during(lambda: core.solve_json_str(text, 1.0)) <= 3
 
 
@@ -193,7 +194,7 @@ def test_two_threads_each_get_their_whole_processor_budget(long_instance):
 
     def solve(key):
         before = time.thread_time()
-        out = core.solve_document(text, time_limit=2.0, clock="cpu")
+        out = core.solve_document(text, time_limit=2.0, clock="cpu", improve=False)
         runs[key] = (out, time.thread_time() - before)
 
     threads = [threading.Thread(target=solve, args=(k,)) for k in range(2)]
@@ -209,7 +210,7 @@ def test_two_threads_each_get_their_whole_processor_budget(long_instance):
 
 def test_the_wall_clock_counts_waiting_too(long_instance):
     start = time.monotonic()
-    out = core.solve_document(read(long_instance), time_limit=0.5, clock="wall")
+    out = core.solve_document(read(long_instance), time_limit=0.5, clock="wall", improve=False)
     took = time.monotonic() - start
     assert out["timeout"] is True
     assert 0.5 <= out["statistics"]["search_time"] <= took
@@ -226,7 +227,7 @@ def progress(report):
         first = False
         print("solving", flush=True)
 if sys.argv[1] == "solve_document":
-    out = _orvik_core.solve_document(text, time_limit=60, progress=progress)
+    out = _orvik_core.solve_document(text, time_limit=60, improve=False, progress=progress)
     print(json.dumps(out), flush=True)
 else:
     print("solving", flush=True)
