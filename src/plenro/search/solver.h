@@ -11,6 +11,7 @@
 #include "plenro/graph/sparse_graph.h"
 #include "plenro/model/problem.h"
 #include "plenro/model/result.h"
+#include "plenro/model/run_control.h"
 #include "plenro/model/types.h"
 #include "plenro/plugins/constraint_checker_plugin.h"
 #include "plenro/plugins/expansion_plugin.h"
@@ -38,11 +39,12 @@ struct SolverStatistics {
   std::int32_t num_type0_points = -1;   // points whose types are exactly [0]
   double sum_cost = -1.0;
   double max_cost = -1.0;
-  double last_update_time = -1.0;  // processor seconds from search start to the last solution
+  double last_update_time = -1.0;  // budget-clock seconds from search start to the last solution
   double bound = -1.0;             // incumbent / smallest open f at the last weight change
 };
 
-// One recorded solution: processor seconds since the search started and the result then.
+// One recorded solution: seconds on the budget clock since the search started and the result
+// then.
 struct AnytimeEntry {
   double time = 0.0;
   Result result;
@@ -56,6 +58,10 @@ struct AnytimeEntry {
 // Points are the problem's nodes by position (point j is vertex j), agents its agent list by
 // position (the agent index), types their type numbers. A move whose leg the agent pays has no
 // connection (InstanceView::Leg) is never made.
+//
+// The time limit counts the processor time of the thread that runs the search, unless a run
+// control chooses the wall clock; a run control also carries a stop flag, checked at every step,
+// and a progress hook (SetRunControl).
 class Solver {
  public:
   // Installs the default plug-ins and nothing else; for the piecewise Solve.
@@ -113,6 +119,15 @@ class Solver {
   virtual void ComputeStatistics();
   virtual void ApplyIncumbent(double cost);
 
+  // The stop flag, progress hook and budget clock of the next searches; the default control has
+  // none and counts the thread's processor time.
+  void SetRunControl(RunControl control);
+  const RunControl& run_control() const { return run_control_; }
+  // Whether the last search ended because the stop flag was raised.
+  bool stopped() const { return stopped_; }
+  // Seconds on the budget clock the last search took.
+  double search_time() const { return search_time_; }
+
   // Read access to the prepared tables and the search's state, for callers and tests.
   // The instance as every plug-in of this solver reads it; filled by Initialize.
   const InstanceView& view() const { return view_; }
@@ -162,6 +177,9 @@ class Solver {
   bool Expand();
   void TryMove(std::uint64_t agent, std::uint64_t point);
   void HandleSolution();
+  void ReportSolution(double elapsed);
+  // The search ends at the next check: out of time or memory, or asked to stop.
+  bool Ended() const { return result_.timeout || stopped_; }
   void UpdateWeights();
   FocalKey GrownFocalKey(std::int64_t id, double f);
 
@@ -216,6 +234,14 @@ class Solver {
   std::vector<AnytimeEntry> anytime_;
   SimpleTimer timer_;
   std::uint64_t memory_budget_bytes_ = 0;
+
+  // What the caller hands the search besides the options, and what the search reports.
+  RunControl run_control_;
+  ProgressPacer pacer_;
+  ObjectiveType objective_type_ = MinMax;  // that of the default objective plug-in
+  double best_value_ = 0.0;                // objective value last reported; NaN before any
+  bool stopped_ = false;
+  double search_time_ = 0.0;
 
   // Per-search working data: point count, reused state buffers.
   std::uint64_t num_points_ = 0;
