@@ -1,10 +1,13 @@
 """Orvik MTSP Solver — C++ core bindings"""
 
-from collections.abc import Sequence
-from typing import Any, ClassVar, SupportsFloat, SupportsIndex, SupportsInt, TypeAlias
+from collections.abc import Callable, Sequence
+from typing import Any, ClassVar, Protocol, SupportsFloat, SupportsIndex, SupportsInt, TypeAlias
 
 _Int: TypeAlias = SupportsInt | SupportsIndex
 _Float: TypeAlias = SupportsFloat | SupportsIndex
+
+class _StopEvent(Protocol):
+    def is_set(self) -> bool: ...
 
 class ObjectiveType:
     MinMax: ClassVar[ObjectiveType]
@@ -183,3 +186,34 @@ def solve_json_file(input_path: str, time_limit: _Float = -1) -> dict[str, Any]:
 def solve_json_str(json_str: str, time_limit: _Float = -1) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
     Returns a dict with keys: status, routes, statistics, anytime, timeout."""
+
+def solve_document(
+    text: str,
+    *,
+    time_limit: _Float = -1,
+    clock: str = "wall",
+    improve: bool = True,
+    seed: _Int | None = None,
+    iterations: _Int | None = None,
+    progress: Callable[[dict[str, Any]], object] | None = None,
+    log: Callable[[str, str], object] | None = None,
+    stop: _StopEvent | None = None,
+) -> dict[str, Any]:
+    """Solve an MTSP instance given as JSON text, releasing the interpreter lock while it solves.
+
+    time_limit: seconds; above 0 it replaces the instance's own limit (60 when it gives none).
+    clock: the clock the limit counts: "wall" (wall-clock time, the default) or "cpu" (the
+    processor time of the calling thread).
+    improve, seed, iterations: the improvement settings, written into the instance's options
+    as "improve", "seed" and "improve_iterations" (the last two only when given).
+    progress: called as progress(report) on every improvement and every half second, report
+    being a dict with phase, elapsed (seconds on the clock), work (states generated or
+    iterations), best (objective value, None before a solution) and improved.
+    log: called as log(stream, line) for every line the solver writes ("stdout": progress,
+    "stderr": warnings); the process's own streams receive none of them.
+    stop: an object with is_set(), such as a threading.Event; once it is set the search stops.
+
+    Ctrl-C, or the stop event, ends the search with the best solution found so far. Returns
+    the dict of solve_json_str (status, timeout, routes, statistics, anytime) followed by
+    interrupted, clock and messages (every line the solver wrote, as (stream, line) pairs);
+    statistics end with search_time, the seconds the search took on the clock."""

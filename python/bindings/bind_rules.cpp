@@ -29,6 +29,17 @@ void bind_rules(py::module_& m) {
       "The value of route costs under the objective of that name.");
   rules.def("improves", &plenro::Improves, py::arg("candidate"), py::arg("best"),
             "Whether candidate is lower than best by more than the tolerance.");
+  rules.def(
+      "better",
+      [](const std::string& name, const std::vector<double>& candidate,
+         const std::vector<double>& best) {
+        const plenro::ObjectiveType objective = plenro::ObjectiveFromName(name);
+        return plenro::Better(plenro::KeyOf(objective, plenro::TotalsOf(candidate)),
+                              plenro::KeyOf(objective, plenro::TotalsOf(best)));
+      },
+      py::arg("objective"), py::arg("candidate"), py::arg("best"),
+      "Whether the candidate's route costs are better than the best's under the objective's "
+      "key order.");
   rules.def("is_no_connection", &plenro::IsNoConnection, py::arg("cost"),
             "Whether a leg of this cost is no connection.");
 }

@@ -19,6 +19,8 @@ void bind_model(py::module_& m);
 void bind_solver(py::module_& m);
 // Registers solve_json_file and solve_json_str.
 void bind_json_entry_points(py::module_& m);
+// Registers solve_document.
+void bind_solve_document(py::module_& m);
 // Registers the private submodule _rules.
 void bind_rules(py::module_& m);
 

@@ -13,5 +13,6 @@ PYBIND11_MODULE(_orvik_core, m, py::multiple_interpreters::not_supported()) {
   orvik_bindings::bind_model(m);
   orvik_bindings::bind_solver(m);
   orvik_bindings::bind_json_entry_points(m);
+  orvik_bindings::bind_solve_document(m);
   orvik_bindings::bind_rules(m);
 }

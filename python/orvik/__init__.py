@@ -1,8 +1,10 @@
 """Orvik: a multiple travelling salesman solver with side constraints.
 
 Build an instance with ``Model`` (or read one with ``Model.from_json``), check it with
-``validate``, solve it with ``Model.solve`` and read the ``Solution`` in your own ids; plot it
-with ``orvik.plotting``. The C++ core lives in the extension module ``_orvik_core``, whose public
+``validate``, solve it with ``Model.solve`` (or ``orvik.solve``, which also runs a portfolio of
+seeds) and read the ``Solution`` in your own ids; plot it with ``orvik.plotting``. Solve many
+instances in parallel, on threads, processes or a Dask cluster, with ``solve_many``. Time limits
+count wall-clock time unless ``clock="cpu"`` asks for the solving thread's processor time. The C++ core lives in the extension module ``_orvik_core``, whose public
 names this package re-exports.
 """
 
@@ -19,9 +21,12 @@ from _orvik_core import Problem as Problem
 from _orvik_core import Result as Result
 from _orvik_core import Solver as Solver
 from _orvik_core import TimeWindowConstraint as TimeWindowConstraint
+from _orvik_core import solve_document as solve_document
 from _orvik_core import solve_json_file as solve_json_file
 from _orvik_core import solve_json_str as solve_json_str
 
+from orvik.batch import solve as solve
+from orvik.batch import solve_many as solve_many
 from orvik.checker import CheckReport as CheckReport
 from orvik.checker import check as check
 from orvik.documents import InstanceError as InstanceError
@@ -29,6 +34,7 @@ from orvik.model import AgentSpec as AgentSpec
 from orvik.model import Location as Location
 from orvik.model import Model as Model
 from orvik.solution import Progress as Progress
+from orvik.solution import ProgressReport as ProgressReport
 from orvik.solution import Route as Route
 from orvik.solution import Solution as Solution
 from orvik.solution import Statistics as Statistics
@@ -61,6 +67,7 @@ __all__ = [
     "Position",
     "Problem",
     "Progress",
+    "ProgressReport",
     "Result",
     "Route",
     "Solution",
@@ -72,7 +79,10 @@ __all__ = [
     "ValidationError",
     "__version__",
     "check",
+    "solve",
+    "solve_document",
     "solve_json_file",
     "solve_json_str",
+    "solve_many",
     "validate",
 ]

@@ -54,7 +54,8 @@ from orvik.rules import (
     route_totals,
 )
 
-SUCCESS_STATUSES = ("success", "solved")
+# The statuses of a result that carries routes: an interrupted solve keeps its best routes.
+SUCCESS_STATUSES = ("success", "solved", "interrupted")
 _U64 = 1 << 64
 
 
@@ -312,7 +313,8 @@ def check(
     rules = _Rules(instance, scaled=scale != 1.0)
     violations: list[str] = list(rules.problems)
     if result.get("status") not in SUCCESS_STATUSES:
-        violations.append(f"status is {result.get('status')!r}, not 'success' or 'solved'")
+        violations.append(f"status is {result.get('status')!r}, not one of "
+                          f"{', '.join(repr(s) for s in SUCCESS_STATUSES)}")
     routes = result.get("routes")
     if not isinstance(routes, list):
         routes = []

@@ -4,10 +4,10 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import ctypes
-import os
+import logging
 import sys
 from collections.abc import Iterator, Sequence
+from pathlib import Path
 from typing import Any
 
 from orvik.checker import add_check_command
@@ -19,16 +19,19 @@ Orvik plans the routes of several agents (robots, vehicles) of different types t
 serve every site once: one cost matrix per agent type, sites that only some types may serve,
 time windows, route-length limits, and the objective of the shortest longest route (min_max)
 or the smallest total cost (min_sum). Instances are JSON files (see the README's "Instance
-format"); `orvik validate` checks one, `orvik solve` solves it."""
+format"); `orvik validate` checks one, `orvik solve` solves it, `orvik solve-many` solves
+many in parallel. Time limits count wall-clock time unless --clock cpu is given."""
 
 EPILOG = """\
 examples:
   orvik validate instance.json
   orvik solve instance.json --time-limit 10 -o result.json --plot routes.png
+  orvik solve-many instances/*.json --workers 4 --time-limit 30 --out results/
   orvik check instance.json result.json
   orvik plot instance.json result.json -o routes.png"""
 
 EXIT_INVALID = 2
+EXIT_INTERRUPTED = 130
 
 
 def _version() -> str:
@@ -81,31 +84,37 @@ def _run_validate(args: argparse.Namespace) -> int:
 # solve
 
 
-def _flush_c_streams() -> None:
-    """Write out what the core left in the C library's stream buffers."""
-    ctypes.CDLL(None).fflush(None)
-
-
 @contextlib.contextmanager
-def _core_stdout_to_stderr() -> Iterator[None]:
-    """Send what the core writes to the process's standard output to standard error instead.
+def _core_lines(console: Any, progress_stream: Any, verbose: bool) -> Iterator[None]:
+    """Show the solver's own lines while a command runs: its warnings on standard error, and
+    with ``verbose`` its progress lines on ``progress_stream``."""
+    from orvik.live import CoreLines
+    from orvik.solving import CORE_LOGGER
 
-    The core prints progress lines straight to file descriptor 1; with ``--json`` standard
-    output must hold the JSON document alone.
-    """
-    sys.stdout.flush()
-    saved = os.dup(1)
+    handler = CoreLines(console, progress_stream)
+    handler.setLevel(logging.DEBUG if verbose else logging.WARNING)
+    saved = (CORE_LOGGER.level, CORE_LOGGER.propagate)
+    CORE_LOGGER.setLevel(logging.DEBUG)
+    CORE_LOGGER.propagate = False
+    CORE_LOGGER.addHandler(handler)
     try:
-        os.dup2(2, 1)
         yield
     finally:
-        _flush_c_streams()
-        os.dup2(saved, 1)
-        os.close(saved)
+        CORE_LOGGER.removeHandler(handler)
+        CORE_LOGGER.setLevel(saved[0])
+        CORE_LOGGER.propagate = saved[1]
+
+
+def _solve_options(args: argparse.Namespace) -> dict[str, Any]:
+    """The options of ``Model.solve`` that `solve` and `solve-many` share."""
+    return {"improve": not args.no_improve, "seed": args.seed, "iterations": args.iterations,
+            "clock": args.clock, "validate": False}
 
 
 def _run_solve(args: argparse.Namespace) -> int:
+    from orvik.live import SolveProgress, error_console
     from orvik.model import Model
+    from orvik.solving import budget_seconds
     from orvik.validation import validate
 
     doc = load_document(args.instance)
@@ -116,13 +125,20 @@ def _run_solve(args: argparse.Namespace) -> int:
             _print_findings(args.instance, findings.errors, sys.stderr)
             return EXIT_INVALID
     model = Model.from_json(doc, validate=False)
-    quiet = _core_stdout_to_stderr() if args.json else contextlib.nullcontext()
-    try:
-        with quiet:
-            solution = model.solve(args.time_limit, improve=not args.no_improve, seed=args.seed,
-                                   validate=False)
-    finally:
-        _flush_c_streams()  # the core's own lines come before the summary
+    console = error_console()
+    # The solver's progress lines keep standard output for the solution alone with --json.
+    lines = _core_lines(console, sys.stderr if args.json else sys.stdout, not args.quiet)
+    limit = budget_seconds(model, args.time_limit)
+    live: Any = contextlib.nullcontext()
+    if not args.quiet:
+        clock = "wall-clock" if args.clock == "wall" else "processor"
+        console.print(f"solving {args.instance}: {len(model.nodes)} nodes, "
+                      f"{len(model.agents)} agents, {limit:g} s of {clock} time",
+                      markup=False, highlight=False, soft_wrap=True)
+        live = SolveProgress(limit, model.objective, console)
+    with lines, live:
+        solution = model.solve(args.time_limit, progress=None if args.quiet else live,
+                               **_solve_options(args))
     if args.output:
         solution.to_json(args.output)
     if args.plot:
@@ -135,12 +151,16 @@ def _run_solve(args: argparse.Namespace) -> int:
         _print_positions(solution)
     else:
         print(solution.report())
+    if solution.interrupted:
+        _say("interrupted: " + ("the routes above are the best found before the stop"
+                                if solution.routes else "no solution was found before the stop"))
+        return EXIT_INTERRUPTED
     return 0 if solution.solved else 1
 
 
 def _print_positions(solution: Any) -> None:
     """The compact view: routes as node positions, as the result dictionary gives them."""
-    print(f"status: {'success' if solution.solved else 'failed'}")
+    print(f"status: {'success' if solution.routes else 'failed'}")
     print(f"timeout: {solution.statistics.timeout}")
     for route in solution.routes:
         path = " ".join(str(p) for p in route.positions)
@@ -170,7 +190,124 @@ def _run_plot(args: argparse.Namespace) -> int:
 
 
 # ---------------------------------------------------------------------------------------------
+# solve-many
+
+
+def _result_paths(instances: Sequence[str], out: Path) -> list[Path]:
+    """One solution file per instance, named after it; repeated names get a number."""
+    paths: list[Path] = []
+    taken: set[str] = set()
+    for instance in instances:
+        stem = Path(instance).stem or "instance"
+        name, k = f"{stem}.json", 2
+        while name in taken:
+            name, k = f"{stem}-{k}.json", k + 1
+        taken.add(name)
+        paths.append(out / name)
+    return paths
+
+
+@contextlib.contextmanager
+def _executor(scheduler: str | None) -> Iterator[Any]:
+    """A Dask client for the scheduler's address, or None (the package's thread pool)."""
+    if scheduler is None:
+        yield None
+        return
+    try:
+        from distributed import Client
+    except ImportError:
+        raise ImportError("--scheduler needs Dask's distributed package: "
+                          "pip install 'orvik[distributed]'") from None
+    try:
+        client = Client(scheduler, timeout="5s")
+    except OSError as error:
+        raise ValueError(f"cannot reach the Dask scheduler at {scheduler} within 5 s: "
+                         f"{error}") from None
+    with client:
+        yield client
+
+
+def _summary(instances: Sequence[str], outcomes: Sequence[Any], paths: Sequence[Path]) -> str:
+    """The table of a batch: instance, status, objective, seconds, and the solution file or
+    what went wrong."""
+    from orvik.solution import Solution
+
+    rows = [["instance", "status", "objective", "seconds", "result"]]
+    for instance, outcome, path in zip(instances, outcomes, paths, strict=True):
+        if isinstance(outcome, Solution):
+            value = f"{outcome.objective_value:.6g}" if outcome.routes else "-"
+            rows.append([instance, outcome.status, value,
+                         f"{outcome.statistics.solve_time:.2f}", str(path)])
+        else:
+            rows.append([instance, "error", "-", "-", str(outcome)])
+    widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
+    return "\n".join("  ".join(cell.ljust(w) for cell, w in zip(row, widths, strict=True)).rstrip()
+                     for row in rows)
+
+
+def _run_solve_many(args: argparse.Namespace) -> int:
+    from orvik.batch import solve_many
+    from orvik.live import BatchProgress, error_console
+    from orvik.solution import Solution
+
+    out = Path(args.out)
+    out.mkdir(parents=True, exist_ok=True)
+    paths = _result_paths(args.instances, out)
+    console = error_console()
+    live: Any = contextlib.nullcontext() if args.quiet else BatchProgress(len(args.instances),
+                                                                           console)
+
+    def done(index: int, outcome: Any) -> None:
+        if isinstance(outcome, Solution):
+            outcome.to_json(paths[index])
+        if not args.quiet:
+            live.done(args.instances[index], outcome)
+
+    options = _solve_options(args)
+    options["validate"] = True
+    with _executor(args.scheduler) as executor, _core_lines(console, sys.stderr, False), live:
+        outcomes = solve_many(args.instances, executor=executor, workers=args.workers,
+                              return_exceptions=True, on_result=done,
+                              time_limit=args.time_limit, **options)
+    print(_summary(args.instances, outcomes, paths))
+    solved = sum(1 for o in outcomes if isinstance(o, Solution) and o.solved)
+    print(f"{solved} of {len(outcomes)} solved")
+    return 0 if solved == len(outcomes) else 1
+
+
+# ---------------------------------------------------------------------------------------------
 # The parser
+
+
+def _whole_number(least: int) -> Any:
+    """An argument type: a whole number of at least ``least``."""
+
+    def parse(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+        if value < least:
+            raise argparse.ArgumentTypeError(f"must be {least} or more, got {value}")
+        return value
+
+    return parse
+
+
+def _add_solve_options(parser: argparse.ArgumentParser) -> None:
+    """The options of a solve, shared by `solve` and `solve-many`."""
+    parser.add_argument("--time-limit", type=float, default=None, metavar="S",
+                        help="time limit of a solve in seconds, counted on --clock (default: "
+                             "the instance's own, else 60)")
+    parser.add_argument("--clock", choices=("wall", "cpu"), default="wall",
+                        help="what the time limit counts: wall-clock time (wall, the default) "
+                             "or the processor time of the solving thread (cpu)")
+    parser.add_argument("--no-improve", action="store_true",
+                        help="do not improve the routes after the search")
+    parser.add_argument("--seed", type=_whole_number(0), default=None, metavar="N",
+                        help="seed of the improvement's random choices")
+    parser.add_argument("--iterations", type=_whole_number(0), default=None, metavar="N",
+                        help="improvement iterations (default: until the time limit)")
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -196,18 +333,17 @@ def build_parser() -> argparse.ArgumentParser:
     solve = sub.add_parser(
         "solve", help="solve an instance and print the routes in node ids",
         description="Validate and solve an instance; print the objective and, per agent, the "
-                    "route in node ids with arrival, wait and departure at every stop. Exit "
-                    "status 0 when solved, 1 without a solution, 2 when the instance has "
-                    "errors.")
+                    "route in node ids with arrival, wait and departure at every stop. "
+                    "Progress goes to standard error. Ctrl-C stops the solve and prints the "
+                    "best routes found so far. Exit status 0 when solved, 1 without a "
+                    "solution, 2 when the instance has errors, 130 when interrupted.")
     solve.add_argument("instance", help="path of a JSON instance")
-    solve.add_argument("--time-limit", type=float, default=None, metavar="S",
-                       help="search time in seconds (default: the instance's own, else 60)")
-    solve.add_argument("--no-improve", action="store_true",
-                       help="do not improve the routes after the search")
-    solve.add_argument("--seed", type=int, default=None, metavar="N",
-                       help="seed of the improvement's random choices")
+    _add_solve_options(solve)
     solve.add_argument("--no-validate", action="store_true",
                        help="skip the validation of the instance")
+    solve.add_argument("-q", "--quiet", action="store_true",
+                       help="show no progress on standard error (by default: a line per "
+                            "improvement and a bar over the time limit)")
     solve.add_argument("-o", "--output", metavar="RESULT",
                        help="write the solution as JSON (readable by `orvik check` and `plot`)")
     solve.add_argument("--plot", metavar="PNG", help="draw the routes into an image file")
@@ -218,6 +354,25 @@ def build_parser() -> argparse.ArgumentParser:
                       help="print routes as node positions (the compact view)")
     view.add_argument("--json", action="store_true", help="print the solution as JSON")
     solve.set_defaults(func=_run_solve)
+
+    many = sub.add_parser(
+        "solve-many", help="solve many instances in parallel, one result file each",
+        description="Solve instances in parallel on a pool of threads, or on a Dask cluster "
+                    "with --scheduler (needs the extra orvik[distributed]); write one solution "
+                    "file per instance into --out and print a summary table. An instance that "
+                    "fails is reported in its row and the others go on. Exit status 0 when "
+                    "every instance is solved, 1 otherwise, 130 when interrupted.")
+    many.add_argument("instances", nargs="+", metavar="FILE", help="paths of JSON instances")
+    many.add_argument("--out", required=True, metavar="DIR",
+                      help="folder for the solution files (created when missing)")
+    many.add_argument("--workers", type=_whole_number(1), default=None, metavar="N",
+                      help="solves at once (default: one per processor)")
+    many.add_argument("--scheduler", metavar="ADDRESS",
+                      help="address of a Dask scheduler to solve on, e.g. tcp://host:8786")
+    _add_solve_options(many)
+    many.add_argument("-q", "--quiet", action="store_true",
+                      help="show no progress on standard error")
+    many.set_defaults(func=_run_solve_many)
 
     plot = sub.add_parser("plot", help="draw a solution file over its instance",
                           description="Draw the routes of a solution (from `orvik solve -o`) "
@@ -256,7 +411,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         _say(str(error))
     except KeyboardInterrupt:
         _say("interrupted")
-        return 130
+        return EXIT_INTERRUPTED
     return 1
 
 

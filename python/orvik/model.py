@@ -23,6 +23,7 @@ from orvik.validation import ValidationError, suggestion
 
 if TYPE_CHECKING:
     from orvik.solution import Solution
+    from orvik.solving import ProgressCallback, StopEvent
 
 NodeId = int | str
 AgentId = int | str
@@ -407,19 +408,32 @@ class Model:
         *,
         improve: bool = True,
         seed: int | None = None,
+        iterations: int | None = None,
+        clock: str = "wall",
+        progress: ProgressCallback | None = None,
+        stop: StopEvent | None = None,
         validate: bool = True,
     ) -> Solution:
         """Solve the model and return a ``Solution`` in the model's ids.
 
-        ``time_limit`` in seconds (default: the model's, else the solver's 60); ``improve``
-        and ``seed`` steer the improvement of the routes after the search. The instance is
-        validated first (``ValidationError`` lists every error; ``validate=False`` skips this).
-        When a cost, a window bound or a route limit reaches 9999 the solver works in scaled
-        units and the solution says so in its notes.
+        ``time_limit`` in seconds (default: the model's, else the solver's 60), counted on
+        ``clock``: "wall" (wall-clock time, the default) or "cpu" (the processor time of the
+        solving thread, which other threads' work does not use up). ``improve``, ``seed`` and
+        ``iterations`` steer the improvement of the routes after the search.
+
+        ``progress`` is called with a ``ProgressReport`` on every improvement and every half
+        second. The solve stops early, keeping the best routes found (status "interrupted"), on
+        Ctrl-C or once ``stop.is_set()`` (a ``threading.Event``, say). The interpreter lock is
+        released while the solver runs, so other threads go on meanwhile.
+
+        The instance is validated first (``ValidationError`` lists every error;
+        ``validate=False`` skips this). When a cost, a window bound or a route limit reaches
+        9999 the solver works in scaled units and the solution says so in its notes.
         """
         from orvik.solving import solve_model
 
-        return solve_model(self, time_limit, improve=improve, seed=seed, validate=validate)
+        return solve_model(self, time_limit, improve=improve, seed=seed, iterations=iterations,
+                           clock=clock, progress=progress, stop=stop, validate=validate)
 
 
 def _keys(items: list[tuple[NodeId, int | None]]) -> list[int]:

@@ -100,8 +100,10 @@ def plot_solution(
         if text:
             ax.annotate(text, (node.x, node.y), xytext=(4, 4), textcoords="offset points",
                         fontsize=7, color="0.15", zorder=6)
-    value = f"{solution.objective} = {solution.objective_value:.6g}" if solution.solved else (
+    value = f"{solution.objective} = {solution.objective_value:.6g}" if solution.routes else (
         solution.status)
+    if solution.interrupted and solution.routes:
+        value += " (interrupted)"
     ax.set_title(f"{len(solution.routes)} routes, {value}")
     ax.set_xlabel("x")
     ax.set_ylabel("y")

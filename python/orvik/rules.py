@@ -7,6 +7,8 @@
   document should use.
 - Scoring: MinMax scores the longest route, MinSum the sum; a value improves on another only
   when it is lower by more than ``IMPROVEMENT_TOLERANCE``.
+- Comparing whole solutions: by the objective's value first, then by the other figure (MinMax:
+  the sum; MinSum: the longest route), each compared with the tolerance.
 """
 
 from __future__ import annotations
@@ -59,6 +61,25 @@ def objective_value(objective: str, costs: Iterable[float]) -> float:
 def improves(candidate: float, best: float) -> bool:
     """Whether ``candidate`` is lower than ``best`` by more than the tolerance."""
     return best - IMPROVEMENT_TOLERANCE > candidate
+
+
+def objective_key(objective: str, costs: Iterable[float]) -> tuple[float, float]:
+    """The order whole solutions are compared in: the objective's value, then the other figure."""
+    longest, total = route_totals(costs)
+    return (longest, total) if objective_from_name(objective) == MIN_MAX else (total, longest)
+
+
+def better(objective: str, candidate: Iterable[float], best: Iterable[float]) -> bool:
+    """Whether route costs ``candidate`` make a better solution than ``best`` under the
+    objective: a lower value, or the same value (within the tolerance) and a lower other
+    figure."""
+    first, second = objective_key(objective, candidate)
+    best_first, best_second = objective_key(objective, best)
+    if improves(first, best_first):
+        return True
+    if improves(best_first, first):
+        return False
+    return improves(second, best_second)
 
 
 def route_limit(value: Any) -> int:

@@ -1,7 +1,8 @@
 """``Solution``: the outcome of a solve in the caller's ids, as frozen dataclasses.
 
 A solution holds its status ("solved", "no solution" with the reasons known, or
-"interrupted"), the objective and its value, one ``Route`` per agent with the schedule of every
+"interrupted": stopped by Ctrl-C or a stop event, with the best routes found until then if there
+were any), the objective and its value, one ``Route`` per agent with the schedule of every
 stop (arrival, waiting for the window, departure), the history of improving solutions and the
 search statistics. It writes and reads its own JSON document, which ``orvik check`` accepts.
 """
@@ -68,8 +69,9 @@ class Route:
 
 @dataclass(frozen=True)
 class Progress:
-    """An improving solution found during the search: when (seconds of processor time since
-    the search started), its objective value and its two cost figures."""
+    """An improving solution found during the search: when (seconds since the search started,
+    on the clock of the time limit: ``Statistics.clock``), its objective value and its two cost
+    figures."""
 
     time: float
     objective: float
@@ -79,14 +81,33 @@ class Progress:
 
 @dataclass(frozen=True)
 class Statistics:
-    """Figures of the run: wall-clock seconds, the processor time of the last improvement,
-    the search's state counters, and whether the time limit stopped it."""
+    """Figures of the run: wall-clock seconds of the whole solve, the time of the last
+    improvement, the search's state counters, whether the time limit stopped it, the seconds the
+    search took, and the clock that counted the time limit and the search's times: "wall"
+    (wall-clock time) or "cpu" (the processor time of the solving thread)."""
 
     solve_time: float = 0.0
     last_update_time: float = 0.0
     n_generated: int = 0
     n_expanded: int = 0
     timeout: bool = False
+    search_time: float = 0.0
+    clock: str = "cpu"
+
+
+@dataclass(frozen=True)
+class ProgressReport:
+    """What a running solve reports to a ``progress`` callback, on every improvement and every
+    half second: the phase ("search", "construction" or "improvement"), the seconds elapsed on
+    the clock of the time limit, the work done (search states generated, or improvement
+    iterations), the best objective value so far in the instance's units (None before the first
+    solution) and whether this report announces an improvement."""
+
+    phase: str
+    elapsed: float
+    work: int
+    best: float | None
+    improved: bool
 
 
 @dataclass(frozen=True)
@@ -115,8 +136,14 @@ class Solution:
 
     @property
     def solved(self) -> bool:
-        """Whether the solution has routes for every agent."""
+        """Whether the solve ran to its end with routes for every agent."""
         return self.status == SOLVED
+
+    @property
+    def interrupted(self) -> bool:
+        """Whether Ctrl-C or a stop event ended the solve; ``routes`` then holds the best routes
+        found until then, or nothing when there were none."""
+        return self.status == INTERRUPTED
 
     @property
     def objective_meaning(self) -> str:
@@ -147,13 +174,18 @@ class Solution:
         lines = [f"status: {solution.status}"]
         lines += [f"reason: {reason}" for reason in solution.reasons]
         lines += [f"note: {note}" for note in solution.notes]
-        if solution.solved:
+        if solution.interrupted:
+            lines.append("interrupted: " + ("these are the best routes found before the stop"
+                                            if solution.routes else "no solution was found "
+                                            "before the stop"))
+        if solution.routes:
             lines.append(f"objective: {solution.objective} = {solution.objective_value:.6g} "
                          f"({solution.objective_meaning})")
             lines.append(f"max cost {solution.max_cost:.6g}, sum cost {solution.sum_cost:.6g}")
         stats = solution.statistics
         lines.append(f"search: {stats.solve_time:.3g} s, {stats.n_expanded} states expanded"
-                     + (", stopped by the time limit" if stats.timeout else ""))
+                     + (", stopped by the time limit" if stats.timeout else "")
+                     + (", stopped by an interruption" if solution.interrupted else ""))
         for route in solution.routes:
             lines.append("")
             lines.append(f"agent {route.agent} ({route.agent_type}): cost {route.cost:.6g}, "
@@ -212,6 +244,8 @@ class Solution:
                 "n_generated": self.statistics.n_generated,
                 "n_expanded": self.statistics.n_expanded,
                 "timeout": self.statistics.timeout,
+                "search_time": self.statistics.search_time,
+                "clock": self.statistics.clock,
             },
             "reasons": list(self.reasons),
             "notes": list(self.notes),
@@ -261,6 +295,8 @@ class Solution:
                     int(stats.get("n_generated", 0)),
                     int(stats.get("n_expanded", 0)),
                     bool(stats.get("timeout", False)),
+                    float(stats.get("search_time", 0.0)),
+                    str(stats.get("clock", "cpu")),
                 ),
                 reasons=tuple(doc.get("reasons") or ()),
                 notes=tuple(doc.get("notes") or ()),

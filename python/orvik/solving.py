@@ -1,9 +1,16 @@
-"""Solving a ``Model``: validate, scale the units, run the solver, speak the model's ids."""
+"""Solving a ``Model``: validate, scale the units, run the solver, speak the model's ids.
+
+The solver runs without the interpreter lock, so other Python threads (and other solves) run
+meanwhile. Its own lines go to the logger ``orvik.core``: its warnings at WARNING, its progress
+lines at DEBUG.
+"""
 
 from __future__ import annotations
 
 import json
-from typing import TYPE_CHECKING, Any
+import logging
+from collections.abc import Callable
+from typing import TYPE_CHECKING, Any, Protocol
 
 import _orvik_core
 
@@ -16,6 +23,7 @@ from orvik.solution import (
     NO_SOLUTION,
     SOLVED,
     Progress,
+    ProgressReport,
     Route,
     Solution,
     Statistics,
@@ -27,18 +35,84 @@ if TYPE_CHECKING:
     from orvik.model import Model
 
 
+# The clocks a time limit may count: wall-clock time, or the processor time of the thread that
+# solves.
+CLOCKS = ("wall", "cpu")
+CORE_LOGGER = logging.getLogger("orvik.core")
+
+
 class SolverError(RuntimeError):
     """The solver refused an instance that passed validation (or was not validated)."""
 
 
-def _run_solver(document: dict[str, Any], time_limit: float | None) -> tuple[dict[str, Any], bool]:
-    """Run one search on an instance document; returns the result dictionary and whether the
-    run was interrupted. Every solve of the package goes through here."""
+class StopEvent(Protocol):
+    """What ``stop=`` takes: anything with ``is_set()``, such as a ``threading.Event``."""
+
+    def is_set(self) -> bool:
+        """Whether the solve should stop now."""
+        ...
+
+
+ProgressCallback = Callable[[ProgressReport], object]
+
+
+class _CallbackFailed(Exception):
+    """Wraps what the caller's progress callback raised, so that it is not taken for the
+    solver's refusal; the original comes back out of the solve."""
+
+
+def _check_count(name: str, value: object, what: str, end: int) -> None:
+    """Refuse a seed or an iteration count that is not a whole number in [0, end)."""
+    if value is None:
+        return
+    if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value < end:
+        raise ValueError(f"{name} must be {what}, got {value!r}")
+
+
+def budget_seconds(model: Model, time_limit: float | None) -> float:
+    """The time limit a solve runs with: ``time_limit`` when above 0, else the model's own, else
+    the solver's 60 seconds."""
+    if time_limit is not None and time_limit > 0:
+        return time_limit
+    return model.time_limit if model.time_limit is not None else 60.0
+
+
+def _log_core_line(stream: str, line: str) -> None:
+    CORE_LOGGER.log(logging.WARNING if stream == "stderr" else logging.DEBUG, "%s", line)
+
+
+def _progress_hook(progress: ProgressCallback | None,
+                   factor: float) -> Callable[[dict[str, Any]], None] | None:
+    """The solver's progress dictionaries as ``ProgressReport``s in the instance's units."""
+    if progress is None:
+        return None
+
+    def hook(report: dict[str, Any]) -> None:
+        best = report["best"]
+        try:
+            progress(ProgressReport(report["phase"], report["elapsed"], report["work"],
+                                    None if best is None else best * factor, report["improved"]))
+        except (KeyboardInterrupt, SystemExit):
+            raise
+        except BaseException as error:
+            raise _CallbackFailed from error
+
+    return hook
+
+
+def _run_solver(document: dict[str, Any], time_limit: float | None, **options: Any
+                ) -> dict[str, Any]:
+    """Run one solve of an instance document through the solver's entry point and return its
+    result dictionary. Every solve of the package goes through here."""
     try:
-        result = _orvik_core.solve_json_str(json.dumps(document), time_limit or -1.0)
+        return _orvik_core.solve_document(json.dumps(document), time_limit=time_limit or -1.0,
+                                          log=_log_core_line, **options)
+    except _CallbackFailed as failed:
+        cause = failed.__cause__
+        assert cause is not None
+        raise cause from None
     except (RuntimeError, IndexError) as error:
         raise SolverError(f"the solver refused the instance: {error}") from None
-    return result, False
 
 
 def solve_model(
@@ -47,19 +121,29 @@ def solve_model(
     *,
     improve: bool = True,
     seed: int | None = None,
+    iterations: int | None = None,
+    clock: str = "wall",
+    progress: ProgressCallback | None = None,
+    stop: StopEvent | None = None,
     validate: bool = True,
 ) -> Solution:
     """Solve a model; see ``Model.solve``."""
+    if clock not in CLOCKS:
+        raise ValueError(f"clock must be one of {', '.join(map(repr, CLOCKS))}, got {clock!r}")
+    _check_count("seed", seed, "a whole number from 0 to 2**64 - 1", 1 << 64)
+    _check_count("iterations", iterations, "a whole number, 0 (no limit) or more", 1 << 63)
     document = model.to_dict()
     if validate:
         findings = validation.validate(document)
         if findings.errors:
             raise validation.ValidationError(findings)
     scale = unit_scale(document)
-    core_document = solver_document(document, scale, improve=improve, seed=seed)
+    core_document = solver_document(document, scale)
     limit = time_limit if time_limit is not None else model.time_limit
-    result, interrupted = _run_solver(core_document, limit)
-    return _solution(model, document, scale, result, interrupted)
+    result = _run_solver(core_document, limit, clock=clock, improve=improve, seed=seed,
+                         iterations=iterations, progress=_progress_hook(progress, scale.factor),
+                         stop=stop)
+    return _solution(model, document, scale, result, bool(result["interrupted"]))
 
 
 def _solution(
@@ -75,7 +159,7 @@ def _solution(
     stats = result["statistics"]
     statistics = Statistics(
         stats["solve_time"], stats["last_update_time"], stats["n_generated"],
-        stats["n_expanded"], bool(result["timeout"]),
+        stats["n_expanded"], bool(result["timeout"]), stats["search_time"], result["clock"],
     )
     history = tuple(
         Progress(p["time"], objective_of_totals(objective, p["max_cost"] * f, p["sum_cost"] * f),

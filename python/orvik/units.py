@@ -86,11 +86,12 @@ def solver_document(
     document: dict[str, Any],
     scale: UnitScale,
     *,
-    improve: bool = True,
+    improve: bool | None = None,
     seed: int | None = None,
 ) -> dict[str, Any]:
     """The document handed to the solver: values in scaled units, no-connection entries (null)
-    as 9999, every node's allowed types spelled out, z given, improvement options set."""
+    as 9999, every node's allowed types spelled out, z given, and the improvement options that
+    are given set (the package's solves hand them to the solver's entry point instead)."""
     doc = copy.deepcopy(document)
     f = scale.factor
     doc["costs"] = {
@@ -108,7 +109,8 @@ def solver_document(
         node.setdefault("z", 0.0)
     _spell_out_assignment(doc)
     options = doc.setdefault("options", {})
-    options["improve"] = bool(improve)
+    if improve is not None:
+        options["improve"] = bool(improve)
     if seed is not None:
         options["seed"] = int(seed)
     return doc

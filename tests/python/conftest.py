@@ -3,7 +3,9 @@
 from __future__ import annotations
 
 import json
+import math
 import os
+import random
 import subprocess
 import sys
 from collections.abc import Callable
@@ -81,6 +83,32 @@ def empty_file() -> Path:
 def two_documents() -> Path:
     """Two JSON objects one after the other."""
     return DATA / "two_documents.json"
+
+
+def scattered_instance(n: int, agents: int, seed: int) -> dict[str, Any]:
+    """A depot and n - 1 sites scattered over a 100 x 100 square, Euclidean costs, agents of one
+    type leaving and returning to the depot, MinMax. From about 40 sites on, the search finds a
+    first solution at once and does not end for minutes."""
+    rng = random.Random(seed)
+    points = [(50.0, 50.0)] + [(rng.uniform(0, 100), rng.uniform(0, 100)) for _ in range(n - 1)]
+    return {
+        "nodes": [{"id": i, "x": x, "y": y, "z": 0.0, "type": "DEPOT" if i == 0 else "TARGET"}
+                  for i, (x, y) in enumerate(points)],
+        "agents": [{"id": 100 + k, "type": "car", "start_node": 0, "end_node": 0}
+                   for k in range(agents)],
+        "costs": {"car": [[round(math.dist(a, b), 2) for b in points] for a in points]},
+        "constraints": [{"kind": "assignment",
+                         "items": [{"node": i, "types": ["car"]} for i in range(n)]}],
+        "options": {"objective": "min_max", "time_limit": 60.0},
+    }
+
+
+@pytest.fixture
+def long_instance(tmp_path: Path) -> Path:
+    """Fifty sites and three agents: a first solution at once, then a search of minutes."""
+    path = tmp_path / "long_instance.json"
+    path.write_text(json.dumps(scattered_instance(51, 3, 1)), encoding="utf-8")
+    return path
 
 
 def problem_from_document(doc: dict[str, Any]) -> core.Problem:

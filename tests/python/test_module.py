@@ -20,6 +20,7 @@ REGISTERED = [
     "Solver",
     "solve_json_file",
     "solve_json_str",
+    "solve_document",
 ]
 
 ENTRY_POINT_DOCS = {

@@ -53,3 +53,14 @@ def test_improvement_is_judged_alike(candidate, best):
 @pytest.mark.parametrize("cost", [0.0, 9998.999, 9999.0, 20018.0, math.inf, -math.inf, math.nan])
 def test_no_connection_is_judged_alike(cost):
     assert rules.is_no_connection(cost) == core_rules.is_no_connection(cost)
+
+
+@pytest.mark.parametrize("name", [rules.MIN_MAX, rules.MIN_SUM])
+@pytest.mark.parametrize(
+    ("candidate", "best"),
+    [([3.0, 4.0], [4.0, 4.0]), ([4.0, 4.0], [3.0, 4.0]), ([5.0, 1.0], [4.0, 3.0]),
+     ([4.0, 1.0], [4.0, 2.0]), ([4.0, 2.0], [4.0, 2.0]), ([4.0, 2.0 - 1e-10], [4.0, 2.0]),
+     ([], [1.0]), ([1.0], [])],
+)
+def test_whole_solutions_are_compared_alike(name, candidate, best):
+    assert rules.better(name, candidate, best) == core_rules.better(name, candidate, best)

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
 #include <limits>
 #include <stdexcept>
+
+#include "plenro/model/log_sink.h"
 
 namespace plenro {
 
@@ -13,7 +14,7 @@ namespace {
 // Reports a graph failure the way callers expect: the message on standard output first, then
 // the exception.
 [[noreturn]] void Fail(const std::string& printed, const std::string& thrown) {
-  std::cout << printed << std::endl;
+  WriteLog(LogStream::kOut, printed + "\n", /*flush=*/true);
   throw std::runtime_error(thrown);
 }
 

@@ -59,8 +59,6 @@ constexpr double kTargetedRuinShare = 0.5;
 // iterations per point to serve, and at least the floor.
 constexpr std::int64_t kStagnationPerPoint = 500;
 constexpr std::int64_t kStagnationFloor = 20000;
-// Progress reports at least this often (seconds), when a hook is set.
-constexpr double kReportEvery = 0.5;
 // The local search reads the clock once per this many points.
 constexpr std::int64_t kPollStride = 16;
 
@@ -91,7 +89,8 @@ class ImprovementEngine::Impl {
  private:
   bool Stop();
   bool StopSometimes() { return (++polls_ % kPollStride) == 0 ? Stop() : stopped_; }
-  void Report(double now, bool improved);
+  // The best objective value so far, NaN before the first solution.
+  double BestValue() const;
   void Load(const RoutePlan& plan);
   RoutePlan Export(const Solution& s) const;
   bool OfferPlan(RoutePlan plan, bool announce);
@@ -121,9 +120,8 @@ class ImprovementEngine::Impl {
   const Stopwatch* clock_ = nullptr;
   const RunControl* control_ = nullptr;
   Listener listener_;
-  SolvePhase phase_ = SolvePhase::kConstruction;
+  ProgressPacer pacer_;
   double start_ = 0.0;
-  double last_report_ = 0.0;
   std::int64_t polls_ = 0;
   bool stopped_ = false;
   ImproveOutcome outcome_;
@@ -138,32 +136,23 @@ bool ImprovementEngine::Impl::Stop() {
     return true;
   }
   const double now = clock_->Elapsed();
-  if (now >= settings_.time_limit || control_->StopRequested()) {
+  if (now >= settings_.time_limit) {
     stopped_ = true;
     outcome_.out_of_time = true;
     return true;
   }
-  if (control_->progress && now - last_report_ >= kReportEvery) {
-    Report(now, false);
+  if (control_->StopRequested()) {
+    stopped_ = true;
+    outcome_.interrupted = true;
+    return true;
   }
+  pacer_.Tick(now, outcome_.iterations, BestValue());
   return false;
 }
 
-void ImprovementEngine::Impl::Report(double now, bool improved) {
-  last_report_ = now;
-  if (!control_->progress) {
-    return;
-  }
-  ProgressReport report;
-  report.phase = phase_;
-  report.elapsed = now;
-  report.work = outcome_.iterations;
-  report.best = std::numeric_limits<double>::quiet_NaN();
-  if (outcome_.found) {
-    report.best = ObjectiveValue(evaluator_.objective(), TotalsOf(outcome_.best.costs));
-  }
-  report.improved = improved;
-  control_->progress(report);
+double ImprovementEngine::Impl::BestValue() const {
+  return outcome_.found ? ObjectiveValue(evaluator_.objective(), TotalsOf(outcome_.best.costs))
+                        : std::numeric_limits<double>::quiet_NaN();
 }
 
 void ImprovementEngine::Impl::Load(const RoutePlan& plan) {
@@ -239,7 +228,7 @@ bool ImprovementEngine::Impl::OfferPlan(RoutePlan plan, bool announce) {
     if (listener_) {
       listener_(outcome_.best, outcome_.best_time);
     }
-    Report(outcome_.best_time, true);
+    pacer_.Improved(outcome_.best_time, outcome_.iterations, BestValue());
   }
   return true;
 }
@@ -315,8 +304,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   polls_ = 0;
   random_.Seed(settings.seed);
   start_ = clock.Elapsed();
-  last_report_ = start_;
-  phase_ = SolvePhase::kConstruction;
+  pacer_ = ProgressPacer(&control, SolvePhase::kConstruction);
 
   outcome_.unservable = RegretConstruction::Unservable(instance_);
   if (!outcome_.unservable.empty()) {
@@ -335,7 +323,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   if (!construction_.Run(current_, [this] { return Stop(); })) {
     return outcome_;
   }
-  phase_ = SolvePhase::kImprovement;
+  pacer_ = ProgressPacer(&control, SolvePhase::kImprovement);
   evaluator_.SetWeights(kStartWeight, kStartWeight);
   current_.Refresh();
   Descend(current_, instance_.customers());

@@ -38,7 +38,8 @@ struct ImproveOutcome {
   double best_time = 0.0;  // clock reading when `best` was found
   std::int64_t iterations = 0;
   std::int64_t moves_evaluated = 0;  // local-search moves and insertion places scored
-  bool out_of_time = false;          // stopped by the time limit or the stop flag
+  bool out_of_time = false;          // stopped by the time limit
+  bool interrupted = false;          // stopped by the run control's stop flag
   // Why no solution can exist (a point no agent can serve at all); empty otherwise.
   std::string unservable;
 };

@@ -1,7 +1,8 @@
 #include "plenro/model/problem.h"
 
 #include <algorithm>
-#include <iostream>
+
+#include "plenro/model/log_sink.h"
 
 namespace plenro {
 
@@ -42,7 +43,8 @@ std::vector<std::uint64_t> Problem::allowed_type_indices(std::uint64_t node) con
       }
     }
   } else {
-    std::cerr << "[warning] node " << node << " has no assignment constraint; allowing all types\n";
+    Log(LogStream::kErr, "[warning] node ", node,
+        " has no assignment constraint; allowing all types\n");
     numbers.reserve(type_index.size());
     for (const auto& [name, number] : type_index) {
       numbers.push_back(number);

@@ -48,13 +48,43 @@ struct ProgressReport {
 };
 
 // What a caller hands a running solve besides its options: a flag that asks it to stop (polled
-// every few milliseconds; the solve then ends as at a time-out and keeps its best solution) and
-// a progress hook. Both are optional, and neither changes the search when unused.
+// every few milliseconds; the solve then ends as at a time-out and keeps its best solution), a
+// progress hook, how often the hook is called besides on improvements, and the clock that counts
+// the time budget. All are optional, and none changes the search when unused: the same instance
+// gives the same states and routes with or without them, until a stop.
 struct RunControl {
   const std::atomic<bool>* stop = nullptr;
+  // Called on the solving thread with every improvement and, in between, once per
+  // `progress_interval` seconds of wall time at least (as often as the solve checks its clock).
   std::function<void(const ProgressReport&)> progress;
+  double progress_interval = 0.5;
+  BudgetClock clock = BudgetClock::kThreadCpu;
 
   bool StopRequested() const { return stop != nullptr && stop->load(std::memory_order_relaxed); }
+};
+
+// Paces a run's progress reports: an improvement is reported at once, and otherwise at most one
+// report goes out per interval of wall time. Without a progress hook it does nothing and reads
+// no clock.
+class ProgressPacer {
+ public:
+  ProgressPacer() = default;
+  // Reports for `control` (which must outlive the pacer's use, or be null) in `phase`; the
+  // interval starts now.
+  ProgressPacer(const RunControl* control, SolvePhase phase);
+
+  bool active() const { return control_ != nullptr && static_cast<bool>(control_->progress); }
+  // Reports when the interval has passed since the last report.
+  void Tick(double elapsed, std::int64_t work, double best);
+  // Reports an improvement at once.
+  void Improved(double elapsed, std::int64_t work, double best);
+
+ private:
+  void Report(double elapsed, std::int64_t work, double best, bool improved);
+
+  const RunControl* control_ = nullptr;
+  SolvePhase phase_ = SolvePhase::kSearch;
+  double next_due_ = 0.0;  // wall-clock reading
 };
 
 }  // namespace plenro

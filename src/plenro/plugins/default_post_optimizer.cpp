@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
+
+#include "plenro/model/log_sink.h"
 
 namespace plenro {
 
@@ -70,7 +71,7 @@ void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector
 RouteEvaluation DefaultPostOptimizer::CheckRoute(const Route& route, std::uint64_t agent) const {
   const RouteEvaluation evaluation = evaluator().Evaluate(route, agent);
   if (!evaluation.valid) {
-    std::cerr << "[post-opt] invalid path for agent " << agent << ", skip optimize\n";
+    Log(LogStream::kErr, "[post-opt] invalid path for agent ", agent, ", skip optimize\n");
   }
   return evaluation;
 }
@@ -118,7 +119,7 @@ void DefaultPostOptimizer::ImproveWithinGroup(std::int64_t type) {
     }
     const double limit = view().MaxLength(agent);
     if (!std::isfinite(record.cost) || (limit > 0.0 && limit < record.cost)) {
-      std::cerr << "[post-opt] path invalid or over capacity, skip agent " << u << "\n";
+      Log(LogStream::kErr, "[post-opt] path invalid or over capacity, skip agent ", u, "\n");
     }
   }
   RefreshGroup(type);

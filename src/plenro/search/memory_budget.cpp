@@ -5,8 +5,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
 #include <limits>
+
+#include "plenro/model/log_sink.h"
 
 namespace plenro {
 
@@ -34,8 +35,8 @@ std::uint64_t SearchMemoryBudgetBytes() {
   errno = 0;
   const double mib = std::strtod(text, &end);
   if (errno != 0 || end == text || *end != '\0' || !std::isfinite(mib) || mib <= 0.0) {
-    std::cerr << "[warning] ignoring ORVIK_MEMORY_LIMIT_MB=" << text
-              << ": expected a positive number of MiB\n";
+    Log(LogStream::kErr, "[warning] ignoring ORVIK_MEMORY_LIMIT_MB=", text,
+        ": expected a positive number of MiB\n");
     return HalfPhysicalMemory();
   }
   const double bytes = mib * kBytesPerMiB;

@@ -2,9 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <nlohmann/json.hpp>
 #include <system_error>
+
+#include "plenro/model/log_sink.h"
 
 namespace plenro {
 
@@ -53,19 +54,19 @@ void WriteRouteExport(const std::string& name, const RouteExport& data) {
   std::error_code error;
   std::filesystem::create_directories(kExportDirectory, error);
   if (error) {
-    std::cerr << "Error: cannot create directory " << kExportDirectory << ": " << error.message()
-              << "\n";
+    Log(LogStream::kErr, "Error: cannot create directory ", kExportDirectory, ": ", error.message(),
+        "\n");
     return;
   }
   const std::string file_name = RouteExportPath(name);
   std::ofstream file(file_name, std::ios::out | std::ios::trunc);
   if (!file.is_open()) {
-    std::cerr << "Error: cannot open " << file_name << " for writing.\n";
+    Log(LogStream::kErr, "Error: cannot open ", file_name, " for writing.\n");
     return;
   }
   file << RouteExportText(data);
   file.close();
-  std::cout << "Saved to " << file_name << "\n";
+  Log(LogStream::kOut, "Saved to ", file_name, "\n");
 }
 
 }  // namespace plenro

@@ -41,11 +41,12 @@ struct SolverStatistics {
   std::int32_t num_type0_points = -1;   // points whose types are exactly [0]
   double sum_cost = -1.0;
   double max_cost = -1.0;
-  double last_update_time = -1.0;  // processor seconds from search start to the last solution
+  double last_update_time = -1.0;  // budget-clock seconds from search start to the last solution
   double bound = -1.0;             // incumbent / smallest open f at the last weight change
 };
 
-// One recorded solution: processor seconds since the search started and the result then.
+// One recorded solution: seconds on the budget clock since the search started and the result
+// then.
 struct AnytimeEntry {
   double time = 0.0;
   Result result;
@@ -60,10 +61,15 @@ struct AnytimeEntry {
 // position (the agent index), types their type numbers. A move whose leg the agent pays has no
 // connection (InstanceView::Leg) is never made.
 //
+// The time limit counts the processor time of the thread that runs the search, unless a run
+// control chooses the wall clock; a run control also carries a stop flag, checked at every step,
+// and a progress hook (SetRunControl).
+//
 // With the options' `improve` set, Search runs the search until its first solution (for at
 // most a fifth of the time limit) and hands it to the improvement engine for the rest of the
-// time limit; instances above the search's 256 points are then solved by the engine alone,
-// from its own construction, without a planner graph.
+// time limit, on the same clock and under the same run control; instances above the search's
+// 256 points are then solved by the engine alone, from its own construction, without a planner
+// graph.
 class Solver {
  public:
   // Installs the default plug-ins and nothing else; for the piecewise Solve.
@@ -124,6 +130,15 @@ class Solver {
   virtual void ComputeStatistics();
   virtual void ApplyIncumbent(double cost);
 
+  // The stop flag, progress hook and budget clock of the next searches; the default control has
+  // none and counts the thread's processor time.
+  void SetRunControl(RunControl control);
+  const RunControl& run_control() const { return run_control_; }
+  // Whether the last search ended because the stop flag was raised.
+  bool stopped() const { return stopped_; }
+  // Seconds on the budget clock the last search took.
+  double search_time() const { return search_time_; }
+
   // Read access to the prepared tables and the search's state, for callers and tests.
   // The instance as every plug-in of this solver reads it; filled by Initialize.
   const InstanceView& view() const { return view_; }
@@ -150,9 +165,7 @@ class Solver {
   const FocalComparatorPlugin& focal_comparator() const { return *focal_comparator_; }
   const PostOptimizerPlugin& post_optimizer() const { return *post_optimizer_; }
 
-  // A stop flag and a progress hook for the improvement; both optional.
-  void SetRunControl(RunControl control) { run_control_ = std::move(control); }
-  // The clock the improvement counts its budget on (started by Search).
+  // The clock an improving search counts its budget on (the run control's, started by Search).
   const Stopwatch& clock() const { return clock_; }
   // Local-search moves and insertion places the improvement scored, and its iterations.
   std::int64_t improve_moves() const { return improve_moves_; }
@@ -189,6 +202,9 @@ class Solver {
   bool Expand();
   void TryMove(std::uint64_t agent, std::uint64_t point);
   void HandleSolution();
+  void ReportSolution(double elapsed);
+  // The search ends at the next check: out of time or memory, or asked to stop.
+  bool Ended() const { return result_.timeout || stopped_; }
   void UpdateWeights();
   FocalKey GrownFocalKey(std::int64_t id, double f);
 
@@ -244,14 +260,21 @@ class Solver {
   SimpleTimer timer_;
   std::uint64_t memory_budget_bytes_ = 0;
 
-  // Improvement: its settings, its clock and run control, and its figures.
+  // What the caller hands the search besides the options, and what the search reports.
+  RunControl run_control_;
+  ProgressPacer pacer_;
+  ObjectiveType objective_type_ = MinMax;  // that of the default objective plug-in
+  double best_value_ = 0.0;                // objective value last reported; NaN before any
+  bool stopped_ = false;
+  double search_time_ = 0.0;
+
+  // Improvement: its settings, its clock (the run control's budget clock, started with the
+  // search) and its figures.
   bool improve_ = false;
-  ObjectiveType objective_type_ = MinSum;
   std::uint64_t seed_ = 0;
   std::int64_t improve_iteration_limit_ = 0;
   bool stop_at_first_solution_ = false;
   Stopwatch clock_;
-  RunControl run_control_;
   std::int64_t improve_moves_ = 0;
   std::int64_t improve_iterations_done_ = 0;
 

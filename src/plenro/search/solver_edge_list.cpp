@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
 #include <limits>
 
+#include "plenro/model/log_sink.h"
 #include "plenro/search/solver.h"
 
 namespace plenro {
@@ -62,7 +62,7 @@ bool Solver::BuildEdgeList() {
       if (weight == kBlocked) {
         ++blocked;
         if (debug) {
-          std::cout << "edge: " << u << "->" << v << " cost: " << weight << "\n";
+          Log(LogStream::kOut, "edge: ", u, "->", v, " cost: ", weight, "\n");
         }
         continue;
       }
@@ -71,8 +71,8 @@ bool Solver::BuildEdgeList() {
     }
   }
   if (blocked > 0) {
-    std::cout << "[TW-MST] blocked edges: " << blocked << " / " << n * (n - 1) / 2
-              << " (set MTSP_DEBUG_TW_EDGES=1 for details)\n";
+    Log(LogStream::kOut, "[TW-MST] blocked edges: ", blocked, " / ", n * (n - 1) / 2,
+        " (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
   }
   // Equal weights may come out in any order; on the same pair order and comparator the sort
   // gives the same order on every run.

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <iostream>
 
 #include "plenro/improve/improvement_engine.h"
+#include "plenro/model/log_sink.h"
 #include "plenro/search/solver.h"
 
 namespace plenro {
@@ -20,6 +20,7 @@ constexpr double kSearchShare = 0.2;
 
 bool Solver::SearchThenImprove() {
   const double budget = time_limit_;
+  clock_.set_clock(run_control_.clock);
   clock_.Start();
   if (graph_ != nullptr && points_.size() <= static_cast<std::size_t>(kMaxPoints)) {
     time_limit_ = budget * kSearchShare;
@@ -27,8 +28,12 @@ bool Solver::SearchThenImprove() {
     RunSearch();
     stop_at_first_solution_ = false;
     time_limit_ = budget;
-    // The search's share running out is not the end of the solve.
+    // The search's share running out is not the end of the solve; a stop request is.
     result_.timeout = false;
+    if (stopped_) {
+      search_time_ = clock_.Elapsed();
+      return found_;
+    }
   } else {
     ResetSearch();
     anytime_.clear();
@@ -50,11 +55,13 @@ bool Solver::SearchThenImprove() {
       found_ ? &first : nullptr, settings, clock_, run_control_,
       [this](const RoutePlan& plan, double elapsed) { RecordImprovement(plan, elapsed); });
   if (!outcome.unservable.empty()) {
-    std::cerr << "[warning] " << outcome.unservable << "\n";
+    Log(LogStream::kErr, "[warning] ", outcome.unservable, "\n");
   }
   improve_moves_ = outcome.moves_evaluated;
   improve_iterations_done_ = outcome.iterations;
   result_.timeout = outcome.out_of_time;
+  stopped_ = outcome.interrupted;
+  search_time_ = clock_.Elapsed();
   return found_;
 }
 

@@ -2,11 +2,14 @@
 // focal entry, pruning it, expanding one agent's route by one point, and recording solutions.
 
 #include <algorithm>
-#include <iostream>
+#include <cmath>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
 
+#include "plenro/model/log_sink.h"
+#include "plenro/model/objective.h"
 #include "plenro/search/memory_budget.h"
 #include "plenro/search/point_limit.h"
 #include "plenro/search/route_export.h"
@@ -41,6 +44,14 @@ void Solver::ResetSearch() {
   goal_id_ = -1;
   result_ = Result{};
   statistics_ = SolverStatistics{};
+  best_value_ = std::numeric_limits<double>::quiet_NaN();
+  stopped_ = false;
+  search_time_ = 0.0;
+}
+
+void Solver::SetRunControl(RunControl control) {
+  run_control_ = std::move(control);
+  timer_.set_clock(run_control_.clock);
 }
 
 void Solver::CheckSearchInput(std::uint64_t n) const {
@@ -82,9 +93,9 @@ bool Solver::RoomForNextState() {
     return true;
   }
   result_.timeout = true;
-  std::cerr << "[warning] search stopped: memory budget of "
-            << static_cast<std::uint64_t>(static_cast<double>(memory_budget_bytes_) / kBytesPerMiB)
-            << " MiB reached\n";
+  Log(LogStream::kErr, "[warning] search stopped: memory budget of ",
+      static_cast<std::uint64_t>(static_cast<double>(memory_budget_bytes_) / kBytesPerMiB),
+      " MiB reached\n");
   return false;
 }
 
@@ -146,6 +157,7 @@ bool Solver::RunSearch() {
   ResetSearch();
   anytime_.clear();
   timer_.Start();
+  pacer_ = ProgressPacer(&run_control_, SolvePhase::kSearch);
   ResetFrontierCounter();
   const std::uint64_t n = graph_ != nullptr ? graph_->NumVertex() : 0;
   CheckSearchInput(n);
@@ -156,12 +168,12 @@ bool Solver::RunSearch() {
 
   if (StartSearch(n)) {
     std::size_t pass = 0;
-    while (!result_.timeout) {
+    while (!Ended()) {
       RestartDryFocal(pass);
       if (!sets_.focal.Empty()) {
         RunPass(pass);
       }
-      if (result_.timeout || sets_.open.Empty()) {
+      if (Ended() || sets_.open.Empty()) {
         break;
       }
       UpdateWeights();
@@ -172,6 +184,7 @@ bool Solver::RunSearch() {
       }
     }
   }
+  search_time_ = timer_.Elapsed();
 
   if (!found_) {
     return false;
@@ -196,7 +209,7 @@ void Solver::UpdateWeights() {
   const double d = (z - 1.0) / 5.0;
   if (d < 0.001) {
     weights_.push_back(1.0);
-    std::cout << "w = 1\n";
+    Log(LogStream::kOut, "w = 1\n");
   } else {
     weights_.push_back(z - d);
     statistics_.bound = incumbent_ / fmin;
@@ -219,10 +232,16 @@ void Solver::RefreshFocalBound(std::size_t pass) {
 }
 
 Solver::StepEnd Solver::Step(std::size_t pass) {
-  if (timer_.Elapsed() > time_limit_) {
+  const double elapsed = timer_.Elapsed();
+  if (elapsed > time_limit_) {
     result_.timeout = true;
     return StepEnd::kPassEnds;
   }
+  if (run_control_.StopRequested()) {
+    stopped_ = true;
+    return StepEnd::kPassEnds;
+  }
+  pacer_.Tick(elapsed, result_.n_generated, best_value_);
 
   const std::int64_t id = sets_.focal.Front().id;
   store_.Load(id, cur_);
@@ -239,7 +258,7 @@ Solver::StepEnd Solver::Step(std::size_t pass) {
     }
     if (!Expand()) {
       if (!result_.timeout) {
-        std::cerr << "can't find next expanded agent\n";
+        Log(LogStream::kErr, "can't find next expanded agent\n");
       }
       return StepEnd::kPassEnds;
     }
@@ -376,6 +395,19 @@ void Solver::HandleSolution() {
   }
   ComputeStatistics();
   ApplyIncumbent(max_path_length_);
+  ReportSolution(after);
+}
+
+void Solver::ReportSolution(double elapsed) {
+  RouteTotals totals;
+  for (const auto& [agent, cost] : result_.times) {
+    totals.Add(cost);
+  }
+  const double value = ObjectiveValue(objective_type_, totals);
+  if (std::isnan(best_value_) || Improves(value, best_value_)) {
+    best_value_ = value;
+    pacer_.Improved(elapsed, result_.n_generated, value);
+  }
 }
 
 }  // namespace plenro

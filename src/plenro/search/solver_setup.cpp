@@ -6,12 +6,12 @@
 #include <cstddef>
 #include <deque>
 #include <initializer_list>
-#include <iostream>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
 
+#include "plenro/model/log_sink.h"
 #include "plenro/model/objective.h"
 #include "plenro/plugins/composite_constraint_checker.h"
 #include "plenro/plugins/composite_post_optimizer.h"
@@ -168,7 +168,7 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   for (const auto& [node_id, window] : problem.timewindow_constraint.windows) {
     const auto vertex = point_index_.find(node_id);
     if (vertex == point_index_.end()) {
-      std::cerr << "[warning] time window node id " << node_id << " not found in nodes\n";
+      Log(LogStream::kErr, "[warning] time window node id ", node_id, " not found in nodes\n");
       continue;
     }
     time_windows_[vertex->second] = window;
@@ -181,7 +181,6 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
     throw std::invalid_argument(message.str());
   }
   improve_ = options.improve;
-  objective_type_ = options.objective;
   seed_ = options.seed;
   improve_iteration_limit_ = options.improve_iterations;
   return_to_end_ = options.return_to_end;
@@ -267,6 +266,7 @@ CostTable Solver::BuildCostTable(const Problem& problem) const {
 }
 
 void Solver::ChoosePlugins(const Options& options) {
+  objective_type_ = options.objective;
   if (ScoresLongestRoute(options.objective)) {
     objective_ = std::make_unique<DefaultObjective>();
   } else {
@@ -450,7 +450,7 @@ bool Solver::MarkUnreachableDepots() {
     // Exactly the no-connection cost: a depot whose cheapest arc costs more is still examined
     // by the search.
     if (cheapest == kNoConnection) {
-      std::cerr << "point: " << i << " can't be reached\n";
+      Log(LogStream::kErr, "point: ", i, " can't be reached\n");
       pre_visited_.push_back(i);
     }
   }

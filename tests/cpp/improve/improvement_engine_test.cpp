@@ -296,7 +296,8 @@ TEST(EngineControl, AStopRequestEndsTheRunWithTheSolutionGiven) {
   RunControl control;
   control.stop = &stop;
   const ImproveOutcome outcome = RunEngine(view, MinSum, &first.best, 1, 0, control);
-  EXPECT_TRUE(outcome.out_of_time);
+  EXPECT_TRUE(outcome.interrupted);
+  EXPECT_FALSE(outcome.out_of_time);
   EXPECT_EQ(outcome.iterations, 0);
   ASSERT_TRUE(outcome.found);
   EXPECT_EQ(outcome.best.routes, first.best.routes);

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <thread>
+#include <vector>
 
 namespace plenro {
 namespace {
@@ -49,6 +52,77 @@ TEST(RunControlTest, StopIsAskedOnlyThroughTheFlag) {
   EXPECT_FALSE(control.StopRequested());
   stop = true;
   EXPECT_TRUE(control.StopRequested());
+}
+
+// A hook that keeps every report.
+struct Recorder {
+  std::vector<ProgressReport> reports;
+  RunControl Control(double interval) {
+    RunControl control;
+    control.progress = [this](const ProgressReport& report) { reports.push_back(report); };
+    control.progress_interval = interval;
+    return control;
+  }
+};
+
+TEST(ProgressPacerTest, WithoutAHookNothingIsReported) {
+  const RunControl control;
+  ProgressPacer pacer(&control, SolvePhase::kSearch);
+  EXPECT_FALSE(pacer.active());
+  pacer.Tick(1.0, 10, 5.0);
+  pacer.Improved(1.0, 10, 5.0);
+  EXPECT_FALSE(ProgressPacer().active());
+  ProgressPacer().Improved(1.0, 10, 5.0);  // no control at all
+}
+
+TEST(ProgressPacerTest, AnImprovementIsReportedAtOnceWithItsFigures) {
+  Recorder recorder;
+  const RunControl control = recorder.Control(1e9);
+  ProgressPacer pacer(&control, SolvePhase::kImprovement);
+  ASSERT_TRUE(pacer.active());
+  pacer.Tick(0.5, 3, std::numeric_limits<double>::quiet_NaN());
+  pacer.Improved(0.75, 12, 41.5);
+  ASSERT_EQ(recorder.reports.size(), 1u);
+  const ProgressReport& report = recorder.reports[0];
+  EXPECT_EQ(report.phase, SolvePhase::kImprovement);
+  EXPECT_DOUBLE_EQ(report.elapsed, 0.75);
+  EXPECT_EQ(report.work, 12);
+  EXPECT_DOUBLE_EQ(report.best, 41.5);
+  EXPECT_TRUE(report.improved);
+}
+
+TEST(ProgressPacerTest, TicksReportOncePerInterval) {
+  struct Case {
+    double interval;
+    std::size_t expected;  // reports from 5 ticks
+  };
+  for (const Case c : {Case{0.0, 5}, Case{1e9, 0}}) {
+    Recorder recorder;
+    const RunControl control = recorder.Control(c.interval);
+    ProgressPacer pacer(&control, SolvePhase::kSearch);
+    for (int k = 0; k < 5; ++k) {
+      pacer.Tick(0.1 * k, k, std::numeric_limits<double>::quiet_NaN());
+    }
+    ASSERT_EQ(recorder.reports.size(), c.expected) << "interval " << c.interval;
+    for (const ProgressReport& report : recorder.reports) {
+      EXPECT_FALSE(report.improved);
+      EXPECT_TRUE(std::isnan(report.best));
+    }
+  }
+}
+
+TEST(ProgressPacerTest, ATickAfterTheIntervalReports) {
+  Recorder recorder;
+  const RunControl control = recorder.Control(0.02);
+  ProgressPacer pacer(&control, SolvePhase::kSearch);
+  pacer.Tick(0.0, 1, 2.0);
+  EXPECT_TRUE(recorder.reports.empty());
+  Spin(0.03);
+  pacer.Tick(0.03, 2, 2.0);
+  ASSERT_EQ(recorder.reports.size(), 1u);
+  EXPECT_EQ(recorder.reports[0].work, 2);
+  pacer.Tick(0.03, 3, 2.0);  // the interval starts again at each report
+  EXPECT_EQ(recorder.reports.size(), 1u);
 }
 
 }  // namespace

@@ -2,15 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
-#include <iostream>
 #include <string>
+#include <thread>
 
 namespace plenro {
 namespace {
 
-// Burns processor time until the process clock has moved past `seconds` since `timer` started.
+// Burns processor time until the timer's clock has moved past `seconds` since `timer` started.
 // The loop waits on the clock itself, so no assertion depends on how fast the machine is.
 void BurnUntil(const SimpleTimer& timer, double seconds) {
   volatile std::uint64_t sink = 0;
@@ -21,19 +22,48 @@ void BurnUntil(const SimpleTimer& timer, double seconds) {
   }
 }
 
-TEST(SimpleTimerTest, StartReturnsTheProcessorClockInMicroseconds) {
+TEST(SimpleTimerTest, StartReturnsTheThreadsProcessorClockInMicroseconds) {
   SimpleTimer timer;
-  const std::clock_t before = std::clock();
-  const std::int64_t start = timer.Start();
-  const std::clock_t after = std::clock();
-  const auto to_micros = [](std::clock_t ticks) {
-    return static_cast<double>(ticks) * 1e6 / static_cast<double>(CLOCKS_PER_SEC);
+  EXPECT_EQ(timer.clock(), BudgetClock::kThreadCpu);
+  const auto to_micros = [] {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) * 1e-3;
   };
-  EXPECT_GE(static_cast<double>(start), to_micros(before) - 1.0);
-  EXPECT_LE(static_cast<double>(start), to_micros(after) + 1.0);
+  const double before = to_micros();
+  const std::int64_t start = timer.Start();
+  const double after = to_micros();
+  EXPECT_GE(static_cast<double>(start), before - 1.0);
+  EXPECT_LE(static_cast<double>(start), after + 1.0);
   const double elapsed = timer.Elapsed();
   EXPECT_GE(elapsed, 0.0);
   EXPECT_LT(elapsed, 1.0);
+}
+
+TEST(SimpleTimerTest, OtherThreadsWorkDoesNotCount) {
+  SimpleTimer timer;
+  timer.Start();
+  std::thread other([] {
+    SimpleTimer own;
+    own.Start();
+    BurnUntil(own, 0.1);
+  });
+  other.join();
+  // This thread only waited.
+  EXPECT_LT(timer.Elapsed(), 0.05);
+}
+
+TEST(SimpleTimerTest, TheWallClockCountsWaiting) {
+  SimpleTimer timer;
+  timer.set_clock(BudgetClock::kWall);
+  timer.Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_GE(timer.Elapsed(), 0.03);
+  // A clock chosen after the start counts from the next start.
+  timer.set_clock(BudgetClock::kThreadCpu);
+  EXPECT_GE(timer.Elapsed(), 0.03);
+  timer.Start();
+  EXPECT_LT(timer.Elapsed(), 0.03);
 }
 
 TEST(SimpleTimerTest, ElapsedGrowsWithProcessorTimeAndRestartResets) {

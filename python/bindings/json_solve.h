@@ -1,0 +1,41 @@
+// One solve of an instance document, shared by the JSON entry points: load, build the solver,
+// search under a run control, and the dictionary the entry points return.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "bindings.h"
+#include "plenro/model/problem.h"
+#include "plenro/model/result.h"
+#include "plenro/model/run_control.h"
+#include "plenro/model/types.h"
+#include "plenro/search/solver.h"
+
+namespace orvik_bindings {
+
+// What a solve leaves: the loaded problem (for its agent list), the options it ran with, the
+// solver's result and recorded solutions, wall-clock seconds from just before the solver's
+// construction to the end of the search, seconds on the budget clock the search took, and
+// whether the run control's stop flag ended it.
+struct SolveOutcome {
+  plenro::Problem problem;
+  plenro::Options options;
+  plenro::Result result;
+  std::vector<plenro::AnytimeEntry> anytime;
+  double solve_time = 0.0;
+  double search_time = 0.0;
+  bool stopped = false;
+};
+
+// Loads the document; a `time_limit` above 0 replaces the instance's own. Then constructs a
+// solver from a copy of the problem and searches under `control`. Needs no interpreter lock.
+SolveOutcome SolveInstance(const nlohmann::json& document, double time_limit,
+                           const plenro::RunControl& control);
+
+// The result dictionary: "status", "timeout", "routes", "statistics", "anytime", in this order.
+py::dict MakeResultDict(const SolveOutcome& outcome);
+
+}  // namespace orvik_bindings
