@@ -161,7 +161,7 @@ bool RouteMoves::TwoOptStar(const Solution& s, std::int32_t u, std::int32_t v, M
   const auto [a, b, p, q] = Locate(s, u, v);
   const PlannedRoute& A = s.route(a);
   const PlannedRoute& B = s.route(b);
-  if (a == b || A.type != B.agent) {
+  if (a == b || A.type != B.type) {
     return false;
   }
   out.Change(0, a, in.Join(A.prefix[Index(p)], B.suffix[Index(q)], A.agent),

@@ -201,5 +201,24 @@ TEST(RouteMovesRefusal, RefusesMovesThatDoNotApply) {
   EXPECT_EQ(m.count, 2);
 }
 
+// 2-opt* exchanges route tails between agents of one type, whatever their indices, and never
+// between types (a tail's cached timing holds its own type's costs).
+TEST(RouteMovesTwoOptStar, PairsRoutesOfOneType) {
+  // Agents 0 and 2 are of type 0, agent 1 of type 1; every point is open to both types.
+  const InstanceView view = MakeView({.customers = 6, .agents = 3, .types = 2}, 5);
+  const RoutingInstance instance(view);
+  const CostEvaluator evaluator(instance, MinSum);
+  Solution s(instance, evaluator);
+  const std::vector<std::int32_t>& points = instance.customers();
+  s.SetVisits(0, {points[0], points[1]});
+  s.SetVisits(1, {points[2], points[3]});
+  s.SetVisits(2, {points[4], points[5]});
+  MoveProposal m;
+  EXPECT_TRUE(RouteMoves::TwoOptStar(s, points[0], points[5], m)) << "agents 0 and 2";
+  EXPECT_TRUE(RouteMoves::TwoOptStar(s, points[4], points[1], m)) << "agents 2 and 0";
+  EXPECT_FALSE(RouteMoves::TwoOptStar(s, points[0], points[3], m)) << "agents 0 and 1";
+  EXPECT_FALSE(RouteMoves::TwoOptStar(s, points[2], points[5], m)) << "agents 1 and 2";
+}
+
 }  // namespace
 }  // namespace plenro
