@@ -115,6 +115,21 @@ def test_a_point_no_agent_may_serve_fails_with_the_reason(capfd):
     ]
 
 
+def test_a_window_no_agent_can_meet_fails_with_the_point_and_how_late(capfd):
+    instance = grid_instance(6, 2, improve=True, improve_iterations=100)
+    instance["constraints"].append(
+        {"kind": "timewindow", "items": [{"node": 4, "start": 0.0, "end": 1.0}]}
+    )
+    result = core.solve_json_str(json.dumps(instance))
+    assert result["status"] == "failed"
+    warnings = [line for line in capfd.readouterr().err.splitlines() if "[warning]" in line]
+    assert len(warnings) == 1
+    assert warnings[0].startswith(
+        "[warning] no solution found within the limit: the closest routes found arrive after "
+        "the window closes at 1 point (point 4 (node id 4) by "
+    )
+
+
 @pytest.mark.parametrize(
     ("options", "message"),
     [

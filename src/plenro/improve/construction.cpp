@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 
 namespace plenro {
@@ -14,13 +13,6 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Above this many points to place, a placement refreshes only the entries it most likely
 // changed (see Run).
 constexpr std::int32_t kLazyAbove = 400;
-
-std::string Describe(const RoutingInstance& instance, std::int32_t v) {
-  std::ostringstream text;
-  text << "point " << v << " (node id " << instance.view().points()[static_cast<std::size_t>(v)].id
-       << ")";
-  return text.str();
-}
 
 }  // namespace
 
@@ -93,10 +85,10 @@ std::string RegretConstruction::Unservable(const RoutingInstance& instance) {
       }
     }
     if (!allowed) {
-      return Describe(instance, v) + " cannot be served: no agent's type may serve it";
+      return instance.DescribePoint(v) + " cannot be served: no agent's type may serve it";
     }
     if (!reached || !left) {
-      return Describe(instance, v) +
+      return instance.DescribePoint(v) +
              " cannot be served: no agent type that may serve it has a connection " +
              (!reached ? "into it" : "out of it");
     }
@@ -167,7 +159,7 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
         }
         collect();
         if (best_route < 0) {
-          throw std::logic_error(Describe(*instance_, pending_[i]) + " fits no route");
+          throw std::logic_error(instance_->DescribePoint(pending_[i]) + " fits no route");
         }
       }
       double regret = kInfinity;

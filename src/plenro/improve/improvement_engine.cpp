@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <utility>
 
 #include "plenro/improve/candidate_lists.h"
@@ -59,8 +60,20 @@ constexpr double kTargetedRuinShare = 0.5;
 // iterations per point to serve, and at least the floor.
 constexpr std::int64_t kStagnationPerPoint = 500;
 constexpr std::int64_t kStagnationFloor = 20000;
+// A shortfall names this many offenders of each kind and counts the rest.
+constexpr std::size_t kNamedOffenders = 3;
 // The local search reads the clock once per this many points.
 constexpr std::int64_t kPollStride = 16;
+
+// How late the route reaches its p-th point (the time warp that point adds), the route leaving
+// its start at time 0.
+double LateBy(const PlannedRoute& route, std::int32_t p) {
+  double before = 0.0;
+  double after = 0.0;
+  route.prefix[static_cast<std::size_t>(p - 1)].ArrivalFrom(0.0, before);
+  route.prefix[static_cast<std::size_t>(p)].ArrivalFrom(0.0, after);
+  return after - before;
+}
 
 }  // namespace
 
@@ -100,6 +113,8 @@ class ImprovementEngine::Impl {
   void Repair(Solution& s);
   // The points where s breaks a window, a limit or a connection.
   void CollectViolations(const Solution& s, std::vector<std::int32_t>& out) const;
+  // What keeps s from being a solution, in words.
+  std::string DescribeShortfall(const Solution& s) const;
   // A descent after the points `moved` changed place: from them and what they touch, so that
   // it costs in proportion to the change.
   void Descend(Solution& s, const std::vector<std::int32_t>& moved);
@@ -259,12 +274,68 @@ void ImprovementEngine::Impl::CollectViolations(const Solution& s,
     }
     const bool whole = route.cost.excess > RouteCost::kTolerance || route.cost.broken > 0;
     for (std::int32_t p = 1; p <= route.size(); ++p) {
-      if (whole || route.prefix[static_cast<std::size_t>(p)].time_warp >
-                       route.prefix[static_cast<std::size_t>(p - 1)].time_warp) {
+      if (whole || LateBy(route, p) > RouteCost::kTolerance) {
         out.push_back(route.At(p));
       }
     }
   }
+}
+
+std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const {
+  std::vector<std::string> late;
+  std::vector<std::string> over;
+  std::int32_t broken = 0;
+  for (std::int32_t r = 0; r < s.num_routes(); ++r) {
+    const PlannedRoute& route = s.route(r);
+    for (std::int32_t p = 1; p <= route.size(); ++p) {
+      const double by = LateBy(route, p);
+      if (by > RouteCost::kTolerance) {
+        std::ostringstream text;
+        text << instance_.DescribePoint(route.At(p)) << " by " << by;
+        late.push_back(text.str());
+      }
+    }
+    if (route.cost.excess > RouteCost::kTolerance) {
+      std::ostringstream text;
+      text << instance_.DescribeAgent(r) << " by " << route.cost.excess;
+      over.push_back(text.str());
+    }
+    broken += route.cost.broken;
+  }
+  const auto list = [](const std::vector<std::string>& items) {
+    std::string out;
+    for (std::size_t i = 0; i < std::min(items.size(), kNamedOffenders); ++i) {
+      out += (i == 0 ? "" : ", ") + items[i];
+    }
+    if (items.size() > kNamedOffenders) {
+      out += " and " + std::to_string(items.size() - kNamedOffenders) + " more";
+    }
+    return out;
+  };
+  std::vector<std::string> faults;
+  if (s.num_unassigned() > 0) {
+    faults.push_back("leave " + std::to_string(s.num_unassigned()) + " points unserved");
+  }
+  if (!late.empty()) {
+    faults.push_back("arrive after the window closes at " + std::to_string(late.size()) +
+                     (late.size() == 1 ? " point (" : " points (") + list(late) + ")");
+  }
+  if (!over.empty()) {
+    faults.push_back("run over the route limit of " + std::to_string(over.size()) +
+                     (over.size() == 1 ? " agent (" : " agents (") + list(over) + ")");
+  }
+  if (broken > 0) {
+    faults.push_back("travel " + std::to_string(broken) + (broken == 1 ? " leg" : " legs") +
+                     " without a connection");
+  }
+  std::string text = "no solution found within the limit";
+  for (std::size_t i = 0; i < faults.size(); ++i) {
+    text += (i == 0                   ? ": the closest routes found "
+             : i + 1 == faults.size() ? " and "
+                                      : ", ") +
+            faults[i];
+  }
+  return text;
 }
 
 void ImprovementEngine::Impl::Repair(Solution& s) {
@@ -321,7 +392,14 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   }
   current_.Refresh();
   if (!construction_.Run(current_, [this] { return Stop(); })) {
-    return outcome_;
+    if (!outcome_.found) {
+      outcome_.shortfall =
+          "no solution found within the limit: it ended while the first "
+          "routes were built, with " +
+          std::to_string(current_.num_unassigned()) + " of " +
+          std::to_string(instance_.customers().size()) + " points not placed";
+    }
+    return std::move(outcome_);
   }
   pacer_ = ProgressPacer(&control, SolvePhase::kImprovement);
   evaluator_.SetWeights(kStartWeight, kStartWeight);
@@ -329,6 +407,9 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   Descend(current_, instance_.customers());
   Offer(current_);
   Anneal();
+  if (!outcome_.found) {
+    outcome_.shortfall = DescribeShortfall(current_);
+  }
   outcome_.moves_evaluated = search_.moves_evaluated() + inserter_.evaluated();
   return std::move(outcome_);
 }

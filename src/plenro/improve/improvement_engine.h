@@ -42,6 +42,9 @@ struct ImproveOutcome {
   bool interrupted = false;          // stopped by the run control's stop flag
   // Why no solution can exist (a point no agent can serve at all); empty otherwise.
   std::string unservable;
+  // Why a run that ended without a solution found none: the windows, route limits and
+  // connections its closest routes break. Empty when it found one or `unservable` is set.
+  std::string shortfall;
 };
 
 // The improvement engine: local search and ruin-and-recreate over all agents' routes at once,

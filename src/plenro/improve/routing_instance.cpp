@@ -54,4 +54,16 @@ RoutingInstance::RoutingInstance(const InstanceView& view) : view_(&view) {
   }
 }
 
+std::string RoutingInstance::DescribePoint(std::int32_t v) const {
+  std::ostringstream text;
+  text << "point " << v << " (node id " << view_->points()[static_cast<std::size_t>(v)].id << ")";
+  return text.str();
+}
+
+std::string RoutingInstance::DescribeAgent(std::int32_t a) const {
+  std::ostringstream text;
+  text << "agent " << a << " (id " << view_->agents()[static_cast<std::size_t>(a)].id << ")";
+  return text.str();
+}
+
 }  // namespace plenro

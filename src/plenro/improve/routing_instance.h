@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "plenro/improve/time_segment.h"
@@ -27,6 +28,9 @@ class RoutingInstance {
   explicit RoutingInstance(const InstanceView& view);
 
   const InstanceView& view() const { return *view_; }
+  // How messages name point v and agent a: "point 4 (node id 7)", "agent 1 (id 12)".
+  std::string DescribePoint(std::int32_t v) const;
+  std::string DescribeAgent(std::int32_t a) const;
   std::int32_t num_vertices() const { return num_vertices_; }
   std::int32_t num_agents() const { return static_cast<std::int32_t>(agents_.size()); }
   std::int32_t num_types() const { return num_types_; }

@@ -56,6 +56,8 @@ bool Solver::SearchThenImprove() {
       [this](const RoutePlan& plan, double elapsed) { RecordImprovement(plan, elapsed); });
   if (!outcome.unservable.empty()) {
     Log(LogStream::kErr, "[warning] ", outcome.unservable, "\n");
+  } else if (!outcome.found && !found_) {
+    Log(LogStream::kErr, "[warning] ", outcome.shortfall, "\n");
   }
   improve_moves_ = outcome.moves_evaluated;
   improve_iterations_done_ = outcome.iterations;

@@ -252,6 +252,30 @@ INSTANTIATE_TEST_SUITE_P(
                                  "no agent type that may serve it has a connection out of it"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A window no agent can reach in time: the run ends without a solution and says which point
+// its closest routes reach late, and by how much.
+TEST(Engine, EndsWithoutASolutionNamingTheWindowItCannotMeet) {
+  InstanceView view = MakeView({.customers = 3, .agents = 2}, 11);
+  const double earliest = std::min(view.Cost(0, 2, 0), view.Cost(1, 2, 0));
+  ASSERT_GT(earliest, 1.0);
+  view.SetTimeWindows({{2, {0.0, 1.0}}});
+  const ImproveOutcome outcome = RunEngine(view, MinSum, nullptr, 1, 50);
+  EXPECT_FALSE(outcome.found);
+  EXPECT_TRUE(outcome.unservable.empty());
+  const std::string expected =
+      "no solution found within the limit: the closest routes found arrive after the window "
+      "closes at 1 point (point 2 (node id 102) by ";
+  EXPECT_EQ(outcome.shortfall.substr(0, expected.size()), expected) << outcome.shortfall;
+}
+
+// A run that finds a solution says nothing of a shortfall.
+TEST(Engine, NoShortfallOnceASolutionIsFound) {
+  const InstanceView view = MakeView({.customers = 8, .agents = 2}, 3);
+  const ImproveOutcome outcome = RunEngine(view, MinMax, nullptr, 1, 20);
+  EXPECT_TRUE(outcome.found);
+  EXPECT_TRUE(outcome.shortfall.empty());
+}
+
 TEST(Engine, ExtremeCostsAndWindowsBreakNothing) {
   // Costs and windows at the edge of the doubles: sums overflow to infinity and infinities
   // meet; the engine must still end, and return nothing the route evaluation refuses.
