@@ -6,7 +6,7 @@ improvement) and, if asked, with the peers, each in its own child process as
 ``compare.py`` runs them, checks every result with the independent checker, and prints one row
 per solver: objective as checked, feasibility, wall-clock solve time, when Orvik's first and
 last solutions came, its number of solutions and the child's peak resident memory. The plot
-shows Orvik's objective against processor time (its "anytime" history) with the peers' final
+shows Orvik's objective against wall-clock time (its "anytime" history) with the peers' final
 values as markers.
 
     python benchmarks/large_instance.py                         # 1,000 points, 10 s
@@ -51,7 +51,7 @@ def plot(path: Path, instance: dict[str, Any], rows: list[dict[str, Any]],
         if row["solver"] != "orvik" and row["objective_value"] != "" and row["feasible"] == "yes":
             ax.scatter([float(row["solve_time_s"])], [float(row["objective_value"])], marker="x",
                        s=60, label=f"{row['solver']} (final)")
-    ax.set_xlabel("time (s): Orvik processor time, peers wall time at the end")
+    ax.set_xlabel("wall-clock time (s)")
     ax.set_ylabel(f"objective ({objective})")
     ax.set_title(f"{instance.get('name', 'instance')}: {len(instance['nodes'])} points, "
                  f"{len(instance['agents'])} agents")
