@@ -1,5 +1,6 @@
 // libFuzzer target: the bytes go to the JSON parser and the instance loader and, when they load,
-// to a solve with a tiny time limit and a small memory budget, so that no input runs long.
+// to two solves with a tiny time limit and a small memory budget, so that no input runs long:
+// one with the instance's own options, one with the improvement engine on for a few iterations.
 //
 // The refusals the library documents (a parse or load error, a set-up refused with
 // std::invalid_argument, std::out_of_range or std::runtime_error) end the input quietly. A
@@ -23,6 +24,8 @@ namespace {
 
 // Processor seconds a search may take, and MiB its states may take.
 constexpr double kTimeLimitSeconds = 0.02;
+// Ruin-and-recreate iterations of the improving solve.
+constexpr std::int64_t kImproveIterations = 20;
 constexpr const char* kMemoryBudgetMiB = "16";
 
 // Reports through the sanitizers' channel, which stays open when the run silences the
@@ -54,9 +57,13 @@ void CheckSolution(const plenro::Solver& solver) {
   }
 }
 
-void Solve(const plenro::Problem& problem) {
+void Solve(const plenro::Problem& problem, bool improve) {
   plenro::Options options = problem.options();
   options.time_limit = kTimeLimitSeconds;
+  if (improve) {
+    options.improve = true;
+    options.improve_iterations = kImproveIterations;
+  }
   try {
     plenro::Solver solver(problem, options);
     if (solver.Search()) {
@@ -87,6 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const nlohmann::json::exception&) {
     return 0;
   }
-  Solve(problem);
+  Solve(problem, false);
+  if (!problem.options().improve) {
+    Solve(problem, true);
+  }
   return 0;
 }
