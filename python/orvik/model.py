@@ -535,14 +535,14 @@ class _Reader:
                 ends.append(by_key[node_key])
             limit = agent.get("max_length")
             with self.at(where):
-                spec = model.add_agent(
+                added = model.add_agent(
                     agent_id, self.number(agent, "type", where),
                     ends[0], ends[1],
                     max_length=None if limit is None else float(limit),
                     capacity=float(agent.get("capacity", 0.0)),
                 )
             if agent_id != key:
-                model._agents[-1] = replace(spec, key=key)
+                model._agents[-1] = replace(added, key=key)
         costs = doc.get("costs") or {}
         if not isinstance(costs, dict):
             raise self.fail("$.costs", "expected an object")

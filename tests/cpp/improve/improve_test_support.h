@@ -16,7 +16,7 @@ namespace plenro::improve_testing {
 
 // What a random instance has. Points 0 .. agents-1 are the agents' start points; with
 // separate ends, the next `agents` points are their end points; the rest are to be served.
-struct InstanceSpec {
+struct InstanceShape {
   const char* name = "plain";
   std::int32_t customers = 10;
   std::int32_t agents = 3;
@@ -30,15 +30,15 @@ struct InstanceSpec {
   bool partial_types = false;  // with two types, some points open to one type only
 };
 
-inline void PrintTo(const InstanceSpec& spec, std::ostream* os) {
-  *os << spec.name;
+inline void PrintTo(const InstanceShape& shape, std::ostream* os) {
+  *os << shape.name;
 }
 
-// A random instance after the spec, as the shared instance view holds it.
-inline InstanceView MakeView(const InstanceSpec& spec, std::uint64_t seed) {
+// A random instance of the given shape, as the shared instance view holds it.
+inline InstanceView MakeView(const InstanceShape& shape, std::uint64_t seed) {
   RandomSource random(seed);
-  const std::int32_t depots = spec.separate_ends ? 2 * spec.agents : spec.agents;
-  const std::int32_t n = depots + spec.customers;
+  const std::int32_t depots = shape.separate_ends ? 2 * shape.agents : shape.agents;
+  const std::int32_t n = depots + shape.customers;
   std::vector<double> x(static_cast<std::size_t>(n));
   std::vector<double> y(static_cast<std::size_t>(n));
   for (std::int32_t v = 0; v < n; ++v) {
@@ -49,25 +49,25 @@ inline InstanceView MakeView(const InstanceSpec& spec, std::uint64_t seed) {
   for (std::int32_t v = 0; v < n; ++v) {
     Point& point = points[static_cast<std::size_t>(v)];
     point.id = static_cast<std::uint64_t>(100 + v);
-    for (std::int32_t t = 0; t < spec.types; ++t) {
-      const bool open = !spec.partial_types || v < depots || random.Chance(0.6) || t == v % 2;
+    for (std::int32_t t = 0; t < shape.types; ++t) {
+      const bool open = !shape.partial_types || v < depots || random.Chance(0.6) || t == v % 2;
       if (open) {
         point.types.push_back(static_cast<std::uint64_t>(t));
       }
     }
   }
-  std::vector<AgentInfo> agents(static_cast<std::size_t>(spec.agents));
+  std::vector<AgentInfo> agents(static_cast<std::size_t>(shape.agents));
   std::vector<std::uint64_t> starts;
   std::vector<std::uint64_t> goals;
-  for (std::int32_t a = 0; a < spec.agents; ++a) {
+  for (std::int32_t a = 0; a < shape.agents; ++a) {
     AgentInfo& agent = agents[static_cast<std::size_t>(a)];
     agent.id = static_cast<std::uint64_t>(a);
-    agent.type = a % spec.types;
-    agent.max_length = spec.limits ? 150.0 + random.Uniform() * 150.0 : 0.0;
+    agent.type = a % shape.types;
+    agent.max_length = shape.limits ? 150.0 + random.Uniform() * 150.0 : 0.0;
     starts.push_back(static_cast<std::uint64_t>(a));
-    goals.push_back(static_cast<std::uint64_t>(spec.separate_ends ? spec.agents + a : a));
+    goals.push_back(static_cast<std::uint64_t>(shape.separate_ends ? shape.agents + a : a));
   }
-  CostTable table(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(spec.types));
+  CostTable table(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(shape.types));
   for (std::int32_t u = 0; u < n; ++u) {
     for (std::int32_t v = 0; v < n; ++v) {
       if (u == v) {
@@ -75,12 +75,12 @@ inline InstanceView MakeView(const InstanceSpec& spec, std::uint64_t seed) {
       }
       const double d = std::hypot(x[static_cast<std::size_t>(u)] - x[static_cast<std::size_t>(v)],
                                   y[static_cast<std::size_t>(u)] - y[static_cast<std::size_t>(v)]);
-      for (std::int32_t t = 0; t < spec.types; ++t) {
+      for (std::int32_t t = 0; t < shape.types; ++t) {
         double cost = d * (1.0 + 0.25 * t);
-        if (spec.asymmetric) {
+        if (shape.asymmetric) {
           cost *= 0.7 + 0.6 * random.Uniform();
         }
-        if (random.Uniform() < spec.missing) {
+        if (random.Uniform() < shape.missing) {
           cost = kNoConnection;
         }
         table.Set(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
@@ -89,7 +89,7 @@ inline InstanceView MakeView(const InstanceSpec& spec, std::uint64_t seed) {
     }
   }
   TimeWindowMap windows;
-  if (spec.windows) {
+  if (shape.windows) {
     for (std::int32_t v = depots; v < n; ++v) {
       if (random.Chance(0.5)) {
         const double open = random.Uniform() * 150.0;
@@ -104,32 +104,32 @@ inline InstanceView MakeView(const InstanceSpec& spec, std::uint64_t seed) {
   view.SetStarts(starts);
   view.SetGoals(goals);
   view.SetTimeWindows(windows);
-  view.SetReturnToEnd(!spec.open_routes);
+  view.SetReturnToEnd(!shape.open_routes);
   view.SetCosts(std::move(table));
   return view;
 }
 
 // The instance families the tests run over.
-inline std::vector<InstanceSpec> Families() {
-  std::vector<InstanceSpec> specs;
-  specs.push_back({.name = "plain"});
-  specs.push_back({.name = "windows", .windows = true});
-  specs.push_back({.name = "limits", .limits = true});
-  specs.push_back({.name = "windows_and_limits", .windows = true, .limits = true});
-  specs.push_back(
+inline std::vector<InstanceShape> Families() {
+  std::vector<InstanceShape> shapes;
+  shapes.push_back({.name = "plain"});
+  shapes.push_back({.name = "windows", .windows = true});
+  shapes.push_back({.name = "limits", .limits = true});
+  shapes.push_back({.name = "windows_and_limits", .windows = true, .limits = true});
+  shapes.push_back(
       {.name = "open_routes", .windows = true, .open_routes = true, .separate_ends = true});
-  specs.push_back({.name = "separate_ends", .limits = true, .separate_ends = true});
-  specs.push_back({.name = "asymmetric", .windows = true, .asymmetric = true});
-  specs.push_back({.name = "two_types",
-                   .types = 2,
-                   .windows = true,
-                   .asymmetric = true,
-                   .partial_types = true});
-  specs.push_back({.name = "missing_legs", .limits = true, .missing = 0.15});
+  shapes.push_back({.name = "separate_ends", .limits = true, .separate_ends = true});
+  shapes.push_back({.name = "asymmetric", .windows = true, .asymmetric = true});
+  shapes.push_back({.name = "two_types",
+                    .types = 2,
+                    .windows = true,
+                    .asymmetric = true,
+                    .partial_types = true});
+  shapes.push_back({.name = "missing_legs", .limits = true, .missing = 0.15});
   // Routes longer than the blocks of their cached summaries.
-  specs.push_back({.name = "long_routes", .customers = 90, .agents = 2});
-  specs.push_back({.name = "long_routes_windows", .customers = 90, .agents = 2, .windows = true});
-  return specs;
+  shapes.push_back({.name = "long_routes", .customers = 90, .agents = 2});
+  shapes.push_back({.name = "long_routes_windows", .customers = 90, .agents = 2, .windows = true});
+  return shapes;
 }
 
 }  // namespace plenro::improve_testing

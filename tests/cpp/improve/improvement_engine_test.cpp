@@ -17,7 +17,7 @@ namespace plenro {
 namespace {
 
 using improve_testing::Families;
-using improve_testing::InstanceSpec;
+using improve_testing::InstanceShape;
 using improve_testing::MakeView;
 
 constexpr double kForever = 1e9;
@@ -66,7 +66,7 @@ ObjectiveKey KeyOfPlan(ObjectiveType objective, const RoutePlan& plan) {
   return KeyOf(objective, TotalsOf(plan.costs));
 }
 
-class EngineFamilies : public ::testing::TestWithParam<InstanceSpec> {};
+class EngineFamilies : public ::testing::TestWithParam<InstanceShape> {};
 
 TEST_P(EngineFamilies, ImprovesWithoutEverReturningWorseOrInvalidRoutes) {
   for (const ObjectiveType objective : {MinMax, MinSum}) {
@@ -179,15 +179,15 @@ TEST(EngineConstruction, PlacesEveryPointWheneverAFeasiblePlacementExists) {
   int feasible = 0;
   int infeasible = 0;
   for (std::uint64_t seed = 1; seed <= 60; ++seed) {
-    InstanceSpec spec{.customers = 5,
-                      .agents = 2,
-                      .windows = true,
-                      .limits = seed % 2 == 0,
-                      .open_routes = seed % 3 == 0,
-                      .separate_ends = seed % 3 == 0};
-    spec.types = seed % 4 == 0 ? 2 : 1;
-    spec.partial_types = spec.types == 2;
-    const InstanceView view = MakeView(spec, seed);
+    InstanceShape shape{.customers = 5,
+                        .agents = 2,
+                        .windows = true,
+                        .limits = seed % 2 == 0,
+                        .open_routes = seed % 3 == 0,
+                        .separate_ends = seed % 3 == 0};
+    shape.types = seed % 4 == 0 ? 2 : 1;
+    shape.partial_types = shape.types == 2;
+    const InstanceView view = MakeView(shape, seed);
     const bool exists = FeasibleByBruteForce(view);
     const ImproveOutcome outcome = RunEngine(view, MinSum, nullptr, seed, 20);
     EXPECT_EQ(outcome.found, exists) << "seed " << seed;

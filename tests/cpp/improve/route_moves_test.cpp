@@ -17,7 +17,7 @@ namespace plenro {
 namespace {
 
 using improve_testing::Families;
-using improve_testing::InstanceSpec;
+using improve_testing::InstanceShape;
 using improve_testing::MakeView;
 
 constexpr double kTolerance = 1e-9;
@@ -109,13 +109,13 @@ void Check(const Solution& s, const MoveProposal& m, const RouteValidator& valid
   }
 }
 
-class RouteMovesTest : public ::testing::TestWithParam<InstanceSpec> {};
+class RouteMovesTest : public ::testing::TestWithParam<InstanceShape> {};
 
 TEST_P(RouteMovesTest, ProposalsCostWhatTheAppliedMoveCosts) {
-  const InstanceSpec& spec = GetParam();
+  const InstanceShape& shape = GetParam();
   Checked checked;
   for (std::uint64_t seed = 1; seed <= 6; ++seed) {
-    const InstanceView view = MakeView(spec, seed);
+    const InstanceView view = MakeView(shape, seed);
     const RoutingInstance instance(view);
     CostEvaluator evaluator(instance, seed % 2 == 0 ? MinMax : MinSum);
     evaluator.SetWeights(3.0, 2.0);
@@ -170,7 +170,7 @@ TEST_P(RouteMovesTest, ProposalsCostWhatTheAppliedMoveCosts) {
   }
   EXPECT_GT(checked.proposals, 1000);
   // Random long routes through windows almost never keep them all.
-  const bool rarely_valid = spec.windows && spec.customers > 30;
+  const bool rarely_valid = shape.windows && shape.customers > 30;
   EXPECT_GT(checked.validated, rarely_valid ? 0 : 100);
 }
 
