@@ -12,11 +12,11 @@
 #include "plenro/improve/insertion.h"
 #include "plenro/improve/local_search.h"
 #include "plenro/improve/random_source.h"
-#include "plenro/improve/route_validator.h"
 #include "plenro/improve/routing_instance.h"
 #include "plenro/improve/ruin_recreate.h"
 #include "plenro/improve/solution.h"
 #include "plenro/model/objective.h"
+#include "plenro/plugins/route_evaluation.h"
 
 namespace plenro {
 
@@ -90,7 +90,7 @@ class ImprovementEngine::Impl {
         search_(instance_, candidates_),
         ruin_(instance_, candidates_, inserter_),
         construction_(instance_, candidates_, inserter_),
-        validator_(view),
+        route_evaluation_(view),
         current_(instance_, evaluator_),
         candidate_(instance_, evaluator_) {
     evaluator_.SetTieWeight(objective == MinMax ? 1.0 / std::max(1, instance_.num_agents()) : 0.0);
@@ -126,7 +126,8 @@ class ImprovementEngine::Impl {
   LocalSearch search_;
   RuinRecreate ruin_;
   RegretConstruction construction_;
-  RouteValidator validator_;
+  // The shared route evaluation: every route the engine returns passes it, at its cost.
+  RouteEvaluator route_evaluation_;
   RandomSource random_;
   Solution current_;
   Solution candidate_;
@@ -219,7 +220,7 @@ bool ImprovementEngine::Impl::OfferPlan(RoutePlan plan, bool announce) {
         ++served[static_cast<std::size_t>(route[i])];
       }
     }
-    const RouteEvaluation check = validator_.Evaluate(route, r);
+    const RouteEvaluation check = route_evaluation_.Evaluate(route, r);
     if (!check.valid) {
       return false;
     }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "improve_test_support.h"
-#include "plenro/improve/route_validator.h"
 #include "plenro/model/objective.h"
+#include "plenro/plugins/route_evaluation.h"
 
 namespace plenro {
 namespace {
@@ -34,7 +34,7 @@ ImproveOutcome RunEngine(const InstanceView& view, ObjectiveType objective,
 // Every route accepted by the shared evaluation at its reported cost, every point to serve on
 // exactly one route.
 void ExpectValid(const InstanceView& view, const RoutePlan& plan) {
-  const RouteValidator validator(view);
+  const RouteEvaluator validator(view);
   ASSERT_EQ(plan.routes.size(), view.num_agents());
   std::vector<int> served(view.num_points(), 0);
   for (std::size_t a = 0; a < plan.routes.size(); ++a) {
@@ -131,7 +131,7 @@ TEST(Engine, ReplacesAnInvalidInitialSolution) {
 // Whether some assignment of the points to agents, in some order each, passes the shared
 // route evaluation on every route.
 bool FeasibleByBruteForce(const InstanceView& view) {
-  const RouteValidator validator(view);
+  const RouteEvaluator validator(view);
   std::vector<std::int64_t> points;
   for (std::uint64_t v = 0; v < view.num_points(); ++v) {
     if (!view.IsStart(v) && !view.IsGoal(v)) {
@@ -300,7 +300,7 @@ TEST(Engine, ExtremeCostsAndWindowsBreakNothing) {
     for (const ObjectiveType objective : {MinMax, MinSum}) {
       const ImproveOutcome outcome = RunEngine(view, objective, nullptr, seed, 10);
       if (outcome.found) {
-        const RouteValidator validator(view);
+        const RouteEvaluator validator(view);
         for (std::size_t a = 0; a < outcome.best.routes.size(); ++a) {
           EXPECT_TRUE(validator.Evaluate(outcome.best.routes[a], a).valid);
         }

@@ -9,9 +9,9 @@
 
 #include "improve_test_support.h"
 #include "plenro/improve/cost_evaluator.h"
-#include "plenro/improve/route_validator.h"
 #include "plenro/improve/routing_instance.h"
 #include "plenro/improve/solution.h"
+#include "plenro/plugins/route_evaluation.h"
 
 namespace plenro {
 namespace {
@@ -60,7 +60,7 @@ struct Checked {
 // The proposal's costs, from cached summaries, against the applied move's routes rebuilt point
 // by point, and, where the move leaves a route without violations, against the shared route
 // evaluation.
-void Check(const Solution& s, const MoveProposal& m, const RouteValidator& validator,
+void Check(const Solution& s, const MoveProposal& m, const RouteEvaluator& validator,
            Checked& checked, const std::string& what) {
   Solution applied = s;
   std::vector<std::vector<std::int32_t>> visits(2);
@@ -119,7 +119,7 @@ TEST_P(RouteMovesTest, ProposalsCostWhatTheAppliedMoveCosts) {
     const RoutingInstance instance(view);
     CostEvaluator evaluator(instance, seed % 2 == 0 ? MinMax : MinSum);
     evaluator.SetWeights(3.0, 2.0);
-    const RouteValidator validator(view);
+    const RouteEvaluator validator(view);
     RandomSource random(seed * 31);
     Solution s(instance, evaluator);
     RandomSolution(s, random);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "plenro/improve/route_validator.h"
 #include "plenro/model/objective.h"
+#include "plenro/plugins/route_evaluation.h"
 #include "plenro/search/solver.h"
 #include "solver_test_support.h"
 
@@ -48,7 +48,7 @@ Options ImproveOptions(ObjectiveType objective, std::int64_t iterations, std::ui
 
 // Every route of the result accepted by the shared route evaluation at its reported cost.
 void ExpectValidResult(const Solver& solver, const Result& result) {
-  const RouteValidator validator(solver.view());
+  const RouteEvaluator validator(solver.view());
   ASSERT_EQ(result.paths.size(), solver.agents().size());
   for (const auto& [agent, path] : result.paths) {
     const RouteEvaluation check = validator.Evaluate(path, agent);
