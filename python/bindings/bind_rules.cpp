@@ -1,12 +1,13 @@
 // The private submodule _rules: the core's own reading of objective names, its scoring of route
-// costs, its improvement test and its no-connection rule, so that a test can hold orvik.rules
-// to them.
+// costs, its improvement test, its no-connection rule and the search's point limit, so that a
+// test can hold orvik.rules to them.
 #include <string>
 #include <vector>
 
 #include "bindings.h"
 #include "plenro/graph/no_connection.h"
 #include "plenro/model/objective.h"
+#include "plenro/search/search_records.h"
 
 namespace orvik_bindings {
 
@@ -14,6 +15,7 @@ void bind_rules(py::module_& m) {
   py::module_ rules = m.def_submodule("_rules", "The core's objective and connection rules.");
   rules.attr("NO_CONNECTION") = py::float_(plenro::kNoConnection);
   rules.attr("IMPROVEMENT_TOLERANCE") = py::float_(plenro::kImprovementTolerance);
+  rules.attr("SEARCH_POINT_LIMIT") = py::int_(plenro::kMaxPoints);
   rules.def(
       "objective_from_name",
       [](const std::string& name) {

@@ -7,6 +7,8 @@
   document should use.
 - Scoring: MinMax scores the longest route, MinSum the sum; a value improves on another only
   when it is lower by more than ``IMPROVEMENT_TOLERANCE``.
+- ``SEARCH_POINT_LIMIT``: the most points the search handles (its states' visited sets); beyond
+  it only the improvement engine solves an instance.
 - Comparing whole solutions: by the objective's value first, then by the other figure (MinMax:
   the sum; MinSum: the longest route), each compared with the tolerance.
 """
@@ -18,6 +20,7 @@ from typing import Any
 
 NO_CONNECTION = 9999.0
 IMPROVEMENT_TOLERANCE = 1e-9
+SEARCH_POINT_LIMIT = 256
 
 MIN_MAX = "min_max"
 MIN_SUM = "min_sum"

@@ -25,7 +25,7 @@ from typing import Any
 import jsonschema
 
 from orvik.documents import is_finite_number, is_number, json_type, read_json
-from orvik.rules import NO_CONNECTION, OBJECTIVE_NAMES, OBJECTIVES
+from orvik.rules import NO_CONNECTION, OBJECTIVE_NAMES, OBJECTIVES, SEARCH_POINT_LIMIT
 
 ERROR = "error"
 WARNING = "warning"
@@ -200,10 +200,6 @@ def _items(section: Any) -> list[tuple[int, dict[str, Any]]]:
     if not isinstance(section, list):
         return []
     return [(i, item) for i, item in enumerate(section) if isinstance(item, dict)]
-
-
-# The search's capacity (the visited set of its states); kMaxPoints in the core.
-SEARCH_POINT_LIMIT = 256
 
 
 class _CrossCheck:

@@ -27,6 +27,7 @@ COSTS = [
 def test_constants_agree():
     assert rules.NO_CONNECTION == core_rules.NO_CONNECTION
     assert rules.IMPROVEMENT_TOLERANCE == core_rules.IMPROVEMENT_TOLERANCE
+    assert rules.SEARCH_POINT_LIMIT == core_rules.SEARCH_POINT_LIMIT
 
 
 @pytest.mark.parametrize("name", NAMES)
