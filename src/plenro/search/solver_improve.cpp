@@ -2,11 +2,11 @@
 // the engine's own construction) improved by the improvement engine for the rest of the time
 // limit, each better solution recorded as the search records its own.
 
-#include <algorithm>
 #include <cstddef>
 
 #include "plenro/improve/improvement_engine.h"
 #include "plenro/model/log_sink.h"
+#include "plenro/model/objective.h"
 #include "plenro/search/solver.h"
 
 namespace plenro {
@@ -70,12 +70,11 @@ bool Solver::SearchThenImprove() {
 void Solver::RecordImprovement(const RoutePlan& plan, double elapsed) {
   result_.paths.clear();
   result_.times.clear();
-  max_path_length_ = 0.0;
   for (std::size_t a = 0; a < plan.routes.size(); ++a) {
     result_.paths[a] = plan.routes[a];
     result_.times[a] = plan.costs[a];
-    max_path_length_ = std::max(max_path_length_, plan.costs[a]);
   }
+  max_path_length_ = TotalsOf(plan.costs).max;
   found_ = true;
   last_solution_time_ = elapsed;
   anytime_.push_back(AnytimeEntry{elapsed, result_});
