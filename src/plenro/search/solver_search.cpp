@@ -296,12 +296,14 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
     return;
   }
   // Depots: never another agent's end point; another agent's start point only when routes must
-  // end at their end points; the own start point only when routes may end there.
+  // end at their end points; the own end point always, and the own start point only when routes
+  // may end there. The agent's own start and end points are never refused because another agent
+  // starts or ends there too.
   if (return_to_end_) {
     if ((own_start && !own_goal) || (!own_goal && view_.IsGoal(j))) {
       return;
     }
-  } else if ((!own_start && view_.IsStart(j)) || (!own_goal && view_.IsGoal(j))) {
+  } else if (!own_start && !own_goal && (view_.IsStart(j) || view_.IsGoal(j))) {
     return;
   }
   // Staying put and, without the return rule, ending at the own start or end point are free;
