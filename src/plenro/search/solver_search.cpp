@@ -41,6 +41,7 @@ void Solver::ResetSearch() {
   max_path_length_ = -1.0;
   last_solution_time_ = 0.0;
   found_ = false;
+  expansion_cap_ = -1;
   goal_id_ = -1;
   result_ = Result{};
   statistics_ = SolverStatistics{};
@@ -178,8 +179,9 @@ bool Solver::RunSearch() {
       }
       UpdateWeights();
       ++pass;
-      // Before an improvement, the search ends with the pass that found its first solution.
-      if (pass >= kPassLimit || (stop_at_first_solution_ && found_)) {
+      // Before an improvement, the search ends with the pass that found its first solution,
+      // or, on a small instance, after its follow-up expansions (Ended).
+      if (pass >= kPassLimit || (stop_at_first_solution_ && found_ && follow_up_expansions_ == 0)) {
         break;
       }
     }
@@ -240,6 +242,9 @@ Solver::StepEnd Solver::Step(std::size_t pass) {
   if (run_control_.StopRequested()) {
     stopped_ = true;
     return StepEnd::kPassEnds;
+  }
+  if (Ended()) {
+    return StepEnd::kPassEnds;  // its follow-up expansions are spent
   }
   pacer_.Tick(elapsed, result_.n_generated, best_value_);
 
@@ -377,6 +382,9 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
 }
 
 void Solver::HandleSolution() {
+  if (stop_at_first_solution_ && follow_up_expansions_ > 0 && !found_) {
+    expansion_cap_ = result_.n_expanded + follow_up_expansions_;
+  }
   found_ = true;
   goal_id_ = cur_.id;
   ExtractSolution(cur_.id);
