@@ -295,5 +295,35 @@ TEST(SolverImprove, OnASmallInstanceTheSearchRunsOnFirst) {
   EXPECT_LE(Objective(MinMax, improving.GetResult()), Objective(MinMax, alone.GetResult()) + 1e-9);
 }
 
+// An agent whose type may serve neither its end point nor, on an open route, its start point
+// can end its route nowhere: the run fails at once and says which agent and why.
+TEST(SolverImprove, AnAgentThatCanEndNowhereIsNamed) {
+  for (const bool return_to_end : {true, false}) {
+    InstanceBuilder builder;
+    builder.AddNode(0).AddNode(1, 4, 0).AddNode(2, 0, 4).AddNode(3, 2, 2);
+    builder.AddAgent(0, "A", 0, 0).AddAgent(1, "A", 2, 1);
+    builder.SetEuclideanCosts("A");
+    builder.Allow(1, {"C"}).Allow(2, {"C"});  // a type no agent has
+    const Problem problem = builder.Build();
+    Options plain_options = MakeOptions(MinSum, return_to_end, 1.0);
+    Solver plain(problem, plain_options);
+    CaptureOutput([&] { EXPECT_FALSE(plain.Search()); });
+
+    Options options = ImproveOptions(MinSum, 5, 1, 1.0);
+    options.return_to_end = return_to_end;
+    Solver improving(problem, options);
+    bool found = true;
+    const auto captured = CaptureOutput([&] { found = improving.Search(); });
+    EXPECT_FALSE(found);
+    EXPECT_EQ(captured.err,
+              std::string("[warning] agent 1 (id 1) cannot end its route: its type may not serve "
+                          "its end point 1 (node id 1)") +
+                  (return_to_end ? ""
+                                 : ", nor its start point 2 (node id 2), where an open route may "
+                                   "end too") +
+                  "\n");
+  }
+}
+
 }  // namespace
 }  // namespace plenro
