@@ -15,12 +15,20 @@ usual vehicle counts under MinSum (distances truncated to one decimal); budgets 
 
 Orvik runs with improvement (the search's first solution improved by local search and
 ruin-and-recreate for the rest of the budget; --no-improve runs the search alone), seed 0
-unless --seed says otherwise. Every solver's budget counts wall-clock time. Every row reports
-the wall-clock solve time, and the run prints the machine's load.
+unless --seed says otherwise; the solver "orvik-search" is Orvik's search alone beside it. Every
+solver's budget counts wall-clock time. Every row reports the wall-clock solve time, and the run
+prints the machine's load.
+
+``--shapes`` runs the shapes suite of ``shapes.py`` instead (48 instances of 30 to 200 sites:
+several depots, agents ending at other agents' depots, open routes, types, windows, limits, both
+objectives) with Orvik, its search alone and OR-Tools, and ends with a summary per budget: where
+the improvement is worse than the search alone, the share of instances on which Orvik is at
+least as good as OR-Tools, the mean gap to the better of the two, and the instances Orvik loses.
 
     python benchmarks/compare.py                       # the defaults
     python benchmarks/compare.py --budgets 1 --solvers ortools pyvrp
     python benchmarks/compare.py --instances my.json --budgets 5 30
+    python benchmarks/compare.py --shapes              # the shapes suite at 1 s and 10 s
 """
 
 from __future__ import annotations
@@ -47,7 +55,10 @@ import orvik_modules  # noqa: E402 (found through the path set above)
 from instance_view import InstanceView  # noqa: E402
 
 DEFAULT_RAW = ROOT.parent / "shared" / "bench" / "raw"
-SOLVERS = ("orvik", "ortools", "pyvrp")
+SOLVERS = ("orvik", "orvik-search", "ortools", "pyvrp")
+SHAPES_SOLVERS = ("orvik", "orvik-search", "ortools")
+# Two objective values closer than this are equal in the summaries.
+TIE = 1e-6
 TSPLIB_DEFAULTS = ("eil51", "berlin52", "eil76")
 TSPLIB_AGENTS = (2, 3, 5, 7)
 SOLOMON_DEFAULTS = (
@@ -149,8 +160,9 @@ def worker(solver: str, instance_path: str, budget: float, out_path: str, improv
     """Solve one instance with one solver and write {result, peak_rss_kib, error} as JSON."""
     record: dict[str, Any] = {"result": None, "error": None}
     try:
-        if solver == "orvik":
-            record["result"] = orvik_solve(instance_path, budget, improve, seed)
+        if solver in ("orvik", "orvik-search"):
+            record["result"] = orvik_solve(instance_path, budget,
+                                           improve and solver == "orvik", seed)
         else:
             with open(instance_path, encoding="utf-8") as handle:
                 instance = json.load(handle)
@@ -244,7 +256,7 @@ def make_row(case: Case, solver: str, budget: float, record: dict[str, Any],
             row["gap_pct"] = round(100.0 * (value - reference) / reference, 3)
     solve_time = float(stats.get("solve_time", 0.0) or 0.0)
     row["solve_time_s"] = round(solve_time, 3)
-    if solver == "orvik":
+    if solver.startswith("orvik"):
         row["solutions_found"] = len(result.get("anytime", []))
         if solve_time > 0:
             row["states_per_s"] = round(stats.get("n_generated", 0) / solve_time)
@@ -266,6 +278,49 @@ def print_table(rows: list[dict[str, Any]]) -> None:
     print("  ".join(c.ljust(widths[c]) for c in shown))
     for r in rows:
         print("  ".join(str(r[c])[: widths[c]].ljust(widths[c]) for c in shown))
+
+
+def _values(rows: list[dict[str, Any]], solver: str, budget: float) -> dict[str, float]:
+    """Checked objective values of one solver at one budget, by instance (feasible runs only)."""
+    return {r["instance"]: float(r["objective_value"]) for r in rows
+            if r["solver"] == solver and r["budget_s"] == budget and r["feasible"] == "yes"
+            and r["objective_value"] != ""}
+
+
+def summarize(rows: list[dict[str, Any]], describe: dict[str, str] | None = None) -> None:
+    """Per budget: Orvik against its search alone and against OR-Tools, where both have rows."""
+    describe = describe or {}
+    for budget in sorted({r["budget_s"] for r in rows}):
+        orvik = _values(rows, "orvik", budget)
+        instances = sorted({r["instance"] for r in rows if r["budget_s"] == budget})
+        print(f"\n{budget:g} s: Orvik solved {len(orvik)} of {len(instances)} instances")
+        alone = _values(rows, "orvik-search", budget)
+        if any(r["solver"] == "orvik-search" for r in rows):
+            both = [i for i in orvik if i in alone]
+            worse = [i for i in both if orvik[i] > alone[i] + TIE]
+            unsolved = [i for i in alone if i not in orvik]
+            print(f"  improvement against the search alone: worse on {len(worse)} of {len(both)}"
+                  f"{', ' + ', '.join(worse) if worse else ''}; the search alone solved "
+                  f"{len(alone)}, the improvement missed {len(unsolved)} of those")
+        peer = _values(rows, "ortools", budget)
+        if any(r["solver"] == "ortools" for r in rows):
+            both = [i for i in instances if i in orvik or i in peer]
+            ahead = [i for i in both if i in orvik and (i not in peer or orvik[i] <= peer[i] + TIE)]
+            gaps = [100.0 * (orvik[i] - min(orvik[i], peer[i])) / min(orvik[i], peer[i])
+                    for i in both if i in orvik and i in peer and min(orvik[i], peer[i]) > 0]
+            share = 100.0 * len(ahead) / len(both) if both else 0.0
+            mean = sum(gaps) / len(gaps) if gaps else 0.0
+            print(f"  Orvik at least as good as OR-Tools on {len(ahead)} of {len(both)} "
+                  f"({share:.1f} %); mean gap to the better of the two {mean:.3f} % "
+                  f"(over {len(gaps)} solved by both); OR-Tools solved {len(peer)}")
+            for i in both:
+                if i not in ahead:
+                    mine = f"{orvik[i]:.2f}" if i in orvik else "none"
+                    theirs = f"{peer[i]:.2f}" if i in peer else "none"
+                    gap = (f" (+{100.0 * (orvik[i] - peer[i]) / peer[i]:.2f} %)"
+                           if i in orvik and i in peer else "")
+                    print(f"    behind on {i}: {mine} against {theirs}{gap}"
+                          f"{'; ' + describe[i] if i in describe else ''}")
 
 
 def write_csv(rows: list[dict[str, Any]], path: Path) -> None:
@@ -329,7 +384,11 @@ def main(argv: list[str] | None = None) -> int:
                         help="JSON instance files (default: the converted benchmark set)")
     parser.add_argument("--budgets", nargs="+", type=float, default=[1.0, 10.0],
                         help="time budgets in seconds (default: 1 10)")
-    parser.add_argument("--solvers", nargs="+", choices=SOLVERS, default=list(SOLVERS))
+    parser.add_argument("--solvers", nargs="+", choices=SOLVERS,
+                        help="default: orvik ortools pyvrp; with --shapes: "
+                        + " ".join(SHAPES_SOLVERS))
+    parser.add_argument("--shapes", nargs="?", type=int, const=0, metavar="COUNT",
+                        help="run the shapes suite of shapes.py (COUNT instances, default 48)")
     parser.add_argument("--raw-dir", type=Path, default=DEFAULT_RAW,
                         help=f"folder of the benchmark files (default: {DEFAULT_RAW})")
     parser.add_argument("--out-dir", type=Path, default=HERE / "results",
@@ -349,8 +408,21 @@ def main(argv: list[str] | None = None) -> int:
     out_dir: Path = args.out_dir
     log_dir = out_dir / "logs"
     log_dir.mkdir(parents=True, exist_ok=True)
-    cases = ([case_of(p.resolve()) for p in args.instances] if args.instances
-             else default_cases(args.raw_dir, out_dir / "instances"))
+    if args.solvers is None:
+        args.solvers = list(SHAPES_SOLVERS if args.shapes is not None
+                            else ("orvik", "ortools", "pyvrp"))
+    describe: dict[str, str] = {}
+    if args.shapes is not None:
+        import shapes
+
+        suite = shapes.suite(args.shapes or shapes.DEFAULT_COUNT)
+        cases = [case_of(p, inst) for p, inst in
+                 zip(shapes.write_suite(out_dir / "shapes", suite), suite, strict=True)]
+        describe = {inst["name"]: shapes.describe(inst) for inst in suite}
+    elif args.instances:
+        cases = [case_of(p.resolve()) for p in args.instances]
+    else:
+        cases = default_cases(args.raw_dir, out_dir / "instances")
     references = load_references(args.references)
 
     env = dict(os.environ)
@@ -372,7 +444,7 @@ def main(argv: list[str] | None = None) -> int:
         reference = reference_for(case, references)
         for solver in args.solvers:
             for budget in args.budgets:
-                if solver == "orvik" and orvik_missing:
+                if solver.startswith("orvik") and orvik_missing:
                     record = {"result": None, "error": "pending: core not available"}
                 elif solver == "pyvrp" and (
                     reason := pyvrp_adapter.unsupported_reason(InstanceView(instance))
@@ -387,11 +459,13 @@ def main(argv: list[str] | None = None) -> int:
                       flush=True)
     print()
     print_table(rows)
-    write_csv(rows, out_dir / "compare.csv")
-    plot(rows, out_dir / "compare.png")
+    summarize(rows, describe)
+    stem = "compare-shapes" if args.shapes is not None else "compare"
+    write_csv(rows, out_dir / f"{stem}.csv")
+    plot(rows, out_dir / f"{stem}.png")
     print(f"\nmachine load (1, 5, 15 min) at the end: "
           f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
-    print(f"wrote {out_dir / 'compare.csv'} and {out_dir / 'compare.png'}")
+    print(f"wrote {out_dir / f'{stem}.csv'} and {out_dir / f'{stem}.png'}")
     return 0
 
 

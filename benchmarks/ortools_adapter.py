@@ -3,15 +3,18 @@
 The model (``ortools.constraint_solver`` routing library):
 
 - One vehicle per agent, in agent order, starting at the agent's start vertex and ending at its
-  end vertex (distinct start and end vertices, shared depots). OR-Tools treats every start and
-  end vertex as a depot; all other vertices are mandatory visits.
+  end vertex: any number of depots, start and end vertices that differ, and depots shared with
+  other agents (an agent's end may be where others start or end), since every vehicle has start
+  and end indices of its own. OR-Tools treats every start and end vertex as a depot; all other
+  vertices are mandatory visits.
 - Arc costs per agent type: the type's matrix times 1000, rounded to integers, one cost
   evaluator per distinct (type, free legs) pair. A missing entry (9999) stays a cost of
   9 999 000; an arc with no connection for any type is removed from the model.
-- ``return_to_end`` false: legs into the agent's own start or end vertex cost nothing (in arc
-  costs and in time). OR-Tools routes always end at the agent's end vertex; with free legs into
-  both endpoints, ending there is equivalent to ending back at the start except for the
-  window of the end vertex.
+- ``return_to_end`` false (open routes): legs into the agent's own start or end vertex cost
+  nothing (in arc costs and in time), so the arc into the end vertex is free and a route ends,
+  in effect, at its last site. OR-Tools routes always end at the agent's end vertex; with free
+  legs into both endpoints, ending there is equivalent to ending back at the start except for
+  the window of the end vertex.
 - Assignment: the vertex's vehicle variable loses the agents whose type may not serve it.
   An agent whose type may not serve its own end vertex is kept unused (its route stays
   ``[start]``) when start and end coincide; otherwise the instance is reported as failed.
@@ -31,13 +34,15 @@ The model (``ortools.constraint_solver`` routing library):
 - Search: first solution by path-cheapest-arc (parallel cheapest insertion with time windows),
   then guided local search until the time limit (wall clock, single-threaded).
 
-What OR-Tools only approximates: costs are integers in thousandths, so its objective can differ
-from the doubles by up to 0.0005 per leg (the reported costs are recomputed in doubles); the
-MinMax objective also carries the arc costs as a secondary term; the MinSum objective with time
-windows counts travel twice (arc cost plus span), a proxy for travel plus waiting; a route
-cannot end at its start vertex when that differs from its end vertex; another agent's start
-vertex, which Orvik may pass through when ``return_to_end`` is true, is never visited; and
-9999-cost legs are discouraged by their cost rather than forbidden per agent type.
+What OR-Tools cannot express, or only approximates: costs are integers in thousandths, so its
+objective can differ from the doubles by up to 0.0005 per leg (the reported costs are
+recomputed in doubles); the MinMax objective also carries the arc costs as a secondary term; the
+MinSum objective with time windows counts travel twice (arc cost plus span), a proxy for travel
+plus waiting; an open route cannot end back at its start vertex when that differs from its end
+vertex (the same cost, but the end vertex's window applies); a window on a start vertex that
+opens after 0 is not waited for (every start cumul is 0); another agent's start vertex, which
+Orvik may pass through when ``return_to_end`` is true, is never visited; and 9999-cost legs are
+discouraged by their cost rather than forbidden per agent type.
 
 Run as a script: ``python benchmarks/ortools_adapter.py INSTANCE --time-limit S [--out F]``.
 """

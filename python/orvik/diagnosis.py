@@ -109,7 +109,10 @@ def no_solution_reasons(document: dict[str, Any]) -> list[str]:
     inst = _Instance(document)
     reasons: list[str] = []
     for agent in inst.agents:
-        if inst.back_cost(agent, agent.start) == math.inf:
+        reason = _ending_reason(inst, agent)
+        if reason is not None:
+            reasons.append(f"agent {agent.name} cannot end its route: {reason}")
+        elif inst.back_cost(agent, agent.start) == math.inf:
             reasons.append(f"agent {agent.name} cannot reach its end node "
                            f"{inst.label[agent.end]} from its start node "
                            f"{inst.label[agent.start]}")
@@ -118,6 +121,19 @@ def no_solution_reasons(document: dict[str, Any]) -> list[str]:
         if reason is not None:
             reasons.append(f"site {inst.label[v]}: {reason}")
     return reasons
+
+
+def _ending_reason(inst: _Instance, agent: _Agent) -> str | None:
+    """Why an agent can end its route nowhere: a route ends at the agent's end node (or, when
+    routes need not return, also back at its start node), and only where its type may serve."""
+    if inst.serves(agent, agent.end):
+        return None
+    ends = f"its type {agent.type} may not serve its end node {inst.label[agent.end]}"
+    if inst.return_to_end or agent.start == agent.end:
+        return ends
+    if inst.serves(agent, agent.start):
+        return None
+    return f"{ends}, nor its start node {inst.label[agent.start]}, where an open route may end too"
 
 
 def _site_reason(inst: _Instance, v: int) -> str | None:

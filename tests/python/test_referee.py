@@ -2,7 +2,9 @@
 
 Seeded random instances (orvik.random_instances) cover both objectives, return_to_end on and
 off, shared and separate start and end nodes, assignment, time windows, route limits and
-missing cost entries; each is solved through solve_json_str with a small time limit.
+missing cost entries; each is solved through solve_json_str with a small time limit. Seeded
+shapes (orvik.random_shapes), feasible by construction, add several depots and agents that end
+at other agents' depots, and hold the improvement to never doing worse than the search alone.
 """
 
 import json
@@ -13,6 +15,7 @@ import _orvik_core as core
 import pytest
 from orvik import checker, rules
 from orvik.random_instances import random_instance
+from orvik.random_shapes import shape_instance
 
 SEEDS = range(1000, 1240)
 TIME_LIMIT = 2.0
@@ -70,3 +73,50 @@ def test_the_instances_cover_every_feature_among_the_successes():
     }
     assert set(seen) == expected
     assert min(seen.values()) >= 10, seen
+
+
+# ---------------------------------------------------------------------------------------------
+# Everyday shapes (orvik.random_shapes): several depots, agents ending at other agents' depots,
+# open routes, types, windows and limits. Each is solved by the search alone and with the
+# improvement (a fixed seed and iteration limit, so the outcome does not depend on the machine).
+
+SHAPE_SEEDS = range(240)
+SHAPE_ITERATIONS = 1000
+
+
+def _shape(seed: int) -> dict:
+    return shape_instance(seed, sites=(3, 9), agents=(2, 4), time_limit=1.0)
+
+
+@cache
+def _shape_results(seed: int) -> tuple[dict, dict]:
+    instance = _shape(seed)
+    alone = core.solve_json_str(json.dumps(instance))
+    options = dict(instance["options"], improve=True, seed=1,
+                   improve_iterations=SHAPE_ITERATIONS)
+    improved = core.solve_json_str(json.dumps(dict(instance, options=options)))
+    return alone, improved
+
+
+@pytest.mark.parametrize("seed", SHAPE_SEEDS, ids=lambda seed: f"shape-{seed}")
+def test_every_shape_is_solved_and_passes_the_checker(seed):
+    """Every shape is feasible by construction: both runs solve it, and the checker accepts."""
+    for result in _shape_results(seed):
+        assert result["status"] == "success"
+        report = checker.check(_shape(seed), result)
+        assert report.ok, report.violations
+
+
+def test_on_the_shapes_the_improvement_is_never_worse_than_the_search_alone():
+    """Wherever the search alone ended before its time limit (its outcome is then the machine's
+    no more), the improvement is at least as good."""
+    compared = 0
+    for seed in SHAPE_SEEDS:
+        alone, improved = _shape_results(seed)
+        if alone["timeout"] or alone["status"] != "success":
+            continue
+        compared += 1
+        instance = _shape(seed)
+        value = checker.check(instance, improved).objective_value
+        assert value <= checker.check(instance, alone).objective_value + 1e-9, seed
+    assert compared >= 0.9 * len(SHAPE_SEEDS)

@@ -151,6 +151,14 @@ def _with(mutate):
             "c", 5, 5, types=["drone"]),
          ("site c: every agent allowed to serve it has a max_length below the cheapest trip "
          "through it (agent short: trip 40 > max_length 30)")),
+        (lambda m: m.add_site("c", 5, 5, types=["drone"]) and m.add_agent(
+            "rover", "ground", "dock", end="c"),
+         "agent rover cannot end its route: its type ground may not serve its end node c"),
+        (lambda m: m.add_site("c", 5, 5, types=["drone"]) and m.add_site(
+            "d", 5, 9, types=["drone"]) and m.add_agent("rover", "ground", "d", end="c") and (
+            setattr(m, "return_to_end", False)),
+         ("agent rover cannot end its route: its type ground may not serve its end node c, nor "
+          "its start node d, where an open route may end too")),
     ],
 )
 def test_reasons_for_no_solution(mutate, reason):

@@ -49,7 +49,17 @@ void RegretConstruction::MarkReverse(std::int32_t v, char mark) {
 std::string RegretConstruction::Unservable(const RoutingInstance& instance) {
   std::vector<char> type_used(static_cast<std::size_t>(instance.num_types()), 0);
   for (std::int32_t a = 0; a < instance.num_agents(); ++a) {
-    type_used[static_cast<std::size_t>(instance.agent(a).type)] = 1;
+    const PlannedAgent& agent = instance.agent(a);
+    type_used[static_cast<std::size_t>(agent.type)] = 1;
+    const bool at_start = instance.open_routes() && agent.start != agent.goal;
+    if (!instance.Serves(agent.type, agent.goal) &&
+        !(at_start && instance.Serves(agent.type, agent.start))) {
+      return instance.DescribeAgent(a) + " cannot end its route: its type may not serve its end " +
+             instance.DescribePoint(agent.goal) +
+             (at_start ? ", nor its start " + instance.DescribePoint(agent.start) +
+                             ", where an open route may end too"
+                       : "");
+    }
   }
   for (const std::int32_t v : instance.customers()) {
     bool allowed = false;

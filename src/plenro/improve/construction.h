@@ -29,9 +29,10 @@ class RegretConstruction {
   // stop first.
   bool Run(Solution& s, const std::function<bool()>& stop);
 
-  // Checks up front that every point can be served at all: some agent's type may serve it and
-  // that type has a connection into and out of it. Returns why the first point that cannot be
-  // served cannot (naming it), or an empty text.
+  // Checks up front that every agent can end its route (its type may serve its end point, or,
+  // for open routes, its start point) and that every point can be served at all: some agent's
+  // type may serve it and that type has a connection into and out of it. Returns why the first
+  // agent cannot finish or the first point cannot be served (naming it), or an empty text.
   static std::string Unservable(const RoutingInstance& instance);
 
  private:

@@ -31,7 +31,12 @@ bool RouteEvaluator::Step(std::uint64_t agent, std::size_t i, std::size_t last, 
   if (view.IsOwnStart(agent, v) && i != 0 && i != last) {
     return false;
   }
-  if (!view.MayServe(agent, v)) {
+  // The agent's own start and end points are never refused because another agent starts or
+  // ends there too. Where its route begins the agent is at its start already and serves
+  // nothing; where it ends, its type must serve the point.
+  const bool begins_here = i == 0 && view.IsOwnStart(agent, v);
+  const bool ends_here = i == last && (view.IsOwnStart(agent, v) || view.IsOwnGoal(agent, v));
+  if (!begins_here && !(ends_here ? view.TypeAllows(agent, v) : view.MayServe(agent, v))) {
     return false;
   }
   if (i > 0 && view.has_costs()) {

@@ -26,7 +26,8 @@ struct RouteEvaluation {
 //   no route is valid); with starts it begins at the agent's start point and ends at its end
 //   point (when goals are set), or back at its start point when routes need not return;
 // - the agent's own start point appears only at the ends;
-// - the agent may serve every point (InstanceView::MayServe);
+// - the agent may serve every point inside it (InstanceView::MayServe); its type serves the
+//   two ends, which may be other agents' start or end points as well;
 // - every leg it pays (InstanceView::Leg) has a connection; without costs every leg is free;
 // - every window is met on arrival, waiting until it opens;
 // - after every leg, the cost stays within the agent's max_length (when positive).

@@ -203,8 +203,12 @@ class Solver {
   void TryMove(std::uint64_t agent, std::uint64_t point);
   void HandleSolution();
   void ReportSolution(double elapsed);
-  // The search ends at the next check: out of time or memory, or asked to stop.
-  bool Ended() const { return result_.timeout || stopped_; }
+  // The search ends at the next check: out of time or memory, asked to stop, or done with the
+  // expansions it was allowed after its first solution.
+  bool Ended() const {
+    return result_.timeout || stopped_ ||
+           (expansion_cap_ >= 0 && result_.n_expanded >= expansion_cap_);
+  }
   void UpdateWeights();
   FocalKey GrownFocalKey(std::int64_t id, double f);
 
@@ -274,6 +278,11 @@ class Solver {
   std::uint64_t seed_ = 0;
   std::int64_t improve_iteration_limit_ = 0;
   bool stop_at_first_solution_ = false;
+  // Before an improvement on a small instance: how many more states the search may expand once it
+  // has its first solution (0: it ends with the pass that found it), and the expansion count at
+  // which it ends (-1: none set).
+  std::int64_t follow_up_expansions_ = 0;
+  std::int64_t expansion_cap_ = -1;
   Stopwatch clock_;
   std::int64_t improve_moves_ = 0;
   std::int64_t improve_iterations_done_ = 0;

@@ -41,6 +41,7 @@ void Solver::ResetSearch() {
   max_path_length_ = -1.0;
   last_solution_time_ = 0.0;
   found_ = false;
+  expansion_cap_ = -1;
   goal_id_ = -1;
   result_ = Result{};
   statistics_ = SolverStatistics{};
@@ -178,8 +179,9 @@ bool Solver::RunSearch() {
       }
       UpdateWeights();
       ++pass;
-      // Before an improvement, the search ends with the pass that found its first solution.
-      if (pass >= kPassLimit || (stop_at_first_solution_ && found_)) {
+      // Before an improvement, the search ends with the pass that found its first solution,
+      // or, on a small instance, after its follow-up expansions (Ended).
+      if (pass >= kPassLimit || (stop_at_first_solution_ && found_ && follow_up_expansions_ == 0)) {
         break;
       }
     }
@@ -241,6 +243,9 @@ Solver::StepEnd Solver::Step(std::size_t pass) {
     stopped_ = true;
     return StepEnd::kPassEnds;
   }
+  if (Ended()) {
+    return StepEnd::kPassEnds;  // its follow-up expansions are spent
+  }
   pacer_.Tick(elapsed, result_.n_generated, best_value_);
 
   const std::int64_t id = sets_.focal.Front().id;
@@ -296,12 +301,14 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
     return;
   }
   // Depots: never another agent's end point; another agent's start point only when routes must
-  // end at their end points; the own start point only when routes may end there.
+  // end at their end points; the own end point always, and the own start point only when routes
+  // may end there. The agent's own start and end points are never refused because another agent
+  // starts or ends there too.
   if (return_to_end_) {
     if ((own_start && !own_goal) || (!own_goal && view_.IsGoal(j))) {
       return;
     }
-  } else if ((!own_start && view_.IsStart(j)) || (!own_goal && view_.IsGoal(j))) {
+  } else if (!own_start && !own_goal && (view_.IsStart(j) || view_.IsGoal(j))) {
     return;
   }
   // Staying put and, without the return rule, ending at the own start or end point are free;
@@ -375,6 +382,9 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
 }
 
 void Solver::HandleSolution() {
+  if (stop_at_first_solution_ && follow_up_expansions_ > 0 && !found_) {
+    expansion_cap_ = result_.n_expanded + follow_up_expansions_;
+  }
   found_ = true;
   goal_id_ = cur_.id;
   ExtractSolution(cur_.id);

@@ -40,6 +40,16 @@ InstanceView MakeView(const PlannerGraph* graph, const std::vector<Point>& point
   return view;
 }
 
+// The route evaluation on the view judges the route as expected (and, if valid, costs it so).
+void ExpectJudged(const InstanceView& view, const Route& route, std::uint64_t agent, bool valid,
+                  double cost) {
+  const RouteEvaluation got = RouteEvaluator(view).Evaluate(route, agent);
+  EXPECT_EQ(got.valid, valid);
+  if (valid) {
+    EXPECT_DOUBLE_EQ(got.cost, cost);
+  }
+}
+
 std::vector<Point> LinePoints() {
   return Points({{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {1}, {0, 1}});
 }
@@ -74,13 +84,7 @@ TEST_P(EvaluateRouteTest, JudgesAndCostsTheRoute) {
                (c.setup & kNoStarts) == 0 ? starts : std::vector<std::uint64_t>{},
                (c.setup & kNoGoals) == 0 ? goals : std::vector<std::uint64_t>{}, c.windows,
                (c.setup & kFree) == 0);
-  const RouteEvaluator evaluator(view);
-
-  const RouteEvaluation got = evaluator.Evaluate(c.route, c.agent);
-  EXPECT_EQ(got.valid, c.valid);
-  if (c.valid) {
-    EXPECT_DOUBLE_EQ(got.cost, c.cost);
-  }
+  ExpectJudged(view, c.route, c.agent, c.valid, c.cost);
 }
 
 // Legs: 0-4 costs 2, 4-5 3, 5-1 5, 0-1 10, 4-1 8, 2-6 7, 6-3 3.
@@ -142,6 +146,76 @@ INSTANTIATE_TEST_SUITE_P(
         EvalCase{
             "MaxLengthNotTestedAtStart", {0}, true, 50.0, 0, kFree, {{0, {50.0, 60.0}}}, 10.0}),
     [](const ::testing::TestParamInfo<EvalCase>& info) { return std::string(info.param.name); });
+
+// Depots shared between agents, on a line: depots 0 and 1, sites 2, 3 and 4 (4 open to type 1
+// only). Agent 0 (type 0) runs 0 -> 1, agent 1 (type 0) 1 -> 1, agent 2 (type 1) 1 -> 0: each
+// agent's start or end point is another agent's start or end point too.
+const std::vector<double> kSharedX = {0, 10, 2, 5, 7};
+
+// A depot open to type 1 only, in some cases.
+enum Restriction : int { kNone = 0, kStartForTypeOne = 1, kGoalForTypeOne = 2 };
+
+struct SharedDepotCase {
+  const char* name;
+  std::uint64_t agent;
+  Route route;
+  bool valid = false;
+  double cost = 0.0;
+  bool return_to_end = true;
+  Restriction restriction = kNone;
+};
+
+void PrintTo(const SharedDepotCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SharedDepotTest : public ::testing::TestWithParam<SharedDepotCase> {};
+
+TEST_P(SharedDepotTest, OwnEndsAreNeverRefusedBecauseOthersStartOrEndThere) {
+  const SharedDepotCase& c = GetParam();
+  const auto graph = GraphBuilder::Line(kSharedX, 2).Build();
+  std::vector<std::vector<std::uint64_t>> types = {{0, 1}, {0, 1}, {0, 1}, {0, 1}, {1}};
+  if (c.restriction == kStartForTypeOne) {
+    types[0] = {1};
+  } else if (c.restriction == kGoalForTypeOne) {
+    types[1] = {1};
+  }
+  const InstanceView view = MakeView(graph.get(), Points(types), Agents({0, 0, 1}), {0, 1, 1},
+                                     {1, 1, 0}, {}, c.return_to_end);
+  ExpectJudged(view, c.route, c.agent, c.valid, c.cost);
+}
+
+// Legs: 0-2 costs 2, 2-3 3, 3-1 5, 1-3 5, 2-1 8, 3-0 5.
+INSTANTIATE_TEST_SUITE_P(
+    Rules, SharedDepotTest,
+    ::testing::Values(
+        SharedDepotCase{"OwnGoalIsAnotherAgentsStart", 0, {0, 2, 3, 1}, true, 10.0},
+        SharedDepotCase{"OwnStartIsAnotherAgentsGoal", 2, {1, 3, 2, 0}, true, 10.0},
+        SharedDepotCase{"SharedStartAndGoal", 1, {1, 3, 2, 1}, true, 16.0},
+        SharedDepotCase{"OpenRouteEndsAtOwnGoal", 0, {0, 2, 3, 1}, true, 5.0, false},
+        SharedDepotCase{"OpenRouteEndsBackAtOwnStart", 0, {0, 2, 3, 0}, true, 5.0, false},
+        SharedDepotCase{"OpenRouteOfASharedDepot", 1, {1, 3, 2, 1}, true, 8.0, false},
+        SharedDepotCase{"OpenRouteEndsAtAnotherAgentsStart", 2, {1, 4, 0}, true, 3.0, false},
+        SharedDepotCase{"OwnGoalInsideWhereAnotherStarts", 0, {0, 1, 2, 1}},
+        SharedDepotCase{"AnotherAgentsDepotInside", 1, {1, 0, 2, 1}},
+        SharedDepotCase{"AnotherAgentsDepotInsideOpenRoute", 1, {1, 0, 2, 1}, false, 0.0, false},
+        SharedDepotCase{"WrongEndStillRefused", 0, {0, 2, 3, 4}},
+        // The agent is at its start already: that point's types do not matter; those of the
+        // point it ends at do.
+        SharedDepotCase{
+            "StartOpenToAnotherTypeOnly", 0, {0, 2, 1}, true, 10.0, true, kStartForTypeOne},
+        SharedDepotCase{
+            "GoalOpenToAnotherTypeOnly", 0, {0, 2, 1}, false, 0.0, true, kGoalForTypeOne},
+        SharedDepotCase{"OpenRouteBackAtAStartOpenToAnotherTypeOnly",
+                        0,
+                        {0, 2, 0},
+                        false,
+                        0.0,
+                        false,
+                        kStartForTypeOne}),
+    [](const ::testing::TestParamInfo<SharedDepotCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST(RouteEvaluatorTest, LegsCostNothingWithoutCostsAndNoConnectionIsNeverTravelled) {
   const auto points = Points({{0}, {0}, {0}, {0}});
@@ -307,9 +381,21 @@ TEST(TwoOptRulesTest, KeepsWindows) {
 // ---------------------------------------------------------------------------------------------
 // Route variants
 
+// Start and end points of the two agents: their own depots, or each ending where the other
+// starts.
+struct ProbeLayout {
+  const char* name;
+  std::vector<std::uint64_t> starts;
+  std::vector<std::uint64_t> goals;
+};
+
+class RouteProbeTest : public ::testing::TestWithParam<ProbeLayout> {};
+
 // The probe must give bit-for-bit what Evaluate gives on the built variant, for valid
 // and invalid routes alike, under windows, limits, types, free returns and missing connections.
-TEST(RouteProbeTest, MatchesEvaluateOnBuiltVariants) {
+TEST_P(RouteProbeTest, MatchesEvaluateOnBuiltVariants) {
+  const std::vector<std::uint64_t>& starts = GetParam().starts;
+  const std::vector<std::uint64_t>& goals = GetParam().goals;
   std::mt19937 rng(12345);
   const auto draw = [&rng](std::uint32_t n) { return static_cast<std::int64_t>(rng() % n); };
   constexpr std::uint64_t kN = 9;
@@ -345,16 +431,18 @@ TEST(RouteProbeTest, MatchesEvaluateOnBuiltVariants) {
     const bool return_to_end = draw(2) == 0;
     const auto agents = Agents({draw(2), draw(2)}, {static_cast<double>(draw(3) * 30), 0.0});
     const InstanceView view =
-        MakeView(graph.get(), Points(types), agents, {0, 2}, {1, 2}, windows, return_to_end);
+        MakeView(graph.get(), Points(types), agents, starts, goals, windows, return_to_end);
     const RouteEvaluator evaluator(view);
 
     const std::uint64_t agent = static_cast<std::uint64_t>(draw(2));
-    Route route = {agent == 0 ? 0 : 2};
+    const auto start = static_cast<std::int64_t>(starts[agent]);
+    const auto goal = static_cast<std::int64_t>(goals[agent]);
+    Route route = {start};
     const auto length = static_cast<std::size_t>(2 + draw(5));
     for (std::size_t k = 0; k < length; ++k) {
       route.push_back(3 + draw(kN - 3));
     }
-    route.push_back(agent == 0 ? (draw(4) == 0 ? 0 : 1) : 2);
+    route.push_back(start != goal && draw(4) == 0 ? start : goal);
 
     RouteProbe probe;
     probe.Load(evaluator, route, agent);
@@ -387,6 +475,12 @@ TEST(RouteProbeTest, MatchesEvaluateOnBuiltVariants) {
   // Enough of the variants pass every check for the costs to be compared.
   EXPECT_GT(valid_variants, 300);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, RouteProbeTest,
+    ::testing::Values(ProbeLayout{"OwnDepots", {0, 2}, {1, 2}},
+                      ProbeLayout{"EachEndsWhereTheOtherStarts", {0, 1}, {1, 0}}),
+    [](const ::testing::TestParamInfo<ProbeLayout>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace plenro

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "plenro/model/objective.h"
@@ -202,6 +204,125 @@ TEST(SolverImprove, APointNoAgentMayServeFailsTheRunWithTheReasonOnStandardError
   EXPECT_TRUE(improving.GetResult().paths.empty());
   EXPECT_EQ(captured.err,
             "[warning] point 2 (node id 2) cannot be served: no agent's type may serve it\n");
+}
+
+// Two depots and sites around them; agent a runs from its start to its end node.
+Problem SharedDepotsInstance(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& agents,
+                             std::uint64_t sites) {
+  InstanceBuilder builder;
+  builder.AddNode(0, 0, 0).AddNode(1, 60, 10);
+  for (std::uint64_t v = 2; v < 2 + sites; ++v) {
+    builder.AddNode(v, static_cast<double>((v * 37) % 61), static_cast<double>((v * 53) % 41));
+  }
+  for (std::size_t a = 0; a < agents.size(); ++a) {
+    builder.AddAgent(a, "robot", agents[a].first, agents[a].second);
+  }
+  builder.SetEuclideanCosts("robot");
+  return builder.Build();
+}
+
+struct HandOverCase {
+  const char* name;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> agents;
+  bool return_to_end;
+};
+
+void PrintTo(const HandOverCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SolverImproveHandOver
+    : public ::testing::TestWithParam<std::tuple<HandOverCase, ObjectiveType>> {};
+
+// The solution the search hands over stands unless the engine beats it, also where the agents'
+// start and end points are other agents' depots: the result is valid and no worse than any
+// solution recorded before it, and the history ends with it.
+TEST_P(SolverImproveHandOver, NeverEndsWorseThanTheSearchsSolution) {
+  const auto& [c, objective] = GetParam();
+  const Problem problem = SharedDepotsInstance(c.agents, 26);
+  for (const std::uint64_t seed : {1u, 2u, 3u}) {
+    Options options = ImproveOptions(objective, 40, seed);
+    options.return_to_end = c.return_to_end;
+    Solver solver(problem, options);
+    bool found = false;
+    const auto captured = CaptureOutput([&] { found = solver.Search(); });
+    ASSERT_TRUE(found) << "seed " << seed;
+    EXPECT_EQ(captured.err.find("invalid path"), std::string::npos) << captured.err;
+    const Result result = solver.GetResult();
+    ExpectValidResult(solver, result);
+    const std::vector<AnytimeEntry> history = solver.GetAnytimeResults();
+    ASSERT_FALSE(history.empty());
+    for (const AnytimeEntry& entry : history) {
+      EXPECT_LE(Objective(objective, result), Objective(objective, entry.result) + 1e-9)
+          << "seed " << seed << ", entry at " << entry.time;
+    }
+    EXPECT_EQ(history.back().result.paths, result.paths) << "seed " << seed;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, SolverImproveHandOver,
+    ::testing::Combine(
+        ::testing::Values(
+            HandOverCase{"EndsAtAnotherAgentsStart", {{0, 0}, {1, 0}}, true},
+            HandOverCase{"SwapDepots", {{0, 1}, {1, 0}}, true},
+            HandOverCase{"OpenRoutesThroughEachOthersDepots", {{0, 1}, {1, 1}, {1, 0}}, false},
+            HandOverCase{"OpenRoutesEndAtAnotherAgentsStart", {{1, 0}, {0, 0}}, false}),
+        ::testing::Values(MinMax, MinSum)),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) +
+             (std::get<1>(info.param) == MinMax ? "MinMax" : "MinSum");
+    });
+
+// On a small instance the search runs on after its first solution before the improvement
+// starts: its solutions are those of the search alone, and the improvement starts from the best.
+TEST(SolverImprove, OnASmallInstanceTheSearchRunsOnFirst) {
+  const Problem problem = SharedDepotsInstance({{0, 1}, {1, 0}}, 9);
+  Solver alone(problem, MakeOptions(MinMax, true, 60.0));
+  Solver improving(problem, ImproveOptions(MinMax, 1, 1));
+  CaptureOutput([&] {
+    ASSERT_TRUE(alone.Search());
+    ASSERT_TRUE(improving.Search());
+  });
+  ASSERT_FALSE(alone.GetResult().timeout);
+  const std::vector<AnytimeEntry> searched = alone.GetAnytimeResults();
+  ASSERT_GE(searched.size(), 4u) << "the search alone finds more than one solution";
+  const std::vector<AnytimeEntry> history = improving.GetAnytimeResults();
+  ASSERT_GE(history.size(), searched.size());
+  for (std::size_t i = 0; i < searched.size(); ++i) {
+    EXPECT_EQ(history[i].result.paths, searched[i].result.paths) << "entry " << i;
+  }
+  EXPECT_LE(Objective(MinMax, improving.GetResult()), Objective(MinMax, alone.GetResult()) + 1e-9);
+}
+
+// An agent whose type may serve neither its end point nor, on an open route, its start point
+// can end its route nowhere: the run fails at once and says which agent and why.
+TEST(SolverImprove, AnAgentThatCanEndNowhereIsNamed) {
+  for (const bool return_to_end : {true, false}) {
+    InstanceBuilder builder;
+    builder.AddNode(0).AddNode(1, 4, 0).AddNode(2, 0, 4).AddNode(3, 2, 2);
+    builder.AddAgent(0, "A", 0, 0).AddAgent(1, "A", 2, 1);
+    builder.SetEuclideanCosts("A");
+    builder.Allow(1, {"C"}).Allow(2, {"C"});  // a type no agent has
+    const Problem problem = builder.Build();
+    Options plain_options = MakeOptions(MinSum, return_to_end, 1.0);
+    Solver plain(problem, plain_options);
+    CaptureOutput([&] { EXPECT_FALSE(plain.Search()); });
+
+    Options options = ImproveOptions(MinSum, 5, 1, 1.0);
+    options.return_to_end = return_to_end;
+    Solver improving(problem, options);
+    bool found = true;
+    const auto captured = CaptureOutput([&] { found = improving.Search(); });
+    EXPECT_FALSE(found);
+    EXPECT_EQ(captured.err,
+              std::string("[warning] agent 1 (id 1) cannot end its route: its type may not serve "
+                          "its end point 1 (node id 1)") +
+                  (return_to_end ? ""
+                                 : ", nor its start point 2 (node id 2), where an open route may "
+                                   "end too") +
+                  "\n");
+  }
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "plenro/plugins/route_evaluation.h"
 #include "plenro/search/solver.h"
 #include "solver_test_support.h"
 
@@ -390,6 +392,56 @@ TEST(SolverSearchTest, AgentsWithoutWorkStayAtTheirDepots) {
       idle += route.size() == 2 ? 1 : 0;
     }
     EXPECT_GE(idle, c.agents - c.targets) << c.name;
+  }
+}
+
+struct SharedDepotsCase {
+  const char* name;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> agents;  // start and end node of each
+  bool return_to_end;
+  ObjectiveType objective;
+};
+
+// Agents whose start or end point is another agent's start or end point too: each may still
+// begin at its start and end at its end (or, on open routes, back at its start), and the
+// post-optimiser takes their routes for valid ones.
+TEST(SolverSearchTest, AgentsEndWhereOthersStartOrEnd) {
+  const std::vector<SharedDepotsCase> cases = {
+      {"open routes 0-1, 1-1, 1-0", {{0, 1}, {1, 1}, {1, 0}}, false, MinMax},
+      {"open routes 0-1, 1-1, 1-0 min-sum", {{0, 1}, {1, 1}, {1, 0}}, false, MinSum},
+      {"open routes swap depots", {{1, 0}, {0, 0}}, false, MinSum},
+      {"closed route ends at another's start", {{0, 0}, {1, 0}}, true, MinMax},
+      {"open route ends at another's start", {{0, 0}, {1, 0}}, false, MinMax},
+      {"closed routes swap depots", {{0, 1}, {1, 0}}, true, MinSum},
+  };
+  for (const SharedDepotsCase& c : cases) {
+    InstanceBuilder builder;
+    builder.AddNode(0, 0, 0).AddNode(1, 10, 0);
+    builder.AddNode(2, 2, 3).AddNode(3, 4, -2).AddNode(4, 6, 4).AddNode(5, 8, -1).AddNode(6, 5, 0);
+    for (std::size_t a = 0; a < c.agents.size(); ++a) {
+      builder.AddAgent(a, "v", c.agents[a].first, c.agents[a].second);
+    }
+    builder.SetEuclideanCosts("v");
+    Solver solver(builder.Build(), MakeOptions(c.objective, c.return_to_end));
+    bool found = false;
+    const auto captured = CaptureOutput([&] { found = solver.Search(); });
+    ASSERT_TRUE(found) << c.name;
+    EXPECT_EQ(captured.err.find("invalid path"), std::string::npos) << c.name << captured.err;
+    const Result result = solver.GetResult();
+    const RouteEvaluator evaluator(solver.view());
+    std::multiset<std::int64_t> served;
+    for (const auto& [agent, route] : result.paths) {
+      const auto start = static_cast<std::int64_t>(c.agents[agent].first);
+      const auto end = static_cast<std::int64_t>(c.agents[agent].second);
+      ASSERT_GE(route.size(), 2u) << c.name;
+      EXPECT_EQ(route.front(), start) << c.name;
+      EXPECT_TRUE(route.back() == end || (!c.return_to_end && route.back() == start)) << c.name;
+      served.insert(route.begin() + 1, route.end() - 1);
+      const RouteEvaluation check = evaluator.Evaluate(route, agent);
+      EXPECT_TRUE(check.valid) << c.name << " agent " << agent;
+      EXPECT_DOUBLE_EQ(check.cost, result.times.at(agent)) << c.name << " agent " << agent;
+    }
+    EXPECT_EQ(served, (std::multiset<std::int64_t>{2, 3, 4, 5, 6})) << c.name;
   }
 }
 
