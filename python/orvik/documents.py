@@ -32,6 +32,14 @@ def json_type(value: Any) -> str:
     return type(value).__name__
 
 
+def a_json_type(value: Any) -> str:
+    """The JSON type of a value with its article: "an object", "a number", "null"."""
+    name = json_type(value)
+    if name == "null":
+        return name
+    return f"{'an' if name[:1] in 'aeiou' else 'a'} {name}"
+
+
 def is_number(value: Any) -> bool:
     """Whether a value is a JSON number (booleans are not)."""
     return isinstance(value, (int, float)) and not isinstance(value, bool)
