@@ -148,11 +148,11 @@ def test_check_command_reports_an_unreadable_instance(tmp_path, capsys):
     _set_limit(inst, 2**32 + 5)
     inst_file.write_text(json.dumps(inst))
     result_file.write_text(json.dumps(_result()))
-    assert main(["check", str(inst_file), str(result_file)]) == 1
+    assert main(["check", str(inst_file), str(result_file)]) == 2  # input it cannot use
     err = capsys.readouterr().err
     assert "max_length 4294967301 is not a valid 32-bit integer" in err
     assert "Traceback" not in err
-    assert main(["check", str(tmp_path / "missing.json"), str(result_file)]) == 1
+    assert main(["check", str(tmp_path / "missing.json"), str(result_file)]) == 2
     assert len(capsys.readouterr().err.splitlines()) == 1
 
 

@@ -37,7 +37,7 @@ def test_file_errors_are_one_line(run_cli, files, tmp_path, command, case, messa
     extra = {"check": [str(files["valid"])], "plot": [str(files["valid"]), "-o",
                                                      str(tmp_path / "x.png")]}.get(command, [])
     done = run_cli(command, path, *extra)
-    assert done.returncode == 1
+    assert done.returncode == 2  # input the command cannot use
     assert done.stderr.splitlines() == [message.format(path=path)]
 
 
