@@ -218,11 +218,11 @@ def solve_instance(
     else:
         document = instance
     if validate:
-        _refuse_errors(document)
+        refuse_errors(document)
     try:
         scale = unit_scale(document)
         if scale.refused:
-            _refuse_errors(document)
+            refuse_errors(document)
         core_document = solver_document(document, scale)
         limit = time_limit if time_limit is not None else model.time_limit
         result = _run_solver(core_document, limit, clock=clock, improve=improve, seed=seed,
@@ -231,11 +231,11 @@ def solve_instance(
         return _solution(model, document, scale, result, bool(result["interrupted"]))
     except (KeyError, TypeError, AttributeError, IndexError, ValueError, SolverError):
         if not validate:
-            _refuse_errors(document)  # an instance solved unvalidated: say what is wrong
+            refuse_errors(document)  # an instance solved unvalidated: say what is wrong
         raise
 
 
-def _refuse_errors(document: Any) -> None:
+def refuse_errors(document: Any) -> None:
     """Raise ``ValidationError`` listing the errors of a document that has any."""
     findings = validation.validate(document)
     if findings.errors:

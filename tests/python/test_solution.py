@@ -176,3 +176,17 @@ def test_solving_an_invalid_model_lists_the_errors():
     with pytest.raises(orvik.ValidationError) as raised:
         model.solve(time_limit=1)
     assert "$.agents[1].type: agent type 'drone' has no cost matrix" in str(raised.value)
+
+
+def test_the_report_tells_agent_1_from_agent_text_1():
+    m = orvik.Model()
+    m.add_depot("0", 0, 0)
+    m.add_site(5, 1, 0)
+    m.add_site("x y", 2, 0)
+    m.add_agent(1, "car", "0")
+    m.add_agent("1", "car", "0")
+    m.costs_from_coordinates("car")
+    report = m.solve(1).report()
+    headers = [line.split(" (")[0] for line in report.splitlines() if line.startswith("agent ")]
+    assert headers == ["agent 1", 'agent "1"']
+    assert '"0" -> ' in report and '"x y"' in report
