@@ -22,6 +22,11 @@ folder. Its outcome falls into one of six classes:
     python benchmarks/bad_inputs.py                  # all inputs, two at a time
     python benchmarks/bad_inputs.py --jobs 1 --show bad
     python benchmarks/bad_inputs.py --only check --show all
+    python benchmarks/bad_inputs.py --children-path OTHER/python   # another tree's package
+
+``--children-path`` puts a folder first on the inputs' PYTHONPATH (with a ``sitecustomize.py``
+there that drops an editable install's import hook, the inputs run that folder's ``orvik``),
+so that one campaign can be run against two versions; the verification stays this tree's.
 """
 
 from __future__ import annotations
@@ -999,6 +1004,9 @@ def _digest(path: Path) -> str:
         return "missing"
 
 
+CHILD_PATH: list[str] = []
+
+
 def run_case(case: Case, root: Path, index: int, timeout: float) -> tuple[Case, str, str, float]:
     folder = root / f"case{index:04d}"
     folder.mkdir()
@@ -1019,6 +1027,9 @@ def run_case(case: Case, root: Path, index: int, timeout: float) -> tuple[Case, 
     else:
         command = [sys.executable, "-c", WRAPPER, case.code or ""]
     env = {**os.environ, "MPLBACKEND": "Agg", "COLUMNS": "200"}
+    if CHILD_PATH:
+        env["PYTHONPATH"] = os.pathsep.join([*CHILD_PATH, env.get("PYTHONPATH", "")]).rstrip(
+            os.pathsep)
     start = time.monotonic()
     try:
         done: subprocess.CompletedProcess[str] | None = subprocess.run(
@@ -1057,7 +1068,10 @@ def main() -> int:
     parser.add_argument("--only", help="run the inputs of one group (a command, or api)")
     parser.add_argument("--show", choices=("bad", "all", "none"), default="bad",
                         help="list the inputs of the last three classes (default), all, none")
+    parser.add_argument("--children-path", help="a folder put first on the inputs' PYTHONPATH")
     args = parser.parse_args()
+    if args.children_path:
+        CHILD_PATH.append(os.path.abspath(args.children_path))
     cases = [c for c in all_cases() if args.only is None or c.group == args.only]
     root = Path(tempfile.mkdtemp(prefix="orvik-bad-inputs-"))
     start = time.monotonic()

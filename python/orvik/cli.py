@@ -337,8 +337,11 @@ def _executor(scheduler: str | None) -> Iterator[Any]:
 
 
 def _one_line(error: BaseException) -> str:
-    """An error on one line: a list of findings joined with semicolons."""
-    return "; ".join(line.strip() for line in str(error).splitlines() if line.strip())
+    """An error on one line: a list of findings after its heading, joined with semicolons."""
+    lines = [line.strip() for line in str(error).splitlines() if line.strip()]
+    if len(lines) > 1 and lines[0].endswith(":"):
+        return f"{lines[0]} {'; '.join(lines[1:])}"
+    return "; ".join(lines)
 
 
 def _summary(instances: Sequence[str], outcomes: dict[int, Any], paths: Sequence[Path],

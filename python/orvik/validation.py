@@ -419,6 +419,10 @@ class _CrossCheck:
 
     def check_limit(self, k: int, limit: Any) -> None:
         path = json_path("agents", k, "max_length")
+        if isinstance(limit, bool):
+            self.error(path, f"a route limit is a number, not {json.dumps(limit)} (which the "
+                             "raw module reads as 1 or 0)")
+            return
         if not is_number(limit):
             return
         if not is_finite_number(limit):
@@ -437,9 +441,13 @@ class _CrossCheck:
                             "scales costs, windows and limits to smaller units")
 
     def check_capacity(self, k: int, capacity: Any) -> None:
+        path = json_path("agents", k, "capacity")
+        if isinstance(capacity, bool):
+            self.error(path, f"a capacity is a number, not {json.dumps(capacity)} (which the "
+                             "raw module reads as 1 or 0)")
+            return
         if not is_number(capacity):
             return
-        path = json_path("agents", k, "capacity")
         if not is_finite_number(capacity):
             self.error(path, f"capacity {_show(capacity)}")
         elif not _INT32[0] <= capacity <= _INT32[1]:

@@ -71,6 +71,8 @@ REFUSED_BY_VALIDATION = [
     pytest.param(_set(["options", "time_limit"], math.inf), "$.options.time_limit",
                  id="time-limit-inf"),
     pytest.param(_set(["options", "seed"], 2**64), "$.options.seed", id="seed-2^64"),
+    pytest.param(_set(["agents", 0, "max_length"], True), "$.agents[0].max_length",
+                 id="limit-true"),
 ]
 
 
