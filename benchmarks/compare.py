@@ -200,6 +200,19 @@ def run_child(solver: str, case: Case, budget: float, env: dict[str, str],
         return record
 
 
+def child_env(core_path: Path | None) -> dict[str, str]:
+    """The environment of a child: the benchmarks and the package source (and the folder of a
+    given core first) on PYTHONPATH."""
+    env = dict(os.environ)
+    paths = [str(HERE), str(ROOT / "python")]
+    if core_path is not None:
+        paths.insert(0, str(core_path.resolve()))
+    if env.get("PYTHONPATH"):
+        paths.append(env["PYTHONPATH"])
+    env["PYTHONPATH"] = os.pathsep.join(paths)
+    return env
+
+
 def orvik_available(env: dict[str, str]) -> str | None:
     """None when the child can import the core's JSON entry point, else the reason."""
     probe = subprocess.run(
@@ -353,13 +366,7 @@ def main(argv: list[str] | None = None) -> int:
              else default_cases(args.raw_dir, out_dir / "instances"))
     references = load_references(args.references)
 
-    env = dict(os.environ)
-    paths = [str(HERE), str(ROOT / "python")]
-    if args.core_path is not None:
-        paths.insert(0, str(args.core_path.resolve()))
-    if env.get("PYTHONPATH"):
-        paths.append(env["PYTHONPATH"])
-    env["PYTHONPATH"] = os.pathsep.join(paths)
+    env = child_env(args.core_path)
     orvik_missing = orvik_available(env) if "orvik" in args.solvers else None
     if orvik_missing:
         print(f"orvik: the core is not available ({orvik_missing}); its rows are marked pending")
