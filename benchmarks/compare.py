@@ -359,7 +359,7 @@ def main(argv: list[str] | None = None) -> int:
           f"Orvik {'with' if args.improve else 'without'} improvement, seed {args.seed}; "
           "budgets: wall-clock time", flush=True)
 
-    out_dir: Path = args.out_dir
+    out_dir: Path = args.out_dir.resolve()  # the children run in benchmarks/
     log_dir = out_dir / "logs"
     log_dir.mkdir(parents=True, exist_ok=True)
     cases = ([case_of(p.resolve()) for p in args.instances] if args.instances

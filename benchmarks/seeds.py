@@ -158,7 +158,7 @@ def main(argv: list[str] | None = None) -> int:
     if args.seeds < 1:
         parser.error("--seeds must be at least 1")
 
-    out_dir: Path = args.out_dir
+    out_dir: Path = args.out_dir.resolve()  # the children run in benchmarks/
     log_dir = out_dir / "logs"
     log_dir.mkdir(parents=True, exist_ok=True)
     if args.instances:
