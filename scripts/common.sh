@@ -62,7 +62,7 @@ logged() {
     : >"$log"
     while IFS= read -r line; do
       printf '%s\n' "$line" >>"$log"
-      if [[ "$line" =~ ^\[([0-9]+)/([0-9]+)\] ]] && ((SECONDS - last >= 20 ||
+      if [[ "$line" =~ ^[[:space:]]*\[([0-9]+)/([0-9]+)\] ]] && ((SECONDS - last >= 20 ||
         BASH_REMATCH[1] == BASH_REMATCH[2])) && ((BASH_REMATCH[2] > 1)); then
         say "  $label: step ${BASH_REMATCH[1]} of ${BASH_REMATCH[2]} ($((SECONDS - start)) s)"
         last=$SECONDS
