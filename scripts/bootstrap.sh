@@ -162,7 +162,7 @@ if ((pip_needed)); then
   args=()
   for file in "${requirement_files[@]}"; do args+=(-r "$file"); done
   logged "pip" "$root/build/logs/pip-$(basename "$venv").log" \
-    "$venv_python" -m pip install --upgrade pip "${args[@]}"
+    "$venv_python" -m pip install --no-compile --upgrade pip "${args[@]}"
   printf '%s' "$wanted" >"$stamp"
 fi
 

@@ -69,10 +69,16 @@ if [[ -n "$other_python" ]]; then
   [[ -n "$other_plan" ]] && plan="${plan:+$plan; }$other_plan"
 fi
 [[ -n "$plan" ]] && say "installing $plan"
+# Both environments at once: pip waits on downloads and disks as much as on a processor.
+other_pid=""
+if [[ -n "$other_python" ]]; then
+  "${bootstrap[@]}" --test --no-package --python "$other_python" --venv "$other_venv" --quiet &
+  other_pid=$!
+fi
 "${bootstrap[@]}" "${first_args[@]}" --quiet
 venvs=("$venv")
-if [[ -n "$other_python" ]]; then
-  "${bootstrap[@]}" --test --no-package --python "$other_python" --venv "$other_venv" --quiet
+if [[ -n "$other_pid" ]]; then
+  wait "$other_pid"
   venvs+=("$other_venv")
 fi
 described=()
@@ -102,7 +108,7 @@ build_docs() {
   if unshare --net true 2>/dev/null; then
     isolate=(unshare --net)
   fi
-  "${isolate[@]}" "$venv/bin/mkdocs" build --strict --quiet --site-dir "$root/build/site" &&
+  NO_MKDOCS_2_WARNING=1 "${isolate[@]}" "$venv/bin/mkdocs" build --strict --quiet --site-dir "$root/build/site" &&
     ! grep -rEl '<(link|script)[^>]+(href|src)="(https?:)?//' "$root/build/site" \
       --include='*.html' | sed 's/^/fetches an asset from another host: /' | grep .
 }
