@@ -111,7 +111,8 @@ class SolveProgress(_Display):
 
     def __call__(self, report: ProgressReport) -> None:
         """Take one report: move the bar, and print a line when it brings a new best objective
-        value, or when no line was printed for ``QUIET_SECONDS``."""
+        value, or when no line was printed for ``QUIET_SECONDS`` (before the first solution too,
+        with "-" for the value)."""
         status = f"{report.elapsed:.1f}/{self.time_limit:g} s"
         if report.best is not None:
             status += f"  {self.objective} {report.best:.6g}"
@@ -121,9 +122,9 @@ class SolveProgress(_Display):
                              status=status)
         now = time.monotonic()
         new_best = report.best is not None and (self.best is None or report.best < self.best)
-        if new_best or (report.best is not None and now - self.last_line >= QUIET_SECONDS):
+        if new_best or now - self.last_line >= QUIET_SECONDS:
             self.say(improvement_line(report, self.objective))
-            self.best = report.best
+            self.best = report.best if report.best is not None else self.best
             self.last_line = now
 
 

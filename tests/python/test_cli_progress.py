@@ -256,21 +256,38 @@ def test_progress_prints_new_bests_and_otherwise_a_line_at_a_slow_pace(monkeypat
 
     stream = StringIO()
     progress = live.SolveProgress(60, "min_max", Console(file=stream, highlight=False))
-    clock = iter([0.0, 0.1, 0.2, 0.3, 5.0, 10.4, 10.5, 11.0])
-    monkeypatch.setattr(live.time, "monotonic", lambda: next(clock))
+    reports = [_report(0.1, None, 0, "search", False),  # no solution yet: nothing
+               _report(0.2, 50.0),                      # first best
+               _report(0.3, 50.0),                      # the same value, improved: nothing
+               _report(5.0, 42.5, 5),                   # new best
+               _report(10.4, 42.5, 11, improved=False),  # 5.4 s since the last line: nothing
+               _report(15.0, 42.5, 30, improved=False),  # 10 s since: a line at a slow pace
+               _report(16.0, 42.5, 32),                 # improved, the same value: nothing
+               _report(25.0, 42.5, 50, improved=False)]  # 10 s again
+    monkeypatch.setattr(live.time, "monotonic", iter(r.elapsed for r in reports).__next__)
     progress.last_line = 0.0
-    for report in [_report(0.1, None, 0, "search", False),  # no solution yet: nothing
-                   _report(0.2, 50.0),                      # first best
-                   _report(0.3, 50.0),                      # the same value, improved: nothing
-                   _report(5.0, 42.5, 5),                   # new best
-                   _report(10.4, 42.5, 11, improved=False),  # 5.4 s since the last line
-                   _report(10.5, 42.5, 22, improved=False),  # 10.5 s: a line at a slow pace
-                   _report(11.0, 42.5, 22)]:
+    for report in reports:
         progress(report)
     lines = stream.getvalue().splitlines()
-    assert [line.split()[3] for line in lines] == ["50", "42.5", "42.5"]
+    assert [line.split()[3] for line in lines] == ["50", "42.5", "42.5", "42.5"]
     assert lines[0].endswith("  5 iterations/s") and lines[2].endswith("  2 iterations/s")
+    assert lines[3] == "   25.00 s  min_max 42.5  2 iterations/s"
     assert len(set(lines)) == len(lines)
+
+
+def test_progress_says_it_is_alive_before_the_first_solution(monkeypatch):
+    from io import StringIO
+
+    from orvik import live
+    from rich.console import Console
+
+    stream = StringIO()
+    progress = live.SolveProgress(60, "min_sum", Console(file=stream, highlight=False))
+    monkeypatch.setattr(live.time, "monotonic", iter([3.0, 12.0]).__next__)
+    progress.last_line = 0.0
+    progress(_report(3.0, None, 3000, "search", False))
+    progress(_report(12.0, None, 12000, "search", False))
+    assert stream.getvalue().splitlines() == ["   12.00 s  min_sum -  1,000 states/s"]
 
 
 @pytest.mark.parametrize(("work", "elapsed", "phase", "pace"), [
