@@ -570,8 +570,9 @@ def build_parser() -> argparse.ArgumentParser:
     solve.add_argument("--no-validate", action="store_true",
                        help="skip the validation of the instance")
     solve.add_argument("-q", "--quiet", action="store_true",
-                       help="show no progress on standard error (by default: a line per "
-                            "improvement and a bar over the time limit)")
+                       help="show no progress on standard error (by default: a line per new "
+                            "best value, otherwise one every 10 s, and on a terminal a bar over "
+                            "the time limit)")
     solve.add_argument("-o", "--output", metavar="RESULT",
                        help="write the solution as JSON (readable by `orvik check` and `plot`)")
     solve.add_argument("--plot", metavar="PNG", help="draw the routes into an image file")
