@@ -104,17 +104,19 @@ end
 docs_log="$logs/docs.log"
 build_docs() {
   local -a isolate=()
+  local started=$SECONDS
   # Without a network by construction where this user may make a network namespace.
   if unshare --net true 2>/dev/null; then
     isolate=(unshare --net)
   fi
   NO_MKDOCS_2_WARNING=1 "${isolate[@]}" "$venv/bin/mkdocs" build --strict --quiet --site-dir "$root/build/site" &&
     ! grep -rEl '<(link|script)[^>]+(href|src)="(https?:)?//' "$root/build/site" \
-      --include='*.html' | sed 's/^/fetches an asset from another host: /' | grep .
+      --include='*.html' | sed 's/^/fetches an asset from another host: /' | grep . &&
+    echo $((SECONDS - started)) >"$logs/docs.seconds"
 }
+rm -f "$logs/docs.seconds"
 build_docs >"$docs_log" 2>&1 &
 docs_pid=$!
-docs_started=$SECONDS
 
 # ---------------------------------------------------------------------------------------------
 # The package, for each Python. Compiled with warnings as errors; the compiler cache under
@@ -142,7 +144,7 @@ if ((docs_status != 0)); then
   echo "failed: the documentation site (mkdocs build --strict; log $docs_log)" >&2
   exit 1
 fi
-say "site built in build/site ($((SECONDS - docs_started)) s, beside the package build)"
+say "site built in build/site in $(cat "$logs/docs.seconds") s, beside the package build"
 end
 
 # ---------------------------------------------------------------------------------------------
