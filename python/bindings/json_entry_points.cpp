@@ -28,8 +28,10 @@ constexpr const char* kSolveJsonFileDoc =
 py::dict solve_json_str(const std::string& json_str, double time_limit) {
   const nlohmann::json document = nlohmann::json::parse(json_str);
   RunWatch watch(OnInterrupt::kRaise);
+  SolveSettings settings;
+  settings.time_limit = time_limit;
   const SolveOutcome outcome =
-      SolveInstance(document, time_limit, watch.Control(plenro::BudgetClock::kThreadCpu));
+      SolveInstance(document, settings, watch.Control(plenro::BudgetClock::kThreadCpu));
   watch.Finish();
   return MakeResultDict(outcome);
 }

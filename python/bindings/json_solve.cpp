@@ -87,14 +87,24 @@ py::list make_anytime_list(const std::vector<plenro::AnytimeEntry>& entries,
 
 }  // namespace
 
-SolveOutcome SolveInstance(const nlohmann::json& document, double time_limit,
+SolveOutcome SolveInstance(const nlohmann::json& document, const SolveSettings& settings,
                            const plenro::RunControl& control) {
   SolveOutcome outcome;
   plenro::load_problem(document, outcome.problem);
-  if (time_limit > 0) {
-    outcome.problem.options().time_limit = time_limit;
+  plenro::Options& options = outcome.problem.options();
+  if (settings.time_limit > 0) {
+    options.time_limit = settings.time_limit;
   }
-  outcome.options = outcome.problem.options();
+  if (settings.improve) {
+    options.improve = *settings.improve;
+  }
+  if (settings.seed) {
+    options.seed = *settings.seed;
+  }
+  if (settings.iterations) {
+    options.improve_iterations = *settings.iterations;
+  }
+  outcome.options = options;
 
   const auto t0 = std::chrono::steady_clock::now();
   // The solver copies what it needs, so the loaded problem stays as it is for the routes.

@@ -2,6 +2,8 @@
 // search under a run control, and the dictionary the entry points return.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,9 +32,18 @@ struct SolveOutcome {
   bool stopped = false;
 };
 
-// Loads the document; a `time_limit` above 0 replaces the instance's own. Then constructs a
-// solver from a copy of the problem and searches under `control`. Needs no interpreter lock.
-SolveOutcome SolveInstance(const nlohmann::json& document, double time_limit,
+// The settings a call gives a solve. They replace the instance's own options once it is loaded:
+// a time limit above 0, and the improvement's switch, seed and iteration limit when given.
+struct SolveSettings {
+  double time_limit = -1.0;
+  std::optional<bool> improve;
+  std::optional<std::uint64_t> seed;
+  std::optional<std::int64_t> iterations;
+};
+
+// Loads the document and applies `settings` to its options. Then constructs a solver from a
+// copy of the problem and searches under `control`. Needs no interpreter lock.
+SolveOutcome SolveInstance(const nlohmann::json& document, const SolveSettings& settings,
                            const plenro::RunControl& control);
 
 // The result dictionary: "status", "timeout", "routes", "statistics", "anytime", in this order.
