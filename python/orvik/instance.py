@@ -32,7 +32,7 @@ import json
 import re
 from collections.abc import Iterator
 from dataclasses import dataclass
-from typing import Any
+from typing import Any, NamedTuple
 
 from orvik.documents import InstanceError, a_json_type, did_you_mean, is_finite_number, show
 from orvik.rules import (
@@ -98,8 +98,7 @@ def time_limit_problem(seconds: float) -> str | None:
 # The records
 
 
-@dataclass(frozen=True, slots=True)
-class Problem:
+class Problem(NamedTuple):
     """What the reader could not read, or a rule a value breaks, and where; ``fatal`` when no
     model can be built without it."""
 
@@ -111,8 +110,7 @@ class Problem:
         return f"{json_path(*self.path)}: {self.message}"
 
 
-@dataclass(frozen=True, slots=True)
-class NodeRecord:
+class NodeRecord(NamedTuple):
     """A node: its position in ``$.nodes`` (its vertex), its id, and what it holds. A value
     that could not be read is None; ``z`` and ``demand`` are 0 when absent."""
 
@@ -141,8 +139,7 @@ class NodeRecord:
         return self.name if self.name else self.id
 
 
-@dataclass(frozen=True, slots=True)
-class AgentRecord:
+class AgentRecord(NamedTuple):
     """An agent: its position in ``$.agents``, id, type, start and end node ids and their
     vertices (None: no node has that id), and its route limit and capacity as written (a
     number, or a boolean the raw module reads as 1 or 0; None when absent)."""
@@ -176,8 +173,7 @@ class AgentRecord:
         return 0.0 if value is None else float(value)
 
 
-@dataclass(frozen=True, slots=True)
-class AssignmentItem:
+class AssignmentItem(NamedTuple):
     """An assignment entry: the node it is for and the agent types that may serve it."""
 
     path: Parts
@@ -185,8 +181,7 @@ class AssignmentItem:
     types: tuple[str, ...] | None
 
 
-@dataclass(frozen=True, slots=True)
-class WindowItem:
+class WindowItem(NamedTuple):
     """A time-window entry: the node and the interval (start, end) of its service."""
 
     path: Parts
@@ -195,8 +190,7 @@ class WindowItem:
     end: float | None
 
 
-@dataclass(frozen=True, slots=True)
-class PrecedencePair:
+class PrecedencePair(NamedTuple):
     """A pair of a sequence constraint (stored, not used by the solver)."""
 
     path: Parts
@@ -205,8 +199,7 @@ class PrecedencePair:
     type: str | None = None
 
 
-@dataclass(frozen=True, slots=True)
-class ConstraintRecord:
+class ConstraintRecord(NamedTuple):
     """A constraint object: its position, its kind (None when it has none that reads), its
     items (assignment and time-window entries) or its pairs (a sequence)."""
 
@@ -221,8 +214,7 @@ class ConstraintRecord:
         return ("constraints", self.index)
 
 
-@dataclass(frozen=True, slots=True)
-class OptionsRecord:
+class OptionsRecord(NamedTuple):
     """The options of the document as written (None: not given, or not read)."""
 
     objective: str | None = None
@@ -244,11 +236,13 @@ class OptionsRecord:
 
 @dataclass(frozen=True, eq=False)
 class Instance:
-    """An instance document as read by ``read_instance``: the document itself (not copied) and
-    its records. ``vertex`` maps node ids to vertices (the first node with the id), ``allowed``
+    """An instance document as read by ``read_instance``: the document itself (as given, not
+    copied) and its records. ``vertex`` maps node ids to vertices (the first node with the id), ``allowed``
     node ids to the agent types their assignment entry lists, ``windows`` node ids to their
     (start, end) interval (a later entry for a node replaces an earlier one, as the solver reads
-    them)."""
+    them). ``irregular`` gives, for the node array and each array of assignment or time-window
+    entries, the indexes of the elements that are not plain: plain ones hold the keys they need,
+    each of the expected type (unknown keys aside), so that the JSON Schema accepts them."""
 
     document: dict[str, Any]
     name: str | None
@@ -262,6 +256,7 @@ class Instance:
     vertex: dict[int, int]
     allowed: dict[int, tuple[str, ...]]
     windows: dict[int, tuple[float, float]]
+    irregular: dict[Parts, tuple[int, ...]]
 
     def require(self, *, every: bool = True) -> Instance:
         """This instance, when it has no problem; else ``InstanceError`` with the first one, in
@@ -313,6 +308,24 @@ _NUMBERS = (int, float)
 _STRINGS = {str}
 
 
+def _plain_assignment(item: dict[str, Any], path: Parts) -> AssignmentItem | None:
+    """An assignment entry whose keys read plainly; None for any other."""
+    node, names = item.get("node"), item.get("types")
+    if (type(node) is int and 0 <= node < ID_END and type(names) is list
+            and set(map(type, names)) <= _STRINGS):
+        return AssignmentItem(path, node, tuple(names))
+    return None
+
+
+def _plain_window(item: dict[str, Any], path: Parts) -> WindowItem | None:
+    """A time-window entry whose keys read plainly; None for any other."""
+    node, start, end = item.get("node"), item.get("start"), item.get("end")
+    if type(node) is int and 0 <= node < ID_END and type(start) in _NUMBERS and type(
+            end) in _NUMBERS:
+        return WindowItem(path, node, start, end)
+    return None
+
+
 def _plain_node(index: int, node: dict[str, Any]) -> NodeRecord | None:
     """A node whose every key reads plainly (the common case, read without a check per key);
     None for any other."""
@@ -338,6 +351,7 @@ class _Reader:
     def __init__(self) -> None:
         self.problems: list[Problem] = []
         self.fatal = True
+        self.irregular: dict[Parts, list[int]] = {}
 
     def fail(self, path: Parts, message: str, fatal: bool | None = None) -> None:
         self.problems.append(Problem(path, message, self.fatal if fatal is None else fatal))
@@ -455,8 +469,8 @@ class _Reader:
     def instance(self, document: Any) -> Instance:
         if not isinstance(document, dict):
             self.fail((), f"expected an object, got {a_json_type(document)}")
-            return Instance({}, None, 0, (), (), {}, (), OptionsRecord(), tuple(self.problems),
-                            {}, {}, {})
+            return Instance(document, None, 0, (), (), {}, (), OptionsRecord(),
+                            tuple(self.problems), {}, {}, {}, {})
         name = document.get("name")
         if name is not None:
             with self.lenient():
@@ -483,17 +497,23 @@ class _Reader:
                         allowed[item.node] = item.types
                 elif item.start is not None and item.end is not None:
                     windows[item.node] = (item.start, item.end)
+        irregular = {path: tuple(indexes) for path, indexes in self.irregular.items()}
         return Instance(document, name, len(nodes_section), nodes, agents, costs, constraints,
-                        options, tuple(self.problems), vertex, allowed, windows)
+                        options, tuple(self.problems), vertex, allowed, windows, irregular)
 
     def nodes(self, section: list[Any]) -> Iterator[NodeRecord]:
         number = self.number
-        for i, node in self.objects(section, ("nodes",)):
-            plain = _plain_node(i, node)
+        irregular = self.irregular[("nodes",)] = []
+        for i, node in enumerate(section):
+            plain = _plain_node(i, node) if type(node) is dict else None
             if plain is not None:
                 yield plain
                 continue
+            irregular.append(i)
             path = ("nodes", i)
+            if not isinstance(node, dict):
+                self.fail(path, "expected an object")
+                continue
             yield NodeRecord(
                 i,
                 self.id(self.required(node, "id", path), (*path, "id")),
@@ -554,17 +574,27 @@ class _Reader:
                 yield ConstraintRecord(c, kind, pairs=records)
             else:
                 items = self.section(constraint, "items", path, list, required=True)
-                read = self.assignment if kind == "assignment" else self.window
-                yield ConstraintRecord(c, kind, tuple(
-                    read(item, (*path, "items", i))
-                    for i, item in self.objects(items, (*path, "items"))))
+                yield ConstraintRecord(c, kind, self.items(kind, items, (*path, "items")))
+
+    def items(self, kind: str, items: list[Any], path: Parts
+              ) -> tuple[AssignmentItem | WindowItem, ...]:
+        """The entries of an assignment or a time-window constraint."""
+        plain_item, read = ((_plain_assignment, self.assignment) if kind == "assignment"
+                            else (_plain_window, self.window))
+        irregular = self.irregular[path] = []
+        records: list[AssignmentItem | WindowItem] = []
+        for i, item in enumerate(items):
+            record = plain_item(item, (*path, i)) if type(item) is dict else None
+            if record is None:
+                irregular.append(i)
+                if not isinstance(item, dict):
+                    self.fail((*path, i), "expected an object")
+                    continue
+                record = read(item, (*path, i))
+            records.append(record)
+        return tuple(records)
 
     def assignment(self, item: dict[str, Any], path: Parts) -> AssignmentItem:
-        node = item.get("node")
-        names = item.get("types")
-        if (type(node) is int and 0 <= node < ID_END and type(names) is list
-                and set(map(type, names)) <= _STRINGS):
-            return AssignmentItem(path, node, tuple(names))
         node = self.id(self.required(item, "node", path), (*path, "node"))
         names = self.required(item, "types", path)
         types: tuple[str, ...] | None = None
@@ -580,10 +610,6 @@ class _Reader:
         return AssignmentItem(path, node, types)
 
     def window(self, item: dict[str, Any], path: Parts) -> WindowItem:
-        node, start, end = item.get("node"), item.get("start"), item.get("end")
-        if (type(node) is int and 0 <= node < ID_END and type(start) in _NUMBERS
-                and type(end) in _NUMBERS):
-            return WindowItem(path, node, start, end)
         return WindowItem(path, self.id(self.required(item, "node", path), (*path, "node")),
                           self.number(self.required(item, "start", path), (*path, "start")),
                           self.number(self.required(item, "end", path), (*path, "end")))

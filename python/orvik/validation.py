@@ -37,7 +37,6 @@ from orvik.instance import (
 from orvik.instance import json_path as json_path
 from orvik.rules import (
     DEFAULT_TIME_LIMIT,
-    ID_END,
     INT32_MAX,
     INT32_MIN,
     NO_CONNECTION,
@@ -113,9 +112,11 @@ def validate(document: Any) -> Findings:
     instance = document if isinstance(document, Instance) else None
     if instance is not None:
         document = instance.document
-    findings = Findings(_schema_findings(document))
-    if isinstance(document, dict):
-        _CrossCheck(instance or read_instance(document), findings).run()
+    if isinstance(document, dict) and instance is None:
+        instance = read_instance(document)
+    findings = Findings(_schema_findings(document, instance))
+    if instance is not None and isinstance(document, dict):
+        _CrossCheck(instance, findings).run()
     return findings
 
 
@@ -128,11 +129,12 @@ def _validator() -> jsonschema.protocols.Validator:
     return jsonschema.Draft202012Validator(instance_schema())
 
 
-def _schema_findings(document: Any) -> Iterator[Finding]:
-    """The schema's findings. The schema is checked on the document without the elements it
-    plainly accepts (nodes and constraint items, which grow with the instance) and without the
-    matrix rows, which ``_CrossCheck.check_matrix`` checks; paths name the original places."""
-    reduced, places = _for_schema(document)
+def _schema_findings(document: Any, instance: Instance | None) -> Iterator[Finding]:
+    """The schema's findings. The schema is checked on the document without the elements the
+    reader found plain (nodes and constraint items, which grow with the instance; see
+    ``Instance.irregular``) and without the matrix rows, which ``_CrossCheck.check_matrix``
+    checks; paths name the original places."""
+    reduced, places = _for_schema(document, {} if instance is None else instance.irregular)
     errors = []
     for error in _validator().iter_errors(reduced):
         parts = list(error.absolute_path)
@@ -146,51 +148,17 @@ def _schema_findings(document: Any) -> Iterator[Finding]:
         yield Finding(json_path(*parts), _schema_message(error, parts))
 
 
-def _plain_id(value: Any) -> bool:
-    return type(value) is int and 0 <= value < ID_END
-
-
-def _plain_number(value: Any) -> bool:
-    return type(value) is float or type(value) is int
-
-
-def _plain_types(value: Any) -> bool:
-    return type(value) is list and all(type(name) is str for name in value)
-
-
-# What the schema plainly accepts in a node or a constraint item, key by key; an element whose
-# keys all pass (unknown keys aside) and that has the required ones needs no schema check.
-_PLAIN_NODE = {"id": _plain_id, "name": lambda v: type(v) is str and v != "",
-               "x": _plain_number, "y": _plain_number, "z": _plain_number,
-               "type": lambda v: type(v) is str, "demand": _plain_number}
-_PLAIN_ITEM = {
-    "assignment": ({"node": _plain_id, "types": _plain_types}, ("node", "types")),
-    "timewindow": ({"node": _plain_id, "start": _plain_number, "end": _plain_number},
-                   ("node", "start", "end")),
-}
-
-
-def _plain(item: Any, checks: dict[str, Any], required: Iterable[str]) -> bool:
-    if type(item) is not dict:
-        return False
-    for key, value in item.items():
-        check = checks.get(key)
-        if check is not None and not check(value):
-            return False
-    return all(key in item for key in required)
-
-
-def _for_schema(document: Any) -> tuple[Any, dict[tuple[str | int, ...], list[int]]]:
+def _for_schema(document: Any, irregular: dict[Parts, tuple[int, ...]]
+                ) -> tuple[Any, dict[Parts, tuple[int, ...]]]:
     """The document the schema checks, and for each shortened array the original indexes of
-    the elements kept."""
+    the elements kept (those that are not plain)."""
     if not isinstance(document, dict):
         return document, {}
     reduced = dict(document)
-    places: dict[tuple[str | int, ...], list[int]] = {}
+    places: dict[Parts, tuple[int, ...]] = {}
     nodes = document.get("nodes")
-    if type(nodes) is list:
-        required = ("id", "x", "y")
-        kept = [i for i, node in enumerate(nodes) if not _plain(node, _PLAIN_NODE, required)]
+    kept = irregular.get(("nodes",))
+    if type(nodes) is list and kept is not None:
         reduced["nodes"] = [nodes[i] for i in kept]
         places[("nodes",)] = kept
     costs = document.get("costs")
@@ -200,13 +168,11 @@ def _for_schema(document: Any) -> tuple[Any, dict[tuple[str | int, ...], list[in
     if type(constraints) is list:
         shortened = []
         for c, constraint in enumerate(constraints):
-            plain = (_PLAIN_ITEM.get(constraint.get("kind"))
-                     if type(constraint) is dict else None)
-            items = constraint.get("items") if plain is not None else None
-            if plain is None or type(items) is not list:
+            kept = irregular.get(("constraints", c, "items"))
+            if kept is None:
                 shortened.append(constraint)
                 continue
-            kept = [i for i, item in enumerate(items) if not _plain(item, *plain)]
+            items = constraint["items"]
             shortened.append({**constraint, "items": [items[i] for i in kept]})
             places[("constraints", c, "items")] = kept
         reduced["constraints"] = shortened
@@ -323,6 +289,9 @@ class _CrossCheck:
         self.check_node_count()
         ids: dict[int, int] = {}
         names: dict[str, int] = {}
+        finite = _all_finite([value for node in self.instance.nodes
+                              for value in (node.x, node.y, node.z, node.demand)
+                              if value is not None])
         for node in self.instance.nodes:
             i = node.index
             self.unique("nodes", i, "id", node.id, ids)
@@ -332,6 +301,8 @@ class _CrossCheck:
                 hint = " (write \"DEPOT\" for a depot)" if kind.upper() == "DEPOT" else ""
                 self.warn(json_path("nodes", i, "type"),
                           f"{kind!r} is read as a target{hint}")
+            if finite:
+                continue
             for axis, value in (("x", node.x), ("y", node.y), ("z", node.z)):
                 if value is not None and not is_finite_number(value):
                     self.error(json_path("nodes", i, axis), f"coordinate {show(value)}")
@@ -507,10 +478,12 @@ class _CrossCheck:
                     assert isinstance(item, AssignmentItem)
                     self.check_assignment_types(item)
             elif kind == "timewindow":
+                finite = _all_finite([bound for item in constraint.items
+                                      for bound in (item.start, item.end) if bound is not None])
                 for item in constraint.items:
                     self.known_node(item.node, item.path)
                     assert isinstance(item, WindowItem)
-                    self.check_window(item)
+                    self.check_window(item, finite)
             else:
                 sequences += 1
                 if sequences == 1:
@@ -544,12 +517,15 @@ class _CrossCheck:
                       f"no agent may serve node {item.node}: none of its types is an "
                       "agent's type")
 
-    def check_window(self, item: WindowItem) -> None:
+    def check_window(self, item: WindowItem, finite: bool) -> None:
+        """One window; ``finite``: every bound of its constraint is known to be finite."""
         opens, closes = item.start, item.end
-        for key, value in (("start", opens), ("end", closes)):
-            if value is not None and not is_finite_number(value):
-                self.error(json_path(*item.path, key), f"window bound {show(value)}")
-        if is_finite_number(opens) and is_finite_number(closes):
+        if not finite:
+            for key, value in (("start", opens), ("end", closes)):
+                if value is not None and not is_finite_number(value):
+                    self.error(json_path(*item.path, key), f"window bound {show(value)}")
+        if opens is not None and closes is not None and (
+                finite or (is_finite_number(opens) and is_finite_number(closes))):
             if opens > closes:
                 self.error(json_path(*item.path),
                            f"the window opens at {show(opens)}, after it closes at "
@@ -597,6 +573,15 @@ class _CrossCheck:
             self.warn(json_path("options", "time_limit"),
                       f"a time limit of {show(limit)} seconds is read as none: orvik solves for "
                       f"{DEFAULT_TIME_LIMIT:g} s (the raw module's search gets no time)")
+
+
+def _all_finite(numbers: list[float]) -> bool:
+    """Whether every number of a list is finite, checked with builtins over the whole list (a
+    sum too large for a double says no, and the numbers are then checked one by one)."""
+    try:
+        return math.isfinite(sum(numbers))
+    except OverflowError:
+        return False
 
 
 def _plain_row(row: list[Any]) -> bool:
