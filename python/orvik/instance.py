@@ -574,7 +574,8 @@ class _Reader:
                 yield ConstraintRecord(c, kind, pairs=records)
             else:
                 items = self.section(constraint, "items", path, list, required=True)
-                yield ConstraintRecord(c, kind, self.items(kind, items, (*path, "items")))
+                yield ConstraintRecord(c, kind, self.items(kind, items, (*path, "items"))
+                                       if items is constraint.get("items") else ())
 
     def items(self, kind: str, items: list[Any], path: Parts
               ) -> tuple[AssignmentItem | WindowItem, ...]:

@@ -169,10 +169,10 @@ def _for_schema(document: Any, irregular: dict[Parts, tuple[int, ...]]
         shortened = []
         for c, constraint in enumerate(constraints):
             kept = irregular.get(("constraints", c, "items"))
-            if kept is None:
+            items = constraint.get("items") if type(constraint) is dict else None
+            if kept is None or type(items) is not list:
                 shortened.append(constraint)
                 continue
-            items = constraint["items"]
             shortened.append({**constraint, "items": [items[i] for i in kept]})
             places[("constraints", c, "items")] = kept
         reduced["constraints"] = shortened

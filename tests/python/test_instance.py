@@ -18,7 +18,7 @@ from orvik.cli import _count
 from orvik.instance import Problem, read_instance
 from orvik.units import solver_document, unit_scale
 from orvik.validation import instance_schema
-from test_validation import _delete, _set
+from test_validation import _delete, _full_schema_findings, _set
 
 
 def _document():
@@ -131,6 +131,23 @@ def test_what_cannot_be_read_is_a_problem_naming_its_place(mutate, path, message
     if not fatal:  # validation reports these; a validated solve names them in its findings
         assert read.require(every=False) is read
         assert not orvik.validate(doc).ok
+
+
+@pytest.mark.parametrize(
+    "mutate",
+    [_delete(["constraints", 0, "items"]), _set(["constraints", 1, "items"], 3),
+     _set(["constraints", 0, "items"], [[11], {"node": 12.0, "types": ["car"]}]),
+     _set(["constraints", 1, "kind"], "assignment"), _set(["nodes"], 5),
+     _set(["nodes"], [{"id": 10, "x": 0, "y": 0}, [1], {"id": 12, "x": "2", "y": 0}])],
+    ids=["items-missing", "items-number", "items-odd", "kind-changed", "nodes-number",
+         "nodes-odd"],
+)
+def test_the_schema_sees_every_element_the_reader_does_not_find_plain(mutate):
+    doc = _document()
+    mutate(doc)
+    found = {(f.path, f.message) for f in orvik.validate(doc).errors}
+    expected = set(_full_schema_findings(doc))
+    assert expected and expected <= found, (expected - found, found)
 
 
 def test_a_solve_reads_the_document_once(monkeypatch, tmp_path):
