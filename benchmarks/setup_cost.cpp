@@ -75,11 +75,12 @@ int Run(const std::string& path, bool improve) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const long peak = StatusKiB("VmHWM");
   const long after = StatusKiB("VmRSS");
-  std::printf("%s: %zu points, %s, set-up %.4f s, RSS before %.1f MiB, peak %.1f MiB "
-              "(+%.1f), kept +%.1f MiB%s\n",
-              path.c_str(), problem.nodes().size(), improve ? "improve" : "search", seconds,
-              before / 1024.0, peak / 1024.0, (peak - before) / 1024.0, (after - before) / 1024.0,
-              reset ? "" : " (peak not reset: includes loading)");
+  std::printf(
+      "%s: %zu points, %s, set-up %.4f s, RSS before %.1f MiB, peak %.1f MiB "
+      "(+%.1f), kept +%.1f MiB%s\n",
+      path.c_str(), problem.nodes().size(), improve ? "improve" : "search", seconds,
+      before / 1024.0, peak / 1024.0, (peak - before) / 1024.0, (after - before) / 1024.0,
+      reset ? "" : " (peak not reset: includes loading)");
   return 0;
 }
 

@@ -15,8 +15,8 @@
 #include "plenro/improve/routing_instance.h"
 #include "plenro/improve/ruin_recreate.h"
 #include "plenro/improve/solution.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/model/objective.h"
-#include "plenro/plugins/route_evaluation.h"
 
 namespace plenro {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "plenro/improve/time_segment.h"
-#include "plenro/plugins/instance_view.h"
+#include "plenro/instance/instance_view.h"
 
 namespace plenro {
 

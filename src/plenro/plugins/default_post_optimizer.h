@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plenro/plugins/route_evaluation.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/plugins/two_opt.h"
 #include "plenro/plugins/view_post_optimizer.h"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "plenro/plugins/plugin_base.h"
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace plenro {
 

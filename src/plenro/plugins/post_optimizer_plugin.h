@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "plenro/graph/planner_graph.h"
+#include "plenro/instance/instance_records.h"
 #include "plenro/model/result.h"
 #include "plenro/plugins/plugin_base.h"
-#include "plenro/search/search_records.h"
 
 namespace plenro {
 

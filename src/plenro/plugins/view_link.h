@@ -3,8 +3,7 @@
 #include <vector>
 
 #include "plenro/graph/planner_graph.h"
-#include "plenro/plugins/instance_view.h"
-#include "plenro/search/search_records.h"
+#include "plenro/instance/instance_view.h"
 
 namespace plenro {
 

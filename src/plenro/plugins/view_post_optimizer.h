@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "plenro/graph/planner_graph.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/plugins/post_optimizer_plugin.h"
-#include "plenro/plugins/route_evaluation.h"
 #include "plenro/plugins/view_link.h"
 
 namespace plenro {

@@ -11,7 +11,7 @@
 #include "plenro/improve/cost_evaluator.h"
 #include "plenro/improve/routing_instance.h"
 #include "plenro/improve/solution.h"
-#include "plenro/plugins/route_evaluation.h"
+#include "plenro/instance/route_evaluation.h"
 
 namespace plenro {
 namespace {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "plenro/plugins/instance_view.h"
+#include "plenro/instance/instance_view.h"
 #include "plugins/plugin_test_support.h"
 
 namespace plenro {
