@@ -71,8 +71,6 @@ struct SearchState {
   std::vector<std::int64_t> positions;
   // Route cost so far of each agent: the time it reached its current point, waiting included.
   std::vector<double> costs;
-  // Per-agent auxiliary values: empty in the root, copied unchanged into every child.
-  std::vector<double> aux;
   VisitedSet visited;
   std::int32_t num_bits = 0;
   double h = 0.0;
