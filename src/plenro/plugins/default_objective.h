@@ -8,8 +8,11 @@
 
 namespace plenro {
 
-// MinMax objective: g is the longest route so far; f also bounds the longest route from below
-// by the average load the unfinished agents would carry if the estimate h were shared evenly.
+// The MinMax objective; "DefaultObjective" is the name it has always had as a plug-in (and
+// Name()), MinMaxObjective below names what it is.
+//
+// g is the longest route so far; f also bounds the longest route from below by the average load
+// the unfinished agents would carry if the estimate h were shared evenly.
 class DefaultObjective : public ObjectivePlugin {
  public:
   std::string Name() const override { return "DefaultObjective"; }
@@ -19,5 +22,7 @@ class DefaultObjective : public ObjectivePlugin {
   // unfinished. g comes from this object's own Evaluate.
   double Combine(const SearchState& state, std::int64_t unfinished, double h) const override;
 };
+
+using MinMaxObjective = DefaultObjective;
 
 }  // namespace plenro

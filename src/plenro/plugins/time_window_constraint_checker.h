@@ -20,7 +20,8 @@ namespace plenro {
 // "not set": the rules that mention them are then skipped.
 class TimeWindowConstraintChecker : public DefaultBackedChecker {
  public:
-  // The name the system has always reported for the time-window checker (not its class name).
+  // "TimeConstraintChecker": the name the time-window checker has always reported, not its class
+  // name. It checks service windows, not any time budget.
   std::string Name() const override { return "TimeConstraintChecker"; }
   // The window rule; value is the arrival time after waiting when the agent has to wait.
   MoveCheck OnMove(const SearchState& state, std::uint64_t agent,

@@ -248,7 +248,7 @@ class Solver {
   std::int32_t num_agents_ = 0;
   TimeWindowMap time_windows_;
   bool return_to_end_ = true;
-  double time_limit_ = 60.0;
+  double time_limit_ = Options{}.time_limit;
   std::vector<std::uint64_t> pre_visited_;
   std::vector<WeightedEdge> edge_list_;
   std::string name_;

@@ -218,7 +218,7 @@ CostTable Solver::BuildCostTable(const Problem& problem) const {
 void Solver::ChoosePlugins(const Options& options) {
   objective_type_ = options.objective;
   if (ScoresLongestRoute(options.objective)) {
-    objective_ = std::make_unique<DefaultObjective>();
+    objective_ = std::make_unique<MinMaxObjective>();
   } else {
     objective_ = std::make_unique<MinSumObjective>();
   }
@@ -235,7 +235,7 @@ void Solver::ChoosePlugins(const Options& options) {
       composite->AddChecker(std::make_unique<TimeWindowConstraintChecker>());
     }
     if (has_limits) {
-      composite->AddChecker(std::make_unique<TimeLimitConstraintChecker>());
+      composite->AddChecker(std::make_unique<RouteLengthChecker>());
     }
     constraint_checker_ = std::move(composite);
   }
