@@ -13,7 +13,7 @@ void DefaultConstraintChecker::Bind(const InstanceView& instance) {
     }
   }
   // The dead-end rule looks at the cost table's points; a visited set cannot name more than
-  // kMaxPoints of them, and the search refuses larger graphs.
+  // kMaxPoints of them, and the search refuses larger instances.
   type0_only_points_ = VisitedSet{};
   const std::uint64_t vertices = instance.has_costs() ? instance.costs().NumVertex() : 0;
   const std::uint64_t limit =

@@ -28,8 +28,7 @@ class DefaultHeuristic : public HeuristicPlugin {
   // The agent count is the view's; the estimate reads no costs but the edge list's.
   void Bind(const InstanceView& view) override { link_.Link(view); }
   // The edge list the solver builds from the view (Solver::BuildEdgeList), sorted by ascending
-  // weight; edges whose ends are not both in [0, 256) are
-  // outside any search and ignored.
+  // weight; edges whose ends are not both in [0, 256) are outside any search and ignored.
   void SetEdgeList(const std::vector<WeightedEdge>& edges);
   double Estimate(const SearchState& state) const override;
 
