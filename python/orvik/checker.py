@@ -3,8 +3,12 @@
 ``check(instance, result)`` reads a JSON instance (as a dict) and a result dictionary
 (``{"status", "routes": [{"agent_id", "path", "cost"}], "statistics": {...}}``, or a solution
 document of ``orvik.Solution``) and recomputes everything from the instance's own numbers,
-the schedule of every route included (arrival, wait and departure at each stop). The rules it
-enforces:
+the schedule of every route included (arrival, wait and departure at each stop). It judges the
+instance as written and takes nothing from the result on trust: an instance or a result it
+cannot read (a section of the wrong type, an id that is no whole number from 0 to 2^64 - 1, a
+constraint of an unknown kind, a route limit outside -2^31 .. 2^31 - 1, a cost that is negative,
+NaN or infinite) raises ``InstanceError`` (a ``ValueError``) with one line naming the place. The
+rules it enforces:
 
 - Every route belongs to the agent at the same position of the instance's agent list, begins
   at that agent's start node and ends at its end node, or, when ``return_to_end`` is false, may
@@ -16,18 +20,19 @@ enforces:
 - A node with an assignment entry may be served only by agents whose type is listed (names no
   agent has are ignored, so a list of only such names forbids the node to everyone); the check
   covers every position after the first.
-- Route cost: starting at 0 at the start node, each leg adds the cost of the agent type's matrix
-  (a missing or null entry is ``NO_CONNECTION``, and a paid leg that is no connection, 9999 or
-  more, is a violation; see ``orvik.rules``), unless the result says it was solved in scaled
-  units (``"scale"``), where every number is a cost. A leg between two equal vertices costs
-  nothing; with ``return_to_end`` false a leg
-  into the agent's own start or end node costs nothing. On arriving at a node with a time
-  window (open, close) the cost may not exceed close; below open it becomes open (waiting). The
-  start node's window counts too: the agent is there at time 0 and waits until it opens, and a
-  window that closes before 0 is a violation.
-- A positive ``max_length`` (read as the solver reads it: a 32-bit integer, reals truncated;
-  a number outside that range is refused with ``ValueError``) bounds the route cost after
-  every leg.
+- Route cost: starting at 0 at the start node, each leg adds the cost of the agent type's matrix.
+  A missing or null entry is no connection. How a number of 9999 or more reads depends on whose
+  result it is: the raw module's result dictionary (status "success" or "failed") comes from a
+  solver that reads it as no connection (``NO_CONNECTION``, see ``orvik.rules``), so a paid leg
+  of that cost is a violation; a solution of ``orvik`` (status "solved", "no solution" or
+  "interrupted") comes from solving in scaled units, where every number is a cost. A leg between
+  two equal vertices costs nothing; with ``return_to_end`` false a leg into the agent's own
+  start or end node costs nothing. On arriving at a node with a time window (open, close) the
+  cost may not exceed close; below open it becomes open (waiting). The start node's window
+  counts too: the agent is there at time 0 and waits until it opens, and a window that closes
+  before 0 is a violation.
+- A positive ``max_length`` bounds the route cost after every leg, as written (0.5 is 0.5; a
+  boolean reads as 1 or 0).
 - The reported route costs, ``max_cost`` and ``sum_cost`` match the recomputed ones within
   ``cost_tolerance`` (1e-6).
 
@@ -38,19 +43,19 @@ rounding of sums of doubles.
 from __future__ import annotations
 
 import argparse
+import math
 import sys
 from collections.abc import Iterable
 from dataclasses import dataclass, field
 from typing import Any, NamedTuple
 
-from orvik.documents import load_document
+from orvik.documents import InstanceError, a_json_type, load_document
 from orvik.rules import (
     MIN_SUM,
     NO_CONNECTION,
     is_no_connection,
     objective_from_name,
     objective_value,
-    route_limit,
     route_totals,
 )
 
@@ -97,26 +102,75 @@ class CheckReport:
 
 
 # ---------------------------------------------------------------------------------------------
-# Reading the instance
+# Reading the instance and the result
+
+# Statuses of orvik's solution documents: solved in scaled units, where every number is a cost.
+PACKAGE_STATUSES = ("solved", "no solution", "interrupted")
+CONSTRAINT_KINDS = ("assignment", "timewindow", "sequence")
+_INT32 = (-(1 << 31), (1 << 31) - 1)
 
 
-def _u64(value: Any, what: str) -> int:
-    """An id as the instance format reads it: integers wrap modulo 2^64, reals truncate."""
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
-        raise ValueError(f"{what} must be a number, got {value!r}")
-    return int(value) % _U64
+def _where(document: str, parts: tuple[str | int, ...]) -> str:
+    text = "$"
+    for part in parts:
+        text += f"[{part}]" if isinstance(part, int) else f".{part}"
+    return f"{document}: {text}"
 
 
-def _members(section: Any) -> list[Any]:
-    """Elements of a section: an array's items, an object's values in key order, none for
-    null, else the value itself."""
-    if section is None:
-        return []
-    if isinstance(section, list):
-        return section
-    if isinstance(section, dict):
-        return [section[k] for k in sorted(section)]
-    return [section]
+class _Reader:
+    """Reads one document (the instance or the result) strictly; what it cannot read raises
+    ``InstanceError`` naming the place."""
+
+    def __init__(self, name: str) -> None:
+        self.name = name
+
+    def fail(self, parts: tuple[str | int, ...], problem: str) -> InstanceError:
+        return InstanceError(f"{_where(self.name, parts)}: {problem}")
+
+    def object(self, value: Any, parts: tuple[str | int, ...]) -> dict[str, Any]:
+        if not isinstance(value, dict):
+            raise self.fail(parts, f"expected an object, got {a_json_type(value)}")
+        return value
+
+    def array(self, value: Any, parts: tuple[str | int, ...]) -> list[Any]:
+        if not isinstance(value, list):
+            raise self.fail(parts, f"expected an array, got {a_json_type(value)}")
+        return value
+
+    def optional(self, parent: dict[str, Any], key: str, parts: tuple[str | int, ...],
+                 read: Any, default: Any) -> Any:
+        value = parent.get(key)
+        return default if value is None else read(value, (*parts, key))
+
+    def required(self, parent: dict[str, Any], key: str, parts: tuple[str | int, ...]) -> Any:
+        if key not in parent:
+            raise self.fail(parts, f"missing required key {key!r}")
+        return parent[key]
+
+    def id(self, value: Any, parts: tuple[str | int, ...]) -> int:
+        if isinstance(value, float) and value.is_integer():
+            value = int(value)
+        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value < _U64:
+            raise self.fail(parts, f"expected a whole number from 0 to 2^64 - 1, got "
+                                   f"{value!r}")
+        return value
+
+    def number(self, value: Any, parts: tuple[str | int, ...]) -> float:
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            raise self.fail(parts, f"expected a number, got {a_json_type(value)}")
+        if not math.isfinite(value):
+            raise self.fail(parts, f"expected a finite number, got {value!r}")
+        return float(value)
+
+    def string(self, value: Any, parts: tuple[str | int, ...]) -> str:
+        if not isinstance(value, str):
+            raise self.fail(parts, f"expected a string, got {a_json_type(value)}")
+        return value
+
+    def boolean(self, value: Any, parts: tuple[str | int, ...]) -> bool:
+        if not isinstance(value, bool):
+            raise self.fail(parts, f"expected true or false, got {a_json_type(value)}")
+        return value
 
 
 @dataclass
@@ -125,59 +179,78 @@ class _Agent:
     type_name: str
     start: int | None
     end: int | None
-    limit: int
+    limit: float  # the route limit as written; 0 or less: none
 
 
 class _Rules:
-    """The instance reduced to what the rules need, indexed by vertex."""
+    """The instance reduced to what the rules need, indexed by vertex.
 
-    def __init__(self, instance: dict[str, Any], scaled: bool = False) -> None:
-        if not isinstance(instance, dict):
-            raise ValueError("an instance must be a JSON object")
+    ``numbers_are_costs``: every number of a matrix is a cost (orvik's reading); otherwise one
+    of 9999 or more is no connection (the raw module's reading)."""
+
+    def __init__(self, instance: Any, numbers_are_costs: bool = False) -> None:
+        read = _Reader("instance")
+        instance = read.object(instance, ())
         self.problems: list[str] = []
-        nodes = _members(instance.get("nodes"))
+        nodes = read.array(read.required(instance, "nodes", ()), ("nodes",))
         self.n = len(nodes)
-        self.node_ids = [_u64(node.get("id"), f"node {v} id") for v, node in enumerate(nodes)]
+        self.node_ids: list[int] = []
+        for v, raw_node in enumerate(nodes):
+            where = ("nodes", v)
+            node = read.object(raw_node, where)
+            self.node_ids.append(read.id(read.required(node, "id", where), (*where, "id")))
         self.vertex_of: dict[int, int] = {}
         for vertex, node_id in enumerate(self.node_ids):
             self.vertex_of[node_id] = vertex  # a repeated id keeps its last node
 
         self.agents: list[_Agent] = []
-        for k, raw in enumerate(_members(instance.get("agents"))):
-            start = self._vertex(raw.get("start_node"), f"agent {k} start_node")
-            end = self._vertex(raw.get("end_node"), f"agent {k} end_node")
-            self.agents.append(
-                _Agent(
-                    _u64(raw.get("id"), f"agent {k} id"),
-                    str(raw.get("type")),
-                    start,
-                    end,
-                    route_limit(raw.get("max_length", 0)),
-                )
-            )
+        agents = read.array(read.required(instance, "agents", ()), ("agents",))
+        for k, raw_agent in enumerate(agents):
+            where = ("agents", k)
+            raw = read.object(raw_agent, where)
+            ends = [read.id(read.required(raw, key, where), (*where, key))
+                    for key in ("start_node", "end_node")]
+            self.agents.append(_Agent(
+                read.id(read.required(raw, "id", where), (*where, "id")),
+                read.string(read.required(raw, "type", where), (*where, "type")),
+                self._vertex(ends[0], f"agent {k} start_node"),
+                self._vertex(ends[1], f"agent {k} end_node"),
+                _limit(read, raw.get("max_length"), (*where, "max_length")),
+            ))
         self.type_names = {a.type_name for a in self.agents}
 
-        costs = instance.get("costs") or {}
-        if isinstance(costs, list):
-            costs = {str(i): m for i, m in enumerate(costs)}
+        costs = read.optional(instance, "costs", (), read.object, {})
         self.matrices: dict[str, list[list[float | None]]] = {
-            name: [[None if c is None else float(c) for c in row] for row in _members(matrix)]
-            for name, matrix in costs.items()
+            name: _matrix(read, matrix, ("costs", name)) for name, matrix in costs.items()
         }
-        # Solved in scaled units: every number of a matrix is a cost, only null is none.
-        self.scaled = scaled
+        self.numbers_are_costs = numbers_are_costs
 
         assignment: dict[int, list[str]] = {}
         windows: dict[int, tuple[float, float]] = {}
-        for constraint in _members(instance.get("constraints")):
-            kind = constraint.get("kind")
-            if kind == "assignment" and "items" in constraint:
-                for item in _members(constraint["items"]):
-                    assignment[_u64(item.get("node"), "assignment node")] = list(item["types"])
-            elif kind == "timewindow" and "items" in constraint:
-                for item in _members(constraint["items"]):
-                    node_id = _u64(item.get("node"), "time-window node")
-                    windows[node_id] = (float(item["start"]), float(item["end"]))
+        constraints = read.optional(instance, "constraints", (), read.array, [])
+        for c, raw_constraint in enumerate(constraints):
+            where = ("constraints", c)
+            constraint = read.object(raw_constraint, where)
+            kind = read.string(read.required(constraint, "kind", where), (*where, "kind"))
+            if kind not in CONSTRAINT_KINDS:
+                raise read.fail((*where, "kind"), (
+                    f"{kind!r} is not a constraint kind; the kinds are "
+                    f"{', '.join(CONSTRAINT_KINDS)}"))
+            if kind == "sequence":
+                continue  # stored, not used by the solver: no rule to check
+            items = read.array(read.required(constraint, "items", where), (*where, "items"))
+            for i, raw_item in enumerate(items):
+                at = (*where, "items", i)
+                item = read.object(raw_item, at)
+                node_id = read.id(read.required(item, "node", at), (*at, "node"))
+                if kind == "assignment":
+                    names = read.array(read.required(item, "types", at), (*at, "types"))
+                    assignment[node_id] = [read.string(name, (*at, "types", t))
+                                           for t, name in enumerate(names)]
+                else:
+                    windows[node_id] = (
+                        read.number(read.required(item, "start", at), (*at, "start")),
+                        read.number(read.required(item, "end", at), (*at, "end")))
         # Allowed agent types per vertex: None means every type.
         self.allowed: list[set[str] | None] = []
         for node_id in self.node_ids:
@@ -189,14 +262,16 @@ class _Rules:
             if node_id in self.vertex_of
         }
 
-        options = instance.get("options") or {}
-        self.return_to_end = bool(options.get("return_to_end", True))
-        self.objective = objective_from_name(options.get("objective"))
+        options = read.optional(instance, "options", (), read.object, {})
+        self.return_to_end = read.optional(options, "return_to_end", ("options",), read.boolean,
+                                           True)
+        self.objective = objective_from_name(
+            read.optional(options, "objective", ("options",), read.string, None))
         self.starts = {a.start for a in self.agents if a.start is not None}
         self.ends = {a.end for a in self.agents if a.end is not None}
 
-    def _vertex(self, node_id: Any, what: str) -> int | None:
-        vertex = self.vertex_of.get(_u64(node_id, what))
+    def _vertex(self, node_id: int, what: str) -> int | None:
+        vertex = self.vertex_of.get(node_id)
         if vertex is None:
             self.problems.append(f"instance: {what} {node_id!r} is not the id of a node")
         return vertex
@@ -207,11 +282,43 @@ class _Rules:
         if matrix is None or u >= len(matrix) or v >= len(matrix[u]) or matrix[u][v] is None:
             return NO_CONNECTION, False
         cost = matrix[u][v]
-        return cost, self.scaled or not is_no_connection(cost)
+        return cost, self.numbers_are_costs or not is_no_connection(cost)
 
     def serves(self, type_name: str, vertex: int) -> bool:
         allowed = self.allowed[vertex]
         return allowed is None or type_name in allowed
+
+
+def _limit(read: _Reader, value: Any, parts: tuple[str | int, ...]) -> float:
+    """A route limit as written: a number from -2^31 to 2^31 - 1 (0 or less: none), a boolean
+    1 or 0, or absent (none)."""
+    if value is None:
+        return 0.0
+    if isinstance(value, bool):
+        return float(value)
+    if not isinstance(value, (int, float)):
+        raise read.fail(parts, f"expected a number, got {a_json_type(value)}")
+    if not (math.isfinite(value) and _INT32[0] <= value <= _INT32[1]):
+        raise read.fail(parts, f"max_length {value!r} is not a valid 32-bit integer "
+                               "(from -2^31 to 2^31 - 1)")
+    return float(value)
+
+
+def _matrix(read: _Reader, matrix: Any, parts: tuple[str | int, ...]
+            ) -> list[list[float | None]]:
+    rows: list[list[float | None]] = []
+    for i, row in enumerate(read.array(matrix, parts)):
+        values: list[float | None] = []
+        for j, cost in enumerate(read.array(row, (*parts, i))):
+            if cost is None:
+                values.append(None)
+                continue
+            number = read.number(cost, (*parts, i, j))
+            if number < 0:
+                raise read.fail((*parts, i, j), f"negative cost {number!r}")
+            values.append(number)
+        rows.append(values)
+    return rows
 
 
 # ---------------------------------------------------------------------------------------------
@@ -296,7 +403,8 @@ def _check_route(
         cost = _apply_window(rules, x, cost, who, out, tolerance)
         schedule.append(StopTime(x, arrival, cost - arrival, cost))
         if limit > 0 and cost > limit + tolerance and not limit_reported:
-            out.append(f"{who}: cost {cost:.6f} exceeds its max_length {limit} at position {i}")
+            out.append(f"{who}: cost {cost:.6f} exceeds its max_length {limit:.12g} at "
+                       f"position {i}")
             limit_reported = True
     return cost
 
@@ -308,15 +416,20 @@ def check(
     tolerance: float = 1e-9,
     cost_tolerance: float = 1e-6,
 ) -> CheckReport:
-    """Check a result dictionary against its instance; see the module docstring for the rules."""
-    scale = result.get("scale", 1.0)
-    rules = _Rules(instance, scaled=scale != 1.0)
+    """Check a result dictionary against its instance; see the module docstring for the rules.
+    An instance or result that cannot be read raises ``InstanceError`` naming the place."""
+    read = _Reader("result")
+    result = read.object(result, ())
+    status = result.get("status")
+    rules = _Rules(instance, numbers_are_costs=status in PACKAGE_STATUSES)
     violations: list[str] = list(rules.problems)
-    if result.get("status") not in SUCCESS_STATUSES:
-        violations.append(f"status is {result.get('status')!r}, not one of "
+    if status not in SUCCESS_STATUSES:
+        violations.append(f"status is {status!r}, not one of "
                           f"{', '.join(repr(s) for s in SUCCESS_STATUSES)}")
-    routes = result.get("routes")
-    if not isinstance(routes, list):
+    if "routes" in result:
+        routes = [read.object(route, ("routes", k))
+                  for k, route in enumerate(read.array(result["routes"], ("routes",)))]
+    else:
         routes = []
         violations.append("result has no list of routes")
     if len(routes) != len(rules.agents):
@@ -328,11 +441,15 @@ def check(
     for k, route in enumerate(routes[: len(rules.agents)]):
         agent = rules.agents[k]
         reported_id = route.get("agent_id")
-        if reported_id is None or _u64(reported_id, "agent_id") != agent.agent_id:
+        if reported_id is None or read.id(reported_id, ("routes", k, "agent_id")) != \
+                agent.agent_id:
             violations.append(f"route {k}: agent_id {reported_id!r}, expected {agent.agent_id}")
-        path = route.get("path", [])
-        bad = [v for v in path if isinstance(v, bool) or not isinstance(v, int)
-               or not 0 <= v < rules.n]
+        path = read.array(route.get("path", []), ("routes", k, "path"))
+        for i, vertex in enumerate(path):
+            if isinstance(vertex, bool) or not isinstance(vertex, int):
+                raise read.fail(("routes", k, "path", i),
+                                f"expected a vertex (a whole number), got {vertex!r}")
+        bad = [v for v in path if not 0 <= v < rules.n]
         if bad:
             violations.append(f"route {k}: vertices out of range 0..{rules.n - 1}: {bad}")
             costs.append(0.0)
@@ -356,7 +473,7 @@ def check(
                               f"by routes {served[vertex]}")
 
     max_cost, sum_cost = route_totals(costs)
-    statistics = result.get("statistics") or {}
+    statistics = read.optional(result, "statistics", (), read.object, {})
     for key, value in (("max_cost", max_cost), ("sum_cost", sum_cost)):
         for where, section in (("statistics ", statistics), ("", result)):
             if key in section and not _close(section[key], value, cost_tolerance):
@@ -369,7 +486,7 @@ def check(
 def _close(reported: Any, value: float, tolerance: float) -> bool:
     if isinstance(reported, bool) or not isinstance(reported, (int, float)):
         return False
-    return abs(reported - value) <= tolerance
+    return abs(reported - value) <= tolerance  # NaN is never close
 
 
 def _short(values: Iterable[int], limit: int = 20) -> str:

@@ -5,13 +5,15 @@ from __future__ import annotations
 import argparse
 import contextlib
 import logging
+import math
+import os
 import sys
 from collections.abc import Iterator, Sequence
 from pathlib import Path
 from typing import Any
 
 from orvik.checker import add_check_command
-from orvik.documents import InstanceError, load_document
+from orvik.documents import InstanceError, a_json_type, load_document, write_text
 from orvik.io import add_convert_command
 
 DESCRIPTION = """\
@@ -48,19 +50,33 @@ def _say(message: str) -> None:
 # info and validate
 
 
+def _section(doc: dict[str, Any], key: str, path: str, kind: type = list) -> Any:
+    """A section of an instance for a summary: absent or null reads as empty; one of another
+    type is an ``InstanceError`` pointing to `orvik validate`."""
+    value = doc.get(key)
+    if value is None:
+        return kind()
+    if not isinstance(value, kind):
+        expected = "an array" if kind is list else "an object"
+        raise InstanceError(f"{path}: $.{key}: expected {expected}, got {a_json_type(value)} "
+                            "(`orvik validate` lists every problem)")
+    return value
+
+
 def _run_info(args: argparse.Namespace) -> int:
     doc = load_document(args.instance)
-    nodes = doc.get("nodes") or []
-    agents = doc.get("agents") or []
+    nodes = _section(doc, "nodes", args.instance)
+    agents = _section(doc, "agents", args.instance)
+    constraints = _section(doc, "constraints", args.instance)
+    options = _section(doc, "options", args.instance, dict)
     types = sorted({str(a.get("type", "")) for a in agents if isinstance(a, dict)})
     depots = sum(1 for n in nodes if isinstance(n, dict) and n.get("type") == "DEPOT")
-    options = doc.get("options") if isinstance(doc.get("options"), dict) else {}
     print(f"instance: {args.instance}")
     print(f"nodes: {len(nodes)}")
     print(f"depots: {depots}")
     print(f"agents: {len(agents)}")
     print(f"agent types: {', '.join(types)}")
-    print(f"constraints: {len(doc.get('constraints') or [])}")
+    print(f"constraints: {len(constraints)}")
     print(f"objective: {options.get('objective', 'min_sum')}")
     return 0
 
@@ -106,18 +122,62 @@ def _core_lines(console: Any, progress_stream: Any, verbose: bool) -> Iterator[N
 
 
 def _solve_options(args: argparse.Namespace) -> dict[str, Any]:
-    """The options of ``Model.solve`` that `solve` and `solve-many` share."""
+    """The options of a solve that `solve` and `solve-many` share."""
     return {"improve": not args.no_improve, "seed": args.seed, "iterations": args.iterations,
-            "clock": args.clock, "validate": False}
+            "clock": args.clock}
+
+
+def _same_file(a: str | os.PathLike[str], b: str | os.PathLike[str]) -> bool:
+    """Whether two paths name one file (both existing), or one path once resolved."""
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return os.path.realpath(a) == os.path.realpath(b)
+
+
+def _output_file(path: str, option: str, inputs: Sequence[str]) -> None:
+    """Refuse, before any work, an output file that would replace an input or cannot be
+    created: a missing folder, a folder in its place."""
+    for given in inputs:
+        if _same_file(path, given):
+            raise ValueError(f"{option} {path}: would write over the input {given}")
+    if os.path.isdir(path):
+        raise ValueError(f"{option} {path}: is a folder; name a file")
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        raise ValueError(f"{option} {path}: the folder {os.path.dirname(path) or folder} does "
+                         "not exist")
+    if not os.access(folder, os.W_OK | os.X_OK):
+        raise ValueError(f"{option} {path}: the folder is not writable")
+
+
+def _write_or_say(what: str, write: Any) -> bool:
+    """Run ``write()``; on an operating system error say what was not written and return
+    False."""
+    try:
+        write()
+    except OSError as error:
+        where = f"{error.filename}: " if error.filename else ""
+        _say(f"{where}cannot write {what}: {error.strerror or error}")
+        return False
+    return True
 
 
 def _run_solve(args: argparse.Namespace) -> int:
     from orvik.live import SolveProgress, error_console
     from orvik.model import Model
-    from orvik.solving import budget_seconds
+    from orvik.solving import budget_seconds, solve_instance
     from orvik.validation import validate
 
     doc = load_document(args.instance)
+    if args.output:
+        _output_file(args.output, "-o", [args.instance])
+    if args.plot:
+        from orvik.plotting import image_path
+
+        args.plot = image_path(args.plot)
+        _output_file(args.plot, "--plot", [args.instance] + ([args.output] if args.output
+                                                             else []))
     if not args.no_validate:
         findings = validate(doc)
         _print_findings(args.instance, findings.warnings, sys.stderr)
@@ -137,24 +197,32 @@ def _run_solve(args: argparse.Namespace) -> int:
                       markup=False, highlight=False, soft_wrap=True)
         live = SolveProgress(limit, model.objective, console)
     with lines, live:
-        solution = model.solve(args.time_limit, progress=None if args.quiet else live,
-                               **_solve_options(args))
-    if args.output:
-        solution.to_json(args.output)
-    if args.plot:
-        from orvik.plotting import save_solution_plot
-
-        save_solution_plot(solution, model, args.plot, windows=args.windows)
+        # Validated above (once, unless --no-validate): the document is solved as it is.
+        solution = solve_instance(doc, args.time_limit, model=model, validate=False,
+                                  progress=None if args.quiet else live, **_solve_options(args))
+    # The routes are shown first, so that a file that cannot be written loses nothing.
     if args.json:
         print(solution.to_json(indent=2), end="")
     elif args.positions:
         _print_positions(solution)
     else:
         print(solution.report())
+    sys.stdout.flush()
+    written = True
+    if args.output:
+        written = _write_or_say("the solution (its routes are shown above)",
+                                lambda: solution.to_json(args.output))
+    if args.plot:
+        from orvik.plotting import save_solution_plot
+
+        written = _write_or_say("the plot", lambda: save_solution_plot(
+            solution, model, args.plot, windows=args.windows)) and written
     if solution.interrupted:
         _say("interrupted: " + ("the routes above are the best found before the stop"
                                 if solution.routes else "no solution was found before the stop"))
         return EXIT_INTERRUPTED
+    if not written:
+        return 1
     return 0 if solution.solved else 1
 
 
@@ -179,13 +247,19 @@ def _print_positions(solution: Any) -> None:
 
 def _run_plot(args: argparse.Namespace) -> int:
     from orvik.model import Model
-    from orvik.plotting import save_solution_plot
+    from orvik.plotting import check_matches, image_path, save_solution_plot
     from orvik.solution import Solution
 
+    output = image_path(args.output)
+    _output_file(output, "-o", [args.instance, args.result])
     model = Model.from_json(args.instance, validate=False)
     solution = Solution.from_json(args.result, instance=model)
-    save_solution_plot(solution, model, args.output, windows=args.windows)
-    print(f"wrote {args.output}")
+    try:
+        check_matches(solution, model)
+    except ValueError as error:
+        raise InstanceError(f"{args.result}: {error} ({args.instance})") from None
+    save_solution_plot(solution, model, output, windows=args.windows)
+    print(f"wrote {output}")
     return 0
 
 
@@ -207,6 +281,41 @@ def _result_paths(instances: Sequence[str], out: Path) -> list[Path]:
     return paths
 
 
+def _result_folder(out: str, instances: Sequence[str], paths: Sequence[Path]) -> list[str]:
+    """Make sure, before the first solve, that the results can be written: the folder exists
+    (it is made) and takes a file, and no result would replace an input. Returns the names of
+    the files that results will replace."""
+    if not out:
+        raise ValueError("--out: name a folder for the solution files")
+    folder = Path(out)
+    try:
+        folder.mkdir(parents=True, exist_ok=True)
+    except FileExistsError:
+        raise ValueError(f"--out {out}: is a file, not a folder") from None
+    except OSError as error:
+        raise ValueError(f"--out {out}: cannot make the folder "
+                         f"({error.strerror or error})") from None
+    probe = folder / f".orvik-probe-{os.getpid()}"
+    try:
+        probe.touch(exist_ok=False)
+        probe.unlink()
+    except OSError as error:
+        raise ValueError(f"--out {out}: cannot write into the folder "
+                         f"({error.strerror or error})") from None
+    replaced = []
+    for path in paths:
+        for instance in instances:
+            if _same_file(path, instance):
+                raise ValueError(f"--out {out}: the solution of {instance} would be written "
+                                 f"over the instance {instance} itself; choose another folder")
+        if path.is_symlink() or path.exists():
+            if path.is_dir() and not path.is_symlink():
+                continue  # said in its row: the solution is shown instead
+            replaced.append(path.name + (" (a link: replaced, its target left alone)"
+                                         if path.is_symlink() else ""))
+    return replaced
+
+
 @contextlib.contextmanager
 def _executor(scheduler: str | None) -> Iterator[Any]:
     """A Dask client for the scheduler's address, or None (the package's thread pool)."""
@@ -221,25 +330,39 @@ def _executor(scheduler: str | None) -> Iterator[Any]:
     try:
         client = Client(scheduler, timeout="5s")
     except OSError as error:
-        raise ValueError(f"cannot reach the Dask scheduler at {scheduler} within 5 s: "
-                         f"{error}") from None
+        raise ConnectionError(f"cannot reach the Dask scheduler at {scheduler} within 5 s: "
+                              f"{error}") from None
     with client:
         yield client
 
 
-def _summary(instances: Sequence[str], outcomes: Sequence[Any], paths: Sequence[Path]) -> str:
+def _one_line(error: BaseException) -> str:
+    """An error on one line: a list of findings after its heading, joined with semicolons."""
+    lines = [line.strip() for line in str(error).splitlines() if line.strip()]
+    if len(lines) > 1 and lines[0].endswith(":"):
+        return f"{lines[0]} {'; '.join(lines[1:])}"
+    return "; ".join(lines)
+
+
+def _summary(instances: Sequence[str], outcomes: dict[int, Any], paths: Sequence[Path],
+             unwritten: dict[int, str]) -> str:
     """The table of a batch: instance, status, objective, seconds, and the solution file or
     what went wrong."""
     from orvik.solution import Solution
 
     rows = [["instance", "status", "objective", "seconds", "result"]]
-    for instance, outcome, path in zip(instances, outcomes, paths, strict=True):
+    for index, (instance, path) in enumerate(zip(instances, paths, strict=True)):
+        outcome = outcomes.get(index)
         if isinstance(outcome, Solution):
             value = f"{outcome.objective_value:.6g}" if outcome.routes else "-"
+            where = (f"not written: {unwritten[index]} (routes below)" if index in unwritten
+                     else str(path))
             rows.append([instance, outcome.status, value,
-                         f"{outcome.statistics.solve_time:.2f}", str(path)])
+                         f"{outcome.statistics.solve_time:.2f}", where])
+        elif outcome is None:
+            rows.append([instance, "interrupted", "-", "-", "not started"])
         else:
-            rows.append([instance, "error", "-", "-", str(outcome)])
+            rows.append([instance, "error", "-", "-", _one_line(outcome)])
     widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
     return "\n".join("  ".join(cell.ljust(w) for cell, w in zip(row, widths, strict=True)).rstrip()
                      for row in rows)
@@ -250,36 +373,68 @@ def _run_solve_many(args: argparse.Namespace) -> int:
     from orvik.live import BatchProgress, error_console
     from orvik.solution import Solution
 
-    out = Path(args.out)
-    out.mkdir(parents=True, exist_ok=True)
-    paths = _result_paths(args.instances, out)
+    paths = _result_paths(args.instances, Path(args.out))
+    replaced = _result_folder(args.out, args.instances, paths)
+    if replaced:
+        _say(f"replacing {len(replaced)} file(s) in {args.out}: {', '.join(replaced)}")
     console = error_console()
     live: Any = contextlib.nullcontext() if args.quiet else BatchProgress(len(args.instances),
                                                                            console)
+    outcomes: dict[int, Any] = {}
+    unwritten: dict[int, str] = {}
 
     def done(index: int, outcome: Any) -> None:
+        # Each solution is written as soon as it is there, whole or not at all; a link in the
+        # folder is replaced, never followed.
+        outcomes[index] = outcome
         if isinstance(outcome, Solution):
-            outcome.to_json(paths[index])
+            try:
+                write_text(paths[index], outcome.to_json(), follow_links=False)
+            except OSError as error:
+                unwritten[index] = error.strerror or str(error)
         if not args.quiet:
             live.done(args.instances[index], outcome)
 
-    options = _solve_options(args)
-    options["validate"] = True
+    interrupted = False
     with _executor(args.scheduler) as executor, _core_lines(console, sys.stderr, False), live:
-        outcomes = solve_many(args.instances, executor=executor, workers=args.workers,
-                              return_exceptions=True, on_result=done,
-                              time_limit=args.time_limit, **options)
-    print(_summary(args.instances, outcomes, paths))
-    solved = sum(1 for o in outcomes if isinstance(o, Solution) and o.solved)
-    print(f"{solved} of {len(outcomes)} solved")
-    return 0 if solved == len(outcomes) else 1
+        try:
+            solve_many(args.instances, executor=executor, workers=args.workers,
+                       return_exceptions=True, on_result=done, time_limit=args.time_limit,
+                       **_solve_options(args))
+        except KeyboardInterrupt:
+            interrupted = True
+    print(_summary(args.instances, outcomes, paths, unwritten))
+    solved = sum(1 for o in outcomes.values() if isinstance(o, Solution) and o.solved)
+    print(f"{solved} of {len(args.instances)} solved")
+    for index in sorted(unwritten):
+        print(f"\n{args.instances[index]} (not written to {paths[index]}):")
+        print(outcomes[index].report())
+    if unwritten:
+        _say(f"{len(unwritten)} solution(s) could not be written; their routes are shown above")
+    if interrupted:
+        _say("interrupted: the finished solutions and the best routes of the stopped ones are "
+             f"written to {args.out}")
+        return EXIT_INTERRUPTED
+    return 0 if solved == len(args.instances) and not unwritten else 1
 
 
 # ---------------------------------------------------------------------------------------------
 # The parser
 
 
-def _whole_number(least: int) -> Any:
+def _seconds(text: str) -> float:
+    """An argument type: a positive, finite number of seconds."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number of seconds: {text!r}") from None
+    if not (math.isfinite(value) and value > 0):
+        raise argparse.ArgumentTypeError(f"must be a positive, finite number of seconds, got "
+                                         f"{text}")
+    return value
+
+
+def _whole_number(least: int, below: int | None = None) -> Any:
     """An argument type: a whole number of at least ``least``."""
 
     def parse(text: str) -> int:
@@ -289,6 +444,8 @@ def _whole_number(least: int) -> Any:
             raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
         if value < least:
             raise argparse.ArgumentTypeError(f"must be {least} or more, got {value}")
+        if below is not None and value >= below:
+            raise argparse.ArgumentTypeError(f"must be below {below}, got {value}")
         return value
 
     return parse
@@ -296,7 +453,7 @@ def _whole_number(least: int) -> Any:
 
 def _add_solve_options(parser: argparse.ArgumentParser) -> None:
     """The options of a solve, shared by `solve` and `solve-many`."""
-    parser.add_argument("--time-limit", type=float, default=None, metavar="S",
+    parser.add_argument("--time-limit", type=_seconds, default=None, metavar="S",
                         help="time limit of a solve in seconds, counted on --clock (default: "
                              "the instance's own, else 60)")
     parser.add_argument("--clock", choices=("wall", "cpu"), default="wall",
@@ -304,9 +461,10 @@ def _add_solve_options(parser: argparse.ArgumentParser) -> None:
                              "or the processor time of the solving thread (cpu)")
     parser.add_argument("--no-improve", action="store_true",
                         help="do not improve the routes after the search")
-    parser.add_argument("--seed", type=_whole_number(0), default=None, metavar="N",
+    parser.add_argument("--seed", type=_whole_number(0, 1 << 64), default=None, metavar="N",
                         help="seed of the improvement's random choices")
-    parser.add_argument("--iterations", type=_whole_number(0), default=None, metavar="N",
+    parser.add_argument("--iterations", type=_whole_number(0, 1 << 63), default=None,
+                        metavar="N",
                         help="improvement iterations (default: until the time limit)")
 
 
@@ -364,7 +522,8 @@ def build_parser() -> argparse.ArgumentParser:
                     "every instance is solved, 1 otherwise, 130 when interrupted.")
     many.add_argument("instances", nargs="+", metavar="FILE", help="paths of JSON instances")
     many.add_argument("--out", required=True, metavar="DIR",
-                      help="folder for the solution files (created when missing)")
+                      help="folder for the solution files (created when missing; checked "
+                           "before the first solve; a result never replaces an instance)")
     many.add_argument("--workers", type=_whole_number(1), default=None, metavar="N",
                       help="solves at once (default: one per processor)")
     many.add_argument("--scheduler", metavar="ADDRESS",
@@ -379,7 +538,8 @@ def build_parser() -> argparse.ArgumentParser:
                                       "over the nodes of its instance.")
     plot.add_argument("instance", help="path of the JSON instance")
     plot.add_argument("result", help="path of the solution (from `orvik solve -o`)")
-    plot.add_argument("-o", "--output", required=True, metavar="PNG", help="image file to write")
+    plot.add_argument("-o", "--output", required=True, metavar="PNG",
+                      help="image file to write (.png added when the name has no extension)")
     plot.add_argument("--windows", action="store_true", help="show time windows and arrivals")
     plot.set_defaults(func=_run_plot)
 
@@ -389,26 +549,22 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    """Run the ``orvik`` command; returns the exit status. Errors are one line each on
-    standard error, never a traceback."""
+    """Run the ``orvik`` command; returns the exit status: 2 for input it cannot use, said in
+    one line (or a list of findings) on standard error, never a traceback."""
     from orvik.solving import SolverError
-    from orvik.validation import ValidationError
 
     args = build_parser().parse_args(argv)
     try:
         return int(args.func(args))
-    except ValidationError as error:
+    except (InstanceError, SolverError, ValueError, TypeError) as error:
+        # ValidationError and InstanceError are ValueErrors: the input cannot be used.
         _say(str(error))
         return EXIT_INVALID
-    except (InstanceError, SolverError) as error:
-        _say(str(error))
     except ImportError as error:
         _say(str(error))
     except OSError as error:
         where = f"{error.filename}: " if error.filename else ""
         _say(f"{where}{error.strerror or error}")
-    except ValueError as error:
-        _say(str(error))
     except KeyboardInterrupt:
         _say("interrupted")
         return EXIT_INTERRUPTED

@@ -12,8 +12,6 @@ import math
 from dataclasses import dataclass
 from typing import Any
 
-from orvik.rules import route_limit
-
 _TOLERANCE = 1e-9
 
 
@@ -23,7 +21,12 @@ class _Agent:
     type: str
     start: int
     end: int
-    limit: int
+    limit: float  # as written; 0 or less: none
+
+
+def _limit(value: Any) -> float:
+    """A route limit as written (a boolean reads as 1 or 0; none: 0)."""
+    return float(value) if isinstance(value, (int, float)) else 0.0
 
 
 def _dijkstra(matrix: list[list[float]], source: int, reverse: bool) -> list[float]:
@@ -52,7 +55,7 @@ class _Instance:
         self.label = [node.get("name", node["id"]) for node in nodes]
         self.agents = [
             _Agent(a.get("name", a["id"]), a["type"], self.vertex[a["start_node"]],
-                   self.vertex[a["end_node"]], route_limit(a.get("max_length", 0)))
+                   self.vertex[a["end_node"]], _limit(a.get("max_length")))
             for a in doc["agents"]
         ]
         self.types = {a.type for a in self.agents}
@@ -156,7 +159,7 @@ def _site_reason(inst: _Instance, v: int) -> str | None:
                 f"{arrivals[first]:g} (agent {first.name} straight from its start)")
     trips = {a: max(arrivals[a], opens) + inst.back_cost(a, v) for a in reachable}
     if all(a.limit > 0 and trips[a] > a.limit + _TOLERANCE for a in reachable):
-        details = "; ".join(f"agent {a.name}: trip {trips[a]:g} > max_length {a.limit}"
+        details = "; ".join(f"agent {a.name}: trip {trips[a]:g} > max_length {a.limit:g}"
                             for a in reachable)
         return ("every agent allowed to serve it has a max_length below the cheapest trip "
                 f"through it ({details})")

@@ -2,9 +2,12 @@
 
 from __future__ import annotations
 
+import contextlib
 import json
 import math
 import os
+import secrets
+import stat
 from pathlib import Path
 from typing import Any
 
@@ -30,6 +33,14 @@ def json_type(value: Any) -> str:
     if isinstance(value, dict):
         return "object"
     return type(value).__name__
+
+
+def a_json_type(value: Any) -> str:
+    """The JSON type of a value with its article: "an object", "a number", "null"."""
+    name = json_type(value)
+    if name == "null":
+        return name
+    return f"{'an' if name[:1] in 'aeiou' else 'a'} {name}"
 
 
 def is_number(value: Any) -> bool:
@@ -69,12 +80,63 @@ def read_json(path: str | os.PathLike[str]) -> Any:
         raise InstanceError(f"{name}: not valid JSON (nested too deeply)") from None
 
 
-def write_json(document: Any, path: str | os.PathLike[str] | None, indent: int) -> str:
-    """A document as JSON text ending in a newline; written to ``path`` too when one is given."""
+def write_json(document: Any, path: str | os.PathLike[str] | None, indent: int | None) -> str:
+    """A document as JSON text ending in a newline; written to ``path`` too when one is given
+    (see ``write_text``)."""
+    if indent is not None and (isinstance(indent, bool) or not isinstance(indent, int)
+                               or indent < 0):
+        raise TypeError(f"indent must be a whole number of spaces (0 or more) or None, got "
+                        f"{indent!r}")
     text = json.dumps(document, indent=indent) + "\n"
     if path is not None:
-        Path(path).write_text(text, encoding="utf-8")
+        write_text(path, text)
     return text
+
+
+def write_text(path: str | os.PathLike[str], text: str, *, follow_links: bool = True) -> None:
+    """Write a text file whole or not at all: into a temporary file beside it, then renamed over
+    it, so that a failed write (a full disk, say) leaves what was there. A path that names a
+    device or a pipe (``/dev/stdout``) is written to directly; a folder raises
+    ``IsADirectoryError``. With ``follow_links`` false a link at ``path`` is replaced by the file
+    instead of writing where it points."""
+    name = os.fspath(path)
+    target = os.path.realpath(name) if follow_links else os.path.abspath(name)
+    try:
+        mode = os.lstat(target).st_mode
+    except FileNotFoundError:
+        mode = None
+    if mode is not None and stat.S_ISDIR(mode):
+        raise IsADirectoryError(21, "is a folder, not a file", name)
+    if mode is not None and not stat.S_ISREG(mode) and not stat.S_ISLNK(mode):
+        try:
+            with open(target, "w", encoding="utf-8") as handle:
+                handle.write(text)
+        except OSError as error:
+            raise type(error)(error.errno, error.strerror, name) from None
+        return
+    folder, base = os.path.split(target)
+    temporary = os.path.join(folder, f".{base}.{secrets.token_hex(4)}.tmp")
+    try:
+        # Created with the usual permissions (0666 less the umask), like any new file.
+        handle = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+    except OSError as error:
+        raise type(error)(error.errno, error.strerror, name) from None
+    try:
+        with os.fdopen(handle, "w", encoding="utf-8") as stream:
+            stream.write(text)
+            stream.flush()
+            os.fsync(stream.fileno())
+        if mode is not None and stat.S_ISREG(mode):
+            os.chmod(temporary, stat.S_IMODE(mode))
+        os.replace(temporary, target)
+    except OSError as error:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise type(error)(error.errno, error.strerror, name) from None
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
 
 
 def load_document(source: Source, what: str = "instance") -> dict[str, Any]:

@@ -35,7 +35,6 @@ time-window bound (they share one unit).
 from __future__ import annotations
 
 import argparse
-import json
 import math
 import os
 import re
@@ -44,6 +43,7 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
+from orvik.documents import write_json
 from orvik.rules import MIN_MAX, MIN_SUM, NO_CONNECTION, OBJECTIVES, is_no_connection
 
 ROUNDING_RULES = ("exact", "tsplib", "one-decimal")
@@ -137,6 +137,8 @@ def read_tsplib(path: str | os.PathLike[str]) -> LibraryFile:
     coords = data.get("node_coord")
     if coords is None:
         coords = data.get("display_data")
+    if coords is None and weight_type != "EXPLICIT":
+        raise ValueError(f"{path}: EDGE_WEIGHT_TYPE {weight_type} needs a NODE_COORD_SECTION")
     dimension = data.get("dimension")
     count = len(coords) if coords is not None else int(dimension or 0)
     if count == 0:
@@ -407,10 +409,9 @@ def solomon_instance(
 
 
 def write_instance(instance: dict[str, Any], path: str | os.PathLike[str]) -> None:
-    """Write an instance as JSON; doubles are written with full precision."""
-    with open(path, "w", encoding="utf-8") as handle:
-        json.dump(instance, handle, indent=1)
-        handle.write("\n")
+    """Write an instance as JSON, whole or not at all; doubles are written with full
+    precision."""
+    write_json(instance, path, 1)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -448,9 +449,28 @@ def add_convert_command(subparsers: Any) -> argparse.ArgumentParser:
     return parser
 
 
+def _check_output(args: argparse.Namespace) -> None:
+    """Refuse, before reading, an output that would replace the input or cannot be written."""
+    output, given = args.output, args.input
+    same = os.path.realpath(output) == os.path.realpath(given)
+    if same or (os.path.exists(output) and os.path.exists(given)
+                and os.path.samefile(output, given)):
+        raise ValueError(f"{output}: would write over the input {given}")
+    if os.path.isdir(output):
+        raise ValueError(f"{output}: is a folder; name the instance file to write")
+    folder = os.path.dirname(os.path.abspath(output))
+    if not os.path.isdir(folder):
+        raise ValueError(f"{output}: the folder {os.path.dirname(output)} does not exist")
+    for name, value in (("--scale", args.scale), ("--time-limit", args.time_limit)):
+        if value is not None and not (math.isfinite(value) and value > 0):
+            raise ValueError(f"{name} must be a positive, finite number, got {value}")
+
+
 def run_convert_command(args: argparse.Namespace) -> int:
-    """Carry out ``orvik convert``; prints a one-line summary."""
+    """Carry out ``orvik convert``; prints a one-line summary. Exit status 2 for input it cannot
+    use (said in one line), 1 when the output cannot be written."""
     try:
+        _check_output(args)
         if args.format in ("tsplib", "vrplib"):
             if args.customers is not None:
                 raise ValueError("--customers applies to Solomon files only")
@@ -474,8 +494,13 @@ def run_convert_command(args: argparse.Namespace) -> int:
             )
     except (OSError, ValueError) as error:
         print(f"orvik convert: {error}", file=sys.stderr)
+        return 2
+    try:
+        write_instance(instance, args.output)
+    except OSError as error:
+        print(f"orvik convert: {args.output}: cannot write ({error.strerror or error})",
+              file=sys.stderr)
         return 1
-    write_instance(instance, args.output)
     print(
         f"wrote {args.output}: {len(instance['nodes'])} nodes, {len(instance['agents'])} agents, "
         f"objective {instance['options']['objective']}"

@@ -13,11 +13,11 @@ import math
 import numbers
 import os
 from collections.abc import Iterable, Iterator, Sequence
-from dataclasses import dataclass, replace
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 from orvik import validation
-from orvik.documents import InstanceError, Source, load_document, write_json
+from orvik.documents import InstanceError, Source, a_json_type, load_document, write_json
 from orvik.rules import MIN_SUM, OBJECTIVE_NAMES, OBJECTIVES
 from orvik.validation import ValidationError, suggestion
 
@@ -29,6 +29,8 @@ NodeId = int | str
 AgentId = int | str
 METRICS = ("euclidean", "manhattan")
 _MAX_ID = (1 << 64) - 1
+# Route limits and capacities reach the solver as 32-bit integers.
+_INT32_END = 1 << 31
 
 
 @dataclass(frozen=True)
@@ -80,7 +82,8 @@ class _Recipe:
 
 def _check_id(value: Any, what: str) -> NodeId:
     if isinstance(value, bool) or not isinstance(value, (int, str)):
-        raise TypeError(f"{what} must be an integer or a string, got {type(value).__name__}")
+        raise TypeError(f"{what} must be an integer or a string, got {type(value).__name__} "
+                        f"{_short(value)}")
     if isinstance(value, int) and not 0 <= value <= _MAX_ID:
         raise ValueError(f"{what} {value} is outside 0 .. 2^64 - 1")
     if isinstance(value, str) and not value:
@@ -88,10 +91,18 @@ def _check_id(value: Any, what: str) -> NodeId:
     return value
 
 
+def _short(value: Any) -> str:
+    text = repr(value)
+    return text if len(text) <= 40 else text[:37] + "..."
+
+
 def _real(value: Any, what: str, *, minimum: float | None = None) -> float:
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
-        raise TypeError(f"{what} must be a number, got {type(value).__name__}")
-    number = float(value)
+        raise TypeError(f"{what} must be a number, got {type(value).__name__} {_short(value)}")
+    try:
+        number = float(value)
+    except OverflowError:
+        raise ValueError(f"{what} is too large, got {_short(value)}") from None
     if not math.isfinite(number):
         raise ValueError(f"{what} must be finite, got {number}")
     if minimum is not None and number < minimum:
@@ -103,7 +114,7 @@ def _window(value: Any, what: str) -> tuple[float, float] | None:
     if value is None:
         return None
     if isinstance(value, (str, bytes)) or not isinstance(value, Sequence) or len(value) != 2:
-        raise TypeError(f"{what} must be a pair (open, close), got {value!r}")
+        raise TypeError(f"{what} must be a pair (open, close), got {_short(value)}")
     opens = _real(value[0], f"{what} open")
     closes = _real(value[1], f"{what} close")
     if opens > closes:
@@ -112,11 +123,35 @@ def _window(value: Any, what: str) -> tuple[float, float] | None:
 
 
 def _objective(name: str) -> str:
+    if not isinstance(name, str):
+        raise TypeError(f"objective must be a string, \"min_max\" or \"min_sum\", got "
+                        f"{type(name).__name__} {_short(name)}")
     if name not in OBJECTIVE_NAMES:
         guess = suggestion(str(name), OBJECTIVES)
         hint = f" (did you mean {guess!r}?)" if guess else ""
         raise ValueError(f"unknown objective {name!r}; use {' or '.join(OBJECTIVES)}{hint}")
     return OBJECTIVE_NAMES[name]
+
+
+def _type_name(value: Any, what: str) -> str:
+    if not isinstance(value, str):
+        raise TypeError(f"{what} must be a string, got {type(value).__name__} {_short(value)}")
+    if not value:
+        raise ValueError(f"{what} must not be empty")
+    return value
+
+
+def _flag(value: Any, what: str) -> bool:
+    if not isinstance(value, bool):
+        raise TypeError(f"{what} must be True or False, got {type(value).__name__} "
+                        f"{_short(value)}")
+    return value
+
+
+def _time_limit(value: Any) -> float | None:
+    from orvik.solving import check_time_limit
+
+    return check_time_limit(value)
 
 
 class Model:
@@ -146,11 +181,17 @@ class Model:
         self._node_at: dict[NodeId, int] = {}
         self._agents: list[AgentSpec] = []
         self._agent_at: dict[AgentId, int] = {}
+        # The document ids of string ids read from a document (their "name"), so that an
+        # integer id added later cannot take one of them.
+        self._node_keys: dict[int, NodeId] = {}
+        self._agent_keys: dict[int, AgentId] = {}
         self._costs: dict[str, list[list[float | None]] | _Recipe] = {}
         self._sequences: list[dict[str, Any]] = []
         self.objective = objective
-        self.return_to_end = bool(return_to_end)
+        self.return_to_end = _flag(return_to_end, "return_to_end")
         self.time_limit = time_limit
+        if name is not None and not isinstance(name, str):
+            raise TypeError(f"name must be a string or None, got {type(name).__name__}")
         self.name = name
 
     # -- options -------------------------------------------------------------------------------
@@ -163,6 +204,15 @@ class Model:
     @objective.setter
     def objective(self, name: str) -> None:
         self._objective = _objective(name)
+
+    @property
+    def time_limit(self) -> float | None:
+        """The default time limit of ``solve`` in seconds (None: the solver's 60)."""
+        return self._time_limit
+
+    @time_limit.setter
+    def time_limit(self, seconds: float | None) -> None:
+        self._time_limit = _time_limit(seconds)
 
     # -- building ------------------------------------------------------------------------------
 
@@ -189,12 +239,14 @@ class Model:
         kept in the instance but not used by the solver.
         """
         if types is not None:
-            if isinstance(types, str):
+            if isinstance(types, (str, bytes)):
                 raise TypeError(f"types of site {id!r} must be a list of type names, not a string")
+            if not isinstance(types, Iterable):
+                raise TypeError(f"types of site {id!r} must be a list of type names, got "
+                                f"{type(types).__name__} {_short(types)}")
             types = tuple(types)
             for name in types:
-                if not isinstance(name, str):
-                    raise TypeError(f"types of site {id!r} must be strings, got {name!r}")
+                _type_name(name, f"a type of site {id!r}")
         return self._add_node(Location(
             _check_id(id, "site id"), _real(x, "x"), _real(y, "y"), _real(z, "z"),
             types=types, window=_window(window, f"window of site {id!r}"),
@@ -204,8 +256,11 @@ class Model:
     def _add_node(self, node: Location) -> Location:
         if node.id in self._node_at:
             raise ValueError(f"node id {node.id!r} is already used")
+        _check_key(node.id, node.key, self._node_at, self._node_keys, "node")
         self._node_at[node.id] = len(self._nodes)
         self._nodes.append(node)
+        if node.key is not None:
+            self._node_keys[node.key] = node.id
         return node
 
     def add_agent(
@@ -219,29 +274,43 @@ class Model:
         ``max_length`` bounds the cost of its route (read as a whole number by the solver);
         ``capacity`` is kept in the instance but not used by the solver.
         """
+        return self._add_agent(id, type, start, end, max_length, capacity, None)
+
+    def _add_agent(self, id: AgentId, type: str, start: NodeId, end: NodeId | None,
+                   max_length: float | None, capacity: float, key: int | None) -> AgentSpec:
         _check_id(id, "agent id")
         if id in self._agent_at:
             raise ValueError(f"agent id {id!r} is already used")
-        if not isinstance(type, str) or not type:
-            raise TypeError(f"the type of agent {id!r} must be a non-empty string")
+        _check_key(id, key, self._agent_at, self._agent_keys, "agent")
+        _type_name(type, f"the type of agent {id!r}")
         end = start if end is None else end
         for which, node_id in (("start", start), ("end", end)):
+            _check_id(node_id, f"the {which} node of agent {id!r}")
             if node_id not in self._node_at:
                 raise ValueError(f"{which} node {node_id!r} of agent {id!r} is not a node of the "
                                  "model; add it first")
-        limit = None if max_length is None else _real(max_length, f"max_length of agent {id!r}")
+        limit = None if max_length is None else _int32(max_length, f"max_length of agent {id!r}")
         agent = AgentSpec(id, type, start, end, limit,
-                          _real(capacity, f"capacity of agent {id!r}"))
+                          _int32(capacity, f"capacity of agent {id!r}"), key)
         self._agent_at[id] = len(self._agents)
         self._agents.append(agent)
+        if key is not None:
+            self._agent_keys[key] = id
         return agent
 
     def set_costs(self, type: str, matrix: Iterable[Iterable[float | None]]) -> None:
         """Set the cost matrix of an agent type: row i, column j is the cost from the i-th to
         the j-th node added. ``None`` marks a pair with no connection. Costs, windows and route
         limits share one unit (time)."""
+        _type_name(type, "an agent type")
+        if isinstance(matrix, (str, bytes)) or not isinstance(matrix, Iterable):
+            raise TypeError(f"the cost matrix of {type!r} must be a list of rows, got "
+                            f"{_short(matrix)}")
         rows: list[list[float | None]] = []
         for i, row in enumerate(matrix):
+            if isinstance(row, (str, bytes)) or not isinstance(row, Iterable):
+                raise TypeError(f"row {i} of the cost matrix of {type!r} must be a list of "
+                                f"costs, got {_short(row)}")
             values: list[float | None] = []
             for j, cost in enumerate(row):
                 if cost is None:
@@ -257,7 +326,8 @@ class Model:
         """Compute the cost matrix of an agent type from the node coordinates when the
         instance is built: the distance (``metric`` "euclidean" or "manhattan", over x, y, z)
         divided by ``speed``, plus ``service`` when leaving a site (not a depot)."""
-        if metric not in METRICS:
+        _type_name(type, "an agent type")
+        if not isinstance(metric, str) or metric not in METRICS:
             raise ValueError(f"unknown metric {metric!r}; use {' or '.join(METRICS)}")
         speed = _real(speed, "speed")
         if speed <= 0:
@@ -283,6 +353,7 @@ class Model:
 
     def node(self, id: NodeId) -> Location:
         """The node with this id; ``KeyError`` naming the id when there is none."""
+        _check_id(id, "a node id")
         if id not in self._node_at:
             raise KeyError(f"no node has id {id!r}")
         return self._nodes[self._node_at[id]]
@@ -294,6 +365,7 @@ class Model:
 
     def cost_matrix(self, type: str) -> list[list[float | None]]:
         """The cost matrix of an agent type, computed now when it comes from coordinates."""
+        _type_name(type, "an agent type")
         if type not in self._costs:
             raise KeyError(f"agent type {type!r} has no costs")
         costs = self._costs[type]
@@ -382,7 +454,8 @@ class Model:
         return document
 
     def to_json(self, path: str | os.PathLike[str] | None = None, *, indent: int = 1) -> str:
-        """The instance document as JSON text; written to ``path`` as well when one is given."""
+        """The instance document as JSON text; written to ``path`` as well when one is given
+        (through a temporary file, so that a failed write leaves what was there)."""
         return write_json(self.to_dict(), path, indent)
 
     @classmethod
@@ -394,7 +467,7 @@ class Model:
         their id. With ``validate`` false, what cannot be read raises ``InstanceError``.
         """
         document = load_document(source)
-        if validate:
+        if _flag(validate, "validate"):
             findings = validation.validate(document)
             if findings.errors:
                 raise ValidationError(findings)
@@ -436,6 +509,30 @@ class Model:
                            clock=clock, progress=progress, stop=stop, validate=validate)
 
 
+def _int32(value: Any, what: str) -> float:
+    """A route limit or capacity: a number the solver can read (from -2^31 to 2^31 - 1)."""
+    number = _real(value, what)
+    if not -_INT32_END <= number < _INT32_END:
+        raise ValueError(f"{what} must be from -2^31 to 2^31 - 1 (the solver reads it as a "
+                         f"32-bit number), got {_short(value)}")
+    return number
+
+
+def _check_key(item_id: Any, key: int | None, at: dict[Any, int], keys: dict[int, Any],
+               what: str) -> None:
+    """Refuse an id that would share its document id with another element: an integer id that
+    a named element already has as its document id, or a document id that an integer id or
+    another named element already has."""
+    if isinstance(item_id, int) and item_id in keys:
+        raise ValueError(f"{what} id {item_id} is the document id of {what} {keys[item_id]!r} "
+                         f"(read from an instance where it is named); give the new {what} "
+                         "another id")
+    if key is not None and (key in keys or (key in at and isinstance(key, int))):
+        other = keys.get(key, key)
+        raise ValueError(f"{what} {item_id!r} has the document id {key}, which {what} "
+                         f"{other!r} already has")
+
+
 def _keys(items: list[tuple[NodeId, int | None]]) -> list[int]:
     """Integer ids: integers keep theirs, strings their given key or the smallest free one."""
     used = {i for i, _ in items if isinstance(i, int)} | {k for _, k in items if k is not None}
@@ -473,10 +570,13 @@ class _Reader:
         except (TypeError, ValueError) as error:
             raise self.fail(where, str(error)) from None
 
-    def section(self, key: str) -> list[Any]:
-        value = self.doc.get(key, [])
+    def section(self, key: str, parent: dict[str, Any] | None = None, where: str = "$"
+                ) -> list[Any]:
+        value = (self.doc if parent is None else parent).get(key)
+        if value is None:
+            return []
         if not isinstance(value, list):
-            raise self.fail(f"$.{key}", "expected an array")
+            raise self.fail(f"{where}.{key}", "expected an array")
         return value
 
     def elements(self, name: str) -> Iterator[tuple[str, dict[str, Any], Any, Any]]:
@@ -486,9 +586,9 @@ class _Reader:
             where = f"$.{name}[{i}]"
             if not isinstance(item, dict):
                 raise self.fail(where, "expected an object")
-            key = self.number(item, "id", where)
+            key = self.id(item, "id", where)
             label = item.get("name")
-            yield where, item, key, label if isinstance(label, str) else key
+            yield where, item, key, label if isinstance(label, str) and label else key
 
     def number(self, item: dict[str, Any], key: str, where: str, default: Any = ...) -> Any:
         if key not in item:
@@ -497,16 +597,27 @@ class _Reader:
             return default
         return item[key]
 
+    def id(self, item: dict[str, Any], key: str, where: str) -> int:
+        """An id of the document: a whole number from 0 to 2^64 - 1 (3.0 reads as 3)."""
+        value = self.number(item, key, where)
+        if isinstance(value, float) and value.is_integer():
+            value = int(value)
+        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= _MAX_ID:
+            raise self.fail(f"{where}.{key}", f"expected a whole number from 0 to 2^64 - 1, "
+                                              f"got {_short(value)}")
+        return value
+
     def model(self) -> Model:
         doc = self.doc
-        options = doc.get("options") or {}
+        options = doc.get("options")
+        options = {} if options is None else options
         if not isinstance(options, dict):
             raise self.fail("$.options", "expected an object")
         with self.at("$.options"):
             model = Model(
                 objective=options.get("objective", MIN_SUM),
                 return_to_end=options.get("return_to_end", True),
-                time_limit=options.get("time_limit"),
+                time_limit=_document_time_limit(options.get("time_limit")),
                 name=doc.get("name") if isinstance(doc.get("name"), str) else None,
             )
         windows, assignment = self.constraints(model)
@@ -529,21 +640,20 @@ class _Reader:
         for where, agent, key, agent_id in self.elements("agents"):
             ends = []
             for field in ("start_node", "end_node"):
-                node_key = self.number(agent, field, where)
+                node_key = self.id(agent, field, where)
                 if node_key not in by_key:
                     raise self.fail(f"{where}.{field}", f"no node has id {node_key!r}")
                 ends.append(by_key[node_key])
             limit = agent.get("max_length")
             with self.at(where):
-                added = model.add_agent(
-                    agent_id, self.number(agent, "type", where),
-                    ends[0], ends[1],
-                    max_length=None if limit is None else float(limit),
-                    capacity=float(agent.get("capacity", 0.0)),
+                model._add_agent(
+                    agent_id, self.number(agent, "type", where), ends[0], ends[1],
+                    None if limit is None else _real(limit, "max_length"),
+                    _real(agent.get("capacity", 0.0), "capacity"),
+                    key if agent_id != key else None,
                 )
-            if agent_id != key:
-                model._agents[-1] = replace(added, key=key)
-        costs = doc.get("costs") or {}
+        costs = doc.get("costs")
+        costs = {} if costs is None else costs
         if not isinstance(costs, dict):
             raise self.fail("$.costs", "expected an object")
         for kind, matrix in costs.items():
@@ -557,19 +667,36 @@ class _Reader:
         windows: dict[Any, tuple[float, float]] = {}
         assignment: dict[Any, tuple[str, ...]] = {}
         for c, constraint in enumerate(self.section("constraints")):
+            at = f"$.constraints[{c}]"
             if not isinstance(constraint, dict):
-                raise self.fail(f"$.constraints[{c}]", "expected an object")
+                raise self.fail(at, "expected an object")
             kind = constraint.get("kind")
-            for i, item in enumerate(constraint.get("items") or []):
-                where = f"$.constraints[{c}].items[{i}]"
-                if not isinstance(item, dict):
-                    raise self.fail(where, "expected an object")
-                if kind == "assignment":
-                    assignment[self.number(item, "node", where)] = tuple(
-                        self.number(item, "types", where))
-                elif kind == "timewindow":
-                    windows[self.number(item, "node", where)] = (
-                        self.number(item, "start", where), self.number(item, "end", where))
             if kind == "sequence":
                 model._sequences.append(constraint)
+                continue
+            if kind not in ("assignment", "timewindow"):
+                continue  # validation names an unknown kind
+            for i, item in enumerate(self.section("items", constraint, at)):
+                where = f"{at}.items[{i}]"
+                if not isinstance(item, dict):
+                    raise self.fail(where, "expected an object")
+                node = self.id(item, "node", where)
+                with self.at(where):
+                    if kind == "assignment":
+                        names = self.number(item, "types", where)
+                        if not isinstance(names, list):
+                            raise TypeError(f"types must be an array of type names, got "
+                                            f"{a_json_type(names)}")
+                        assignment[node] = tuple(names)
+                    else:
+                        windows[node] = (_real(self.number(item, "start", where), "start"),
+                                         _real(self.number(item, "end", where), "end"))
         return windows, assignment
+
+
+def _document_time_limit(value: Any) -> float | None:
+    """A document's time limit as the model keeps it: a positive one; the others (0 or less,
+    which leave the search no time, and validation warns of) as none."""
+    if isinstance(value, (int, float)) and not isinstance(value, bool) and not value > 0:
+        return None
+    return value

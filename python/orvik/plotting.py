@@ -44,6 +44,28 @@ def _model(model: Model | Source) -> Model:
     return model if isinstance(model, Model) else Model.from_json(model, validate=False)
 
 
+def _check_solution(solution: Any) -> None:
+    from orvik.solution import Solution
+
+    if not isinstance(solution, Solution):
+        raise TypeError(f"expected an orvik.Solution, got {type(solution).__name__}")
+
+
+def check_matches(solution: Solution, model: Model) -> None:
+    """Refuse a solution whose routes visit nodes the model does not have, or that stand at
+    another position in it (a solution of another instance): ``ValueError`` naming the first."""
+    nodes = model.nodes
+    for route in solution.routes:
+        for stop in route.stops:
+            if not 0 <= stop.position < len(nodes) or nodes[stop.position].id != stop.node:
+                raise ValueError(
+                    f"the solution is not one of this instance: the route of agent "
+                    f"{route.agent!r} visits node {stop.node!r} at position {stop.position}, "
+                    f"but the instance has {len(nodes)} nodes"
+                    + (f" and node {nodes[stop.position].id!r} there"
+                       if 0 <= stop.position < len(nodes) else ""))
+
+
 def plot_solution(
     solution: Solution,
     model: Model | Source,
@@ -58,8 +80,10 @@ def plot_solution(
     ``windows`` each site with a time window shows "[open, close]" and its arrival time. The
     legend names each agent with its type and route cost.
     """
-    ax = ax if ax is not None else _new_axes((10, 6.5))
+    _check_solution(solution)
     model = _model(model)
+    check_matches(solution, model)
+    ax = ax if ax is not None else _new_axes((10, 6.5))
     place = {node.id: (node.x, node.y) for node in model.nodes}
     arrivals = {stop.node: stop.arrival for route in solution.routes for stop in route.stops}
     colours = _colours(len(solution.routes))
@@ -115,6 +139,7 @@ def plot_solution(
 
 def plot_history(solution: Solution, ax: Axes | None = None) -> Axes:
     """Draw the objective of the improving solutions over the search's processor time."""
+    _check_solution(solution)
     ax = ax if ax is not None else _new_axes((7, 4))
     if solution.history:
         times = [p.time for p in solution.history]
@@ -139,9 +164,29 @@ def save_solution_plot(
     windows: bool = False,
 ) -> None:
     """Plot a solution (``plot_solution``) into an image file; the format follows the
-    file's extension (png, svg, pdf)."""
+    file's extension (png, svg, pdf; see ``image_path``)."""
+    target = image_path(path)
     ax = plot_solution(solution, model, windows=windows)
-    ax.figure.savefig(path, dpi=130)
+    ax.figure.savefig(target, dpi=130)
+
+
+def image_path(path: str | os.PathLike[str]) -> str:
+    """The file an image is written to: ``path``, with ".png" added when it has no extension.
+    A folder, or an extension matplotlib cannot write, is a ``ValueError``."""
+    _require_matplotlib()
+    from matplotlib.figure import Figure
+
+    name = os.fspath(path)
+    if not name or os.path.isdir(name) or name.endswith(os.sep):
+        raise ValueError(f"{name or repr(name)}: is a folder, not an image file name")
+    stem, extension = os.path.splitext(os.path.basename(name))
+    if not extension or not stem:
+        return name + ".png"
+    formats = Figure().canvas.get_supported_filetypes()
+    if extension[1:].lower() not in formats:
+        raise ValueError(f"{name}: {extension} is not an image format matplotlib writes; use "
+                         f"one of {', '.join('.' + f for f in sorted(formats))}")
+    return name
 
 
 def _colours(count: int) -> list[Any]:

@@ -16,7 +16,6 @@
 from __future__ import annotations
 
 from collections.abc import Iterable
-from typing import Any
 
 NO_CONNECTION = 9999.0
 IMPROVEMENT_TOLERANCE = 1e-9
@@ -83,18 +82,3 @@ def better(objective: str, candidate: Iterable[float], best: Iterable[float]) ->
     if improves(best_first, first):
         return False
     return improves(second, best_second)
-
-
-def route_limit(value: Any) -> int:
-    """An agent's ``max_length`` as the solver reads it: a 32-bit signed integer (reals truncated
-    toward zero, booleans 1 and 0); a number outside the 32-bit range is refused."""
-    if isinstance(value, bool):
-        return int(value)
-    if isinstance(value, (int, float)):
-        if isinstance(value, float) and not -2147483649.0 < value < 2147483648.0:
-            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
-        number = int(value)  # truncation toward zero
-        if not -(1 << 31) <= number < 1 << 31:
-            raise ValueError(f"max_length {value!r} is not a valid 32-bit integer")
-        return number
-    raise ValueError(f"max_length must be a number or a boolean, got {value!r}")

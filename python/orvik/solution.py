@@ -9,13 +9,15 @@ search statistics. It writes and reads its own JSON document, which ``orvik chec
 
 from __future__ import annotations
 
+import json
+import math
 import os
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
 
 from orvik.checker import CheckReport, check
-from orvik.documents import InstanceError, Source, load_document, write_json
-from orvik.rules import OBJECTIVE_MEANINGS
+from orvik.documents import InstanceError, Source, a_json_type, load_document, write_json
+from orvik.rules import OBJECTIVE_MEANINGS, OBJECTIVES
 
 if TYPE_CHECKING:
     from orvik.model import AgentId, Model, NodeId
@@ -188,11 +190,11 @@ class Solution:
                      + (", stopped by an interruption" if solution.interrupted else ""))
         for route in solution.routes:
             lines.append("")
-            lines.append(f"agent {route.agent} ({route.agent_type}): cost {route.cost:.6g}, "
-                         f"{len(route.sites)} site(s)")
-            lines.append("  " + " -> ".join(str(node) for node in route.nodes))
+            lines.append(f"agent {label(route.agent)} ({route.agent_type}): cost "
+                         f"{route.cost:.6g}, {len(route.sites)} site(s)")
+            lines.append("  " + " -> ".join(label(node) for node in route.nodes))
             rows = [["stop", "node", "arrival", "wait", "departure"]]
-            rows += [[str(i), str(s.node), f"{s.arrival:.6g}", f"{s.wait:.6g}",
+            rows += [[str(i), label(s.node), f"{s.arrival:.6g}", f"{s.wait:.6g}",
                       f"{s.departure:.6g}"] for i, s in enumerate(route.stops)]
             lines += ["  " + line for line in _table(rows, right={0, 2, 3, 4})]
         return "\n".join(lines)
@@ -259,62 +261,161 @@ class Solution:
     @classmethod
     def from_json(cls, source: Source, instance: Model | Source | None = None) -> Solution:
         """Read a solution document (a path or a dict) written by ``to_json``; ``instance``
-        (a ``Model``, a dict or a path) is kept for ``check``."""
+        (a ``Model``, a dict or a path) is kept for ``check``. What is not a solution document
+        raises ``InstanceError`` naming the place."""
         doc = load_document(source, "solution")
+        read = _SolutionReader(source if not isinstance(source, dict) else "solution")
+        routes = tuple(
+            Route(
+                agent=read.id(r, "agent", ("routes", k)),
+                agent_type=read.string(r, "type", ("routes", k)),
+                cost=read.number(r, "cost", ("routes", k)),
+                stops=read.stops(r, ("routes", k)),
+                agent_key=read.whole(r, "agent_id", ("routes", k)),
+            )
+            for k, r in enumerate(read.objects(doc, "routes", ()))
+        )
+        stats = read.object(doc, "statistics", (), optional=True)
+        statistics = Statistics(
+            *(read.number(stats, key, ("statistics",), 0.0)
+              for key in ("solve_time", "last_update_time")),
+            *(read.whole(stats, key, ("statistics",), 0) for key in ("n_generated",
+                                                                     "n_expanded")),
+            read.flag(stats, "timeout", ("statistics",)),
+            read.number(stats, "search_time", ("statistics",), 0.0),
+            read.string(stats, "clock", ("statistics",), "cpu"),
+        )
+        history = tuple(
+            Progress(*(read.number(p, key, ("history", i))
+                       for key in ("time", "objective", "max_cost", "sum_cost")))
+            for i, p in enumerate(read.objects(doc, "history", (), optional=True)))
+        status = read.string(doc, "status", ())
+        if status not in STATUSES:
+            raise read.fail(("status",), f"unknown solution status {status!r}")
+        objective = read.string(doc, "objective", ())
+        if objective not in OBJECTIVES:
+            raise read.fail(("objective",), f"unknown objective {objective!r}")
+        return cls(
+            status=status,
+            objective=objective,
+            objective_value=read.number(doc, "objective_value", ()),
+            max_cost=read.number(doc, "max_cost", ()),
+            sum_cost=read.number(doc, "sum_cost", ()),
+            routes=routes,
+            history=history,
+            statistics=statistics,
+            reasons=tuple(read.strings(doc, "reasons")),
+            notes=tuple(read.strings(doc, "notes")),
+            scale=read.number(doc, "scale", (), 1.0),
+            instance=None if instance is None else _instance_document(instance),
+        )
+
+
+def label(value: Any) -> str:
+    """An id as the reports show it: a string that could pass for a number (or is empty, or
+    has spaces) in quotes, so that agent 1 and agent "1" read apart."""
+    if isinstance(value, str):
         try:
-            routes = tuple(
-                Route(
-                    agent=r["agent"],
-                    agent_type=r["type"],
-                    cost=float(r["cost"]),
-                    stops=tuple(
-                        Stop(s["node"], position, float(s["arrival"]), float(s["wait"]),
-                             float(s["departure"]))
-                        for s, position in zip(r["stops"], r["path"], strict=True)
-                    ),
-                    agent_key=int(r["agent_id"]),
-                )
-                for r in doc["routes"]
-            )
-            stats = doc.get("statistics") or {}
-            solution = cls(
-                status=doc["status"],
-                objective=doc["objective"],
-                objective_value=float(doc["objective_value"]),
-                max_cost=float(doc["max_cost"]),
-                sum_cost=float(doc["sum_cost"]),
-                routes=routes,
-                history=tuple(
-                    Progress(float(p["time"]), float(p["objective"]), float(p["max_cost"]),
-                             float(p["sum_cost"]))
-                    for p in doc.get("history") or []
-                ),
-                statistics=Statistics(
-                    float(stats.get("solve_time", 0.0)),
-                    float(stats.get("last_update_time", 0.0)),
-                    int(stats.get("n_generated", 0)),
-                    int(stats.get("n_expanded", 0)),
-                    bool(stats.get("timeout", False)),
-                    float(stats.get("search_time", 0.0)),
-                    str(stats.get("clock", "cpu")),
-                ),
-                reasons=tuple(doc.get("reasons") or ()),
-                notes=tuple(doc.get("notes") or ()),
-                scale=float(doc.get("scale", 1.0)),
-                instance=None if instance is None else _instance_document(instance),
-            )
-        except (KeyError, TypeError, ValueError) as error:
-            where = source if not isinstance(source, dict) else "solution"
-            raise InstanceError(f"{where}: not a solution document ({_what(error)})") from None
-        if solution.status not in STATUSES:
-            raise InstanceError(f"unknown solution status {solution.status!r}")
-        return solution
+            float(value)
+        except ValueError:
+            if value and value == value.strip() and " " not in value:
+                return value
+        return json.dumps(value)
+    return str(value)
 
 
-def _what(error: Exception) -> str:
-    if isinstance(error, KeyError):
-        return f"missing key {error.args[0]!r}"
-    return str(error)
+class _SolutionReader:
+    """Reads a solution document, with one-line errors naming the place."""
+
+    def __init__(self, name: Any) -> None:
+        self.name = name
+
+    def fail(self, parts: tuple[str | int, ...], problem: str) -> InstanceError:
+        where = "$" + "".join(f"[{p}]" if isinstance(p, int) else f".{p}" for p in parts)
+        return InstanceError(f"{self.name}: not a solution document ({where}: {problem})")
+
+    def get(self, item: dict[str, Any], key: str, parts: tuple[str | int, ...],
+            default: Any = ...) -> Any:
+        if key not in item or item[key] is None:
+            if default is ...:
+                raise self.fail(parts, f"missing key {key!r}")
+            return default
+        return item[key]
+
+    def object(self, item: dict[str, Any], key: str, parts: tuple[str | int, ...],
+               optional: bool = False) -> dict[str, Any]:
+        value = self.get(item, key, parts, {} if optional else ...)
+        if not isinstance(value, dict):
+            raise self.fail((*parts, key), f"expected an object, got {a_json_type(value)}")
+        return value
+
+    def objects(self, item: dict[str, Any], key: str, parts: tuple[str | int, ...],
+                optional: bool = False) -> list[dict[str, Any]]:
+        value = self.get(item, key, parts, [] if optional else ...)
+        if not isinstance(value, list):
+            raise self.fail((*parts, key), f"expected an array, got {a_json_type(value)}")
+        for i, element in enumerate(value):
+            if not isinstance(element, dict):
+                raise self.fail((*parts, key, i),
+                                f"expected an object, got {a_json_type(element)}")
+        return value
+
+    def number(self, item: dict[str, Any], key: str, parts: tuple[str | int, ...],
+               default: Any = ...) -> float:
+        value = self.get(item, key, parts, default)
+        if isinstance(value, bool) or not isinstance(value, (int, float)) or (
+                not math.isfinite(value)):
+            raise self.fail((*parts, key), f"expected a finite number, got {value!r}")
+        return float(value)
+
+    def whole(self, item: dict[str, Any], key: str, parts: tuple[str | int, ...],
+              default: Any = ...) -> int:
+        value = self.get(item, key, parts, default)
+        if isinstance(value, bool) or not isinstance(value, int) or value < 0:
+            raise self.fail((*parts, key), f"expected a whole number, got {value!r}")
+        return value
+
+    def string(self, item: dict[str, Any], key: str, parts: tuple[str | int, ...],
+               default: Any = ...) -> str:
+        value = self.get(item, key, parts, default)
+        if not isinstance(value, str):
+            raise self.fail((*parts, key), f"expected a string, got {a_json_type(value)}")
+        return value
+
+    def flag(self, item: dict[str, Any], key: str, parts: tuple[str | int, ...]) -> bool:
+        value = self.get(item, key, parts, False)
+        if not isinstance(value, bool):
+            raise self.fail((*parts, key), f"expected true or false, got {value!r}")
+        return value
+
+    def id(self, item: dict[str, Any], key: str, parts: tuple[str | int, ...]) -> Any:
+        value = self.get(item, key, parts)
+        if isinstance(value, bool) or not isinstance(value, (int, str)):
+            raise self.fail((*parts, key), f"expected an id (a whole number or a string), got "
+                                           f"{value!r}")
+        return value
+
+    def strings(self, item: dict[str, Any], key: str) -> list[str]:
+        value = self.get(item, key, (), [])
+        if not isinstance(value, list) or not all(isinstance(v, str) for v in value):
+            raise self.fail((key,), "expected an array of strings")
+        return value
+
+    def stops(self, route: dict[str, Any], parts: tuple[str | int, ...]) -> tuple[Stop, ...]:
+        stops = self.objects(route, "stops", parts)
+        path = self.get(route, "path", parts)
+        if not isinstance(path, list) or len(path) != len(stops):
+            raise self.fail((*parts, "path"), "expected an array of positions, one per stop")
+        result = []
+        for i, (stop, position) in enumerate(zip(stops, path, strict=True)):
+            if isinstance(position, bool) or not isinstance(position, int) or position < 0:
+                raise self.fail((*parts, "path", i), f"expected a position (a whole number), "
+                                                     f"got {position!r}")
+            at = (*parts, "stops", i)
+            result.append(Stop(self.id(stop, "node", at), position,
+                               *(self.number(stop, key, at)
+                                 for key in ("arrival", "wait", "departure"))))
+        return tuple(result)
 
 
 def _instance_document(instance: Model | Source | None) -> dict[str, Any]:

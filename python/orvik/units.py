@@ -1,17 +1,26 @@
 """The document the solver receives, in units it reads correctly.
 
-The solver reads every cost or edge weight of 9999 or more as "no connection", waits included.
-When a cost, a window bound or a route limit of an instance reaches 9999, costs, windows and
-limits are divided by one factor before solving and results multiplied back afterwards. The
-factor is a power of two, so every division, sum and comparison of the scaled problem is exact
-in floating point: the scaled problem is the same problem. The one exception is a route limit,
-which the solver reads as a whole number: a limit that the factor does not divide is tightened
-to the nearest multiple below, and the note says so.
+Two readings of the solver need care:
+
+- It reads every cost or edge weight of 9999 or more as "no connection", waits included. When
+  a cost, a window bound or a route limit of an instance reaches 9999, costs, windows and limits
+  are divided by one factor before solving and results multiplied back afterwards.
+- It reads a route limit (``max_length``) as a whole number. A limit the factor does not
+  divide, 0.5 or 150.9 say, would be cut to a whole number of units, and 0 means no limit at
+  all. The factor is then chosen smaller (the instance solved in finer units, 2**-k) until every
+  limit is a whole number of units, or until the limit the solver reads allows exactly the same
+  routes: when every cost and window bound is a multiple of a unit ``g`` (whole numbers: 1),
+  every route cost is one too, and a limit of 150.9 allows the same routes as 150 or any number
+  up to 151.
+
+The factor is a power of two, so every division, sum and comparison of the scaled problem is
+exact in floating point: the scaled problem is the same problem. When no factor makes every limit
+exact, the finest one allowed tightens each such limit to the nearest multiple below, and the
+note says so; a positive limit that would become 0 (no limit) is refused instead.
 """
 
 from __future__ import annotations
 
-import copy
 import math
 from collections.abc import Iterator
 from dataclasses import dataclass
@@ -20,18 +29,50 @@ from typing import Any
 from orvik.documents import is_finite_number
 from orvik.rules import NO_CONNECTION
 
+# The finest unit the solver is given: values are multiplied by at most 2**60.
+_FINEST_EXPONENT = -60
+# Route costs are sums of the instance's values; they stay exact multiples of the grain while
+# they stay below this many grains (a double holds 53 bits).
+_EXACT_GRAINS = 2.0**45
+
+
+@dataclass(frozen=True)
+class LimitChange:
+    """A route limit the solver receives as another number: agent position, the limit as
+    written, the one applied (0: it cannot be applied, the instance is refused), whether the two
+    allow the same routes, and the unit every cost and window bound is a multiple of (None: no
+    such unit)."""
+
+    agent: int
+    written: float
+    applied: float
+    same_routes: bool
+    grain: float | None
+
 
 @dataclass(frozen=True)
 class UnitScale:
-    """How an instance is scaled for the solver: values are divided by ``factor``."""
+    """How an instance is scaled for the solver: values are divided by ``factor``.
+
+    ``limits`` holds, per agent, the route limit the solver applies in the instance's units
+    (None: no limit); ``changes`` the limits it applies as another number than written.
+    """
 
     factor: float = 1.0
     notes: tuple[str, ...] = ()
+    limits: tuple[float | None, ...] = ()
+    changes: tuple[LimitChange, ...] = ()
+    largest: float = 0.0
 
     @property
     def scaled(self) -> bool:
         """Whether the solver works in other units than the instance."""
         return self.factor != 1.0
+
+    @property
+    def refused(self) -> tuple[LimitChange, ...]:
+        """The limits that cannot be applied: the solver would read no limit at all."""
+        return tuple(change for change in self.changes if not change.applied)
 
 
 def _windows(document: dict[str, Any]) -> Iterator[dict[str, Any]]:
@@ -40,46 +81,191 @@ def _windows(document: dict[str, Any]) -> Iterator[dict[str, Any]]:
             yield from constraint.get("items") or []
 
 
-def _largest(document: dict[str, Any]) -> float:
+def _written_limits(document: dict[str, Any]) -> list[float | None]:
+    """Each agent's positive route limit as written (None: no limit; 0 or less means none)."""
+    limits: list[float | None] = []
+    for agent in document["agents"]:
+        limit = agent.get("max_length")
+        if isinstance(limit, bool):
+            limit = int(limit)
+        limits.append(float(limit) if is_finite_number(limit) and limit > 0 else None)
+    return limits
+
+
+def _values(document: dict[str, Any]) -> Iterator[list[Any]]:
+    """The cost rows and the window bounds of a valid document, as lists of numbers (and
+    nulls)."""
+    for matrix in (document.get("costs") or {}).values():
+        yield from matrix
+    yield [abs(item[key]) for item in _windows(document) for key in ("start", "end")]
+
+
+def _largest(document: dict[str, Any], limits: list[float | None]) -> float:
     """The largest cost, window bound (in magnitude) or route limit of a valid document."""
-    values = [c for matrix in (document.get("costs") or {}).values() for row in matrix
-              for c in row if is_finite_number(c)]
-    values += [abs(item[key]) for item in _windows(document) for key in ("start", "end")]
-    values += [a["max_length"] for a in document["agents"]
-               if is_finite_number(a.get("max_length"))]
-    return max(values, default=0.0)
+    largest = max((value for value in limits if value is not None), default=0.0)
+    for row in _values(document):
+        numbers = row if None not in row else [c for c in row if c is not None]
+        if numbers:
+            largest = max(largest, *numbers)
+    return float(largest)
+
+
+def _exponent(value: float) -> int:
+    """The exponent of the largest power of two that divides ``value`` (> 0)."""
+    numerator, denominator = value.as_integer_ratio()
+    return ((numerator & -numerator).bit_length() - 1) - (denominator.bit_length() - 1)
+
+
+def _grain(document: dict[str, Any], finest: int) -> float | None:
+    """The largest power of two that every cost and window bound is a multiple of; None when it
+    is below ``2**finest`` (then no limit can rely on it); infinity when every value is 0."""
+    exponent: int | None = None
+    seen: set[float] = set()
+    for row in _values(document):
+        for value in row:
+            if not value or value in seen:
+                continue
+            seen.add(value)
+            e = _exponent(float(value))
+            if exponent is None or e < exponent:
+                exponent = e
+                if exponent < finest:
+                    return None
+    return math.inf if exponent is None else 2.0**exponent
+
+
+def _smallest_exponent(largest: float) -> int:
+    """The smallest k for which ``largest / 2**k`` is below 9999."""
+    if largest <= 0:
+        return _FINEST_EXPONENT
+    k = max(_FINEST_EXPONENT, math.ceil(math.log2(largest / NO_CONNECTION)))
+    while largest / 2.0**k >= NO_CONNECTION:
+        k += 1
+    while k - 1 >= _FINEST_EXPONENT and largest / 2.0 ** (k - 1) < NO_CONNECTION:
+        k -= 1
+    return k
+
+
+class _Limits:
+    """The limit each agent gets for a candidate factor."""
+
+    def __init__(self, document: dict[str, Any], limits: list[float | None], largest: float,
+                 finest: int) -> None:
+        self.document = document
+        self.limits = limits
+        self.largest = largest
+        self.finest = finest
+        self._grain: float | bool | None = False  # False: not computed yet
+
+    def grain(self) -> float | None:
+        if self._grain is False:
+            grain = _grain(self.document, self.finest)
+            if grain is not None and grain != math.inf and self.largest / grain > _EXACT_GRAINS:
+                grain = None
+            self._grain = grain
+        return self._grain  # type: ignore[return-value]
+
+    def exact(self, limit: float, factor: float) -> float | None:
+        """A limit that is a whole number of ``factor`` units above 0 and allows exactly the
+        routes ``limit`` allows; None when there is none."""
+        if (limit / factor).is_integer():
+            return limit
+        grain = self.grain()
+        if grain is None:
+            return None
+        if grain == math.inf:
+            return factor  # every route costs 0
+        floor = math.floor(limit / grain) * grain  # the largest route cost within the limit
+        applied = max(math.ceil(floor / factor), 1) * factor
+        return applied if applied < floor + grain else None
+
+    def at(self, factor: float) -> list[float | None] | None:
+        """Every agent's exact limit at ``factor``; None when one has none."""
+        applied: list[float | None] = []
+        for limit in self.limits:
+            if limit is None:
+                applied.append(None)
+                continue
+            exact = self.exact(limit, factor)
+            if exact is None:
+                return None
+            applied.append(exact)
+        return applied
+
+
+def number(value: float) -> str:
+    """A number for a message, with the digits it needs (up to 12)."""
+    return f"{value:.12g}"
+
+
+def _who(agent: dict[str, Any], k: int) -> str:
+    return f"agent {agent.get('name', agent['id'])} (agents[{k}])"
 
 
 def unit_scale(document: dict[str, Any]) -> UnitScale:
     """The scale a valid instance document needs: 1 when every cost, window bound and route
-    limit is below 9999, else the smallest power of two that brings them below."""
-    largest = _largest(document)
-    if largest < NO_CONNECTION:
-        return UnitScale()
-    factor = 2.0 ** max(1, math.ceil(math.log2(largest / NO_CONNECTION)))
-    while largest / factor >= NO_CONNECTION:
-        factor *= 2.0
-    notes = [
-        (
+    limit is below 9999 and every limit is applied exactly, else the power of two that brings
+    the values below 9999 (the smallest) or makes the limits exact (the largest that does)."""
+    written = _written_limits(document)
+    largest = _largest(document, written)
+    smallest = _smallest_exponent(largest)
+    plan = _Limits(document, written, largest, smallest)
+    exponents = [smallest] if smallest >= 0 else list(range(0, smallest - 1, -1))
+    chosen: tuple[int, list[float | None]] | None = None
+    for k in exponents:
+        applied = plan.at(2.0**k)
+        if applied is not None:
+            chosen = (k, applied)
+            break
+    exact = chosen is not None
+    if chosen is None:
+        # No factor applies every limit exactly: the finest one tightens the others.
+        k = exponents[-1]
+        factor = 2.0**k
+        applied = [None if limit is None else (plan.exact(limit, factor)
+                                               or math.floor(limit / factor) * factor)
+                   for limit in written]
+        chosen = (k, applied)
+    k, applied = chosen
+    factor = 2.0**k
+    notes: list[str] = []
+    if largest >= NO_CONNECTION:
+        notes.append(
             f"a cost, window bound or route limit reaches {NO_CONNECTION:g} (largest "
             f"{largest:g}), which the solver reads as no connection: it solved in units of "
             f"{factor:g} (costs, windows and limits divided by {factor:g}, which is exact) and "
-            "the results are in the instance's units"
-        )
-    ]
-    for k, agent in enumerate(document["agents"]):
-        limit = agent.get("max_length")
-        if not is_finite_number(limit) or limit <= 0:
+            "the results are in the instance's units")
+    elif factor != 1.0:
+        notes.append(
+            f"a route limit is not a whole number: the solver, which reads limits as whole "
+            f"numbers, solved in units of {factor:g} (costs, windows and limits divided by "
+            f"{factor:g}, which is exact) and the results are in the instance's units")
+    changes: list[LimitChange] = []
+    for k_agent, (agent, limit, used) in enumerate(zip(document["agents"], written, applied,
+                                                       strict=True)):
+        if limit is None or used == limit:
             continue
-        applied = math.trunc(math.trunc(limit) / factor) * factor
-        if applied != math.trunc(limit):
-            who = agent.get("name", agent["id"])
-            notes.append(
-                f"agent {who} (agents[{k}]): max_length {math.trunc(limit)} is applied as "
-                f"{applied:g}, because the solver reads limits as whole numbers of the scaled "
-                f"unit {factor:g}"
-            )
-    return UnitScale(factor, tuple(notes))
+        same = exact and not (limit / factor).is_integer()
+        grain = plan.grain() if same else None
+        changes.append(LimitChange(k_agent, limit, used or 0.0, same, grain))
+        if not used:
+            continue
+        if not same or (used < limit and factor != 1.0):
+            notes.append(f"{_who(agent, k_agent)}: max_length {number(limit)} is applied as "
+                         f"{number(used)}, because the solver reads limits as whole numbers of the "
+                         f"scaled unit {factor:g}")
+        if same:
+            notes.append(f"{_who(agent, k_agent)}: max_length {number(limit)} and {number(used)} allow "
+                         f"the same routes: {same_routes_reason(grain)}")
+    return UnitScale(factor, tuple(notes), tuple(applied), tuple(changes), largest)
+
+
+def same_routes_reason(grain: float | None) -> str:
+    """Why two limits allow the same routes, given the unit of every cost and window bound."""
+    if grain == math.inf:
+        return "every cost is 0"
+    return (f"every cost and window bound is a multiple of {grain:g}, so every route cost is "
+            "one too")
 
 
 def solver_document(
@@ -89,26 +275,36 @@ def solver_document(
     improve: bool | None = None,
     seed: int | None = None,
 ) -> dict[str, Any]:
-    """The document handed to the solver: values in scaled units, no-connection entries (null)
-    as 9999, every node's allowed types spelled out, z given, and the improvement options that
-    are given set (the package's solves hand them to the solver's entry point instead)."""
-    doc = copy.deepcopy(document)
+    """The document handed to the solver: what the solver reads of the instance and nothing
+    else (keys it ignores are left out), values in scaled units, no-connection entries (null) as
+    9999, route limits as the solver applies them, every node's allowed types spelled out, z
+    given, and the improvement options that are given set (the package's solves hand them to
+    the solver's entry point instead)."""
     f = scale.factor
-    doc["costs"] = {
-        kind: [[NO_CONNECTION if c is None else c / f for c in row] for row in matrix]
-        for kind, matrix in (doc.get("costs") or {}).items()
+    doc: dict[str, Any] = {
+        "nodes": [_pick(node, _NODE_KEYS) for node in document["nodes"]],
+        "agents": [_pick(agent, _AGENT_KEYS) for agent in document["agents"]],
+        "costs": {
+            kind: [[NO_CONNECTION if c is None else c / f for c in row] for row in matrix]
+            for kind, matrix in (document.get("costs") or {}).items()
+        },
+        "constraints": [_constraint(c, f) for c in document.get("constraints") or []],
+        "options": _pick(document.get("options") or {}, _OPTION_KEYS),
     }
-    for item in _windows(doc):
-        item["start"] /= f
-        item["end"] /= f
-    for agent in doc["agents"]:
+    for agent, used in zip(doc["agents"], scale.limits or [None] * len(doc["agents"]),
+                           strict=True):
         limit = agent.get("max_length")
-        if is_finite_number(limit) and f != 1.0:
-            agent["max_length"] = math.trunc(limit) / f
+        if used is not None:
+            written = limit / f
+            # The limit as written, in scaled units, when the solver's truncation reads it as
+            # the applied one; else the applied one.
+            agent["max_length"] = written if math.trunc(written) == used / f else used / f
+        elif limit is not None and not (is_finite_number(limit) and limit <= 0):
+            agent["max_length"] = limit
     for node in doc["nodes"]:
         node.setdefault("z", 0.0)
     _spell_out_assignment(doc)
-    options = doc.setdefault("options", {})
+    options = doc["options"]
     if improve is not None:
         options["improve"] = bool(improve)
     if seed is not None:
@@ -116,10 +312,33 @@ def solver_document(
     return doc
 
 
+_NODE_KEYS = ("id", "name", "x", "y", "z", "type", "demand")
+_AGENT_KEYS = ("id", "name", "type", "start_node", "end_node", "capacity", "max_length")
+_OPTION_KEYS = ("return_to_end", "objective", "time_limit", "improve", "seed",
+                "improve_iterations")
+
+
+def _pick(item: dict[str, Any], keys: tuple[str, ...]) -> dict[str, Any]:
+    return {key: item[key] for key in keys if key in item}
+
+
+def _constraint(constraint: dict[str, Any], f: float) -> dict[str, Any]:
+    kind = constraint["kind"]
+    if kind == "assignment":
+        return {"kind": kind, "items": [{"node": item["node"], "types": list(item["types"])}
+                                        for item in constraint["items"]]}
+    if kind == "timewindow":
+        return {"kind": kind, "items": [{"node": item["node"], "start": item["start"] / f,
+                                         "end": item["end"] / f}
+                                        for item in constraint["items"]]}
+    return {"kind": kind, "precedence": [_pick(pair, ("before", "after", "type"))
+                                         for pair in constraint["precedence"]]}
+
+
 def _spell_out_assignment(doc: dict[str, Any]) -> None:
     """Give every node without an assignment entry the list of all agent types, which the
     solver reads the same way (every type may serve it) without a warning per node."""
-    constraints = doc.setdefault("constraints", [])
+    constraints = doc["constraints"]
     assigned = {item["node"] for c in constraints if c.get("kind") == "assignment"
                 for item in c.get("items") or []}
     types = list(dict.fromkeys(a["type"] for a in doc["agents"]))

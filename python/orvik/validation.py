@@ -26,6 +26,7 @@ import jsonschema
 
 from orvik.documents import is_finite_number, is_number, json_type, read_json
 from orvik.rules import NO_CONNECTION, OBJECTIVE_NAMES, OBJECTIVES, SEARCH_POINT_LIMIT
+from orvik.units import number, same_routes_reason, unit_scale
 
 ERROR = "error"
 WARNING = "warning"
@@ -33,6 +34,9 @@ CONSTRAINT_KINDS = ("assignment", "timewindow", "sequence")
 NODE_TYPES = ("DEPOT", "TARGET")
 # At most this many findings of one kind in one place; the rest are counted in one more finding.
 _MOST_PER_PLACE = 10
+# The range of the numbers the solver reads as 32-bit integers (route limits, capacities).
+_INT32 = (-(1 << 31), (1 << 31) - 1)
+_U64_MAX = (1 << 64) - 1
 
 
 @dataclass(frozen=True)
@@ -144,12 +148,94 @@ def _show(value: Any) -> str:
 # Shapes: the schema
 
 
+@cache
+def _validator() -> jsonschema.protocols.Validator:
+    return jsonschema.Draft202012Validator(instance_schema())
+
+
 def _schema_findings(document: Any) -> Iterator[Finding]:
-    validator = jsonschema.Draft202012Validator(instance_schema())
-    errors = sorted(validator.iter_errors(document), key=lambda e: _sort_key(e.absolute_path))
-    for error in errors:
+    """The schema's findings. The schema is checked on the document without the elements it
+    plainly accepts (nodes and constraint items, which grow with the instance) and without the
+    matrix rows, which ``_CrossCheck.check_matrix`` checks; paths name the original places."""
+    reduced, places = _for_schema(document)
+    errors = []
+    for error in _validator().iter_errors(reduced):
         parts = list(error.absolute_path)
+        for prefix, kept in places.items():
+            n = len(prefix)
+            if tuple(parts[:n]) == prefix and len(parts) > n:
+                parts[n] = kept[parts[n]]
+        errors.append((parts, error))
+    errors.sort(key=lambda pair: _sort_key(pair[0]))
+    for parts, error in errors:
         yield Finding(json_path(*parts), _schema_message(error, parts))
+
+
+def _plain_id(value: Any) -> bool:
+    return type(value) is int and 0 <= value <= _U64_MAX
+
+
+def _plain_number(value: Any) -> bool:
+    return type(value) is float or type(value) is int
+
+
+def _plain_types(value: Any) -> bool:
+    return type(value) is list and all(type(name) is str for name in value)
+
+
+# What the schema plainly accepts in a node or a constraint item, key by key; an element whose
+# keys all pass (unknown keys aside) and that has the required ones needs no schema check.
+_PLAIN_NODE = {"id": _plain_id, "name": lambda v: type(v) is str and v != "",
+               "x": _plain_number, "y": _plain_number, "z": _plain_number,
+               "type": lambda v: type(v) is str, "demand": _plain_number}
+_PLAIN_ITEM = {
+    "assignment": ({"node": _plain_id, "types": _plain_types}, ("node", "types")),
+    "timewindow": ({"node": _plain_id, "start": _plain_number, "end": _plain_number},
+                   ("node", "start", "end")),
+}
+
+
+def _plain(item: Any, checks: dict[str, Any], required: Iterable[str]) -> bool:
+    if type(item) is not dict:
+        return False
+    for key, value in item.items():
+        check = checks.get(key)
+        if check is not None and not check(value):
+            return False
+    return all(key in item for key in required)
+
+
+def _for_schema(document: Any) -> tuple[Any, dict[tuple[str | int, ...], list[int]]]:
+    """The document the schema checks, and for each shortened array the original indexes of
+    the elements kept."""
+    if not isinstance(document, dict):
+        return document, {}
+    reduced = dict(document)
+    places: dict[tuple[str | int, ...], list[int]] = {}
+    nodes = document.get("nodes")
+    if type(nodes) is list:
+        required = ("id", "x", "y")
+        kept = [i for i, node in enumerate(nodes) if not _plain(node, _PLAIN_NODE, required)]
+        reduced["nodes"] = [nodes[i] for i in kept]
+        places[("nodes",)] = kept
+    costs = document.get("costs")
+    if type(costs) is dict:
+        reduced["costs"] = {kind: [] if type(m) is list else m for kind, m in costs.items()}
+    constraints = document.get("constraints")
+    if type(constraints) is list:
+        shortened = []
+        for c, constraint in enumerate(constraints):
+            plain = (_PLAIN_ITEM.get(constraint.get("kind"))
+                     if type(constraint) is dict else None)
+            items = constraint.get("items") if plain is not None else None
+            if plain is None or type(items) is not list:
+                shortened.append(constraint)
+                continue
+            kept = [i for i, item in enumerate(items) if not _plain(item, *plain)]
+            shortened.append({**constraint, "items": [items[i] for i in kept]})
+            places[("constraints", c, "items")] = kept
+        reduced["constraints"] = shortened
+    return reduced, places
 
 
 def _sort_key(path: Iterable[str | int]) -> tuple[tuple[int, str | int], ...]:
@@ -164,12 +250,7 @@ def _schema_message(error: jsonschema.ValidationError, parts: list[str | int]) -
         return f"missing required key {key}"
     if kind == "type":
         expected = error.validator_value
-        names = " or ".join(expected) if isinstance(expected, list) else str(expected)
-        if names == "integer" and is_number(value):
-            return f"expected a whole number, got {_show(value)}"
-        got = json_type(value)
-        shown = "" if isinstance(value, (dict, list)) or value is None else f" {_show(value)}"
-        return f"expected {_article(names)} {names}, got {_article(got)} {got}{shown}"
+        return _type_message(expected if isinstance(expected, list) else [expected], value)
     if kind == "minimum":
         return f"{_show(value)} is below the smallest allowed value, {error.validator_value}"
     if kind == "maximum":
@@ -177,6 +258,15 @@ def _schema_message(error: jsonschema.ValidationError, parts: list[str | int]) -
     if kind == "minLength":
         return "must not be empty"
     return error.message
+
+
+def _type_message(expected: list[str], value: Any) -> str:
+    names = " or ".join(expected)
+    if names == "integer" and is_number(value):
+        return f"expected a whole number, got {_show(value)}"
+    got = json_type(value)
+    shown = "" if isinstance(value, (dict, list)) or value is None else f" {_show(value)}"
+    return f"expected {_article(names)} {names}, got {_article(got)} {got}{shown}"
 
 
 def _article(noun: str) -> str:
@@ -188,10 +278,15 @@ def _article(noun: str) -> str:
 
 
 def _id(value: Any) -> int | None:
-    """A well-formed id (the schema reports the others), else None."""
-    if isinstance(value, int) and not isinstance(value, bool) and 0 <= value < 1 << 64:
-        return value
-    return None
+    """A well-formed id, an integer or a whole real such as 3.0 (the schema reports the
+    others), else None."""
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        return None
+    if isinstance(value, float):
+        if not value.is_integer():
+            return None
+        value = int(value)
+    return value if 0 <= value <= _U64_MAX else None
 
 
 def _items(section: Any) -> list[tuple[int, dict[str, Any]]]:
@@ -210,6 +305,10 @@ class _CrossCheck:
         self.out = out
         self.nodes = _items(document.get("nodes"))
         self.agents = _items(document.get("agents"))
+        self.sections = {"nodes": dict(self.nodes), "agents": dict(self.agents)}
+        # What decides whether solving changes units, and so which limits need a closer look.
+        self.reaches_no_connection = False
+        self.fractional_limit = False
         self.node_count = len(document["nodes"]) if isinstance(document.get("nodes"), list) else 0
         self.node_ids: dict[int, int] = {}
         self.agent_types: dict[str, int] = {}
@@ -229,6 +328,8 @@ class _CrossCheck:
         self.check_costs()
         self.check_constraints()
         self.check_options()
+        if not self.out.errors and (self.fractional_limit or self.reaches_no_connection):
+            self.check_applied_limits()
 
     # -- nodes and agents ----------------------------------------------------------------------
 
@@ -249,7 +350,7 @@ class _CrossCheck:
             seen[value] = index
 
     def section(self, name: str) -> dict[int, dict[str, Any]]:
-        return dict(self.nodes if name == "nodes" else self.agents)
+        return self.sections[name]
 
     def warn_unused(self, section: str, key: str) -> None:
         """One warning for a key the solver stores but does not use, at its first use."""
@@ -290,6 +391,9 @@ class _CrossCheck:
                 value = node.get(axis)
                 if is_number(value) and not is_finite_number(value):
                     self.error(json_path("nodes", i, axis), f"coordinate {_show(value)}")
+            demand = node.get("demand")
+            if is_number(demand) and not is_finite_number(demand):
+                self.error(json_path("nodes", i, "demand"), f"demand {_show(demand)}")
         self.warn_unused("nodes", "demand")
 
     def check_agents(self) -> None:
@@ -310,22 +414,69 @@ class _CrossCheck:
                 else:
                     self.endpoints.add(node_id)
             self.check_limit(k, agent.get("max_length"))
+            self.check_capacity(k, agent.get("capacity"))
         self.warn_unused("agents", "capacity")
 
     def check_limit(self, k: int, limit: Any) -> None:
         path = json_path("agents", k, "max_length")
+        if isinstance(limit, bool):
+            self.error(path, f"a route limit is a number, not {json.dumps(limit)} (which the "
+                             "raw module reads as 1 or 0)")
+            return
         if not is_number(limit):
             return
         if not is_finite_number(limit):
             self.error(path, f"route limit {_show(limit)}")
+        elif not _INT32[0] <= limit <= _INT32[1]:
+            self.error(path, f"route limit {_show(limit)} is outside the range the solver "
+                             "reads, -2^31 to 2^31 - 1")
+            return
         elif limit < 0:
             self.warn(path, f"a negative limit ({_show(limit)}) means no limit")
         elif limit != int(limit):
-            self.warn(path, f"read as a whole number: {_show(limit)} limits the route cost to "
-                            f"{int(limit)}")
+            self.fractional_limit = True
         if is_finite_number(limit) and limit >= NO_CONNECTION:
+            self.reaches_no_connection = True
             self.warn(path, f"route limit {_show(limit)} reaches {NO_CONNECTION:g}; solving "
                             "scales costs, windows and limits to smaller units")
+
+    def check_capacity(self, k: int, capacity: Any) -> None:
+        path = json_path("agents", k, "capacity")
+        if isinstance(capacity, bool):
+            self.error(path, f"a capacity is a number, not {json.dumps(capacity)} (which the "
+                             "raw module reads as 1 or 0)")
+            return
+        if not is_number(capacity):
+            return
+        if not is_finite_number(capacity):
+            self.error(path, f"capacity {_show(capacity)}")
+        elif not _INT32[0] <= capacity <= _INT32[1]:
+            self.error(path, f"capacity {_show(capacity)} is outside the range the solver "
+                             "reads, -2^31 to 2^31 - 1")
+
+    def check_applied_limits(self) -> None:
+        """How solving applies the route limits: a limit the solver receives as another number
+        is said (and whether it allows the same routes); one it cannot apply is an error."""
+        scale = unit_scale(self.doc)
+        for change in scale.changes:
+            path = json_path("agents", change.agent, "max_length")
+            written, applied = number(change.written), number(change.applied)
+            if not change.applied:
+                self.error(path, (
+                    f"route limit {written} cannot be applied: the solver reads limits as whole "
+                    f"numbers of its unit, which is {number(scale.factor)} here (the largest "
+                    f"cost, window bound or limit is {number(scale.largest)}); the raw module "
+                    "would read no limit at all"))
+            elif change.same_routes:
+                self.warn(path, (
+                    f"{written} limits the route cost to {applied} in the solver's units, which "
+                    f"allows the same routes: {same_routes_reason(change.grain)} (the raw "
+                    f"module reads the limit as {int(change.written)})"))
+            else:
+                self.warn(path, (
+                    f"{written} limits the route cost to {applied}: the solver reads limits as "
+                    f"whole numbers of its unit, {number(scale.factor)} here, so routes that "
+                    f"cost between {applied} and {written} are not found"))
 
     # -- costs ---------------------------------------------------------------------------------
 
@@ -349,8 +500,28 @@ class _CrossCheck:
             how = "short" if len(matrix) < n else "long"
             self.error(json_path("costs", kind),
                        f"the matrix is {how}: {len(matrix)} rows for {n} nodes")
-        bad_rows = [(i, row) for i, row in enumerate(matrix)
-                    if isinstance(row, list) and len(row) != n]
+        bad_rows = []
+        bad = 0
+        large: list[tuple[int, int, float]] = []
+        for i, row in enumerate(matrix):
+            if type(row) is not list:
+                self.error(json_path("costs", kind, i), _type_message(["array"], row))
+                continue
+            if len(row) != n:
+                bad_rows.append((i, row))
+            if _plain_row(row):
+                continue
+            for j, cost in enumerate(row):
+                if cost is None:
+                    continue
+                problem = (_type_message(["number", "null"], cost) if not is_number(cost)
+                           else _cost_problem(cost))
+                if problem is not None:
+                    bad += 1
+                    if bad <= _MOST_PER_PLACE:
+                        self.error(json_path("costs", kind, i, j), problem)
+                elif cost >= NO_CONNECTION:
+                    large.append((i, j, cost))
         for i, row in bad_rows[:_MOST_PER_PLACE]:
             how = "short" if len(row) < n else "long"
             self.error(json_path("costs", kind, i),
@@ -358,24 +529,10 @@ class _CrossCheck:
         if len(bad_rows) > _MOST_PER_PLACE:
             self.error(json_path("costs", kind),
                        f"{len(bad_rows) - _MOST_PER_PLACE} more rows of the wrong length")
-        bad = 0
-        large: list[tuple[int, int, float]] = []
-        for i, row in enumerate(matrix):
-            if not isinstance(row, list):
-                continue
-            for j, cost in enumerate(row):
-                if not is_number(cost):
-                    continue
-                problem = _cost_problem(cost)
-                if problem is not None:
-                    bad += 1
-                    if bad <= _MOST_PER_PLACE:
-                        self.error(json_path("costs", kind, i, j), problem)
-                elif cost >= NO_CONNECTION:
-                    large.append((i, j, cost))
         if bad > _MOST_PER_PLACE:
             self.error(json_path("costs", kind), f"{bad - _MOST_PER_PLACE} more bad costs")
         if large:
+            self.reaches_no_connection = True
             i, j, cost = large[0]
             more = f" ({len(large)} entries reach it)" if len(large) > 1 else ""
             self.warn(json_path("costs", kind, i, j),
@@ -457,6 +614,7 @@ class _CrossCheck:
                            f"{_show(closes)}")
             top = max(abs(opens), abs(closes))
             if top >= NO_CONNECTION:
+                self.reaches_no_connection = True
                 self.warn(json_path(*where),
                           f"window bound {_show(top)} reaches {NO_CONNECTION:g}; solving scales "
                           "costs, windows and limits to smaller units")
@@ -491,9 +649,26 @@ class _CrossCheck:
                        f"{objective!r} is not an objective; use {' or '.join(OBJECTIVES)}"
                        + _did_you_mean(objective, OBJECTIVES))
         limit = options.get("time_limit")
-        if is_number(limit) and not limit > 0:
+        if is_number(limit) and not is_finite_number(limit):
+            self.error(json_path("options", "time_limit"),
+                       f"a time limit of {_show(limit)} seconds; give a number of seconds (a "
+                       "large one for no practical limit)")
+        elif is_number(limit) and not limit > 0:
             self.warn(json_path("options", "time_limit"),
                       f"a time limit of {_show(limit)} seconds leaves the search no time")
+
+
+def _plain_row(row: list[Any]) -> bool:
+    """Whether a row holds only numbers from 0 to below 9999 and nulls: nothing to report
+    (checked with builtins over the whole row, fast on large matrices)."""
+    kinds = set(map(type, row))
+    if not kinds <= {float, int, type(None)}:
+        return False
+    numbers = row if type(None) not in kinds else [c for c in row if c is not None]
+    if not numbers:
+        return True
+    total = sum(numbers)
+    return math.isfinite(total) and min(numbers) >= 0 and max(numbers) < NO_CONNECTION
 
 
 def _cost_problem(cost: float) -> str | None:

@@ -86,7 +86,7 @@ def test_failures_are_reported_per_instance_and_the_others_go_on(tmp_path, seria
     seen = []
     outcomes = orvik.solve_many(instances, return_exceptions=True,
                                 on_result=lambda index, outcome: seen.append(index), **OPTIONS)
-    assert seen == [0, 1, 2, 3, 4]
+    assert sorted(seen) == [0, 1, 2, 3, 4]  # each as it finishes
     assert fingerprint(outcomes[0]) == serial[0]
     assert isinstance(outcomes[1], orvik.InstanceError) and "no such file" in str(outcomes[1])
     assert isinstance(outcomes[2], orvik.InstanceError)

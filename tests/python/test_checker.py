@@ -5,6 +5,7 @@ import json
 
 import pytest
 from orvik import checker
+from orvik.documents import InstanceError
 
 # Car costs between vertices 0..4 (symmetric); the drone pays half, except 2.5 on 0 <-> 3.
 _CAR = {(0, 1): 3, (0, 2): 4, (0, 3): 6, (0, 4): 5, (1, 2): 2, (1, 3): 7, (1, 4): 6,
@@ -148,11 +149,11 @@ def test_check_command_reports_an_unreadable_instance(tmp_path, capsys):
     _set_limit(inst, 2**32 + 5)
     inst_file.write_text(json.dumps(inst))
     result_file.write_text(json.dumps(_result()))
-    assert main(["check", str(inst_file), str(result_file)]) == 1
+    assert main(["check", str(inst_file), str(result_file)]) == 2  # input it cannot use
     err = capsys.readouterr().err
     assert "max_length 4294967301 is not a valid 32-bit integer" in err
     assert "Traceback" not in err
-    assert main(["check", str(tmp_path / "missing.json"), str(result_file)]) == 1
+    assert main(["check", str(tmp_path / "missing.json"), str(result_file)]) == 2
     assert len(capsys.readouterr().err.splitlines()) == 1
 
 
@@ -290,3 +291,91 @@ def test_solver_and_checker_agree_on_a_window_at_the_depot(objective):
     assert report.ok, report.violations
     # Both agents leave at 20.
     assert min(report.route_costs) > 20.0
+
+
+def _broken(path, value):
+    """A copy of (instance, result) with the value at ``path`` ("instance" or "result" first)
+    replaced, or removed when ``value`` is ``_GONE``."""
+    documents = {"instance": _instance(), "result": _result()}
+    *parents, last = path
+    target = documents
+    for key in parents:
+        target = target[key]
+    if value is _GONE:
+        del target[last]
+    else:
+        target[last] = value
+    return documents["instance"], documents["result"]
+
+
+_GONE = object()
+
+
+@pytest.mark.parametrize(
+    ("path", "value", "words"),
+    [
+        (("result", "routes", 0), "x", "result: $.routes[0]: expected an object"),
+        (("result", "routes", 0, "path"), "0 1", "result: $.routes[0].path: expected an array"),
+        (("result", "statistics"), [1], "result: $.statistics: expected an object"),
+        (("instance", "nodes"), [1, 2], "instance: $.nodes[0]: expected an object"),
+        (("instance", "agents"), ["car"], "instance: $.agents[0]: expected an object"),
+        (("instance", "costs", "car", 2), None, "instance: $.costs.car[2]: expected an array"),
+        (("instance", "constraints", 0, "items", 0, "types"), _GONE,
+         "instance: $.constraints[0].items[0]: missing required key 'types'"),
+        (("instance", "constraints", 1, "items", 0, "end"), _GONE,
+         "instance: $.constraints[1].items[0]: missing required key 'end'"),
+        (("instance", "options"), [], "instance: $.options: expected an object"),
+        (("instance", "constraints", 0), "assignment",
+         "instance: $.constraints[0]: expected an object"),
+        (("instance", "constraints", 1, "kind"), "timewindows",
+         "instance: $.constraints[1].kind: 'timewindows' is not a constraint kind"),
+        (("instance", "nodes", 2, "id"), 1.5, "instance: $.nodes[2].id: expected a whole number"),
+        (("instance", "costs", "car", 1, 2), float("nan"),
+         "instance: $.costs.car[1][2]: expected a finite number"),
+        (("result", "routes", 0, "path", 1), "1",
+         "result: $.routes[0].path[1]: expected a vertex"),
+    ],
+)
+def test_what_the_checker_cannot_read_is_refused_in_one_line(path, value, words):
+    instance, result = _broken(path, value)
+    with pytest.raises(InstanceError) as raised:
+        checker.check(instance, result)
+    assert str(raised.value).startswith(words)
+    assert "\n" not in str(raised.value)
+
+
+def test_the_check_command_refuses_what_it_cannot_read_with_status_2(run_cli, tmp_path):
+    instance, result = _broken(("instance", "nodes"), [1, 2])
+    paths = tmp_path / "instance.json", tmp_path / "result.json"
+    for path, document in zip(paths, (instance, result), strict=True):
+        path.write_text(json.dumps(document))
+    done = run_cli("check", *map(str, paths))
+    assert done.returncode == 2
+    assert done.stderr.splitlines() == [
+        "orvik: instance: $.nodes[0]: expected an object, got a number"]
+
+
+def _no_connection_leg():
+    """A raw result whose route takes a leg the raw module reads as no connection."""
+    instance = {"nodes": [{"id": 0, "x": 0, "y": 0}, {"id": 1, "x": 1, "y": 0}],
+                "agents": [{"id": 0, "type": "car", "start_node": 0, "end_node": 0}],
+                "costs": {"car": [[0, 9999], [1, 0]]}}
+    result = {"status": "success", "routes": [{"agent_id": 0, "path": [0, 1, 0],
+                                              "cost": 10000.0}]}
+    return instance, result
+
+
+@pytest.mark.parametrize("scale", [None, 1.0, 1.5, 2.0])
+def test_a_claimed_scale_changes_nothing(scale):
+    instance, result = _no_connection_leg()
+    if scale is not None:
+        result["scale"] = scale
+    report = checker.check(instance, result)
+    assert any("has no connection" in v for v in report.violations), report.violations
+
+
+def test_a_solution_of_the_package_reads_9999_as_a_cost():
+    """The package solves such an instance in scaled units, where 9999 is a cost."""
+    instance, result = _no_connection_leg()
+    result["status"] = "solved"
+    assert checker.check(instance, result).ok

@@ -37,7 +37,7 @@ def test_file_errors_are_one_line(run_cli, files, tmp_path, command, case, messa
     extra = {"check": [str(files["valid"])], "plot": [str(files["valid"]), "-o",
                                                      str(tmp_path / "x.png")]}.get(command, [])
     done = run_cli(command, path, *extra)
-    assert done.returncode == 1
+    assert done.returncode == 2  # input the command cannot use
     assert done.stderr.splitlines() == [message.format(path=path)]
 
 
@@ -110,3 +110,63 @@ def test_no_validate_skips_the_findings(run_cli, tmp_path):
     assert ": warning: $.constraints[2]: sequence constraints" in warned.stderr
     quiet = run_cli("solve", str(path), "--time-limit", "1", "--no-validate")
     assert quiet.returncode == 0 and "warning" not in quiet.stderr
+
+
+@pytest.fixture
+def solved(run_cli, files, tmp_path):
+    """A result of the valid instance from `orvik solve -o`."""
+    result = tmp_path / "result.json"
+    done = run_cli("solve", str(files["valid"]), "--time-limit", "1", "-q", "-o", str(result))
+    assert done.returncode == 0, done.stderr
+    return result
+
+
+@pytest.mark.parametrize(
+    ("output", "written", "said"),
+    [("picture", "picture.png", "wrote picture.png"), ("p.svg", "p.svg", "wrote p.svg")],
+)
+def test_plot_says_the_file_it_writes(run_cli, files, solved, tmp_path, output, written, said):
+    done = run_cli("plot", str(files["valid"]), str(solved), "-o", str(tmp_path / output))
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == f"wrote {tmp_path / written}"
+    assert (tmp_path / written).is_file()
+
+
+@pytest.mark.parametrize(
+    ("output", "words"),
+    [(".", "is a folder"), ("p.json", ".json is not an image format"),
+     ("missing/p.png", "does not exist")],
+)
+def test_plot_refuses_an_output_it_cannot_write(run_cli, files, solved, tmp_path, output,
+                                                words):
+    done = run_cli("plot", str(files["valid"]), str(solved), "-o", str(tmp_path / output))
+    assert done.returncode == 2
+    assert len(done.stderr.splitlines()) == 1 and words in done.stderr
+    assert not (tmp_path / ".png").exists()
+
+
+def test_plot_refuses_a_result_of_another_instance(run_cli, files, solved, tmp_path):
+    small = tmp_path / "small.json"
+    small.write_text(json.dumps({
+        "nodes": [{"id": 10, "x": 0, "y": 0, "type": "DEPOT"}, {"id": 11, "x": 1, "y": 0}],
+        "agents": [{"id": 1, "type": "car", "start_node": 10, "end_node": 10}],
+        "costs": {"car": [[0, 1], [1, 0]]}}))
+    done = run_cli("plot", str(small), str(solved), "-o", str(tmp_path / "p.png"))
+    assert done.returncode == 2
+    assert len(done.stderr.splitlines()) == 1
+    assert "the solution is not one of this instance" in done.stderr
+
+
+@pytest.mark.parametrize(
+    ("document", "line"),
+    [({"nodes": 5}, "$.nodes: expected an array, got a number"),
+     ({"nodes": [], "agents": "car"}, "$.agents: expected an array, got a string"),
+     ({"nodes": [], "options": [1]}, "$.options: expected an object, got an array")],
+)
+def test_info_names_a_section_of_the_wrong_type(run_cli, tmp_path, document, line):
+    path = tmp_path / "odd.json"
+    path.write_text(json.dumps(document))
+    done = run_cli("info", str(path))
+    assert done.returncode == 2
+    assert done.stderr.splitlines() == [
+        f"orvik: {path}: {line} (`orvik validate` lists every problem)"]

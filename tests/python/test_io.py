@@ -202,4 +202,4 @@ def test_convert_command_writes_a_loadable_file(tmp_path):
     assert inst["options"]["objective"] == "min_max"
     bad = parser.parse_args(["convert", "tsplib", str(TSP), str(out), "--agents", "2",
                              "--customers", "3"])
-    assert bad.func(bad) == 1
+    assert bad.func(bad) == 2  # an option that does not apply: input it cannot use

@@ -138,3 +138,94 @@ def test_every_public_class_and_function_has_a_docstring(module):
     loaded = importlib.import_module(f"orvik.{module}")
     assert loaded.__doc__
     assert [name for name, obj in _public(loaded) if not obj.__doc__] == []
+
+
+# Calls that raised an error of the implementation (unhashable type, not iterable, the
+# binding's "incompatible function arguments", OverflowError, AttributeError) or were taken
+# without a word; each now names its argument.
+API_ERRORS = [
+    pytest.param(lambda m: m.add_agent("r2", "ground", ["dock"]), TypeError,
+                 "the start node of agent 'r2' must be an integer or a string", id="start-list"),
+    pytest.param(lambda m: m.add_agent("r2", "ground", "dock", {}), TypeError,
+                 "the end node of agent 'r2' must be", id="end-dict"),
+    pytest.param(lambda m: m.node([1]), TypeError, "a node id must be", id="node-list"),
+    pytest.param(lambda m: m.set_costs("ground", 5), TypeError,
+                 "the cost matrix of 'ground' must be a list of rows", id="matrix-number"),
+    pytest.param(lambda m: m.set_costs("ground", [5]), TypeError,
+                 "row 0 of the cost matrix of 'ground'", id="row-number"),
+    pytest.param(lambda m: m.add_site(9, 10**400, 0), ValueError, "x is too large",
+                 id="x-overflow"),
+    pytest.param(lambda m: m.add_site(9, 0, 0, types=5), TypeError,
+                 "types of site 9 must be a list", id="types-number"),
+    pytest.param(lambda m: m.solve("x"), TypeError, "time_limit must be a number of seconds",
+                 id="time-limit-text"),
+    pytest.param(lambda m: m.solve(-1), ValueError, "time_limit must be a positive",
+                 id="time-limit-negative"),
+    pytest.param(lambda m: m.solve(math.nan), ValueError, "time_limit must be a positive",
+                 id="time-limit-nan"),
+    pytest.param(lambda m: m.solve(1, improve="no"), TypeError, "improve must be True or False",
+                 id="improve-text"),
+    pytest.param(lambda m: m.solve(1, progress=5), TypeError, "progress must be a function",
+                 id="progress-number"),
+    pytest.param(lambda m: m.solve(1, stop=5), TypeError, "stop must have an is_set() method",
+                 id="stop-number"),
+    pytest.param(lambda m: orvik.solve(m, 1, workers="2"), TypeError,
+                 "workers must be a whole number", id="workers-text"),
+    pytest.param(lambda m: orvik.solve(m, 1, workers=0), ValueError, "workers must be 1 or more",
+                 id="workers-zero"),
+    pytest.param(lambda m: orvik.solve(m, 1, workers=2, executor=5), TypeError,
+                 "executor must have a submit() method", id="executor-number"),
+    pytest.param(lambda m: orvik.solve(m, 1, speed=3), TypeError,
+                 "solve() got an unknown option 'speed'", id="unknown-option"),
+    pytest.param(lambda m: orvik.solve_many(5), TypeError, "instances must be a list",
+                 id="instances-number"),
+    pytest.param(lambda m: orvik.solve_many("a.json"), TypeError, "instances must be a list",
+                 id="instances-path"),
+    pytest.param(lambda m: orvik.solve_many([m], on_result=5), TypeError,
+                 "on_result must be a function", id="on-result-number"),
+    pytest.param(lambda m: orvik.Model(objective=[1]), TypeError, "objective must be a string",
+                 id="objective-list"),
+    pytest.param(lambda m: orvik.Model(time_limit="x"), TypeError,
+                 "time_limit must be a number of seconds", id="model-time-limit"),
+    pytest.param(lambda m: orvik.Model(return_to_end="no"), TypeError,
+                 "return_to_end must be True or False", id="return-to-end-text"),
+    pytest.param(lambda m: orvik.check({"nodes": [], "agents": []}, 5), orvik.InstanceError,
+                 "result: $: expected an object", id="check-result-number"),
+    pytest.param(lambda m: orvik.Solution.from_json({"status": "solved", "objective": "x",
+                                                     "objective_value": 0, "max_cost": 0,
+                                                     "sum_cost": 0, "routes": []}),
+                 orvik.InstanceError, "unknown objective 'x'", id="solution-objective"),
+    pytest.param(lambda m: m.add_agent("r9", "ground", "dock", max_length=2**31), ValueError,
+                 "max_length of agent 'r9' must be from -2^31 to 2^31 - 1", id="limit-2^31"),
+    pytest.param(lambda m: m.to_json(indent="x"), TypeError, "indent must be a whole number",
+                 id="indent-text"),
+]
+
+
+@pytest.mark.parametrize(("call", "error", "words"), API_ERRORS)
+def test_bad_arguments_name_themselves(call, error, words):
+    with pytest.raises(error) as raised:
+        call(_square())
+    assert words in str(raised.value)
+
+
+def test_an_integer_id_cannot_take_the_document_id_of_a_named_node():
+    model = orvik.Model.from_json({
+        "nodes": [{"id": 0, "name": "dock", "x": 0, "y": 0, "type": "DEPOT"}],
+        "agents": [{"id": 0, "name": "r1", "type": "car", "start_node": 0, "end_node": 0}],
+        "costs": {"car": [[0]]}})
+    with pytest.raises(ValueError, match="node id 0 is the document id of node 'dock'"):
+        model.add_site(0, 10, 10)
+    with pytest.raises(ValueError, match="agent id 0 is the document id of agent 'r1'"):
+        model.add_agent(0, "car", "dock")
+    model.add_site(1, 10, 10)  # a free id is fine
+    model.costs_from_coordinates("car")
+    solution = model.solve(1)
+    assert solution.routes[0].nodes == ["dock", 1, "dock"] and solution.check().ok
+
+
+def test_a_document_with_a_name_on_a_taken_id_is_refused_in_one_line():
+    with pytest.raises(orvik.InstanceError, match=r"\$\.nodes\[1\]: node id 0 is the document"):
+        orvik.Model.from_json({
+            "nodes": [{"id": 0, "name": "dock", "x": 0, "y": 0}, {"id": 0, "x": 1, "y": 0}],
+            "agents": []}, validate=False)

@@ -64,7 +64,7 @@ def test_solve_reports_a_failed_search(run_cli, target_no_agent_may_serve):
 @pytest.mark.parametrize(
     ("fixture", "message", "status"),
     [
-        (None, "orvik: /nonexistent/instance.json: no such file", 1),
+        (None, "orvik: /nonexistent/instance.json: no such file", 2),
         ("node_missing_x", "{path}: error: $.nodes[0]: missing required key 'x'", 2),
         ("agent_start_not_a_node", "{path}: error: $.agents[0].start_node: no node has id 5", 2),
         (

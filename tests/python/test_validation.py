@@ -225,3 +225,40 @@ def test_validation_error_lists_every_error():
     assert lines[0] == "the instance has 2 error(s):"
     assert "  $.agents[0].start_node: no node has id 99" in lines
     assert len(raised.value.findings.errors) == 2
+
+
+def _full_schema_findings(doc):
+    """The schema's findings from jsonschema on the whole document, matrices included."""
+    import jsonschema
+    from orvik.validation import _schema_message, _sort_key, instance_schema, json_path
+
+    validator = jsonschema.Draft202012Validator(instance_schema())
+    errors = sorted(validator.iter_errors(doc), key=lambda e: _sort_key(e.absolute_path))
+    return [(json_path(*e.absolute_path), _schema_message(e, list(e.absolute_path)))
+            for e in errors]
+
+
+SHAPES = [
+    _set(["nodes", 2, "id"], "12"), _set(["nodes", 3, "x"], None), _delete(["nodes", 1, "y"]),
+    _set(["nodes", 4], 7), _set(["nodes", 0, "name"], ""), _set(["nodes", 1, "id"], 1.5),
+    _set(["nodes", 2, "id"], 12.0), _set(["nodes", 3, "type"], 4), _set(["nodes", 3, "z"], True),
+    _set(["constraints", 0, "items", 2, "types"], "car"),
+    _set(["constraints", 0, "items", 1, "node"], -3), _delete(["constraints", 0, "items", 0,
+                                                               "types"]),
+    _set(["constraints", 1, "items", 0, "start"], "0"), _set(["constraints", 1, "items", 0], []),
+    _set(["constraints", 1, "kind"], "assignment"), _set(["costs", "car", 1], "row"),
+    _set(["costs", "car", 1, 2], "3"), _set(["costs", "drone", 0, 0], True),
+    _set(["costs", "drone", 2], None), _set(["nodes", 1, "unknown"], {"any": 1}),
+]
+
+
+def test_the_shortened_schema_check_finds_what_jsonschema_finds():
+    """Validation hands jsonschema only the elements it does not plainly accept and checks the
+    matrices itself; together they find every problem jsonschema finds on the whole document,
+    with the same path and words."""
+    for mutate in SHAPES:
+        doc = _document()
+        mutate(doc)
+        found = {(f.path, f.message) for f in orvik.validate(doc).errors}
+        expected = set(_full_schema_findings(doc))
+        assert expected <= found, (expected - found, found)

@@ -41,7 +41,10 @@ class CostEvaluator {
   CostEvaluator(const RoutingInstance& instance, ObjectiveType objective)
       : instance_(&instance), objective_(objective) {}
 
+  // The objective whose key the search climbs. The engine may climb another than the instance's
+  // for a while (see ImprovementEngine); what it returns is always judged by the instance's.
   ObjectiveType objective() const { return objective_; }
+  void SetObjective(ObjectiveType objective) { objective_ = objective; }
   const RoutingInstance& instance() const { return *instance_; }
 
   // The route of `agent` whose body (its start point followed by its visits) is `body`.

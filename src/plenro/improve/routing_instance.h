@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "plenro/graph/cost_table.h"
 #include "plenro/improve/time_segment.h"
 #include "plenro/instance/instance_view.h"
 
@@ -37,6 +38,9 @@ class RoutingInstance {
   const std::vector<std::int32_t>& customers() const { return customers_; }
   bool IsCustomer(std::int32_t v) const { return is_customer_[v] != 0; }
   const PlannedAgent& agent(std::int32_t a) const { return agents_[a]; }
+  // Whether windows or route limits constrain the routes' timing: then a route can break them
+  // (the search prices that), and a point placed on a route changes every later place on it.
+  bool timed() const { return timed_; }
   // Whether routes may end back at their start point, with free legs into the own endpoints.
   bool open_routes() const { return !view_->return_to_end(); }
   bool Serves(std::int32_t type, std::int32_t v) const { return view_->Allows(type, v); }
@@ -44,6 +48,12 @@ class RoutingInstance {
   // What agent `agent` pays for the leg u -> v: the view's one leg rule (nothing for staying
   // put or for the free ending of an open route).
   double Leg(std::int32_t u, std::int32_t v, std::int32_t agent) const {
+    // Into a point to serve from another point, the rule is the type's table cost: read it
+    // straight from the table where it has every such arc (the timing of every move asks this).
+    if (direct_ && is_customer_[v] != 0 && u != v) {
+      return table_->Cost(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
+                          static_cast<std::uint64_t>(agents_[agent].type));
+    }
     return view_->Leg(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
                       static_cast<std::uint64_t>(agent));
   }
@@ -65,12 +75,17 @@ class RoutingInstance {
 
  private:
   const InstanceView* view_;
+  const CostTable* table_;
+  // The table covers every point and type and has every arc into a point to serve, so that
+  // such legs need none of the view's checks.
+  bool direct_ = false;
   std::int32_t num_vertices_ = 0;
   std::int32_t num_types_ = 0;
   std::vector<PlannedAgent> agents_;
   std::vector<std::int32_t> customers_;
   std::vector<char> is_customer_;
   std::vector<TimeSegment> singles_;
+  bool timed_ = false;
 };
 
 }  // namespace plenro
