@@ -212,6 +212,19 @@ def run_child(solver: str, case: Case, budget: float, env: dict[str, str],
         return record
 
 
+def child_env(core_path: Path | None) -> dict[str, str]:
+    """The environment of a child: the benchmarks and the package source (and the folder of a
+    given core first) on PYTHONPATH."""
+    env = dict(os.environ)
+    paths = [str(HERE), str(ROOT / "python")]
+    if core_path is not None:
+        paths.insert(0, str(core_path.resolve()))
+    if env.get("PYTHONPATH"):
+        paths.append(env["PYTHONPATH"])
+    env["PYTHONPATH"] = os.pathsep.join(paths)
+    return env
+
+
 def orvik_available(env: dict[str, str]) -> str | None:
     """None when the child can import the core's JSON entry point, else the reason."""
     probe = subprocess.run(
@@ -405,7 +418,7 @@ def main(argv: list[str] | None = None) -> int:
           f"Orvik {'with' if args.improve else 'without'} improvement, seed {args.seed}; "
           "budgets: wall-clock time", flush=True)
 
-    out_dir: Path = args.out_dir
+    out_dir: Path = args.out_dir.resolve()  # the children run in benchmarks/
     log_dir = out_dir / "logs"
     log_dir.mkdir(parents=True, exist_ok=True)
     if args.solvers is None:
@@ -425,13 +438,7 @@ def main(argv: list[str] | None = None) -> int:
         cases = default_cases(args.raw_dir, out_dir / "instances")
     references = load_references(args.references)
 
-    env = dict(os.environ)
-    paths = [str(HERE), str(ROOT / "python")]
-    if args.core_path is not None:
-        paths.insert(0, str(args.core_path.resolve()))
-    if env.get("PYTHONPATH"):
-        paths.append(env["PYTHONPATH"])
-    env["PYTHONPATH"] = os.pathsep.join(paths)
+    env = child_env(args.core_path)
     orvik_missing = orvik_available(env) if "orvik" in args.solvers else None
     if orvik_missing:
         print(f"orvik: the core is not available ({orvik_missing}); its rows are marked pending")

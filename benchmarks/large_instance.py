@@ -76,7 +76,7 @@ def main(argv: list[str] | None = None) -> int:
                         help="folder holding the _orvik_core extension, put on PYTHONPATH")
     args = parser.parse_args(argv)
 
-    out_dir: Path = args.out_dir
+    out_dir: Path = args.out_dir.resolve()  # the children run in benchmarks/
     (out_dir / "logs").mkdir(parents=True, exist_ok=True)
     name = f"generated-{args.points}-s{args.seed}-{args.objective}"
     path = out_dir / "instances" / f"{name}.json"

@@ -87,22 +87,22 @@ py::list make_anytime_list(const std::vector<plenro::AnytimeEntry>& entries,
 
 }  // namespace
 
-SolveOutcome SolveInstance(const nlohmann::json& document, const SolveSettings& settings,
+SolveOutcome SolveInstance(const nlohmann::json& document, const OptionOverrides& overrides,
                            const plenro::RunControl& control) {
   SolveOutcome outcome;
   plenro::load_problem(document, outcome.problem);
   plenro::Options& options = outcome.problem.options();
-  if (settings.time_limit > 0) {
-    options.time_limit = settings.time_limit;
+  if (overrides.time_limit > 0) {
+    options.time_limit = overrides.time_limit;
   }
-  if (settings.improve) {
-    options.improve = *settings.improve;
+  if (overrides.improve) {
+    options.improve = *overrides.improve;
   }
-  if (settings.seed) {
-    options.seed = *settings.seed;
+  if (overrides.seed) {
+    options.seed = *overrides.seed;
   }
-  if (settings.iterations) {
-    options.improve_iterations = *settings.iterations;
+  if (overrides.iterations) {
+    options.improve_iterations = *overrides.iterations;
   }
   outcome.options = options;
 

@@ -26,7 +26,7 @@ constexpr const char* kSolveDocumentDoc =
     "none).\n"
     "clock: the clock the limit counts: \"wall\" (wall-clock time, the default) or \"cpu\" (the\n"
     "processor time of the calling thread).\n"
-    "improve, seed, iterations: the improvement settings; they replace the instance's own\n"
+    "improve, seed, iterations: the improvement settings; they replace the instance's options\n"
     "\"improve\", \"seed\" and \"improve_iterations\" (the last two only when given).\n"
     "progress: called as progress(report) on every improvement and every half second, report\n"
     "being a dict with phase, elapsed (seconds on the clock), work (states generated or\n"
@@ -68,7 +68,7 @@ py::dict solve_document(const std::string& text, double time_limit, const std::s
     const py::gil_scoped_release unlocked;
     const nlohmann::json document = nlohmann::json::parse(text);
     outcome.emplace(
-        SolveInstance(document, SolveSettings{time_limit, improve, seed, iterations}, control));
+        SolveInstance(document, OptionOverrides{time_limit, improve, seed, iterations}, control));
   } catch (...) {
     watch.HandOnLines();  // the lines that explain the failure come first
     throw;

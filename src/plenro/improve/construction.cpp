@@ -11,7 +11,8 @@ namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Above this many points to place, a placement refreshes only the entries it most likely
-// changed (see Run).
+// changed (see Run), unless windows or route limits make every later place of the route change
+// with it.
 constexpr std::int32_t kLazyAbove = 400;
 
 }  // namespace
@@ -121,7 +122,10 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
     }
   }
   const auto stride = static_cast<std::size_t>(m);
-  const bool lazy = static_cast<std::int32_t>(pending_.size()) > kLazyAbove;
+  // A point placed with windows or a route limit delays everything after it on its route and
+  // lengthens the route: a cached place elsewhere on it may now come too late or run over, and
+  // a stale table would send points into routes that no longer have room for them.
+  const bool lazy = !instance_->timed() && static_cast<std::int32_t>(pending_.size()) > kLazyAbove;
   best_route_.assign(pending_.size(), -1);
   table_.assign(pending_.size() * stride, Placement{});
   for (std::size_t i = 0; i < pending_.size(); ++i) {

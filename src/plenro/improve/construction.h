@@ -15,9 +15,9 @@ namespace plenro {
 // best place beats its next-best places (on other routes) by the most, and puts it there. A
 // point that fits one route only is placed early, before the others use up that route's slack.
 // After a placement, the best places on the changed route are looked up again for every point;
-// on large instances only for the points whose best route it was and those that have the placed
-// point among their candidates (the rest keep an older value, and a point is placed where its
-// route is when it is chosen).
+// on large instances without windows and route limits only for the points whose best route it
+// was and those that have the placed point among their candidates (the rest keep an older
+// value, and a point is placed where its route is when it is chosen).
 // Every constraint is honoured where the evaluator's penalties can keep it; what is left is
 // for the local search to repair.
 class RegretConstruction {

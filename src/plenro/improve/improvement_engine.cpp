@@ -1,11 +1,14 @@
 #include "plenro/improve/improvement_engine.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <sstream>
 #include <utility>
 
+#include "plenro/improve/adaptive_choice.h"
 #include "plenro/improve/candidate_lists.h"
 #include "plenro/improve/construction.h"
 #include "plenro/improve/cost_evaluator.h"
@@ -15,8 +18,8 @@
 #include "plenro/improve/routing_instance.h"
 #include "plenro/improve/ruin_recreate.h"
 #include "plenro/improve/solution.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/model/objective.h"
-#include "plenro/plugins/route_evaluation.h"
 
 namespace plenro {
 
@@ -28,11 +31,33 @@ constexpr std::int32_t kCandidatesLarge = 25;
 constexpr std::int32_t kLargeInstance = 500;
 // Insertion tries only the places near a point's candidates above this many points.
 constexpr std::int32_t kGranularInsertionAbove = 300;
-// Ruin: average points removed, longest string, share of string removals, blink rate.
+// Ruin: average points removed, longest string, blink rate.
 constexpr double kAverageRemoved = 10.0;
 constexpr std::int32_t kMaxString = 10;
-constexpr double kStringRuinShare = 0.75;
 constexpr double kBlinkRate = 0.01;
+// The ruins the engine chooses from, adaptively: string removals of half, once and twice the
+// average size, random removals of up to twice the average, and (MinMax only, as the last
+// option) string removals around a point of the longest route, which only moves that shorten it
+// can improve.
+enum Ruin : std::int32_t {
+  kSmallStrings,
+  kStrings,
+  kLargeStrings,
+  kRandomPoints,
+  kLongestRoute,
+  kRuins
+};
+constexpr double kRuinScale[kRuins] = {0.5, 1.0, 2.0, 1.0, 1.0};
+// The adaptive choice's segment (uses between weight updates), reaction factor and floor.
+constexpr std::int32_t kRuinSegment = 100;
+constexpr double kRuinReaction = 0.1;
+constexpr double kRuinFloor = 0.1;
+// The current solution goes back to the best one after this many iterations per point to
+// serve without a new best (at least the floor), and, while the best is feasible, after this
+// many adaptation windows in a row with an infeasible current solution.
+constexpr std::int64_t kRestartPerPoint = 20;
+constexpr std::int64_t kRestartFloor = 2000;
+constexpr std::int64_t kInfeasibleWindows = 10;
 // Annealing temperatures, in units of the average leg of the first solution.
 constexpr double kStartTemperature = 10.0;
 constexpr double kEndTemperature = 0.03;
@@ -70,8 +95,8 @@ constexpr std::int64_t kPollStride = 16;
 double LateBy(const PlannedRoute& route, std::int32_t p) {
   double before = 0.0;
   double after = 0.0;
-  route.prefix[static_cast<std::size_t>(p - 1)].ArrivalFrom(0.0, before);
-  route.prefix[static_cast<std::size_t>(p)].ArrivalFrom(0.0, after);
+  route.prefix[static_cast<std::size_t>(p - 1)].time.ArrivalFrom(0.0, before);
+  route.prefix[static_cast<std::size_t>(p)].time.ArrivalFrom(0.0, after);
   return after - before;
 }
 
@@ -81,6 +106,7 @@ class ImprovementEngine::Impl {
  public:
   Impl(const InstanceView& view, ObjectiveType objective)
       : instance_(view),
+        objective_(objective),
         evaluator_(instance_, objective),
         candidates_(instance_,
                     static_cast<std::int32_t>(instance_.customers().size()) > kLargeInstance
@@ -91,10 +117,10 @@ class ImprovementEngine::Impl {
         ruin_(instance_, candidates_, inserter_),
         construction_(instance_, candidates_, inserter_),
         route_evaluation_(view),
+        ruins_(objective == MinMax ? kRuins : kRuins - 1, kRuinSegment, kRuinReaction, kRuinFloor),
         current_(instance_, evaluator_),
-        candidate_(instance_, evaluator_) {
-    evaluator_.SetTieWeight(objective == MinMax ? 1.0 / std::max(1, instance_.num_agents()) : 0.0);
-  }
+        candidate_(instance_, evaluator_),
+        best_(instance_, evaluator_) {}
 
   ImproveOutcome Run(const RoutePlan* initial, const ImproveSettings& settings,
                      const Stopwatch& clock, const RunControl& control, const Listener& listener);
@@ -102,13 +128,26 @@ class ImprovementEngine::Impl {
  private:
   bool Stop();
   bool StopSometimes() { return (++polls_ % kPollStride) == 0 ? Stop() : stopped_; }
+  // The weight of the key's second figure where the search needs one number (see
+  // CostEvaluator::Scalar): under MinMax the sum counts as the average route, under MinSum the
+  // longest route does not count.
+  double TieWeight(ObjectiveType objective) const {
+    return objective == MinMax ? 1.0 / std::max(1, instance_.num_agents()) : 0.0;
+  }
   // The best objective value so far, NaN before the first solution.
   double BestValue() const;
   void Load(const RoutePlan& plan);
   RoutePlan Export(const Solution& s) const;
   bool OfferPlan(RoutePlan plan, bool announce);
-  void Offer(const Solution& s);
-  void AdaptWeights(std::int64_t warp_free, std::int64_t length_ok, std::int64_t seen);
+  // Offers s as a new best solution; true when it is one (best_ then holds it).
+  bool Offer(const Solution& s);
+  // From now on the search climbs the instance's own objective (see Run).
+  void EndBalancing();
+  // The current solution back to the best one.
+  void Restart();
+  // Raises the weight of each kind of violation that fewer than the target share of the `seen`
+  // candidates were free of (met[kind]), and lowers the others.
+  void AdaptWeights(const std::array<std::int64_t, kViolationKinds>& met, std::int64_t seen);
   void Anneal();
   void Repair(Solution& s);
   // The points where s breaks a window, a limit or a connection.
@@ -120,6 +159,7 @@ class ImprovementEngine::Impl {
   void Descend(Solution& s, const std::vector<std::int32_t>& moved);
 
   RoutingInstance instance_;
+  ObjectiveType objective_;  // the instance's; the evaluator's may differ for a while
   CostEvaluator evaluator_;
   CandidateLists candidates_;
   Inserter inserter_;
@@ -129,8 +169,12 @@ class ImprovementEngine::Impl {
   // The shared route evaluation: every route the engine returns passes it, at its cost.
   RouteEvaluator route_evaluation_;
   RandomSource random_;
+  AdaptiveChoice ruins_;
   Solution current_;
   Solution candidate_;
+  Solution best_;           // the best solution found, as the engine holds it
+  bool has_best_ = false;   // best_ holds one
+  bool balancing_ = false;  // climbing the balanced key until a first solution
 
   ImproveSettings settings_;
   const Stopwatch* clock_ = nullptr;
@@ -143,6 +187,7 @@ class ImprovementEngine::Impl {
   ImproveOutcome outcome_;
   ObjectiveKey best_key_;
   std::int64_t best_iteration_ = 0;  // the iteration that found the best solution
+  std::int64_t restarted_at_ = 0;    // the iteration of the last restart
   std::vector<std::int32_t> visits_;
   std::vector<std::int32_t> repair_seeds_;
 };
@@ -167,7 +212,7 @@ bool ImprovementEngine::Impl::Stop() {
 }
 
 double ImprovementEngine::Impl::BestValue() const {
-  return outcome_.found ? ObjectiveValue(evaluator_.objective(), TotalsOf(outcome_.best.costs))
+  return outcome_.found ? ObjectiveValue(objective_, TotalsOf(outcome_.best.costs))
                         : std::numeric_limits<double>::quiet_NaN();
 }
 
@@ -231,7 +276,7 @@ bool ImprovementEngine::Impl::OfferPlan(RoutePlan plan, bool announce) {
       return false;
     }
   }
-  const ObjectiveKey key = KeyOf(evaluator_.objective(), TotalsOf(plan.costs));
+  const ObjectiveKey key = KeyOf(objective_, TotalsOf(plan.costs));
   if (outcome_.found && !Better(key, best_key_)) {
     return false;
   }
@@ -249,14 +294,32 @@ bool ImprovementEngine::Impl::OfferPlan(RoutePlan plan, bool announce) {
   return true;
 }
 
-void ImprovementEngine::Impl::Offer(const Solution& s) {
+bool ImprovementEngine::Impl::Offer(const Solution& s) {
   if (!s.Feasible()) {
-    return;
+    return false;
   }
-  if (outcome_.found && !Better(KeyOf(evaluator_.objective(), s.CostTotals()), best_key_)) {
-    return;
+  if (outcome_.found && !Better(KeyOf(objective_, s.CostTotals()), best_key_)) {
+    return false;
   }
-  OfferPlan(Export(s), true);
+  if (!OfferPlan(Export(s), true)) {
+    return false;
+  }
+  best_ = s;
+  has_best_ = true;
+  return true;
+}
+
+void ImprovementEngine::Impl::EndBalancing() {
+  balancing_ = false;
+  evaluator_.SetObjective(objective_);
+  evaluator_.SetTieWeight(TieWeight(objective_));
+  current_.Refresh();
+}
+
+void ImprovementEngine::Impl::Restart() {
+  current_ = best_;
+  current_.Refresh();
+  restarted_at_ = outcome_.iterations;
 }
 
 void ImprovementEngine::Impl::Descend(Solution& s, const std::vector<std::int32_t>& moved) {
@@ -273,7 +336,7 @@ void ImprovementEngine::Impl::CollectViolations(const Solution& s,
     if (route.cost.feasible()) {
       continue;
     }
-    const bool whole = route.cost.excess > RouteCost::kTolerance || route.cost.broken > 0;
+    const bool whole = !route.cost.Meets(kOverLength) || route.cost.broken > 0;
     for (std::int32_t p = 1; p <= route.size(); ++p) {
       if (whole || LateBy(route, p) > RouteCost::kTolerance) {
         out.push_back(route.At(p));
@@ -296,9 +359,9 @@ std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const 
         late.push_back(text.str());
       }
     }
-    if (route.cost.excess > RouteCost::kTolerance) {
+    if (!route.cost.Meets(kOverLength)) {
       std::ostringstream text;
-      text << instance_.DescribeAgent(r) << " by " << route.cost.excess;
+      text << instance_.DescribeAgent(r) << " by " << route.cost.violation[kOverLength];
       over.push_back(text.str());
     }
     broken += route.cost.broken;
@@ -340,26 +403,29 @@ std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const 
 }
 
 void ImprovementEngine::Impl::Repair(Solution& s) {
-  const double warp = evaluator_.warp_weight();
-  const double excess = evaluator_.excess_weight();
-  evaluator_.SetWeights(warp * kRepairFactor, excess * kRepairFactor);
+  const PenaltyWeights weights = evaluator_.weights();
+  PenaltyWeights raised = weights;
+  for (double& weight : raised) {
+    weight *= kRepairFactor;
+  }
+  evaluator_.SetWeights(raised);
   s.Refresh();
   CollectViolations(s, repair_seeds_);
   Descend(s, repair_seeds_);
   Offer(s);
-  evaluator_.SetWeights(warp, excess);
+  evaluator_.SetWeights(weights);
   s.Refresh();
 }
 
-void ImprovementEngine::Impl::AdaptWeights(std::int64_t warp_free, std::int64_t length_ok,
+void ImprovementEngine::Impl::AdaptWeights(const std::array<std::int64_t, kViolationKinds>& met,
                                            std::int64_t seen) {
-  const auto adapt = [seen](double weight, std::int64_t ok) {
-    const double share = static_cast<double>(ok) / static_cast<double>(seen);
-    weight *= share < kTargetFeasible ? kRaise : kLower;
-    return std::clamp(weight, kMinWeight, kMaxWeight);
-  };
-  evaluator_.SetWeights(adapt(evaluator_.warp_weight(), warp_free),
-                        adapt(evaluator_.excess_weight(), length_ok));
+  PenaltyWeights weights = evaluator_.weights();
+  for (std::size_t k = 0; k < kViolationKinds; ++k) {
+    const double share = static_cast<double>(met[k]) / static_cast<double>(seen);
+    weights[k] *= share < kTargetFeasible ? kRaise : kLower;
+    weights[k] = std::clamp(weights[k], kMinWeight, kMaxWeight);
+  }
+  evaluator_.SetWeights(weights);
   current_.Refresh();
 }
 
@@ -372,6 +438,9 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   listener_ = listener;
   outcome_ = ImproveOutcome{};
   best_iteration_ = 0;
+  restarted_at_ = 0;
+  has_best_ = false;
+  ruins_.Reset();
   stopped_ = false;
   polls_ = 0;
   random_.Seed(settings.seed);
@@ -382,16 +451,24 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   if (!outcome_.unservable.empty()) {
     return std::move(outcome_);
   }
-  if (initial != nullptr) {
-    OfferPlan(*initial, false);
-  }
+  const bool initial_kept = initial != nullptr && OfferPlan(*initial, false);
 
-  evaluator_.SetWeights(kConstructionWeight, kConstructionWeight);
+  // Under MinSum, windows and route limits are met far more easily by routes of even length
+  // than by the few long ones the sum favours: until a first solution exists, the search climbs
+  // the balanced key (the longest route, then the sum) and switches to the sum once it has one.
+  balancing_ = objective_ == MinSum && instance_.timed() && !outcome_.found;
+  evaluator_.SetObjective(balancing_ ? MinMax : objective_);
+  evaluator_.SetTieWeight(TieWeight(evaluator_.objective()));
+  evaluator_.SetWeights(UniformWeights(kConstructionWeight));
   current_ = Solution(instance_, evaluator_);
   if (initial != nullptr) {
     Load(*initial);
   }
   current_.Refresh();
+  if (initial_kept && current_.num_unassigned() == 0) {
+    best_ = current_;  // the solution handed over, for restarts
+    has_best_ = true;
+  }
   if (!construction_.Run(current_, [this] { return Stop(); })) {
     if (!outcome_.found) {
       outcome_.shortfall =
@@ -403,7 +480,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
     return std::move(outcome_);
   }
   pacer_ = ProgressPacer(&control, SolvePhase::kImprovement);
-  evaluator_.SetWeights(kStartWeight, kStartWeight);
+  evaluator_.SetWeights(UniformWeights(kStartWeight));
   current_.Refresh();
   Descend(current_, instance_.customers());
   Offer(current_);
@@ -417,10 +494,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
 
 void ImprovementEngine::Impl::Anneal() {
   // Penalty weights matter only where windows or route limits can be violated.
-  bool adapt = instance_.view().has_windows();
-  for (std::int32_t a = 0; a < instance_.num_agents(); ++a) {
-    adapt = adapt || instance_.agent(a).max_length > 0.0;
-  }
+  const bool adapt = instance_.timed();
 
   const double legs = static_cast<double>(instance_.customers().size()) +
                       static_cast<double>(current_.num_routes());
@@ -431,15 +505,17 @@ void ImprovementEngine::Impl::Anneal() {
   const auto customers = static_cast<double>(instance_.customers().size());
   const double average = std::min(kAverageRemoved, std::max(2.0, customers / 5.0));
 
-  const std::int64_t stagnation =
-      std::max(kStagnationFloor,
-               kStagnationPerPoint * static_cast<std::int64_t>(instance_.customers().size()));
+  const auto points = static_cast<std::int64_t>(instance_.customers().size());
+  const std::int64_t stagnation = std::max(kStagnationFloor, kStagnationPerPoint * points);
+  const std::int64_t restart_after =
+      std::max<std::int64_t>(kRestartFloor, kRestartPerPoint * points);
   const std::int64_t adapt_every = std::clamp<std::int64_t>(
       kAdaptPoints / std::max<std::int64_t>(1, static_cast<std::int64_t>(customers)), kAdaptAtLeast,
       kAdaptEvery);
+  // Per adaptation window: candidates seen, and those free of each kind of violation.
   std::int64_t seen = 0;
-  std::int64_t warp_free = 0;
-  std::int64_t length_ok = 0;
+  std::array<std::int64_t, kViolationKinds> met{};
+  std::int64_t infeasible_since = -1;  // iteration since which the current is infeasible
   while (!stopped_) {
     if (settings_.iteration_limit > 0 && outcome_.iterations >= settings_.iteration_limit) {
       break;
@@ -455,51 +531,89 @@ void ImprovementEngine::Impl::Anneal() {
                                       static_cast<double>(settings_.iteration_limit)
                                 : std::min((clock_->Elapsed() - start_) / budget, 1.0);
     const double temperature = hot * std::pow(cold / hot, progress);
+    if (balancing_ && outcome_.found) {
+      EndBalancing();
+    }
+    // Back to the best solution after a long time without a new one, or (once a feasible one
+    // exists) when the current one has stayed infeasible for long.
+    if (has_best_ &&
+        (outcome_.iterations - std::max(best_iteration_, restarted_at_) >= restart_after ||
+         (infeasible_since >= 0 &&
+          outcome_.iterations - infeasible_since >= kInfeasibleWindows * adapt_every))) {
+      Restart();
+      infeasible_since = -1;
+    }
 
+    const std::int32_t ruin = ruins_.Pick(random_);
+    const double size = average * kRuinScale[ruin];
     candidate_ = current_;
-    if (random_.Chance(kStringRuinShare)) {
+    if (ruin != kRandomPoints) {
       // While the current solution breaks a window or a limit, half the ruins start where.
       std::int32_t seed = -1;
-      if (adapt && !current_.Feasible() && random_.Chance(kTargetedRuinShare)) {
+      if (ruin == kLongestRoute) {
+        // The longest route by its penalised value: under MinMax, the one the key scores.
+        std::int32_t longest = 0;
+        for (std::int32_t r = 1; r < current_.num_routes(); ++r) {
+          if (current_.route(r).cost.penalised() > current_.route(longest).cost.penalised()) {
+            longest = r;
+          }
+        }
+        const PlannedRoute& route = current_.route(longest);
+        if (!route.empty()) {
+          seed = route.visits[random_.Below(route.visits.size())];
+        }
+      } else if (adapt && !current_.Feasible() && random_.Chance(kTargetedRuinShare)) {
         CollectViolations(current_, repair_seeds_);
         if (!repair_seeds_.empty()) {
           seed = repair_seeds_[random_.Below(repair_seeds_.size())];
         }
       }
-      ruin_.RuinStrings(candidate_, random_, average, kMaxString, seed);
+      ruin_.RuinStrings(candidate_, random_, size, kMaxString, seed);
     } else {
       ruin_.RuinRandom(
           candidate_, random_,
-          static_cast<std::int32_t>(random_.Between(1, static_cast<std::int64_t>(2 * average))));
+          static_cast<std::int32_t>(random_.Between(1, static_cast<std::int64_t>(2 * size))));
     }
     ruin_.Recreate(candidate_, random_, kBlinkRate);
     Descend(candidate_, ruin_.removed());
     ++outcome_.iterations;
-    Offer(candidate_);
+    bool new_best = Offer(candidate_);
     if (adapt && !candidate_.Feasible() && random_.Chance(kRepairShare)) {
       Repair(candidate_);
+      new_best = new_best || best_iteration_ == outcome_.iterations;
     }
 
     if (adapt) {
-      bool no_warp = true;
-      bool no_excess = true;
-      for (std::int32_t r = 0; r < candidate_.num_routes(); ++r) {
-        no_warp = no_warp && candidate_.route(r).cost.time_warp <= RouteCost::kTolerance;
-        no_excess = no_excess && candidate_.route(r).cost.excess <= RouteCost::kTolerance;
-      }
       ++seen;
-      warp_free += no_warp ? 1 : 0;
-      length_ok += no_excess ? 1 : 0;
+      for (std::size_t k = 0; k < kViolationKinds; ++k) {
+        bool free = true;
+        for (std::int32_t r = 0; r < candidate_.num_routes() && free; ++r) {
+          free = candidate_.route(r).cost.Meets(static_cast<Violation>(k));
+        }
+        met[k] += free ? 1 : 0;
+      }
     }
 
-    const double threshold =
-        evaluator_.Scalar(current_.Key()) - temperature * std::log(1.0 - random_.Uniform());
-    if (evaluator_.Scalar(candidate_.Key()) < threshold) {
+    const double before = evaluator_.Scalar(current_.Key());
+    const double after = evaluator_.Scalar(candidate_.Key());
+    const double threshold = before - temperature * std::log(1.0 - random_.Uniform());
+    const bool accepted = after < threshold;
+    if (accepted) {
       std::swap(current_, candidate_);
     }
+    ruins_.Record(ruin, new_best         ? AdaptiveChoice::Outcome::kNewBest
+                        : !accepted      ? AdaptiveChoice::Outcome::kRejected
+                        : after < before ? AdaptiveChoice::Outcome::kImproved
+                                         : AdaptiveChoice::Outcome::kAccepted);
+    if (adapt && has_best_ && !current_.Feasible()) {
+      infeasible_since = infeasible_since < 0 ? outcome_.iterations : infeasible_since;
+    } else {
+      infeasible_since = -1;
+    }
     if (adapt && seen == adapt_every) {
-      AdaptWeights(warp_free, length_ok, seen);
-      seen = warp_free = length_ok = 0;
+      AdaptWeights(met, seen);
+      seen = 0;
+      met.fill(0);
     }
   }
 }

@@ -6,7 +6,7 @@
 
 namespace plenro {
 
-RoutingInstance::RoutingInstance(const InstanceView& view) : view_(&view) {
+RoutingInstance::RoutingInstance(const InstanceView& view) : view_(&view), table_(&view.costs()) {
   const std::uint64_t n = view.num_points();
   const std::uint64_t m = view.num_agents();
   if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
@@ -39,17 +39,30 @@ RoutingInstance::RoutingInstance(const InstanceView& view) : view_(&view) {
     agents_[a] =
         PlannedAgent{static_cast<std::int32_t>(type), static_cast<std::int32_t>(view.Start(a)),
                      static_cast<std::int32_t>(view.Goal(a)), view.MaxLength(a)};
+    timed_ = timed_ || view.MaxLength(a) > 0.0;
   }
+  timed_ = timed_ || view.has_windows();
 
   is_customer_.assign(n, 0);
   singles_.resize(n);
   for (std::uint64_t v = 0; v < n; ++v) {
     const auto vertex = static_cast<std::int32_t>(v);
-    singles_[v] = view.HasWindow(v) ? TimeSegment::Point(vertex, view.Open(v), view.Close(v))
-                                    : TimeSegment::UnboundedPoint(vertex);
+    singles_[v] = RouteSummary::Point(vertex, view.HasWindow(v)
+                                                  ? TimeSegment::Window(view.Open(v), view.Close(v))
+                                                  : TimeSegment{});
     if (!view.IsStart(v) && !view.IsGoal(v)) {
       is_customer_[v] = 1;
       customers_.push_back(vertex);
+    }
+  }
+
+  direct_ = table_->NumVertex() >= n && table_->CostDim() >= view.num_types();
+  for (std::uint64_t u = 0; u < n && direct_; ++u) {
+    for (const std::int32_t v : customers_) {
+      if (u != static_cast<std::uint64_t>(v) && !table_->HasArc(u, static_cast<std::uint64_t>(v))) {
+        direct_ = false;
+        break;
+      }
     }
   }
 }

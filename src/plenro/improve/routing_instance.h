@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "plenro/improve/time_segment.h"
-#include "plenro/plugins/instance_view.h"
+#include "plenro/graph/cost_table.h"
+#include "plenro/improve/route_summary.h"
+#include "plenro/instance/instance_view.h"
 
 namespace plenro {
 
@@ -20,7 +21,7 @@ struct PlannedAgent {
 
 // The instance as the improvement engine works on it, read from the shared instance view: the
 // points to serve (every point that is no agent's start or end point), the agents, the legs and
-// one timing summary per point. Everything else is asked of the view.
+// one route summary per point (its resources). Everything else is asked of the view.
 class RoutingInstance {
  public:
   // Requires a view with costs, start and end points and a known type for every agent; throws
@@ -37,6 +38,9 @@ class RoutingInstance {
   const std::vector<std::int32_t>& customers() const { return customers_; }
   bool IsCustomer(std::int32_t v) const { return is_customer_[v] != 0; }
   const PlannedAgent& agent(std::int32_t a) const { return agents_[a]; }
+  // Whether windows or route limits constrain the routes' timing: then a route can break them
+  // (the search prices that), and a point placed on a route changes every later place on it.
+  bool timed() const { return timed_; }
   // Whether routes may end back at their start point, with free legs into the own endpoints.
   bool open_routes() const { return !view_->return_to_end(); }
   bool Serves(std::int32_t type, std::int32_t v) const { return view_->Allows(type, v); }
@@ -44,6 +48,12 @@ class RoutingInstance {
   // What agent `agent` pays for the leg u -> v: the view's one leg rule (nothing for staying
   // put or for the free ending of an open route).
   double Leg(std::int32_t u, std::int32_t v, std::int32_t agent) const {
+    // Into a point to serve from another point, the rule is the type's table cost: read it
+    // straight from the table where it has every such arc (the timing of every move asks this).
+    if (direct_ && is_customer_[v] != 0 && u != v) {
+      return table_->Cost(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
+                          static_cast<std::uint64_t>(agents_[agent].type));
+    }
     return view_->Leg(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
                       static_cast<std::uint64_t>(agent));
   }
@@ -52,10 +62,10 @@ class RoutingInstance {
     return view_->Cost(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
                        static_cast<std::uint64_t>(type));
   }
-  // The timing summary of the single point v (its window, if any).
-  const TimeSegment& Single(std::int32_t v) const { return singles_[v]; }
+  // The summary of the single point v: its resources (its window, if any).
+  const RouteSummary& Single(std::int32_t v) const { return singles_[v]; }
   // `a` then `b` on the route of agent `agent`, paying the leg between them.
-  TimeSegment Join(const TimeSegment& a, const TimeSegment& b, std::int32_t agent) const {
+  RouteSummary Join(const RouteSummary& a, const RouteSummary& b, std::int32_t agent) const {
     if (a.empty() || b.empty()) {
       return a.empty() ? b : a;
     }
@@ -65,12 +75,17 @@ class RoutingInstance {
 
  private:
   const InstanceView* view_;
+  const CostTable* table_;
+  // The table covers every point and type and has every arc into a point to serve, so that
+  // such legs need none of the view's checks.
+  bool direct_ = false;
   std::int32_t num_vertices_ = 0;
   std::int32_t num_types_ = 0;
   std::vector<PlannedAgent> agents_;
   std::vector<std::int32_t> customers_;
   std::vector<char> is_customer_;
-  std::vector<TimeSegment> singles_;
+  std::vector<RouteSummary> singles_;
+  bool timed_ = false;
 };
 
 }  // namespace plenro
