@@ -113,19 +113,26 @@ def make_instance(seed: int, mix: str = "mixed") -> dict:
     }
 
 
-def build_revision(label: str, revision: str) -> Build:
-    """The extension module of a git revision, built once into build/bench-revs/<commit>."""
+def revision_source(revision: str, folder: str) -> tuple[str, Path]:
+    """The commit of a git revision and its files, extracted once into
+    build/bench-revs/<commit>/<folder>."""
     commit = subprocess.run(
         ["git", "-C", str(ROOT), "rev-parse", "--verify", f"{revision}^{{commit}}"],
         check=True, capture_output=True, text=True,
     ).stdout.strip()
-    base = ROOT / "build" / "bench-revs" / commit
-    source, binary = base / "src", base / "build"
+    source = ROOT / "build" / "bench-revs" / commit / folder
     if not (source / "CMakeLists.txt").exists():
         source.mkdir(parents=True, exist_ok=True)
         archive = subprocess.run(["git", "-C", str(ROOT), "archive", commit],
                                  check=True, capture_output=True).stdout
         subprocess.run(["tar", "-x", "-C", str(source)], input=archive, check=True)
+    return commit, source
+
+
+def build_revision(label: str, revision: str) -> Build:
+    """The extension module of a git revision, built once into build/bench-revs/<commit>."""
+    commit, source = revision_source(revision, "src")
+    binary = source.parent / "build"
     print(f"[build] {label} = {revision} ({commit[:10]})", file=sys.stderr, flush=True)
     subprocess.run(
         ["cmake", "-S", str(source), "-B", str(binary), "-G", "Ninja",

@@ -12,7 +12,14 @@ success that became failure, failure that became success, and successes with oth
 other search counts. Instances that reached their time limit in either file are counted apart,
 since their outcome depends on the machine's speed.
 
+``--improve`` turns the improvement on for every instance, with the improvement seed
+``--improve-seed`` and at most ``--iterations`` iterations, so that its outcome too is the same
+on every run. ``--build LABEL=REVISION|DIR`` records with another build of the core: a git
+revision (built once into build/bench-revs/, as ``mend_outcomes.py`` builds it) or a directory
+holding an ``_orvik_core`` module; without it, the installed one.
+
     python benchmarks/solve_outcomes.py record out.jsonl --count 600 --missing 1.0
+    python benchmarks/solve_outcomes.py record before.jsonl --build before=main --improve
     python benchmarks/solve_outcomes.py compare before.jsonl after.jsonl
 """
 
@@ -39,7 +46,20 @@ def _has_missing_entries(instance: dict[str, Any]) -> bool:
     return False
 
 
-def record(path: str, count: int, first_seed: int, missing: float, time_limit: float) -> int:
+def _with_improvement(instance: dict[str, Any], seed: int, iterations: int) -> dict[str, Any]:
+    options = dict(instance.get("options", {}))
+    options.update({"improve": True, "seed": seed, "improve_iterations": iterations})
+    return {**instance, "options": options}
+
+
+def record(
+    path: str,
+    count: int,
+    first_seed: int,
+    missing: float,
+    time_limit: float,
+    improve: tuple[int, int] | None = None,
+) -> int:
     import _orvik_core as core
 
     generator = orvik_modules.load("random_instances")
@@ -48,6 +68,8 @@ def record(path: str, count: int, first_seed: int, missing: float, time_limit: f
     with open(path, "w", encoding="utf-8") as out:
         for seed in range(first_seed, first_seed + count):
             instance = generator.random_instance(seed, missing=missing, time_limit=time_limit)
+            if improve is not None:
+                instance = _with_improvement(instance, *improve)
             with open(os.devnull, "w") as sink:
                 saved = os.dup(1), os.dup(2)
                 os.dup2(sink.fileno(), 1)
@@ -75,7 +97,8 @@ def record(path: str, count: int, first_seed: int, missing: float, time_limit: f
                 "checker_accepts": accepted,
             }
             out.write(json.dumps(line) + "\n")
-    print(f"wrote {count} outcomes to {path}; the checker rejected {rejected} successes")
+    mode = "search alone" if improve is None else "improvement seed {}, {} iterations".format(*improve)
+    print(f"wrote {count} outcomes ({mode}) to {path}; the checker rejected {rejected} successes")
     return 0
 
 
@@ -122,12 +145,27 @@ def main(argv: list[str] | None = None) -> int:
     rec.add_argument("--missing", type=float, default=1.0,
                      help="probability that an instance has missing cost entries")
     rec.add_argument("--time-limit", type=float, default=5.0, help="per instance, seconds")
+    rec.add_argument("--improve", action="store_true",
+                     help="run the improvement after the search, on a fixed seed and budget")
+    rec.add_argument("--improve-seed", type=int, default=7, help="the improvement's seed")
+    rec.add_argument("--iterations", type=int, default=200,
+                     help="the improvement's iteration limit (at least 1)")
+    rec.add_argument("--build", metavar="LABEL=REVISION|DIR",
+                     help="record with this build of the core instead of the installed one")
     cmp_ = sub.add_parser("compare", help="count how the outcomes of two files differ")
     cmp_.add_argument("old")
     cmp_.add_argument("new")
     args = parser.parse_args(argv)
     if args.command == "record":
-        return record(args.out, args.count, args.first_seed, args.missing, args.time_limit)
+        if args.improve and args.iterations < 1:
+            parser.error("--iterations must be at least 1, so that the outcome is fixed")
+        if args.build:
+            import mend_outcomes
+
+            sys.path.insert(0, str(mend_outcomes.parse_build(args.build).module_dir))
+        improve = (args.improve_seed, args.iterations) if args.improve else None
+        return record(args.out, args.count, args.first_seed, args.missing, args.time_limit,
+                      improve)
     return compare(args.old, args.new)
 
 

@@ -1,4 +1,5 @@
-"""How long ``orvik.validate`` takes on large instances, and the machine's load meanwhile.
+"""How long ``orvik.validate`` takes on large instances, how long a solve's set-up in Python
+takes, and the machine's load meanwhile.
 
 Two instances:
 
@@ -8,6 +9,10 @@ Two instances:
 - ``large``: the seeded instance of ``generate_large_instance.py`` with ``--points`` points
   (default 2,000) and full matrices for both agent types.
 
+For the second, the set-up of a solve is timed too, step by step: the document read once
+(``orvik.instance``), validated, its unit scale found, the solver's document built and written
+as the JSON text the solver receives.
+
     python benchmarks/validation_speed.py
     python benchmarks/validation_speed.py --nodes 20000 --points 1000 --repeat 5
 """
@@ -15,12 +20,15 @@ Two instances:
 from __future__ import annotations
 
 import argparse
+import json
 import os
 import time
 from typing import Any
 
 import orvik
 from generate_large_instance import generate
+from orvik.instance import read_instance
+from orvik.units import solver_document, unit_scale
 
 
 def many_nodes(count: int) -> dict[str, Any]:
@@ -51,6 +59,27 @@ def timed(document: dict[str, Any], repeat: int) -> tuple[float, int, int]:
     return best, len(findings.errors), len(findings.warnings)
 
 
+def set_up(document: dict[str, Any], repeat: int) -> dict[str, float]:
+    """The best of ``repeat`` runs of each step of a solve's set-up, in seconds."""
+    best: dict[str, float] = {}
+    for _ in range(repeat):
+        times = [time.perf_counter()]
+        instance = read_instance(document).require()
+        times.append(time.perf_counter())
+        orvik.validate(instance)
+        times.append(time.perf_counter())
+        scale = unit_scale(instance)
+        times.append(time.perf_counter())
+        sent = solver_document(instance, scale)
+        times.append(time.perf_counter())
+        json.dumps(sent, allow_nan=False)
+        times.append(time.perf_counter())
+        steps = ("read", "validate", "scale", "solver document", "text")
+        for step, start, end in zip(steps, times, times[1:], strict=False):
+            best[step] = min(best.get(step, float("inf")), end - start)
+    return best
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--nodes", type=int, default=10_000, help="nodes of the first instance")
@@ -64,6 +93,11 @@ def main() -> int:
         load = os.getloadavg()[0]
         print(f"{name:32s} {seconds:7.3f} s  ({errors} errors, {warnings} warnings; "
               f"1-minute load {load:.2f})")
+    steps = set_up(cases[1][1], args.repeat)
+    load = os.getloadavg()[0]
+    print(f"{'set-up of a solve of the second':32s} {sum(steps.values()):7.3f} s  ("
+          + ", ".join(f"{step} {seconds:.3f}" for step, seconds in steps.items())
+          + f"; 1-minute load {load:.2f})")
     return 0
 
 

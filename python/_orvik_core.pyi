@@ -204,8 +204,8 @@ def solve_document(
     time_limit: seconds; above 0 it replaces the instance's own limit (60 when it gives none).
     clock: the clock the limit counts: "wall" (wall-clock time, the default) or "cpu" (the
     processor time of the calling thread).
-    improve, seed, iterations: the improvement settings, written into the instance's options
-    as "improve", "seed" and "improve_iterations" (the last two only when given).
+    improve, seed, iterations: the improvement settings; they replace the instance's options
+    "improve", "seed" and "improve_iterations" (the last two only when given).
     progress: called as progress(report) on every improvement and every half second, report
     being a dict with phase, elapsed (seconds on the clock), work (states generated or
     iterations), best (objective value, None before a solution) and improved.

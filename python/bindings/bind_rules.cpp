@@ -7,7 +7,7 @@
 #include "bindings.h"
 #include "plenro/graph/no_connection.h"
 #include "plenro/model/objective.h"
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace orvik_bindings {
 

@@ -28,8 +28,8 @@ constexpr const char* kSolveJsonFileDoc =
 py::dict solve_json_str(const std::string& json_str, double time_limit) {
   const nlohmann::json document = nlohmann::json::parse(json_str);
   RunWatch watch(OnInterrupt::kRaise);
-  const SolveOutcome outcome =
-      SolveInstance(document, time_limit, watch.Control(plenro::BudgetClock::kThreadCpu));
+  const SolveOutcome outcome = SolveInstance(document, OptionOverrides{time_limit, {}, {}, {}},
+                                             watch.Control(plenro::BudgetClock::kThreadCpu));
   watch.Finish();
   return MakeResultDict(outcome);
 }

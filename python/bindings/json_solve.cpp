@@ -87,14 +87,24 @@ py::list make_anytime_list(const std::vector<plenro::AnytimeEntry>& entries,
 
 }  // namespace
 
-SolveOutcome SolveInstance(const nlohmann::json& document, double time_limit,
+SolveOutcome SolveInstance(const nlohmann::json& document, const OptionOverrides& overrides,
                            const plenro::RunControl& control) {
   SolveOutcome outcome;
   plenro::load_problem(document, outcome.problem);
-  if (time_limit > 0) {
-    outcome.problem.options().time_limit = time_limit;
+  plenro::Options& options = outcome.problem.options();
+  if (overrides.time_limit > 0) {
+    options.time_limit = overrides.time_limit;
   }
-  outcome.options = outcome.problem.options();
+  if (overrides.improve) {
+    options.improve = *overrides.improve;
+  }
+  if (overrides.seed) {
+    options.seed = *overrides.seed;
+  }
+  if (overrides.iterations) {
+    options.improve_iterations = *overrides.iterations;
+  }
+  outcome.options = options;
 
   const auto t0 = std::chrono::steady_clock::now();
   // The solver copies what it needs, so the loaded problem stays as it is for the routes.

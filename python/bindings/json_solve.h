@@ -2,6 +2,8 @@
 // search under a run control, and the dictionary the entry points return.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,9 +32,18 @@ struct SolveOutcome {
   bool stopped = false;
 };
 
-// Loads the document; a `time_limit` above 0 replaces the instance's own. Then constructs a
-// solver from a copy of the problem and searches under `control`. Needs no interpreter lock.
-SolveOutcome SolveInstance(const nlohmann::json& document, double time_limit,
+// What a caller gives besides the document. Each setting given replaces the document's own
+// option once the document is loaded; the document itself is never rewritten.
+struct OptionOverrides {
+  double time_limit = -1.0;  // above 0: replaces the instance's limit
+  std::optional<bool> improve;
+  std::optional<std::uint64_t> seed;
+  std::optional<std::int64_t> iterations;  // the improvement's iteration limit
+};
+
+// Loads the document and applies the overrides to its options. Then constructs a solver from a
+// copy of the problem and searches under `control`. Needs no interpreter lock.
+SolveOutcome SolveInstance(const nlohmann::json& document, const OptionOverrides& overrides,
                            const plenro::RunControl& control);
 
 // The result dictionary: "status", "timeout", "routes", "statistics", "anytime", in this order.

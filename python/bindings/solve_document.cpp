@@ -26,8 +26,8 @@ constexpr const char* kSolveDocumentDoc =
     "none).\n"
     "clock: the clock the limit counts: \"wall\" (wall-clock time, the default) or \"cpu\" (the\n"
     "processor time of the calling thread).\n"
-    "improve, seed, iterations: the improvement settings, written into the instance's options\n"
-    "as \"improve\", \"seed\" and \"improve_iterations\" (the last two only when given).\n"
+    "improve, seed, iterations: the improvement settings; they replace the instance's options\n"
+    "\"improve\", \"seed\" and \"improve_iterations\" (the last two only when given).\n"
     "progress: called as progress(report) on every improvement and every half second, report\n"
     "being a dict with phase, elapsed (seconds on the clock), work (states generated or\n"
     "iterations), best (objective value, None before a solution) and improved.\n"
@@ -50,27 +50,6 @@ plenro::BudgetClock clock_from_name(const std::string& name) {
   throw std::invalid_argument("clock must be \"wall\" or \"cpu\", got \"" + name + "\"");
 }
 
-// Writes the improvement settings into the document's options. A document or options section
-// of the wrong shape is left for the loader to name.
-void set_improvement_options(nlohmann::json& document, bool improve,
-                             std::optional<std::uint64_t> seed,
-                             std::optional<std::int64_t> iterations) {
-  if (!document.is_object()) {
-    return;
-  }
-  nlohmann::json& options = document["options"];
-  if (!options.is_null() && !options.is_object()) {
-    return;
-  }
-  options["improve"] = improve;
-  if (seed) {
-    options["seed"] = *seed;
-  }
-  if (iterations) {
-    options["improve_iterations"] = *iterations;
-  }
-}
-
 py::dict solve_document(const std::string& text, double time_limit, const std::string& clock,
                         bool improve, std::optional<std::uint64_t> seed,
                         std::optional<std::int64_t> iterations, py::object progress, py::object log,
@@ -87,9 +66,9 @@ py::dict solve_document(const std::string& text, double time_limit, const std::s
   try {
     const plenro::ScopedLogSink sink(watch.Sink());
     const py::gil_scoped_release unlocked;
-    nlohmann::json document = nlohmann::json::parse(text);
-    set_improvement_options(document, improve, seed, iterations);
-    outcome.emplace(SolveInstance(document, time_limit, control));
+    const nlohmann::json document = nlohmann::json::parse(text);
+    outcome.emplace(
+        SolveInstance(document, OptionOverrides{time_limit, improve, seed, iterations}, control));
   } catch (...) {
     watch.HandOnLines();  // the lines that explain the failure come first
     throw;

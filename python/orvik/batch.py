@@ -24,14 +24,16 @@ from collections.abc import Callable, Iterable, Iterator, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import Any, Protocol
 
+from orvik.instance import Instance, read_instance
 from orvik.model import Model
 from orvik.rules import better
+from orvik.settings import check_solve_options
 from orvik.solution import Solution
-from orvik.solving import check_solve_options, instance_model, refuse_errors, solve_instance
+from orvik.solving import read_for_solve, refuse_errors, solve_instance
 
-Instance = Model | dict[str, Any] | str | os.PathLike[str]
+Given = Model | dict[str, Any] | str | os.PathLike[str]
 Outcome = Solution | BaseException
-Task = tuple[dict[str, Any], Model, dict[str, Any]]
+Task = tuple[Instance, dict[str, Any]]
 
 
 class Executor(Protocol):
@@ -42,16 +44,26 @@ class Executor(Protocol):
         ...
 
 
-def as_model(instance: Instance) -> Model:
+def read(instance: Given) -> Instance:
+    """An instance given as a ``Model`` (its document), a document or a path, read once (not
+    validated here: the solve validates it)."""
+    if isinstance(instance, Model):
+        return read_instance(instance.to_dict())
+    return read_for_solve(instance)
+
+
+def as_model(instance: Given) -> Model:
     """A model for an instance given as a ``Model``, a document or a path (not validated here:
     the solve validates it)."""
-    return instance_model(instance)[1]
+    if isinstance(instance, Model):
+        return instance
+    return Model.from_json(read(instance), validate=False)
 
 
-def solve_one(document: dict[str, Any], model: Model, options: dict[str, Any]) -> Solution:
-    """One solve as a task: the document solved as it is, its routes in the model's ids.
-    Module-level, so that process pools and Dask workers can run it."""
-    return solve_instance(document, model=model, **options)
+def solve_one(instance: Instance, options: dict[str, Any]) -> Solution:
+    """One solve as a task: the instance solved as it is, its routes in its ids. Module-level,
+    so that process pools and Dask workers can run it."""
+    return solve_instance(instance, **options)
 
 
 def _default_workers() -> int:
@@ -95,10 +107,10 @@ class _Run:
             self.futures[index] = failed
             self.done.put(index)
             return
-        document, model, options = task
+        instance, options = task
         if self.stop is not None and "stop" not in options:
             options = {**options, "stop": self.stop}
-        future = self.pool.submit(solve_one, document, model, options)
+        future = self.pool.submit(solve_one, instance, options)
         self.futures[index] = future
         future.add_done_callback(lambda _, index=index: self.done.put(index))
 
@@ -216,7 +228,7 @@ def _run_all(
     return [outcomes[i] for i in range(len(tasks))]
 
 
-def _tasks(instances: Iterable[Instance], options: dict[str, Any], return_exceptions: bool
+def _tasks(instances: Iterable[Given], options: dict[str, Any], return_exceptions: bool
            ) -> list[Task | BaseException]:
     if isinstance(instances, (str, bytes, os.PathLike, dict, Model)) or not isinstance(
             instances, Iterable):
@@ -225,18 +237,18 @@ def _tasks(instances: Iterable[Instance], options: dict[str, Any], return_except
     tasks: list[Task | BaseException] = []
     for instance in instances:
         try:
-            document, model = instance_model(instance)
+            reading = read(instance).require(every=not options.get("validate", True))
         except (ValueError, TypeError) as error:
             if not return_exceptions:
                 raise
             tasks.append(error)
             continue
-        tasks.append((document, model, options))
+        tasks.append((reading, options))
     return tasks
 
 
 def solve_many(
-    instances: Iterable[Instance],
+    instances: Iterable[Given],
     *,
     executor: Executor | None = None,
     workers: int | None = None,
@@ -269,7 +281,7 @@ def solve_many(
 
 
 def solve(
-    instance: Instance,
+    instance: Given,
     time_limit: float | None = None,
     *,
     workers: int = 1,
@@ -291,14 +303,16 @@ def solve(
     first = 0 if seed is None else seed
     check_solve_options({**options, "time_limit": time_limit, "seed": seed}, "solve")
     check_solve_options({"seed": first + max(workers, 1) - 1}, "solve")
-    document, model = instance_model(instance)
+    reading = read(instance)
     if workers <= 1 and executor is None:
-        return solve_instance(document, time_limit, seed=seed, model=model, **options)
-    if options.get("validate", True):
-        refuse_errors(document)
+        return solve_instance(reading, time_limit, seed=seed, **options)
+    validate = options.get("validate", True)
+    reading.require(every=not validate)
+    if validate:
+        refuse_errors(reading)
     options = {**options, "validate": False}
     tasks: list[Task | BaseException] = [
-        (document, model, {**options, "time_limit": time_limit, "seed": first + k})
+        (reading, {**options, "time_limit": time_limit, "seed": first + k})
         for k in range(workers)]
     outcomes = _run_all(tasks, executor, workers, False, None)
     return best_solution([o for o in outcomes if isinstance(o, Solution)])

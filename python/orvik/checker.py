@@ -53,6 +53,10 @@ from typing import Any, NamedTuple
 
 from orvik.documents import InstanceError, a_json_type, load_document
 from orvik.rules import (
+    CONSTRAINT_KINDS,
+    ID_END,
+    INT32_MAX,
+    INT32_MIN,
     MIN_SUM,
     NO_CONNECTION,
     is_no_connection,
@@ -63,7 +67,6 @@ from orvik.rules import (
 
 # The statuses of a result that carries routes: an interrupted solve keeps its best routes.
 SUCCESS_STATUSES = ("success", "solved", "interrupted")
-_U64 = 1 << 64
 
 
 class StopTime(NamedTuple):
@@ -108,8 +111,6 @@ class CheckReport:
 
 # Statuses of orvik's solution documents: solved in scaled units, where every number is a cost.
 PACKAGE_STATUSES = ("solved", "no solution", "interrupted")
-CONSTRAINT_KINDS = ("assignment", "timewindow", "sequence")
-_INT32 = (-(1 << 31), (1 << 31) - 1)
 
 
 def _where(document: str, parts: tuple[str | int, ...]) -> str:
@@ -152,7 +153,7 @@ class _Reader:
     def id(self, value: Any, parts: tuple[str | int, ...]) -> int:
         if isinstance(value, float) and value.is_integer():
             value = int(value)
-        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value < _U64:
+        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value < ID_END:
             raise self.fail(parts, f"expected a whole number from 0 to 2^64 - 1, got "
                                    f"{value!r}")
         return value
@@ -300,7 +301,7 @@ def _limit(read: _Reader, value: Any, parts: tuple[str | int, ...]) -> float:
         return float(value)
     if not isinstance(value, (int, float)):
         raise read.fail(parts, f"expected a number, got {a_json_type(value)}")
-    if not (math.isfinite(value) and _INT32[0] <= value <= _INT32[1]):
+    if not (math.isfinite(value) and INT32_MIN <= value <= INT32_MAX):
         raise read.fail(parts, f"max_length {value!r} is not a valid 32-bit integer "
                                "(from -2^31 to 2^31 - 1)")
     return float(value)

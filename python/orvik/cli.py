@@ -17,6 +17,8 @@ from typing import Any
 from orvik.checker import add_check_command
 from orvik.documents import InstanceError, a_json_type, load_document, write_text
 from orvik.io import add_convert_command
+from orvik.rules import DEFAULT_TIME_LIMIT, ITERATIONS_END, SEED_END, count_problem
+from orvik.settings import CLOCKS
 
 DESCRIPTION = """\
 Orvik plans the routes of several agents (robots, vehicles) of different types that together
@@ -173,12 +175,14 @@ def _write_or_say(what: str, write: Any) -> bool:
 
 
 def _run_solve(args: argparse.Namespace) -> int:
+    from orvik.instance import read_instance
     from orvik.live import SolveProgress, error_console
     from orvik.model import Model
-    from orvik.solving import budget_seconds, solve_instance
+    from orvik.settings import budget_seconds
+    from orvik.solving import solve_instance
     from orvik.validation import validate
 
-    doc = load_document(args.instance)
+    instance = read_instance(load_document(args.instance))
     if args.output:
         _output_file(args.output, "-o", [args.instance])
     if args.plot:
@@ -188,12 +192,12 @@ def _run_solve(args: argparse.Namespace) -> int:
         _output_file(args.plot, "--plot", [args.instance] + ([args.output] if args.output
                                                              else []))
     if not args.no_validate:
-        findings = validate(doc)
+        findings = validate(instance)
         _print_findings(args.instance, findings.warnings, sys.stderr)
         if findings.errors:
             _print_findings(args.instance, findings.errors, sys.stderr)
             return EXIT_INVALID
-    model = Model.from_json(doc, validate=False)
+    model = Model.from_json(instance, validate=False)
     console = error_console()
     # The solver's progress lines keep standard output for the solution alone with --json.
     lines = _core_lines(console, sys.stderr if args.json else sys.stdout, not args.quiet)
@@ -207,7 +211,7 @@ def _run_solve(args: argparse.Namespace) -> int:
         live = SolveProgress(limit, model.objective, console)
     with lines, live:
         # Validated above (once, unless --no-validate): the document is solved as it is.
-        solution = solve_instance(doc, args.time_limit, model=model, validate=False,
+        solution = solve_instance(instance, args.time_limit, validate=False,
                                   progress=None if args.quiet else live, **_solve_options(args))
     # The routes are shown first, so that a file that cannot be written loses nothing; a
     # reader that left (`orvik solve ... | head`) does not keep the files from being written.
@@ -504,7 +508,7 @@ def _seconds(text: str) -> float:
     return value
 
 
-def _whole_number(least: int, below: int | None = None) -> Any:
+def _whole_number(least: int) -> Any:
     """An argument type: a whole number of at least ``least``."""
 
     def parse(text: str) -> int:
@@ -514,8 +518,24 @@ def _whole_number(least: int, below: int | None = None) -> Any:
             raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
         if value < least:
             raise argparse.ArgumentTypeError(f"must be {least} or more, got {value}")
-        if below is not None and value >= below:
-            raise argparse.ArgumentTypeError(f"must be below {below}, got {value}")
+        return value
+
+    return parse
+
+
+def _count(end: int) -> Any:
+    """An argument type: a whole number from 0 to ``end`` - 1 (a seed, iterations), checked by
+    the package's one check of such settings."""
+
+    def parse(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+        problem = count_problem(value, end)
+        if problem is not None:
+            wanted = "must be 0 or more" if problem == "below 0" else f"must be below {end}"
+            raise argparse.ArgumentTypeError(f"{wanted}, got {value}")
         return value
 
     return parse
@@ -525,15 +545,15 @@ def _add_solve_options(parser: argparse.ArgumentParser) -> None:
     """The options of a solve, shared by `solve` and `solve-many`."""
     parser.add_argument("--time-limit", type=_seconds, default=None, metavar="S",
                         help="time limit of a solve in seconds, counted on --clock (default: "
-                             "the instance's own, else 60)")
-    parser.add_argument("--clock", choices=("wall", "cpu"), default="wall",
+                             f"the instance's own, else {DEFAULT_TIME_LIMIT:g})")
+    parser.add_argument("--clock", choices=CLOCKS, default="wall",
                         help="what the time limit counts: wall-clock time (wall, the default) "
                              "or the processor time of the solving thread (cpu)")
     parser.add_argument("--no-improve", action="store_true",
                         help="do not improve the routes after the search")
-    parser.add_argument("--seed", type=_whole_number(0, 1 << 64), default=None, metavar="N",
+    parser.add_argument("--seed", type=_count(SEED_END), default=None, metavar="N",
                         help="seed of the improvement's random choices")
-    parser.add_argument("--iterations", type=_whole_number(0, 1 << 63), default=None,
+    parser.add_argument("--iterations", type=_count(ITERATIONS_END), default=None,
                         metavar="N",
                         help="improvement iterations (default: until the time limit)")
 

@@ -1,9 +1,9 @@
 """Why an instance has no solution, where a quick look can tell.
 
-``no_solution_reasons(document)`` looks at a valid instance document (null marks no connection)
-with the cheapest bounds there are: shortest paths under each agent type's costs, ignoring the
-other sites. A reason found this way is certain; an instance may still have no solution for
-reasons that take the whole search to see.
+``no_solution_reasons(instance)`` looks at a valid instance (a document, where null marks no
+connection, or one already read) with the cheapest bounds there are: shortest paths under each
+agent type's costs, ignoring the other sites. A reason found this way is certain; an instance
+may still have no solution for reasons that take the whole search to see.
 """
 
 from __future__ import annotations
@@ -11,6 +11,8 @@ from __future__ import annotations
 import math
 from dataclasses import dataclass
 from typing import Any
+
+from orvik.instance import Instance, as_instance
 
 _TOLERANCE = 1e-9
 
@@ -22,11 +24,6 @@ class _Agent:
     start: int
     end: int
     limit: float  # as written; 0 or less: none
-
-
-def _limit(value: Any) -> float:
-    """A route limit as written (a boolean reads as 1 or 0; none: 0)."""
-    return float(value) if isinstance(value, (int, float)) else 0.0
 
 
 def _dijkstra(matrix: list[list[float]], source: int, reverse: bool) -> list[float]:
@@ -48,39 +45,31 @@ def _dijkstra(matrix: list[list[float]], source: int, reverse: bool) -> list[flo
 
 
 class _Instance:
-    def __init__(self, doc: dict[str, Any]) -> None:
-        nodes = doc["nodes"]
-        self.n = len(nodes)
-        self.vertex = {node["id"]: v for v, node in enumerate(nodes)}
-        self.label = [node.get("name", node["id"]) for node in nodes]
+    def __init__(self, instance: Instance) -> None:
+        self.n = instance.node_count
+        self.vertex = instance.vertex
+        self.label = [node.name if node.name is not None else node.id for node in instance.nodes]
         self.agents = [
-            _Agent(a.get("name", a["id"]), a["type"], self.vertex[a["start_node"]],
-                   self.vertex[a["end_node"]], _limit(a.get("max_length")))
-            for a in doc["agents"]
+            _Agent(a.name if a.name is not None else a.id, a.type, a.start, a.end, a.limit)
+            for a in instance.agents
         ]
         self.types = {a.type for a in self.agents}
         self.matrices = {
             t: [[math.inf if (row[j] if j < len(row) else None) is None else float(row[j])
-                 for j in range(self.n)] for row in (doc.get("costs") or {}).get(t, [])]
+                 for j in range(self.n)] for row in (instance.costs.get(t) or [])]
             for t in self.types
         }
         for matrix in self.matrices.values():
             matrix += [[math.inf] * self.n for _ in range(self.n - len(matrix))]
             for v in range(self.n):
                 matrix[v][v] = 0.0
-        self.allowed: dict[int, set[str]] = {}
-        self.windows: dict[int, tuple[float, float]] = {}
-        for constraint in doc.get("constraints") or []:
-            for item in constraint.get("items") or []:
-                v = self.vertex.get(item["node"])
-                if v is None:
-                    continue
-                if constraint["kind"] == "assignment":
-                    self.allowed[v] = set(item["types"]) & self.types
-                elif constraint["kind"] == "timewindow":
-                    self.windows[v] = (item["start"], item["end"])
-        options = doc.get("options") or {}
-        self.return_to_end = options.get("return_to_end", True)
+        self.allowed: dict[int, set[str]] = {
+            self.vertex[node]: set(types) & self.types
+            for node, types in instance.allowed.items() if node in self.vertex}
+        self.windows: dict[int, tuple[float, float]] = {
+            self.vertex[node]: window
+            for node, window in instance.windows.items() if node in self.vertex}
+        self.return_to_end = instance.options.return_to_end
         endpoints = {a.start for a in self.agents} | {a.end for a in self.agents}
         self.sites = [v for v in range(self.n) if v not in endpoints]
         self._from: dict[tuple[str, int], list[float]] = {}
@@ -106,10 +95,10 @@ class _Instance:
         return allowed is None or agent.type in allowed
 
 
-def no_solution_reasons(document: dict[str, Any]) -> list[str]:
-    """Reasons why a valid instance document cannot have a solution, as sentences naming the
-    site or agent; an empty list when the quick look finds none."""
-    inst = _Instance(document)
+def no_solution_reasons(source: Instance | dict[str, Any]) -> list[str]:
+    """Reasons why a valid instance (a document, or one already read) cannot have a solution,
+    as sentences naming the site or agent; an empty list when the quick look finds none."""
+    inst = _Instance(as_instance(source))
     reasons: list[str] = []
     for agent in inst.agents:
         reason = _ending_reason(inst, agent)

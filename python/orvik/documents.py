@@ -1,17 +1,29 @@
-"""Reading JSON documents (instances and solutions) with one-line errors that name the file."""
+"""Reading JSON documents (instances and solutions) with one-line errors that name the file, and
+the words messages use for what a document holds."""
 
 from __future__ import annotations
 
 import contextlib
+import difflib
 import json
 import math
 import os
+import re
 import secrets
 import stat
+from collections.abc import Iterable
 from pathlib import Path
-from typing import Any
+from typing import Any, Protocol
 
 Source = str | os.PathLike[str] | dict[str, Any]
+
+
+class HasDocument(Protocol):
+    """Anything that gives its instance document: a ``Model``, or an instance already read."""
+
+    def to_dict(self) -> dict[str, Any]:
+        """The instance document as a dict."""
+        ...
 
 
 class InstanceError(ValueError):
@@ -43,6 +55,32 @@ def a_json_type(value: Any) -> str:
     return f"{'an' if name[:1] in 'aeiou' else 'a'} {name}"
 
 
+def show(value: Any) -> str:
+    """A short rendering of a value for a message."""
+    if isinstance(value, (dict, list)):
+        return f"a JSON {json_type(value)}"
+    text = json.dumps(value) if not isinstance(value, float) else repr(value)
+    return text if len(text) <= 40 else text[:37] + "..."
+
+
+def suggestion(word: str, choices: Iterable[str]) -> str | None:
+    """The choice the author most likely meant by ``word``: same letters in another case or
+    without separators first, then the closest spelling; None when nothing is close."""
+    options = [c for c in choices if c != word]
+    squash = re.sub(r"[\s_\-]", "", word).lower()
+    for choice in options:
+        if re.sub(r"[\s_\-]", "", choice).lower() == squash:
+            return choice
+    close = difflib.get_close_matches(word, options, n=1, cutoff=0.6)
+    return close[0] if close else None
+
+
+def did_you_mean(word: str, choices: Iterable[str]) -> str:
+    """" (did you mean 'x'?)" for the likely choice, or nothing."""
+    guess = suggestion(word, choices)
+    return f" (did you mean {guess!r}?)" if guess is not None else ""
+
+
 def is_number(value: Any) -> bool:
     """Whether a value is a JSON number (booleans are not)."""
     return isinstance(value, (int, float)) and not isinstance(value, bool)
@@ -50,7 +88,12 @@ def is_number(value: Any) -> bool:
 
 def is_finite_number(value: Any) -> bool:
     """Whether a value is a JSON number that is neither NaN nor infinite."""
-    return is_number(value) and math.isfinite(value)
+    if not is_number(value):
+        return False
+    try:
+        return math.isfinite(value)
+    except OverflowError:  # an integer beyond the range of doubles
+        return False
 
 
 def read_json(path: str | os.PathLike[str]) -> Any:

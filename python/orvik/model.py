@@ -16,21 +16,19 @@ from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
-from orvik import validation
-from orvik.documents import InstanceError, Source, a_json_type, load_document, write_json
-from orvik.rules import MIN_SUM, OBJECTIVE_NAMES, OBJECTIVES
-from orvik.validation import ValidationError, suggestion
+from orvik.documents import InstanceError, Source, load_document, suggestion, write_json
+from orvik.instance import AgentId, Instance, NodeId, Parts, json_path, read_instance
+from orvik.rules import ID_END, INT32_MAX, INT32_MIN, MIN_SUM, OBJECTIVE_NAMES, OBJECTIVES
+from orvik.settings import check_time_limit
+from orvik.solving import solve_instance
+from orvik.validation import ValidationError
+from orvik.validation import validate as validate_document
 
 if TYPE_CHECKING:
     from orvik.solution import Solution
     from orvik.solving import ProgressCallback, StopEvent
 
-NodeId = int | str
-AgentId = int | str
 METRICS = ("euclidean", "manhattan")
-_MAX_ID = (1 << 64) - 1
-# Route limits and capacities reach the solver as 32-bit integers.
-_INT32_END = 1 << 31
 
 
 @dataclass(frozen=True)
@@ -84,7 +82,7 @@ def _check_id(value: Any, what: str) -> NodeId:
     if isinstance(value, bool) or not isinstance(value, (int, str)):
         raise TypeError(f"{what} must be an integer or a string, got {type(value).__name__} "
                         f"{_short(value)}")
-    if isinstance(value, int) and not 0 <= value <= _MAX_ID:
+    if isinstance(value, int) and not 0 <= value < ID_END:
         raise ValueError(f"{what} {value} is outside 0 .. 2^64 - 1")
     if isinstance(value, str) and not value:
         raise ValueError(f"{what} must not be empty")
@@ -148,12 +146,6 @@ def _flag(value: Any, what: str) -> bool:
     return value
 
 
-def _time_limit(value: Any) -> float | None:
-    from orvik.solving import check_time_limit
-
-    return check_time_limit(value)
-
-
 class Model:
     """An instance under construction, in the caller's ids.
 
@@ -209,12 +201,13 @@ class Model:
 
     @property
     def time_limit(self) -> float | None:
-        """The default time limit of ``solve`` in seconds (None: the solver's 60)."""
+        """The default time limit of ``solve`` in seconds (None: the instance has none of its
+        own, and ``rules.DEFAULT_TIME_LIMIT`` applies)."""
         return self._time_limit
 
     @time_limit.setter
     def time_limit(self, seconds: float | None) -> None:
-        self._time_limit = _time_limit(seconds)
+        self._time_limit = check_time_limit(seconds)
 
     # -- building ------------------------------------------------------------------------------
 
@@ -310,6 +303,10 @@ class Model:
                             f"{_short(matrix)}")
         rows: list[list[float | None]] = []
         for i, row in enumerate(matrix):
+            plain = _plain_costs(row)
+            if plain is not None:
+                rows.append(plain)
+                continue
             if isinstance(row, (str, bytes)) or not isinstance(row, Iterable):
                 raise TypeError(f"row {i} of the cost matrix of {type!r} must be a list of "
                                 f"costs, got {_short(row)}")
@@ -461,19 +458,21 @@ class Model:
         return write_json(self.to_dict(), path, indent)
 
     @classmethod
-    def from_json(cls, source: Source, *, validate: bool = True) -> Model:
-        """Read a model from an instance document: a path or a dict.
+    def from_json(cls, source: Source | Instance, *, validate: bool = True) -> Model:
+        """Read a model from an instance document: a path or a dict (or an instance already
+        read by ``orvik.instance.read_instance``).
 
         The document is validated first (``orvik.validate``); errors raise
         ``ValidationError`` listing all of them. Nodes and agents with a ``"name"`` take it as
         their id. With ``validate`` false, what cannot be read raises ``InstanceError``.
         """
-        document = load_document(source)
+        instance = source if isinstance(source, Instance) else read_instance(
+            load_document(source))
         if _flag(validate, "validate"):
-            findings = validation.validate(document)
+            findings = validate_document(instance)
             if findings.errors:
                 raise ValidationError(findings)
-        return _Reader(document).model()
+        return _model_of(instance.require())
 
     # -- solving -------------------------------------------------------------------------------
 
@@ -491,10 +490,10 @@ class Model:
     ) -> Solution:
         """Solve the model and return a ``Solution`` in the model's ids.
 
-        ``time_limit`` in seconds (default: the model's, else the solver's 60), counted on
-        ``clock``: "wall" (wall-clock time, the default) or "cpu" (the processor time of the
-        solving thread, which other threads' work does not use up). ``improve``, ``seed`` and
-        ``iterations`` steer the improvement of the routes after the search.
+        ``time_limit`` in seconds (default: the model's, else ``rules.DEFAULT_TIME_LIMIT``),
+        counted on ``clock``: "wall" (wall-clock time, the default) or "cpu" (the processor
+        time of the solving thread, which other threads' work does not use up). ``improve``,
+        ``seed`` and ``iterations`` steer the improvement of the routes after the search.
 
         ``progress`` is called with a ``ProgressReport`` on every improvement and every half
         second. The solve stops early, keeping the best routes found (status "interrupted"), on
@@ -505,16 +504,36 @@ class Model:
         ``validate=False`` skips this). When a cost, a window bound or a route limit reaches
         9999 the solver works in scaled units and the solution says so in its notes.
         """
-        from orvik.solving import solve_model
+        return solve_instance(read_instance(self.to_dict()), time_limit, improve=improve,
+                              seed=seed, iterations=iterations, clock=clock, progress=progress,
+                              stop=stop, validate=validate)
 
-        return solve_model(self, time_limit, improve=improve, seed=seed, iterations=iterations,
-                           clock=clock, progress=progress, stop=stop, validate=validate)
+
+def _plain_costs(row: Any) -> list[float | None] | None:
+    """A row of plain costs (a list of numbers from 0 up, and nulls) as floats, checked with
+    builtins over the whole row; None for any other row, which is checked cost by cost."""
+    if type(row) is not list:
+        return None
+    kinds = set(map(type, row))
+    if not kinds <= {float, int, type(None)}:
+        return None
+    has_none = type(None) in kinds
+    numbers = [c for c in row if c is not None] if has_none else row
+    try:
+        if numbers and not (math.isfinite(sum(numbers)) and min(numbers) >= 0):
+            return None
+    except OverflowError:
+        return None
+    if has_none:
+        return [None if c is None else float(c) for c in row]
+    return list(map(float, row))
 
 
 def _int32(value: Any, what: str) -> float:
-    """A route limit or capacity: a number the solver can read (from -2^31 to 2^31 - 1)."""
+    """A route limit or capacity: a number the solver can read (from -2^31 to 2^31 - 1),
+    as ``rules.INT32_MIN`` and ``INT32_MAX`` say."""
     number = _real(value, what)
-    if not -_INT32_END <= number < _INT32_END:
+    if not INT32_MIN <= number <= INT32_MAX:
         raise ValueError(f"{what} must be from -2^31 to 2^31 - 1 (the solver reads it as a "
                          f"32-bit number), got {_short(value)}")
     return number
@@ -553,152 +572,60 @@ def _keys(items: list[tuple[NodeId, int | None]]) -> list[int]:
     return keys
 
 
-class _Reader:
-    """Builds a model from a document, with one-line errors for what it cannot read."""
+@contextlib.contextmanager
+def _at(path: Parts) -> Iterator[None]:
+    """Report a builder's complaint about a value of the document as a one-line error at its
+    place."""
+    try:
+        yield
+    except InstanceError:
+        raise
+    except (TypeError, ValueError) as error:
+        raise InstanceError(f"{json_path(*path)}: {error}") from None
 
-    def __init__(self, document: dict[str, Any]) -> None:
-        self.doc = document
 
-    def fail(self, where: str, problem: str) -> InstanceError:
-        return InstanceError(f"{where}: {problem}")
-
-    @contextlib.contextmanager
-    def at(self, where: str) -> Iterator[None]:
-        """Report a builder's complaint as a one-line error at ``where``."""
-        try:
-            yield
-        except InstanceError:
-            raise
-        except (TypeError, ValueError) as error:
-            raise self.fail(where, str(error)) from None
-
-    def section(self, key: str, parent: dict[str, Any] | None = None, where: str = "$"
-                ) -> list[Any]:
-        value = (self.doc if parent is None else parent).get(key)
-        if value is None:
-            return []
-        if not isinstance(value, list):
-            raise self.fail(f"{where}.{key}", "expected an array")
-        return value
-
-    def elements(self, name: str) -> Iterator[tuple[str, dict[str, Any], Any, Any]]:
-        """The objects of a section: their path, integer id and the caller's id (their name
-        when they have one)."""
-        for i, item in enumerate(self.section(name)):
-            where = f"$.{name}[{i}]"
-            if not isinstance(item, dict):
-                raise self.fail(where, "expected an object")
-            key = self.id(item, "id", where)
-            label = item.get("name")
-            yield where, item, key, label if isinstance(label, str) and label else key
-
-    def number(self, item: dict[str, Any], key: str, where: str, default: Any = ...) -> Any:
-        if key not in item:
-            if default is ...:
-                raise self.fail(where, f"missing required key {key!r}")
-            return default
-        return item[key]
-
-    def id(self, item: dict[str, Any], key: str, where: str) -> int:
-        """An id of the document: a whole number from 0 to 2^64 - 1 (3.0 reads as 3)."""
-        value = self.number(item, key, where)
-        if isinstance(value, float) and value.is_integer():
-            value = int(value)
-        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= _MAX_ID:
-            raise self.fail(f"{where}.{key}", f"expected a whole number from 0 to 2^64 - 1, "
-                                              f"got {_short(value)}")
-        return value
-
-    def model(self) -> Model:
-        doc = self.doc
-        options = doc.get("options")
-        options = {} if options is None else options
-        if not isinstance(options, dict):
-            raise self.fail("$.options", "expected an object")
-        with self.at("$.options"):
-            model = Model(
-                objective=options.get("objective", MIN_SUM),
-                return_to_end=options.get("return_to_end", True),
-                time_limit=_document_time_limit(options.get("time_limit")),
-                name=doc.get("name") if isinstance(doc.get("name"), str) else None,
+def _model_of(instance: Instance) -> Model:
+    """The model of an instance read without problems; the builders check the values."""
+    options = instance.options
+    with _at(("options",)):
+        model = Model(
+            objective=options.objective if options.objective is not None else MIN_SUM,
+            return_to_end=options.return_to_end,
+            time_limit=options.time_limit,
+            name=instance.name,
+        )
+    windows: dict[int | None, tuple[float, float]] = {}
+    for constraint in instance.constraints:
+        if constraint.kind == "sequence":
+            model._sequences.append({"kind": "sequence", "precedence": [
+                {"before": pair.before, "after": pair.after}
+                | ({} if pair.type is None else {"type": pair.type})
+                for pair in constraint.pairs]})
+    for item in instance.window_items():
+        with _at(item.path):
+            windows[item.node] = (_real(item.start, "start"), _real(item.end, "end"))
+    by_key: dict[int | None, NodeId] = {}
+    for node in instance.nodes:
+        with _at(node.path):
+            label = _check_id(node.label, "id")
+            model._add_node(Location(
+                label, _real(node.x, "x"), _real(node.y, "y"), _real(node.z, "z"),
+                depot=node.depot, types=instance.allowed.get(node.id) if node.id is not None
+                else None, window=windows.get(node.id),
+                demand=_real(node.demand, "demand"),
+                key=node.id if label != node.id else None,
+            ))
+        by_key.setdefault(node.id, label)
+    for agent in instance.agents:
+        limit = agent.max_length
+        with _at(agent.path):
+            model._add_agent(
+                agent.label, agent.type, by_key[agent.start_node], by_key[agent.end_node],
+                None if limit is None else _real(limit, "max_length"),
+                _real(0.0 if agent.capacity is None else agent.capacity, "capacity"),
+                agent.id if agent.label != agent.id else None,
             )
-        windows, assignment = self.constraints(model)
-        by_key: dict[int, NodeId] = {}
-        for where, node, key, node_id in self.elements("nodes"):
-            with self.at(where):
-                location = Location(
-                    _check_id(node_id, "id"),
-                    _real(self.number(node, "x", where), "x"),
-                    _real(self.number(node, "y", where), "y"),
-                    _real(self.number(node, "z", where, 0.0), "z"),
-                    depot=node.get("type") == "DEPOT",
-                    types=assignment.get(key),
-                    window=windows.get(key),
-                    demand=_real(node.get("demand", 0.0), "demand"),
-                    key=key if node_id != key else None,
-                )
-                model._add_node(location)
-            by_key.setdefault(key, node_id)
-        for where, agent, key, agent_id in self.elements("agents"):
-            ends = []
-            for field in ("start_node", "end_node"):
-                node_key = self.id(agent, field, where)
-                if node_key not in by_key:
-                    raise self.fail(f"{where}.{field}", f"no node has id {node_key!r}")
-                ends.append(by_key[node_key])
-            limit = agent.get("max_length")
-            with self.at(where):
-                model._add_agent(
-                    agent_id, self.number(agent, "type", where), ends[0], ends[1],
-                    None if limit is None else _real(limit, "max_length"),
-                    _real(agent.get("capacity", 0.0), "capacity"),
-                    key if agent_id != key else None,
-                )
-        costs = doc.get("costs")
-        costs = {} if costs is None else costs
-        if not isinstance(costs, dict):
-            raise self.fail("$.costs", "expected an object")
-        for kind, matrix in costs.items():
-            with self.at(f"$.costs.{kind}"):
-                model.set_costs(kind, matrix)
-        return model
-
-    def constraints(
-        self, model: Model
-    ) -> tuple[dict[Any, tuple[float, float]], dict[Any, tuple[str, ...]]]:
-        windows: dict[Any, tuple[float, float]] = {}
-        assignment: dict[Any, tuple[str, ...]] = {}
-        for c, constraint in enumerate(self.section("constraints")):
-            at = f"$.constraints[{c}]"
-            if not isinstance(constraint, dict):
-                raise self.fail(at, "expected an object")
-            kind = constraint.get("kind")
-            if kind == "sequence":
-                model._sequences.append(constraint)
-                continue
-            if kind not in ("assignment", "timewindow"):
-                continue  # validation names an unknown kind
-            for i, item in enumerate(self.section("items", constraint, at)):
-                where = f"{at}.items[{i}]"
-                if not isinstance(item, dict):
-                    raise self.fail(where, "expected an object")
-                node = self.id(item, "node", where)
-                with self.at(where):
-                    if kind == "assignment":
-                        names = self.number(item, "types", where)
-                        if not isinstance(names, list):
-                            raise TypeError(f"types must be an array of type names, got "
-                                            f"{a_json_type(names)}")
-                        assignment[node] = tuple(names)
-                    else:
-                        windows[node] = (_real(self.number(item, "start", where), "start"),
-                                         _real(self.number(item, "end", where), "end"))
-        return windows, assignment
-
-
-def _document_time_limit(value: Any) -> float | None:
-    """A document's time limit as the model keeps it: a positive one; the others (0 or less,
-    which leave the search no time, and validation warns of) as none."""
-    if isinstance(value, (int, float)) and not isinstance(value, bool) and not value > 0:
-        return None
-    return value
+    for kind, matrix in instance.costs.items():
+        with _at(("costs", kind)):
+            model.set_costs(kind, matrix)
+    return model

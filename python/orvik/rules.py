@@ -11,6 +11,12 @@
   it only the improvement engine solves an instance.
 - Comparing whole solutions: by the objective's value first, then by the other figure (MinMax:
   the sum; MinSum: the longest route), each compared with the tolerance.
+- The numbers of a document: ids are whole numbers below ``ID_END`` (2^64); route limits and
+  capacities are read as 32-bit integers (``INT32_MIN`` to ``INT32_MAX``); ``CONSTRAINT_KINDS``
+  are the kinds of constraint there are.
+- The options of a solve: ``DEFAULT_TIME_LIMIT`` seconds when neither the call nor the instance
+  gives a time limit; seeds are whole numbers below ``SEED_END``, improvement iterations below
+  ``ITERATIONS_END`` (0: no limit); ``count_problem`` is their one range check.
 """
 
 from __future__ import annotations
@@ -21,6 +27,15 @@ NO_CONNECTION = 9999.0
 IMPROVEMENT_TOLERANCE = 1e-9
 SEARCH_POINT_LIMIT = 256
 
+ID_END = 1 << 64
+INT32_MIN = -(1 << 31)
+INT32_MAX = (1 << 31) - 1
+CONSTRAINT_KINDS = ("assignment", "timewindow", "sequence")
+
+DEFAULT_TIME_LIMIT = 60.0
+SEED_END = 1 << 64
+ITERATIONS_END = 1 << 63
+
 MIN_MAX = "min_max"
 MIN_SUM = "min_sum"
 OBJECTIVES = (MIN_MAX, MIN_SUM)
@@ -28,6 +43,18 @@ OBJECTIVES = (MIN_MAX, MIN_SUM)
 OBJECTIVE_NAMES = {"min_max": MIN_MAX, "MIN_MAX": MIN_MAX, "min_sum": MIN_SUM, "MIN_SUM": MIN_SUM}
 # What each objective's value measures, in words.
 OBJECTIVE_MEANINGS = {MIN_MAX: "the cost of the longest route", MIN_SUM: "the sum of the route costs"}
+
+
+def count_problem(value: object, end: int) -> str | None:
+    """What keeps ``value`` from being a count below ``end`` (a seed, a number of iterations):
+    "not a whole number", "below 0" or "too large"; None when it is one."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        return "not a whole number"
+    if value < 0:
+        return "below 0"
+    if value >= end:
+        return "too large"
+    return None
 
 
 def is_no_connection(cost: float) -> bool:

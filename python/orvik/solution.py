@@ -13,14 +13,19 @@ import json
 import math
 import os
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 from orvik.checker import CheckReport, check
-from orvik.documents import InstanceError, Source, a_json_type, load_document, write_json
+from orvik.documents import (
+    HasDocument,
+    InstanceError,
+    Source,
+    a_json_type,
+    load_document,
+    write_json,
+)
+from orvik.instance import AgentId, NodeId
 from orvik.rules import OBJECTIVE_MEANINGS, OBJECTIVES
-
-if TYPE_CHECKING:
-    from orvik.model import AgentId, Model, NodeId
 
 SOLVED = "solved"
 NO_SOLUTION = "no solution"
@@ -202,7 +207,7 @@ class Solution:
 
     # -- checking ------------------------------------------------------------------------------
 
-    def check(self, instance: Model | Source | None = None) -> CheckReport:
+    def check(self, instance: HasDocument | Source | None = None) -> CheckReport:
         """Check the solution against its instance with the independent checker (the same as
         ``orvik check``). The instance defaults to the one the solution was solved from; pass a
         ``Model``, a dict or a path for a solution read from a file."""
@@ -260,7 +265,8 @@ class Solution:
         return write_json(self.to_dict(), path, indent)
 
     @classmethod
-    def from_json(cls, source: Source, instance: Model | Source | None = None) -> Solution:
+    def from_json(cls, source: Source, instance: HasDocument | Source | None = None
+                  ) -> Solution:
         """Read a solution document (a path or a dict) written by ``to_json``; ``instance``
         (a ``Model``, a dict or a path) is kept for ``check``. What is not a solution document
         raises ``InstanceError`` naming the place."""
@@ -419,7 +425,7 @@ class _SolutionReader:
         return tuple(result)
 
 
-def _instance_document(instance: Model | Source | None) -> dict[str, Any]:
+def _instance_document(instance: HasDocument | Source | None) -> dict[str, Any]:
     if instance is None:
         raise ValueError("this solution does not know its instance; pass it to check()")
     to_dict = getattr(instance, "to_dict", None)

@@ -1,30 +1,29 @@
 """Solving an instance: validate, scale the units, run the solver, speak the caller's ids.
 
-Every solve of the package goes one way (``solve_instance``): a ``Model`` or an instance
-document (a dict or a path), validated once as it is, handed to the solver as it is (in scaled
-units, without the keys the solver does not read) and its routes told in the caller's ids. The
-solver runs without the interpreter lock, so other Python threads (and other solves) run
-meanwhile. Its own lines go to the logger ``orvik.core``: its warnings at WARNING, its progress
-lines at DEBUG.
+Every solve of the package goes one way (``solve_instance``): an instance document (a dict or
+a path, or a ``Model``'s document) is read once (``orvik.instance``), validated once as it is,
+handed to the solver as it is (in scaled units, without the keys the solver does not read) with
+the settings of the solve as arguments, and its routes told in the caller's ids. The solver runs
+without the interpreter lock, so other Python threads (and other solves) run meanwhile. Its own
+lines go to the logger ``orvik.core``: its warnings at WARNING, its progress lines at DEBUG.
 """
 
 from __future__ import annotations
 
 import json
 import logging
-import math
-import numbers
 import os
 from collections.abc import Callable
-from typing import TYPE_CHECKING, Any, Protocol
+from typing import Any, Protocol
 
 import _orvik_core
 
-from orvik import validation
 from orvik.checker import check
 from orvik.diagnosis import no_solution_reasons
 from orvik.documents import InstanceError, load_document
+from orvik.instance import Instance, read_instance
 from orvik.rules import objective_of_totals, objective_value, route_totals
+from orvik.settings import budget_seconds, check_solve_options
 from orvik.solution import (
     INTERRUPTED,
     NO_SOLUTION,
@@ -37,14 +36,8 @@ from orvik.solution import (
     Stop,
 )
 from orvik.units import UnitScale, solver_document, unit_scale
+from orvik.validation import ValidationError, validate
 
-if TYPE_CHECKING:
-    from orvik.model import Model
-
-
-# The clocks a time limit may count: wall-clock time, or the processor time of the thread that
-# solves.
-CLOCKS = ("wall", "cpu")
 CORE_LOGGER = logging.getLogger("orvik.core")
 
 
@@ -66,72 +59,6 @@ ProgressCallback = Callable[[ProgressReport], object]
 class _CallbackFailed(Exception):
     """Wraps what the caller's progress callback raised, so that it is not taken for the
     solver's refusal; the original comes back out of the solve."""
-
-
-def _check_count(name: str, value: object, what: str, end: int) -> None:
-    """Refuse a seed or an iteration count that is not a whole number in [0, end)."""
-    if value is None:
-        return
-    if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value < end:
-        raise ValueError(f"{name} must be {what}, got {value!r}")
-
-
-def check_time_limit(time_limit: object, name: str = "time_limit") -> float | None:
-    """A time limit as given: None (the instance's own, else 60 s) or a positive, finite number
-    of seconds."""
-    if time_limit is None:
-        return None
-    if isinstance(time_limit, bool) or not isinstance(time_limit, numbers.Real):
-        raise TypeError(f"{name} must be a number of seconds or None, got "
-                        f"{type(time_limit).__name__} {time_limit!r}")
-    seconds = float(time_limit)
-    if not (math.isfinite(seconds) and seconds > 0):
-        raise ValueError(f"{name} must be a positive, finite number of seconds (None: the "
-                         f"instance's own), got {time_limit!r}")
-    return seconds
-
-
-def _check_flag(name: str, value: object) -> None:
-    if not isinstance(value, bool):
-        raise TypeError(f"{name} must be True or False, got {type(value).__name__} {value!r}")
-
-
-SOLVE_OPTIONS = ("time_limit", "improve", "seed", "iterations", "clock", "progress", "stop",
-                 "validate")
-
-
-def check_solve_options(options: dict[str, Any], caller: str = "solve") -> None:
-    """Refuse an unknown option of a solve, or a value it cannot take, naming it."""
-    unknown = [key for key in options if key not in SOLVE_OPTIONS]
-    if unknown:
-        raise TypeError(f"{caller}() got an unknown option {unknown[0]!r}; the options are "
-                        f"{', '.join(SOLVE_OPTIONS)}")
-    check_time_limit(options.get("time_limit"))
-    for flag in ("improve", "validate"):
-        if flag in options:
-            _check_flag(flag, options[flag])
-    _check_count("seed", options.get("seed"), "a whole number from 0 to 2**64 - 1", 1 << 64)
-    _check_count("iterations", options.get("iterations"),
-                 "a whole number, 0 (no limit) or more", 1 << 63)
-    clock = options.get("clock", "wall")
-    if not isinstance(clock, str) or clock not in CLOCKS:
-        raise ValueError(f"clock must be one of {', '.join(map(repr, CLOCKS))}, got {clock!r}")
-    progress = options.get("progress")
-    if progress is not None and not callable(progress):
-        raise TypeError(f"progress must be a function taking a ProgressReport, got "
-                        f"{type(progress).__name__}")
-    stop = options.get("stop")
-    if stop is not None and not callable(getattr(stop, "is_set", None)):
-        raise TypeError(f"stop must have an is_set() method (a threading.Event, say), got "
-                        f"{type(stop).__name__}")
-
-
-def budget_seconds(model: Model, time_limit: float | None) -> float:
-    """The time limit a solve runs with: ``time_limit`` when above 0, else the model's own, else
-    the solver's 60 seconds."""
-    if time_limit is not None and time_limit > 0:
-        return time_limit
-    return model.time_limit if model.time_limit is not None else 60.0
 
 
 def _log_core_line(stream: str, line: str) -> None:
@@ -157,18 +84,17 @@ def _progress_hook(progress: ProgressCallback | None,
     return hook
 
 
-def _run_solver(document: dict[str, Any], time_limit: float | None, **options: Any
-                ) -> dict[str, Any]:
-    """Run one solve of an instance document through the solver's entry point and return its
-    result dictionary. Every solve of the package goes through here."""
+def _run_solver(document: dict[str, Any], **arguments: Any) -> dict[str, Any]:
+    """Run one solve of an instance document through the solver's entry point, the settings of
+    the solve given as arguments, and return its result dictionary. Every solve of the package
+    goes through here."""
     try:
         text = json.dumps(document, allow_nan=False)
     except ValueError:
         raise InstanceError("the instance holds a NaN or an infinite number where the solver "
                             "reads one (validate it to find where)") from None
     try:
-        return _orvik_core.solve_document(text, time_limit=time_limit or -1.0,
-                                          log=_log_core_line, **options)
+        return _orvik_core.solve_document(text, log=_log_core_line, **arguments)
     except _CallbackFailed as failed:
         cause = failed.__cause__
         assert cause is not None
@@ -177,24 +103,21 @@ def _run_solver(document: dict[str, Any], time_limit: float | None, **options: A
         raise SolverError(f"the solver refused the instance: {error}") from None
 
 
-
-def instance_model(instance: Any) -> tuple[dict[str, Any], Model]:
-    """The document to solve and the model that speaks its ids, for a ``Model`` (its document),
-    an instance document or a path (read here). What cannot be read raises ``InstanceError``,
-    anything but these three ``TypeError``."""
-    from orvik.model import Model
-
-    if isinstance(instance, Model):
-        return instance.to_dict(), instance
+def read_for_solve(instance: Any) -> Instance:
+    """The instance of a solve, read once: an instance already read, or an instance document
+    (a dict, or a path read here). What cannot be read is an ``InstanceError`` when the solve
+    refuses it (``Instance.require``); anything but these is a ``TypeError`` (a ``Model``
+    gives its document: ``Model.solve``)."""
+    if isinstance(instance, Instance):
+        return instance
     if not isinstance(instance, (dict, str, os.PathLike)):
         raise TypeError(f"an instance is a Model, a dict or the path of a JSON file, got "
                         f"{type(instance).__name__}")
-    document = load_document(instance)
-    return document, Model.from_json(document, validate=False)
+    return read_instance(load_document(instance))
 
 
 def solve_instance(
-    instance: Any,
+    instance: Instance | dict[str, Any] | str | os.PathLike[str],
     time_limit: float | None = None,
     *,
     improve: bool = True,
@@ -204,58 +127,55 @@ def solve_instance(
     progress: ProgressCallback | None = None,
     stop: StopEvent | None = None,
     validate: bool = True,
-    model: Model | None = None,
 ) -> Solution:
-    """Solve a ``Model``, an instance document or a path; see ``Model.solve`` for the options.
+    """Solve an instance: one already read, a document or a path; see ``Model.solve`` for the
+    options.
 
-    The document is validated as it is (``ValidationError`` lists its errors) and solved as it
-    is; ``model`` (read from the document when not given) gives the routes their ids."""
+    The instance is read once and validated as it is (``ValidationError`` lists its errors),
+    then solved as it is. The settings of the solve reach the solver as arguments: the time
+    limit given, else the instance's own, else ``rules.DEFAULT_TIME_LIMIT``; the seed and the
+    iteration limit given, else the instance's own ("seed", "improve_iterations")."""
     check_solve_options({"time_limit": time_limit, "improve": improve, "seed": seed,
                          "iterations": iterations, "clock": clock, "progress": progress,
                          "stop": stop, "validate": validate})
-    if model is None or not isinstance(instance, dict):
-        document, model = instance_model(instance)
-    else:
-        document = instance
+    reading = read_for_solve(instance)
+    # What cannot be read is refused first; validation lists the rest.
+    reading.require(every=not validate)
     if validate:
-        refuse_errors(document)
+        refuse_errors(reading)
+    own = reading.options
     try:
-        scale = unit_scale(document)
+        scale = unit_scale(reading)
         if scale.refused:
-            refuse_errors(document)
-        core_document = solver_document(document, scale)
-        limit = time_limit if time_limit is not None else model.time_limit
-        result = _run_solver(core_document, limit, clock=clock, improve=improve, seed=seed,
-                             iterations=iterations,
-                             progress=_progress_hook(progress, scale.factor), stop=stop)
-        return _solution(model, document, scale, result, bool(result["interrupted"]))
+            refuse_errors(reading)
+        result = _run_solver(
+            solver_document(reading, scale), time_limit=budget_seconds(own, time_limit),
+            clock=clock, improve=improve, seed=own.seed if seed is None else seed,
+            iterations=own.iterations if iterations is None else iterations,
+            progress=_progress_hook(progress, scale.factor), stop=stop)
+        return _solution(reading, scale, result, bool(result["interrupted"]))
     except (KeyError, TypeError, AttributeError, IndexError, ValueError, SolverError):
         if not validate:
-            refuse_errors(document)  # an instance solved unvalidated: say what is wrong
+            refuse_errors(reading)  # an instance solved unvalidated: say what is wrong
         raise
 
 
-def refuse_errors(document: Any) -> None:
-    """Raise ``ValidationError`` listing the errors of a document that has any."""
-    findings = validation.validate(document)
+def refuse_errors(instance: Instance | dict[str, Any]) -> None:
+    """Raise ``ValidationError`` listing the errors of an instance that has any."""
+    findings = validate(instance)
     if findings.errors:
-        raise validation.ValidationError(findings) from None
-
-
-def solve_model(model: Model, time_limit: float | None = None, **options: Any) -> Solution:
-    """Solve a model; see ``Model.solve``."""
-    return solve_instance(model, time_limit, **options)
+        raise ValidationError(findings) from None
 
 
 def _solution(
-    model: Model,
-    document: dict[str, Any],
+    instance: Instance,
     scale: UnitScale,
     result: dict[str, Any],
     interrupted: bool,
 ) -> Solution:
     f = scale.factor
-    objective = model.objective
+    objective = instance.objective
+    document = instance.document
     found = result["status"] == "success"
     stats = result["statistics"]
     statistics = Statistics(
@@ -278,7 +198,7 @@ def _solution(
     if not found or report.violations:
         # A search that ends without routes, or with routes that break the rules (a leg with
         # no connection, say), has no solution to show.
-        reasons = () if interrupted else tuple(no_solution_reasons(document))
+        reasons = () if interrupted else tuple(no_solution_reasons(instance))
         if found:
             reasons += ((f"the solver's routes break the rules ({len(report.violations)} "
                         f"violation(s)), first: {report.violations[0]}"),)
@@ -287,18 +207,17 @@ def _solution(
         return Solution(INTERRUPTED if interrupted else NO_SOLUTION, objective, 0.0, 0.0, 0.0,
                         history=history, statistics=statistics, reasons=reasons,
                         notes=scale.notes, scale=f, instance=document)
-    nodes = model.nodes
+    nodes = instance.nodes
     routes = tuple(
         Route(
-            agent=agent.id,
+            agent=agent.label,
             agent_type=agent.type,
             cost=cost,
-            stops=tuple(Stop(nodes[s.vertex].id, s.vertex, s.arrival, s.wait, s.departure)
+            stops=tuple(Stop(nodes[s.vertex].label, s.vertex, s.arrival, s.wait, s.departure)
                         for s in schedule),
-            agent_key=key,
+            agent_key=agent.id,
         )
-        for agent, key, cost, schedule in zip(model.agents, model.agent_keys(), costs,
-                                              report.schedules, strict=True)
+        for agent, cost, schedule in zip(instance.agents, costs, report.schedules, strict=True)
     )
     longest, total = route_totals(costs)
     return Solution(

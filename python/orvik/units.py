@@ -27,7 +27,15 @@ from dataclasses import dataclass
 from typing import Any
 
 from orvik.documents import is_finite_number
-from orvik.rules import NO_CONNECTION
+from orvik.instance import (
+    AgentRecord,
+    AssignmentItem,
+    ConstraintRecord,
+    Instance,
+    NodeRecord,
+    as_instance,
+)
+from orvik.rules import CONSTRAINT_KINDS, NO_CONNECTION
 
 # The finest unit the solver is given: values are multiplied by at most 2**60.
 _FINEST_EXPONENT = -60
@@ -75,35 +83,29 @@ class UnitScale:
         return tuple(change for change in self.changes if not change.applied)
 
 
-def _windows(document: dict[str, Any]) -> Iterator[dict[str, Any]]:
-    for constraint in document.get("constraints") or []:
-        if constraint.get("kind") == "timewindow":
-            yield from constraint.get("items") or []
-
-
-def _written_limits(document: dict[str, Any]) -> list[float | None]:
+def _written_limits(instance: Instance) -> list[float | None]:
     """Each agent's positive route limit as written (None: no limit; 0 or less means none)."""
     limits: list[float | None] = []
-    for agent in document["agents"]:
-        limit = agent.get("max_length")
+    for agent in instance.agents:
+        limit = agent.max_length
         if isinstance(limit, bool):
             limit = int(limit)
         limits.append(float(limit) if is_finite_number(limit) and limit > 0 else None)
     return limits
 
 
-def _values(document: dict[str, Any]) -> Iterator[list[Any]]:
-    """The cost rows and the window bounds of a valid document, as lists of numbers (and
+def _values(instance: Instance) -> Iterator[list[Any]]:
+    """The cost rows and the window bounds of a valid instance, as lists of numbers (and
     nulls)."""
-    for matrix in (document.get("costs") or {}).values():
-        yield from matrix
-    yield [abs(item[key]) for item in _windows(document) for key in ("start", "end")]
+    for matrix in instance.costs.values():
+        yield from matrix or ()
+    yield [abs(bound) for item in instance.window_items() for bound in (item.start, item.end)]
 
 
-def _largest(document: dict[str, Any], limits: list[float | None]) -> float:
-    """The largest cost, window bound (in magnitude) or route limit of a valid document."""
+def _largest(instance: Instance, limits: list[float | None]) -> float:
+    """The largest cost, window bound (in magnitude) or route limit of a valid instance."""
     largest = max((value for value in limits if value is not None), default=0.0)
-    for row in _values(document):
+    for row in _values(instance):
         numbers = row if None not in row else [c for c in row if c is not None]
         if numbers:
             largest = max(largest, *numbers)
@@ -116,12 +118,12 @@ def _exponent(value: float) -> int:
     return ((numerator & -numerator).bit_length() - 1) - (denominator.bit_length() - 1)
 
 
-def _grain(document: dict[str, Any], finest: int) -> float | None:
+def _grain(instance: Instance, finest: int) -> float | None:
     """The largest power of two that every cost and window bound is a multiple of; None when it
     is below ``2**finest`` (then no limit can rely on it); infinity when every value is 0."""
     exponent: int | None = None
     seen: set[float] = set()
-    for row in _values(document):
+    for row in _values(instance):
         for value in row:
             if not value or value in seen:
                 continue
@@ -149,9 +151,9 @@ def _smallest_exponent(largest: float) -> int:
 class _Limits:
     """The limit each agent gets for a candidate factor."""
 
-    def __init__(self, document: dict[str, Any], limits: list[float | None], largest: float,
+    def __init__(self, instance: Instance, limits: list[float | None], largest: float,
                  finest: int) -> None:
-        self.document = document
+        self.instance = instance
         self.limits = limits
         self.largest = largest
         self.finest = finest
@@ -159,7 +161,7 @@ class _Limits:
 
     def grain(self) -> float | None:
         if self._grain is False:
-            grain = _grain(self.document, self.finest)
+            grain = _grain(self.instance, self.finest)
             if grain is not None and grain != math.inf and self.largest / grain > _EXACT_GRAINS:
                 grain = None
             self._grain = grain
@@ -198,18 +200,20 @@ def number(value: float) -> str:
     return f"{value:.12g}"
 
 
-def _who(agent: dict[str, Any], k: int) -> str:
-    return f"agent {agent.get('name', agent['id'])} (agents[{k}])"
+def _who(agent: AgentRecord) -> str:
+    return f"agent {agent.name if agent.name is not None else agent.id} (agents[{agent.index}])"
 
 
-def unit_scale(document: dict[str, Any]) -> UnitScale:
-    """The scale a valid instance document needs: 1 when every cost, window bound and route
-    limit is below 9999 and every limit is applied exactly, else the power of two that brings
-    the values below 9999 (the smallest) or makes the limits exact (the largest that does)."""
-    written = _written_limits(document)
-    largest = _largest(document, written)
+def unit_scale(source: Instance | dict[str, Any]) -> UnitScale:
+    """The scale a valid instance (a document, or one already read) needs: 1 when every cost,
+    window bound and route limit is below 9999 and every limit is applied exactly, else the
+    power of two that brings the values below 9999 (the smallest) or makes the limits exact (the
+    largest that does)."""
+    instance = as_instance(source)
+    written = _written_limits(instance)
+    largest = _largest(instance, written)
     smallest = _smallest_exponent(largest)
-    plan = _Limits(document, written, largest, smallest)
+    plan = _Limits(instance, written, largest, smallest)
     exponents = [smallest] if smallest >= 0 else list(range(0, smallest - 1, -1))
     chosen: tuple[int, list[float | None]] | None = None
     for k in exponents:
@@ -241,8 +245,8 @@ def unit_scale(document: dict[str, Any]) -> UnitScale:
             f"numbers, solved in units of {factor:g} (costs, windows and limits divided by "
             f"{factor:g}, which is exact) and the results are in the instance's units")
     changes: list[LimitChange] = []
-    for k_agent, (agent, limit, used) in enumerate(zip(document["agents"], written, applied,
-                                                       strict=True)):
+    for agent, limit, used in zip(instance.agents, written, applied, strict=True):
+        k_agent = agent.index
         if limit is None or used == limit:
             continue
         same = exact and not (limit / factor).is_integer()
@@ -251,11 +255,11 @@ def unit_scale(document: dict[str, Any]) -> UnitScale:
         if not used:
             continue
         if not same or (used < limit and factor != 1.0):
-            notes.append(f"{_who(agent, k_agent)}: max_length {number(limit)} is applied as "
+            notes.append(f"{_who(agent)}: max_length {number(limit)} is applied as "
                          f"{number(used)}, because the solver reads limits as whole numbers of the "
                          f"scaled unit {factor:g}")
         if same:
-            notes.append(f"{_who(agent, k_agent)}: max_length {number(limit)} and {number(used)} allow "
+            notes.append(f"{_who(agent)}: max_length {number(limit)} and {number(used)} allow "
                          f"the same routes: {same_routes_reason(grain)}")
     return UnitScale(factor, tuple(notes), tuple(applied), tuple(changes), largest)
 
@@ -269,41 +273,35 @@ def same_routes_reason(grain: float | None) -> str:
 
 
 def solver_document(
-    document: dict[str, Any],
+    source: Instance | dict[str, Any],
     scale: UnitScale,
     *,
     improve: bool | None = None,
     seed: int | None = None,
 ) -> dict[str, Any]:
-    """The document handed to the solver: what the solver reads of the instance and nothing
-    else (keys it ignores are left out), values in scaled units, no-connection entries (null) as
-    9999, route limits as the solver applies them, every node's allowed types spelled out, z
-    given, and the improvement options that are given set (the package's solves hand them to
-    the solver's entry point instead)."""
+    """The document handed to the solver, built from a valid instance (a document, or one
+    already read): what the solver reads of the instance and nothing else (keys it ignores are
+    left out), values in scaled units, no-connection entries (null) as 9999, route limits as the
+    solver applies them, every node's allowed types spelled out and z given. The options are
+    those that make the problem (the objective and ``return_to_end``); the package hands the
+    settings of a solve to the solver's entry point as arguments, and ``improve`` and ``seed``
+    are written into the options only when given here, for the entry points that take none."""
+    instance = as_instance(source)
     f = scale.factor
+    limits = scale.limits or (None,) * len(instance.agents)
     doc: dict[str, Any] = {
-        "nodes": [_pick(node, _NODE_KEYS) for node in document["nodes"]],
-        "agents": [_pick(agent, _AGENT_KEYS) for agent in document["agents"]],
-        "costs": {
-            kind: [[NO_CONNECTION if c is None else c / f for c in row] for row in matrix]
-            for kind, matrix in (document.get("costs") or {}).items()
-        },
-        "constraints": [_constraint(c, f) for c in document.get("constraints") or []],
-        "options": _pick(document.get("options") or {}, _OPTION_KEYS),
+        "nodes": [_node(node) for node in instance.nodes],
+        "agents": [_agent(agent, used, f) for agent, used in zip(instance.agents, limits,
+                                                                  strict=True)],
+        "costs": {kind: [_row(row, f) for row in matrix]
+                  for kind, matrix in instance.costs.items() if matrix is not None},
+        "constraints": [_constraint(c, f) for c in instance.constraints
+                        if c.kind in CONSTRAINT_KINDS],
+        "options": _options(instance),
     }
-    for agent, used in zip(doc["agents"], scale.limits or [None] * len(doc["agents"]),
-                           strict=True):
-        limit = agent.get("max_length")
-        if used is not None:
-            written = limit / f
-            # The limit as written, in scaled units, when the solver's truncation reads it as
-            # the applied one; else the applied one.
-            agent["max_length"] = written if math.trunc(written) == used / f else used / f
-        elif limit is not None and not (is_finite_number(limit) and limit <= 0):
-            agent["max_length"] = limit
-    for node in doc["nodes"]:
-        node.setdefault("z", 0.0)
-    _spell_out_assignment(doc)
+    spelled_out = _spelled_out(instance)
+    if spelled_out is not None:
+        doc["constraints"].append(spelled_out)
     options = doc["options"]
     if improve is not None:
         options["improve"] = bool(improve)
@@ -312,36 +310,67 @@ def solver_document(
     return doc
 
 
-_NODE_KEYS = ("id", "name", "x", "y", "z", "type", "demand")
-_AGENT_KEYS = ("id", "name", "type", "start_node", "end_node", "capacity", "max_length")
-_OPTION_KEYS = ("return_to_end", "objective", "time_limit", "improve", "seed",
-                "improve_iterations")
+def _node(node: NodeRecord) -> dict[str, Any]:
+    item: dict[str, Any] = {"id": node.id, "x": node.x, "y": node.y, "z": node.z}
+    if node.kind is not None:
+        item["type"] = node.kind
+    if node.demand:
+        item["demand"] = node.demand
+    return item
 
 
-def _pick(item: dict[str, Any], keys: tuple[str, ...]) -> dict[str, Any]:
-    return {key: item[key] for key in keys if key in item}
+def _agent(agent: AgentRecord, used: float | None, f: float) -> dict[str, Any]:
+    item: dict[str, Any] = {"id": agent.id, "type": agent.type, "start_node": agent.start_node,
+                            "end_node": agent.end_node}
+    if agent.capacity is not None:
+        item["capacity"] = agent.capacity
+    limit = agent.max_length
+    if used is not None:
+        assert limit is not None
+        written = limit / f
+        # The limit as written, in scaled units, when the solver's truncation reads it as the
+        # applied one; else the applied one.
+        item["max_length"] = written if math.trunc(written) == used / f else used / f
+    elif limit is not None:
+        item["max_length"] = limit  # as written: 0 or less, no limit
+    return item
 
 
-def _constraint(constraint: dict[str, Any], f: float) -> dict[str, Any]:
-    kind = constraint["kind"]
-    if kind == "assignment":
-        return {"kind": kind, "items": [{"node": item["node"], "types": list(item["types"])}
-                                        for item in constraint["items"]]}
-    if kind == "timewindow":
-        return {"kind": kind, "items": [{"node": item["node"], "start": item["start"] / f,
-                                         "end": item["end"] / f}
-                                        for item in constraint["items"]]}
-    return {"kind": kind, "precedence": [_pick(pair, ("before", "after", "type"))
-                                         for pair in constraint["precedence"]]}
+def _row(row: list[float | None], f: float) -> list[float]:
+    if None in row:
+        return [NO_CONNECTION if c is None else c / f for c in row]
+    if f == 1.0:
+        return list(map(float, row))
+    return [c / f for c in row]
 
 
-def _spell_out_assignment(doc: dict[str, Any]) -> None:
-    """Give every node without an assignment entry the list of all agent types, which the
-    solver reads the same way (every type may serve it) without a warning per node."""
-    constraints = doc["constraints"]
-    assigned = {item["node"] for c in constraints if c.get("kind") == "assignment"
-                for item in c.get("items") or []}
-    types = list(dict.fromkeys(a["type"] for a in doc["agents"]))
-    missing = [{"node": n["id"], "types": types} for n in doc["nodes"] if n["id"] not in assigned]
-    if missing and types:
-        constraints.append({"kind": "assignment", "items": missing})
+def _options(instance: Instance) -> dict[str, Any]:
+    options: dict[str, Any] = {"return_to_end": instance.options.return_to_end}
+    if instance.options.objective is not None:
+        options["objective"] = instance.options.objective
+    return options
+
+
+def _constraint(constraint: ConstraintRecord, f: float) -> dict[str, Any]:
+    """A constraint of a known kind in scaled units."""
+    kind = constraint.kind
+    if kind == "sequence":
+        return {"kind": kind, "precedence": [
+            {"before": pair.before, "after": pair.after}
+            | ({} if pair.type is None else {"type": pair.type}) for pair in constraint.pairs]}
+    items: list[dict[str, Any]] = []
+    for item in constraint.items:
+        if isinstance(item, AssignmentItem):
+            items.append({"node": item.node, "types": list(item.types or ())})
+        else:
+            assert item.start is not None and item.end is not None
+            items.append({"node": item.node, "start": item.start / f, "end": item.end / f})
+    return {"kind": kind, "items": items}
+def _spelled_out(instance: Instance) -> dict[str, Any] | None:
+    """An assignment that gives every node without an entry the list of all agent types, which
+    the solver reads the same way (every type may serve it) without a warning per node; None
+    when every node has an entry (or there are no agents)."""
+    types = list(instance.agent_types)
+    missing = [{"node": node.id, "types": types} for node in instance.nodes
+               if node.id not in instance.allowed]
+    return {"kind": "assignment", "items": missing} if missing and types else None

@@ -11,11 +11,9 @@ errors: only errors stop a solve.
 
 from __future__ import annotations
 
-import difflib
 import json
 import math
 import os
-import re
 from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
 from functools import cache
@@ -24,19 +22,33 @@ from typing import Any
 
 import jsonschema
 
-from orvik.documents import is_finite_number, is_number, json_type, read_json
-from orvik.rules import NO_CONNECTION, OBJECTIVE_NAMES, OBJECTIVES, SEARCH_POINT_LIMIT
+from orvik.documents import did_you_mean, is_finite_number, is_number, json_type, read_json, show
+from orvik.documents import suggestion as suggestion
+from orvik.instance import (
+    AssignmentItem,
+    Instance,
+    Parts,
+    WindowItem,
+    kind_problem,
+    objective_problem,
+    read_instance,
+    time_limit_problem,
+)
+from orvik.instance import json_path as json_path
+from orvik.rules import (
+    DEFAULT_TIME_LIMIT,
+    INT32_MAX,
+    INT32_MIN,
+    NO_CONNECTION,
+    SEARCH_POINT_LIMIT,
+)
 from orvik.units import number, same_routes_reason, unit_scale
 
 ERROR = "error"
 WARNING = "warning"
-CONSTRAINT_KINDS = ("assignment", "timewindow", "sequence")
 NODE_TYPES = ("DEPOT", "TARGET")
 # At most this many findings of one kind in one place; the rest are counted in one more finding.
 _MOST_PER_PLACE = 10
-# The range of the numbers the solver reads as 32-bit integers (route limits, capacities).
-_INT32 = (-(1 << 31), (1 << 31) - 1)
-_U64_MAX = (1 << 64) - 1
 
 
 @dataclass(frozen=True)
@@ -89,59 +101,23 @@ def instance_schema() -> dict[str, Any]:
 
 
 def validate(document: Any) -> Findings:
-    """Validate an instance (a dict, or the path of a JSON file) and return every finding.
+    """Validate an instance (a dict, the path of a JSON file, or an instance already read by
+    ``orvik.instance.read_instance``) and return every finding.
 
     A path that cannot be read or parsed raises ``orvik.documents.InstanceError``; everything
     about the document itself comes back as findings, errors and warnings together.
     """
     if isinstance(document, (str, os.PathLike)):
         document = read_json(document)
-    findings = Findings(_schema_findings(document))
-    if isinstance(document, dict):
-        _CrossCheck(document, findings).run()
+    instance = document if isinstance(document, Instance) else None
+    if instance is not None:
+        document = instance.document
+    if isinstance(document, dict) and instance is None:
+        instance = read_instance(document)
+    findings = Findings(_schema_findings(document, instance))
+    if instance is not None and isinstance(document, dict):
+        _CrossCheck(instance, findings).run()
     return findings
-
-
-# ---------------------------------------------------------------------------------------------
-# Paths and wording
-
-
-def json_path(*parts: str | int) -> str:
-    """A JSON path such as ``$.costs.car[3][4]`` from keys and indexes."""
-    text = "$"
-    for part in parts:
-        if isinstance(part, int):
-            text += f"[{part}]"
-        elif re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", part):
-            text += f".{part}"
-        else:
-            text += f"[{json.dumps(part)}]"
-    return text
-
-
-def suggestion(word: str, choices: Iterable[str]) -> str | None:
-    """The choice the author most likely meant by ``word``: same letters in another case or
-    without separators first, then the closest spelling; None when nothing is close."""
-    options = [c for c in choices if c != word]
-    squash = re.sub(r"[\s_\-]", "", word).lower()
-    for choice in options:
-        if re.sub(r"[\s_\-]", "", choice).lower() == squash:
-            return choice
-    close = difflib.get_close_matches(word, options, n=1, cutoff=0.6)
-    return close[0] if close else None
-
-
-def _did_you_mean(word: str, choices: Iterable[str]) -> str:
-    guess = suggestion(word, choices)
-    return f" (did you mean {guess!r}?)" if guess is not None else ""
-
-
-def _show(value: Any) -> str:
-    """A short rendering of a value for a message."""
-    if isinstance(value, (dict, list)):
-        return f"a JSON {json_type(value)}"
-    text = json.dumps(value) if not isinstance(value, float) else repr(value)
-    return text if len(text) <= 40 else text[:37] + "..."
 
 
 # ---------------------------------------------------------------------------------------------
@@ -153,11 +129,12 @@ def _validator() -> jsonschema.protocols.Validator:
     return jsonschema.Draft202012Validator(instance_schema())
 
 
-def _schema_findings(document: Any) -> Iterator[Finding]:
-    """The schema's findings. The schema is checked on the document without the elements it
-    plainly accepts (nodes and constraint items, which grow with the instance) and without the
-    matrix rows, which ``_CrossCheck.check_matrix`` checks; paths name the original places."""
-    reduced, places = _for_schema(document)
+def _schema_findings(document: Any, instance: Instance | None) -> Iterator[Finding]:
+    """The schema's findings. The schema is checked on the document without the elements the
+    reader found plain (nodes and constraint items, which grow with the instance; see
+    ``Instance.irregular``) and without the matrix rows, which ``_CrossCheck.check_matrix``
+    checks; paths name the original places."""
+    reduced, places = _for_schema(document, {} if instance is None else instance.irregular)
     errors = []
     for error in _validator().iter_errors(reduced):
         parts = list(error.absolute_path)
@@ -171,51 +148,17 @@ def _schema_findings(document: Any) -> Iterator[Finding]:
         yield Finding(json_path(*parts), _schema_message(error, parts))
 
 
-def _plain_id(value: Any) -> bool:
-    return type(value) is int and 0 <= value <= _U64_MAX
-
-
-def _plain_number(value: Any) -> bool:
-    return type(value) is float or type(value) is int
-
-
-def _plain_types(value: Any) -> bool:
-    return type(value) is list and all(type(name) is str for name in value)
-
-
-# What the schema plainly accepts in a node or a constraint item, key by key; an element whose
-# keys all pass (unknown keys aside) and that has the required ones needs no schema check.
-_PLAIN_NODE = {"id": _plain_id, "name": lambda v: type(v) is str and v != "",
-               "x": _plain_number, "y": _plain_number, "z": _plain_number,
-               "type": lambda v: type(v) is str, "demand": _plain_number}
-_PLAIN_ITEM = {
-    "assignment": ({"node": _plain_id, "types": _plain_types}, ("node", "types")),
-    "timewindow": ({"node": _plain_id, "start": _plain_number, "end": _plain_number},
-                   ("node", "start", "end")),
-}
-
-
-def _plain(item: Any, checks: dict[str, Any], required: Iterable[str]) -> bool:
-    if type(item) is not dict:
-        return False
-    for key, value in item.items():
-        check = checks.get(key)
-        if check is not None and not check(value):
-            return False
-    return all(key in item for key in required)
-
-
-def _for_schema(document: Any) -> tuple[Any, dict[tuple[str | int, ...], list[int]]]:
+def _for_schema(document: Any, irregular: dict[Parts, tuple[int, ...]]
+                ) -> tuple[Any, dict[Parts, tuple[int, ...]]]:
     """The document the schema checks, and for each shortened array the original indexes of
-    the elements kept."""
+    the elements kept (those that are not plain)."""
     if not isinstance(document, dict):
         return document, {}
     reduced = dict(document)
-    places: dict[tuple[str | int, ...], list[int]] = {}
+    places: dict[Parts, tuple[int, ...]] = {}
     nodes = document.get("nodes")
-    if type(nodes) is list:
-        required = ("id", "x", "y")
-        kept = [i for i, node in enumerate(nodes) if not _plain(node, _PLAIN_NODE, required)]
+    kept = irregular.get(("nodes",))
+    if type(nodes) is list and kept is not None:
         reduced["nodes"] = [nodes[i] for i in kept]
         places[("nodes",)] = kept
     costs = document.get("costs")
@@ -225,13 +168,11 @@ def _for_schema(document: Any) -> tuple[Any, dict[tuple[str | int, ...], list[in
     if type(constraints) is list:
         shortened = []
         for c, constraint in enumerate(constraints):
-            plain = (_PLAIN_ITEM.get(constraint.get("kind"))
-                     if type(constraint) is dict else None)
-            items = constraint.get("items") if plain is not None else None
-            if plain is None or type(items) is not list:
+            kept = irregular.get(("constraints", c, "items"))
+            items = constraint.get("items") if type(constraint) is dict else None
+            if kept is None or type(items) is not list:
                 shortened.append(constraint)
                 continue
-            kept = [i for i, item in enumerate(items) if not _plain(item, *plain)]
             shortened.append({**constraint, "items": [items[i] for i in kept]})
             places[("constraints", c, "items")] = kept
         reduced["constraints"] = shortened
@@ -252,9 +193,9 @@ def _schema_message(error: jsonschema.ValidationError, parts: list[str | int]) -
         expected = error.validator_value
         return _type_message(expected if isinstance(expected, list) else [expected], value)
     if kind == "minimum":
-        return f"{_show(value)} is below the smallest allowed value, {error.validator_value}"
+        return f"{show(value)} is below the smallest allowed value, {error.validator_value}"
     if kind == "maximum":
-        return f"{_show(value)} is above the largest allowed value, {error.validator_value}"
+        return f"{show(value)} is above the largest allowed value, {error.validator_value}"
     if kind == "minLength":
         return "must not be empty"
     return error.message
@@ -263,9 +204,9 @@ def _schema_message(error: jsonschema.ValidationError, parts: list[str | int]) -
 def _type_message(expected: list[str], value: Any) -> str:
     names = " or ".join(expected)
     if names == "integer" and is_number(value):
-        return f"expected a whole number, got {_show(value)}"
+        return f"expected a whole number, got {show(value)}"
     got = json_type(value)
-    shown = "" if isinstance(value, (dict, list)) or value is None else f" {_show(value)}"
+    shown = "" if isinstance(value, (dict, list)) or value is None else f" {show(value)}"
     return f"expected {_article(names)} {names}, got {_article(got)} {got}{shown}"
 
 
@@ -277,44 +218,19 @@ def _article(noun: str) -> str:
 # What the schema cannot say
 
 
-def _id(value: Any) -> int | None:
-    """A well-formed id, an integer or a whole real such as 3.0 (the schema reports the
-    others), else None."""
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
-        return None
-    if isinstance(value, float):
-        if not value.is_integer():
-            return None
-        value = int(value)
-    return value if 0 <= value <= _U64_MAX else None
-
-
-def _items(section: Any) -> list[tuple[int, dict[str, Any]]]:
-    """The object elements of an array section, with their indexes (the schema reports the
-    rest)."""
-    if not isinstance(section, list):
-        return []
-    return [(i, item) for i, item in enumerate(section) if isinstance(item, dict)]
-
-
 class _CrossCheck:
-    """The cross-reference checks of one document, appending to one list of findings."""
+    """The cross-reference checks of one instance, appending to one list of findings. It
+    reads the instance's records; what they leave out (a value of the wrong type) the schema
+    reports."""
 
-    def __init__(self, document: dict[str, Any], out: Findings) -> None:
-        self.doc = document
+    def __init__(self, instance: Instance, out: Findings) -> None:
+        self.instance = instance
         self.out = out
-        self.nodes = _items(document.get("nodes"))
-        self.agents = _items(document.get("agents"))
-        self.sections = {"nodes": dict(self.nodes), "agents": dict(self.agents)}
         # What decides whether solving changes units, and so which limits need a closer look.
         self.reaches_no_connection = False
         self.fractional_limit = False
-        self.node_count = len(document["nodes"]) if isinstance(document.get("nodes"), list) else 0
-        self.node_ids: dict[int, int] = {}
         self.agent_types: dict[str, int] = {}
         self.endpoints: set[int] = set()
-        costs = document.get("costs")
-        self.costs: dict[str, Any] = costs if isinstance(costs, dict) else {}
 
     def error(self, path: str, message: str) -> None:
         self.out.append(Finding(path, message, ERROR))
@@ -333,13 +249,9 @@ class _CrossCheck:
 
     # -- nodes and agents ----------------------------------------------------------------------
 
-    def unique(self, section: str, index: int, key: str, seen: dict[Any, int]) -> None:
+    def unique(self, section: str, index: int, key: str, value: int | str | None,
+               seen: dict[Any, int]) -> None:
         """Record the id or name of an element; an error when an earlier one has it."""
-        value = self.section(section)[index].get(key)
-        if key == "id":
-            value = _id(value)
-        elif not isinstance(value, str):
-            value = None
         if value is None:
             return
         if value in seen:
@@ -349,13 +261,10 @@ class _CrossCheck:
         else:
             seen[value] = index
 
-    def section(self, name: str) -> dict[int, dict[str, Any]]:
-        return self.sections[name]
-
-    def warn_unused(self, section: str, key: str) -> None:
+    def warn_unused(self, section: str, key: str, values: list[tuple[int, Any]]) -> None:
         """One warning for a key the solver stores but does not use, at its first use."""
-        users = [i for i, item in self.section(section).items()
-                 if item.get(key) is True or (is_number(item.get(key)) and item[key] != 0)]
+        users = [i for i, value in values
+                 if value is True or (is_number(value) and value != 0)]
         if users:
             self.warn(json_path(section, users[0], key),
                       f"{key} is stored but not used by the solver ({len(users)} of the "
@@ -364,100 +273,106 @@ class _CrossCheck:
     def check_node_count(self) -> None:
         """The search alone handles at most SEARCH_POINT_LIMIT nodes; the improvement (on by
         default in this package, off by default in the raw module) solves larger instances."""
-        if self.node_count <= SEARCH_POINT_LIMIT:
+        count = self.instance.node_count
+        if count <= SEARCH_POINT_LIMIT:
             return
-        options = self.doc.get("options")
-        improve = options.get("improve") if isinstance(options, dict) else None
+        improve = self.instance.options.improve
         if improve is False:
             self.error("$.nodes", f"the search alone handles at most {SEARCH_POINT_LIMIT} nodes; "
-                       f"there are {self.node_count} (improvement solves larger instances)")
+                       f"there are {count} (improvement solves larger instances)")
         elif improve is None:
-            self.warn("$.nodes", f"{self.node_count} nodes: more than the search alone handles "
+            self.warn("$.nodes", f"{count} nodes: more than the search alone handles "
                       f"({SEARCH_POINT_LIMIT}); only a solve with improvement (the default of "
                       "orvik, \"improve\": true in the raw module) takes it")
 
     def check_nodes(self) -> None:
         self.check_node_count()
+        ids: dict[int, int] = {}
         names: dict[str, int] = {}
-        for i, node in self.nodes:
-            self.unique("nodes", i, "id", self.node_ids)
-            self.unique("nodes", i, "name", names)
-            kind = node.get("type")
-            if isinstance(kind, str) and kind not in NODE_TYPES:
+        finite = _all_finite([value for node in self.instance.nodes
+                              for value in (node.x, node.y, node.z, node.demand)
+                              if value is not None])
+        for node in self.instance.nodes:
+            i = node.index
+            self.unique("nodes", i, "id", node.id, ids)
+            self.unique("nodes", i, "name", node.name, names)
+            kind = node.kind
+            if kind is not None and kind not in NODE_TYPES:
                 hint = " (write \"DEPOT\" for a depot)" if kind.upper() == "DEPOT" else ""
                 self.warn(json_path("nodes", i, "type"),
                           f"{kind!r} is read as a target{hint}")
-            for axis in ("x", "y", "z"):
-                value = node.get(axis)
-                if is_number(value) and not is_finite_number(value):
-                    self.error(json_path("nodes", i, axis), f"coordinate {_show(value)}")
-            demand = node.get("demand")
-            if is_number(demand) and not is_finite_number(demand):
-                self.error(json_path("nodes", i, "demand"), f"demand {_show(demand)}")
-        self.warn_unused("nodes", "demand")
+            if finite:
+                continue
+            for axis, value in (("x", node.x), ("y", node.y), ("z", node.z)):
+                if value is not None and not is_finite_number(value):
+                    self.error(json_path("nodes", i, axis), f"coordinate {show(value)}")
+            if node.demand is not None and not is_finite_number(node.demand):
+                self.error(json_path("nodes", i, "demand"), f"demand {show(node.demand)}")
+        self.warn_unused("nodes", "demand", [(n.index, n.demand) for n in self.instance.nodes])
 
     def check_agents(self) -> None:
         ids: dict[int, int] = {}
         names: dict[str, int] = {}
-        for k, agent in self.agents:
-            self.unique("agents", k, "id", ids)
-            self.unique("agents", k, "name", names)
-            kind = agent.get("type")
-            if isinstance(kind, str) and kind:
-                self.agent_types.setdefault(kind, k)
-            for key in ("start_node", "end_node"):
-                node_id = _id(agent.get(key))
+        vertex = self.instance.vertex
+        for agent in self.instance.agents:
+            k = agent.index
+            self.unique("agents", k, "id", agent.id, ids)
+            self.unique("agents", k, "name", agent.name, names)
+            if agent.type is not None:
+                self.agent_types.setdefault(agent.type, k)
+            for key, node_id in (("start_node", agent.start_node), ("end_node", agent.end_node)):
                 if node_id is None:
                     continue
-                if node_id not in self.node_ids:
+                if node_id not in vertex:
                     self.error(json_path("agents", k, key), f"no node has id {node_id}")
                 else:
                     self.endpoints.add(node_id)
-            self.check_limit(k, agent.get("max_length"))
-            self.check_capacity(k, agent.get("capacity"))
-        self.warn_unused("agents", "capacity")
+            self.check_limit(k, agent.max_length)
+            self.check_capacity(k, agent.capacity)
+        self.warn_unused("agents", "capacity",
+                         [(a.index, a.capacity) for a in self.instance.agents])
 
-    def check_limit(self, k: int, limit: Any) -> None:
+    def check_limit(self, k: int, limit: float | bool | None) -> None:
         path = json_path("agents", k, "max_length")
         if isinstance(limit, bool):
             self.error(path, f"a route limit is a number, not {json.dumps(limit)} (which the "
                              "raw module reads as 1 or 0)")
             return
-        if not is_number(limit):
+        if limit is None:
             return
         if not is_finite_number(limit):
-            self.error(path, f"route limit {_show(limit)}")
-        elif not _INT32[0] <= limit <= _INT32[1]:
-            self.error(path, f"route limit {_show(limit)} is outside the range the solver "
+            self.error(path, f"route limit {show(limit)}")
+        elif not INT32_MIN <= limit <= INT32_MAX:
+            self.error(path, f"route limit {show(limit)} is outside the range the solver "
                              "reads, -2^31 to 2^31 - 1")
             return
         elif limit < 0:
-            self.warn(path, f"a negative limit ({_show(limit)}) means no limit")
+            self.warn(path, f"a negative limit ({show(limit)}) means no limit")
         elif limit != int(limit):
             self.fractional_limit = True
         if is_finite_number(limit) and limit >= NO_CONNECTION:
             self.reaches_no_connection = True
-            self.warn(path, f"route limit {_show(limit)} reaches {NO_CONNECTION:g}; solving "
+            self.warn(path, f"route limit {show(limit)} reaches {NO_CONNECTION:g}; solving "
                             "scales costs, windows and limits to smaller units")
 
-    def check_capacity(self, k: int, capacity: Any) -> None:
+    def check_capacity(self, k: int, capacity: float | bool | None) -> None:
         path = json_path("agents", k, "capacity")
         if isinstance(capacity, bool):
             self.error(path, f"a capacity is a number, not {json.dumps(capacity)} (which the "
                              "raw module reads as 1 or 0)")
             return
-        if not is_number(capacity):
+        if capacity is None:
             return
         if not is_finite_number(capacity):
-            self.error(path, f"capacity {_show(capacity)}")
-        elif not _INT32[0] <= capacity <= _INT32[1]:
-            self.error(path, f"capacity {_show(capacity)} is outside the range the solver "
+            self.error(path, f"capacity {show(capacity)}")
+        elif not INT32_MIN <= capacity <= INT32_MAX:
+            self.error(path, f"capacity {show(capacity)} is outside the range the solver "
                              "reads, -2^31 to 2^31 - 1")
 
     def check_applied_limits(self) -> None:
         """How solving applies the route limits: a limit the solver receives as another number
         is said (and whether it allows the same routes); one it cannot apply is an error."""
-        scale = unit_scale(self.doc)
+        scale = unit_scale(self.instance)
         for change in scale.changes:
             path = json_path("agents", change.agent, "max_length")
             written, applied = number(change.written), number(change.applied)
@@ -481,21 +396,22 @@ class _CrossCheck:
     # -- costs ---------------------------------------------------------------------------------
 
     def check_costs(self) -> None:
-        cost_types = list(self.costs)
+        costs = self.instance.costs
+        cost_types = list(costs)
         for kind, k in self.agent_types.items():
-            if kind not in self.costs:
+            if kind not in costs:
                 self.error(json_path("agents", k, "type"),
                            f"agent type {kind!r} has no cost matrix in $.costs"
-                           + _did_you_mean(kind, cost_types))
-        for kind, matrix in self.costs.items():
+                           + did_you_mean(kind, cost_types))
+        for kind, matrix in costs.items():
             if kind not in self.agent_types:
                 self.error(json_path("costs", kind),
-                           f"no agent has type {kind!r}" + _did_you_mean(kind, self.agent_types))
-            if isinstance(matrix, list):
+                           f"no agent has type {kind!r}" + did_you_mean(kind, self.agent_types))
+            if matrix is not None:
                 self.check_matrix(kind, matrix)
 
     def check_matrix(self, kind: str, matrix: list[Any]) -> None:
-        n = self.node_count
+        n = self.instance.node_count
         if len(matrix) != n:
             how = "short" if len(matrix) < n else "long"
             self.error(json_path("costs", kind),
@@ -536,97 +452,99 @@ class _CrossCheck:
             i, j, cost = large[0]
             more = f" ({len(large)} entries reach it)" if len(large) > 1 else ""
             self.warn(json_path("costs", kind, i, j),
-                      f"cost {_show(cost)} reaches {NO_CONNECTION:g}, which the solver reads as "
+                      f"cost {show(cost)} reaches {NO_CONNECTION:g}, which the solver reads as "
                       f"no connection{more}; solving scales costs, windows and limits to "
                       "smaller units so that it stays a cost (write null for no connection)")
 
     # -- constraints ---------------------------------------------------------------------------
 
     def check_constraints(self) -> None:
-        constraints = self.doc.get("constraints")
         assigned: set[int] = set()
         has_assignment = False
         sequences = 0
-        for c, constraint in _items(constraints):
-            kind = constraint.get("kind")
-            if not isinstance(kind, str):
+        for constraint in self.instance.constraints:
+            kind = constraint.kind
+            if kind is None:
                 continue
-            if kind not in CONSTRAINT_KINDS:
-                self.error(json_path("constraints", c, "kind"),
-                           f"{kind!r} is not a constraint kind; the kinds are "
-                           f"{', '.join(CONSTRAINT_KINDS)}" + _did_you_mean(kind, CONSTRAINT_KINDS))
+            problem = kind_problem(kind)
+            if problem is not None:
+                self.error(json_path(*constraint.path, "kind"), problem)
             elif kind == "assignment":
                 has_assignment = True
-                for i, item in _items(constraint.get("items")):
-                    node_id = self.known_node(item.get("node"), ("constraints", c, "items", i))
+                for item in constraint.items:
+                    node_id = self.known_node(item.node, item.path)
                     if node_id is not None:
                         assigned.add(node_id)
-                    self.check_assignment_types(item, ("constraints", c, "items", i))
+                    assert isinstance(item, AssignmentItem)
+                    self.check_assignment_types(item)
             elif kind == "timewindow":
-                for i, item in _items(constraint.get("items")):
-                    self.known_node(item.get("node"), ("constraints", c, "items", i))
-                    self.check_window(item, ("constraints", c, "items", i))
+                finite = _all_finite([bound for item in constraint.items
+                                      for bound in (item.start, item.end) if bound is not None])
+                for item in constraint.items:
+                    self.known_node(item.node, item.path)
+                    assert isinstance(item, WindowItem)
+                    self.check_window(item, finite)
             else:
                 sequences += 1
                 if sequences == 1:
-                    self.warn(json_path("constraints", c),
+                    self.warn(json_path(*constraint.path),
                               "sequence constraints are stored but not used by the solver")
-                for i, pair in _items(constraint.get("precedence")):
-                    for key in ("before", "after"):
-                        node_id = _id(pair.get(key))
-                        if node_id is not None and node_id not in self.node_ids:
-                            self.error(json_path("constraints", c, "precedence", i, key),
-                                       f"no node has id {node_id}")
+                for pair in constraint.pairs:
+                    for key, node_id in (("before", pair.before), ("after", pair.after)):
+                        if node_id is not None and node_id not in self.instance.vertex:
+                            self.error(json_path(*pair.path, key), f"no node has id {node_id}")
         self.check_unassigned(assigned, has_assignment)
 
-    def known_node(self, value: Any, where: tuple[str | int, ...]) -> int | None:
-        node_id = _id(value)
+    def known_node(self, node_id: int | None, where: Parts) -> int | None:
         if node_id is None:
             return None
-        if node_id not in self.node_ids:
+        if node_id not in self.instance.vertex:
             self.error(json_path(*where, "node"), f"no node has id {node_id}")
             return None
         return node_id
 
-    def check_assignment_types(self, item: dict[str, Any], where: tuple[str | int, ...]) -> None:
-        names = item.get("types")
-        if not isinstance(names, list) or not self.agent_types:
+    def check_assignment_types(self, item: AssignmentItem) -> None:
+        names = item.types
+        if names is None or not self.agent_types:
             return
-        unknown = [n for n in names if isinstance(n, str) and n not in self.agent_types]
+        unknown = [n for n in names if n not in self.agent_types]
         for name in unknown:
-            self.warn(json_path(*where, "types"),
+            self.warn(json_path(*item.path, "types"),
                       f"{name!r} is no agent's type and is ignored"
-                      + _did_you_mean(name, self.agent_types))
+                      + did_you_mean(name, self.agent_types))
         if len(unknown) == len(names):
-            self.warn(json_path(*where, "types"),
-                      f"no agent may serve node {item.get('node')}: none of its types is an "
+            self.warn(json_path(*item.path, "types"),
+                      f"no agent may serve node {item.node}: none of its types is an "
                       "agent's type")
 
-    def check_window(self, item: dict[str, Any], where: tuple[str | int, ...]) -> None:
-        opens, closes = item.get("start"), item.get("end")
-        for key, value in (("start", opens), ("end", closes)):
-            if is_number(value) and not is_finite_number(value):
-                self.error(json_path(*where, key), f"window bound {_show(value)}")
-        if is_finite_number(opens) and is_finite_number(closes):
+    def check_window(self, item: WindowItem, finite: bool) -> None:
+        """One window; ``finite``: every bound of its constraint is known to be finite."""
+        opens, closes = item.start, item.end
+        if not finite:
+            for key, value in (("start", opens), ("end", closes)):
+                if value is not None and not is_finite_number(value):
+                    self.error(json_path(*item.path, key), f"window bound {show(value)}")
+        if opens is not None and closes is not None and (
+                finite or (is_finite_number(opens) and is_finite_number(closes))):
             if opens > closes:
-                self.error(json_path(*where),
-                           f"the window opens at {_show(opens)}, after it closes at "
-                           f"{_show(closes)}")
+                self.error(json_path(*item.path),
+                           f"the window opens at {show(opens)}, after it closes at "
+                           f"{show(closes)}")
             top = max(abs(opens), abs(closes))
             if top >= NO_CONNECTION:
                 self.reaches_no_connection = True
-                self.warn(json_path(*where),
-                          f"window bound {_show(top)} reaches {NO_CONNECTION:g}; solving scales "
+                self.warn(json_path(*item.path),
+                          f"window bound {show(top)} reaches {NO_CONNECTION:g}; solving scales "
                           "costs, windows and limits to smaller units")
 
     def check_unassigned(self, assigned: set[int], has_assignment: bool) -> None:
-        sites = [(i, node["id"]) for i, node in self.nodes
-                 if _id(node.get("id")) is not None and node["id"] not in self.endpoints]
-        missing = [(i, node_id) for i, node_id in sites if node_id not in assigned]
+        missing = [(node.index, node.id) for node in self.instance.nodes
+                   if node.id is not None and node.id not in self.endpoints
+                   and node.id not in assigned]
         if not missing:
             return
         if not has_assignment:
-            where = "constraints" if "constraints" in self.doc else "nodes"
+            where = "constraints" if "constraints" in self.instance.document else "nodes"
             self.warn(json_path(where),
                       "no node has an assignment entry: every agent type may serve every node")
             return
@@ -640,22 +558,30 @@ class _CrossCheck:
     # -- options -------------------------------------------------------------------------------
 
     def check_options(self) -> None:
-        options = self.doc.get("options")
-        if not isinstance(options, dict):
+        options = self.instance.options
+        if options.objective is not None:
+            problem = objective_problem(options.objective)
+            if problem is not None:
+                self.error(json_path("options", "objective"), problem)
+        limit = options.written_time_limit
+        if limit is None:
             return
-        objective = options.get("objective")
-        if isinstance(objective, str) and objective not in OBJECTIVE_NAMES:
-            self.error(json_path("options", "objective"),
-                       f"{objective!r} is not an objective; use {' or '.join(OBJECTIVES)}"
-                       + _did_you_mean(objective, OBJECTIVES))
-        limit = options.get("time_limit")
-        if is_number(limit) and not is_finite_number(limit):
-            self.error(json_path("options", "time_limit"),
-                       f"a time limit of {_show(limit)} seconds; give a number of seconds (a "
-                       "large one for no practical limit)")
-        elif is_number(limit) and not limit > 0:
+        problem = time_limit_problem(limit)
+        if problem is not None:
+            self.error(json_path("options", "time_limit"), problem)
+        elif not limit > 0:
             self.warn(json_path("options", "time_limit"),
-                      f"a time limit of {_show(limit)} seconds leaves the search no time")
+                      f"a time limit of {show(limit)} seconds is read as none: orvik solves for "
+                      f"{DEFAULT_TIME_LIMIT:g} s (the raw module's search gets no time)")
+
+
+def _all_finite(numbers: list[float]) -> bool:
+    """Whether every number of a list is finite, checked with builtins over the whole list (a
+    sum too large for a double says no, and the numbers are then checked one by one)."""
+    try:
+        return math.isfinite(sum(numbers))
+    except OverflowError:
+        return False
 
 
 def _plain_row(row: list[Any]) -> bool:
@@ -677,5 +603,5 @@ def _cost_problem(cost: float) -> str | None:
     if math.isinf(cost):
         return f"the cost is {'infinite' if cost > 0 else 'minus infinity'}"
     if cost < 0:
-        return f"negative cost {_show(cost)}"
+        return f"negative cost {show(cost)}"
     return None

@@ -75,6 +75,43 @@ def test_bad_documents_fail_as_in_solve_json_str(text, error):
     assert str(got.value) == str(expected.value)
 
 
+def with_options(text, **options):
+    doc = json.loads(text)
+    doc.setdefault("options", {}).update(options)
+    return json.dumps(doc)
+
+
+@pytest.mark.parametrize(
+    ("document_options", "arguments"),
+    [
+        ({"improve": True, "seed": 5, "improve_iterations": 3}, {"improve": False}),
+        ({"improve": False, "seed": 1, "improve_iterations": 1},
+         {"improve": True, "seed": 7, "iterations": 40}),
+    ],
+    ids=["improvement off", "improvement on"],
+)
+def test_improvement_arguments_replace_the_documents_options(two_agents_shared_depot,
+                                                             document_options, arguments):
+    text = read(two_agents_shared_depot)
+    plain = core.solve_document(text, clock="cpu", **arguments)
+    given = core.solve_document(with_options(text, **document_options), clock="cpu",
+                                **arguments)
+    assert given["routes"] == plain["routes"]
+    for key in ("n_generated", "n_expanded", "max_cost", "sum_cost"):
+        assert given["statistics"][key] == plain["statistics"][key]
+
+
+@pytest.mark.parametrize("options", [{"seed": "x"}, {"improve_iterations": -2}, {"improve": 1}])
+def test_a_wrong_option_in_the_document_is_refused_whatever_the_arguments(
+        two_agents_shared_depot, options):
+    text = with_options(read(two_agents_shared_depot), **options)
+    with pytest.raises(RuntimeError) as expected:
+        core.solve_json_str(text)
+    with pytest.raises(RuntimeError) as got:
+        core.solve_document(text, improve=True, seed=3, iterations=5)
+    assert str(got.value) == str(expected.value)
+
+
 def test_improvement_settings_leave_a_document_without_options_readable(no_agents):
     doc = json.loads(read(no_agents))
     doc.pop("options", None)

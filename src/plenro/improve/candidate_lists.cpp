@@ -16,8 +16,8 @@ constexpr double kWarpWeight = 1.0;
 double Directed(const RoutingInstance& instance, std::int32_t type, std::int32_t u,
                 std::int32_t v) {
   const double leg = instance.Cost(u, v, type);
-  const TimeSegment& a = instance.Single(u);
-  const TimeSegment& b = instance.Single(v);
+  const TimeSegment& a = instance.Single(u).time;
+  const TimeSegment& b = instance.Single(v).time;
   // Leaving u as late as its window allows still waits at v; leaving as early as it allows
   // still comes too late for v.
   const double wait = std::max(b.earliest - leg - a.latest, 0.0);

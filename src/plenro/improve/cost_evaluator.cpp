@@ -6,7 +6,7 @@
 
 namespace plenro {
 
-RouteCost CostEvaluator::Close(std::int32_t agent, const TimeSegment& body) const {
+RouteCost CostEvaluator::Close(std::int32_t agent, const RouteSummary& body) const {
   const PlannedAgent& a = instance_->agent(agent);
   const RouteCost at_goal =
       Finish(a, instance_->Join(body, instance_->Single(a.goal), agent), false);
@@ -20,16 +20,21 @@ RouteCost CostEvaluator::Close(std::int32_t agent, const TimeSegment& body) cons
   return at_start.penalised() < at_goal.penalised() ? at_start : at_goal;
 }
 
-RouteCost CostEvaluator::Finish(const PlannedAgent& agent, const TimeSegment& route,
+RouteCost CostEvaluator::Finish(const PlannedAgent& agent, const RouteSummary& route,
                                 bool at_start) const {
   RouteCost out;
-  // Every route leaves its start point at time 0, waiting there for the start's window.
-  out.cost = route.ArrivalFrom(0.0, out.time_warp);
-  out.excess = agent.max_length > 0.0 ? std::max(out.cost - agent.max_length, 0.0) : 0.0;
+  // Time: every route leaves its start point at time 0, waiting there for the start's window;
+  // its cost is its arrival at its last point, and its length is limited by the agent's limit.
+  out.cost = route.time.ArrivalFrom(0.0, out.violation[kTimeWarp]);
+  out.violation[kOverLength] =
+      agent.max_length > 0.0 ? std::max(out.cost - agent.max_length, 0.0) : 0.0;
   out.broken = route.broken;
   out.ends_at_start = at_start;
-  out.penalty = warp_weight_ * out.time_warp + excess_weight_ * out.excess +
-                kBrokenPenalty * static_cast<double>(out.broken);
+  double penalty = 0.0;
+  for (std::size_t k = 0; k < kViolationKinds; ++k) {
+    penalty += weights_[k] * out.violation[k];
+  }
+  out.penalty = penalty + kBrokenPenalty * static_cast<double>(out.broken);
   // Extreme costs and windows can give infinity minus infinity: such a route is as bad as can
   // be (and never returned; the route evaluation has the last word).
   if (std::isnan(out.cost) || std::isnan(out.penalty)) {

@@ -1,21 +1,39 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
+#include "plenro/improve/route_summary.h"
 #include "plenro/improve/routing_instance.h"
-#include "plenro/improve/time_segment.h"
 #include "plenro/model/objective.h"
 #include "plenro/model/types.h"
 
 namespace plenro {
 
+// The kinds of violation the search tolerates for a while and prices, each at a weight of its
+// own that the engine adapts: time warp (arriving after a window closes) and length over the
+// agent's route limit, both from the time resource. A new resource adds its kinds here and
+// computes them in CostEvaluator::Finish. A leg without a connection is no such violation: it
+// has a fixed price (CostEvaluator::kBrokenPenalty) and is never tolerated in a result.
+enum Violation : std::size_t { kTimeWarp, kOverLength, kViolationKinds };
+
+// One penalty weight per kind of violation, indexed by Violation.
+using PenaltyWeights = std::array<double, kViolationKinds>;
+
+// The same weight for every kind.
+constexpr PenaltyWeights UniformWeights(double weight) {
+  PenaltyWeights weights{};
+  weights.fill(weight);
+  return weights;
+}
+
 // What one route costs: the time its agent reaches its last point (waiting included), the
-// constraint violations the search tolerates for a while (time warp, length over the agent's
-// limit, legs without a connection) and their price at the current weights.
+// amount of each kind of violation, the legs without a connection, and their price at the
+// current weights.
 struct RouteCost {
   double cost = 0.0;
-  double time_warp = 0.0;
-  double excess = 0.0;
+  std::array<double, kViolationKinds> violation{};
   std::int32_t broken = 0;
   // Open routes only: the route ends back at its start point instead of its end point.
   bool ends_at_start = false;
@@ -25,7 +43,16 @@ struct RouteCost {
 
   // Violations below this are rounding, not violations; the route check has the last word.
   static constexpr double kTolerance = 1e-9;
-  bool feasible() const { return time_warp <= kTolerance && excess <= kTolerance && broken == 0; }
+  // Whether the route is free of violations of this kind.
+  bool Meets(Violation kind) const { return violation[kind] <= kTolerance; }
+  bool feasible() const {
+    for (std::size_t k = 0; k < kViolationKinds; ++k) {
+      if (!Meets(static_cast<Violation>(k))) {
+        return false;
+      }
+    }
+    return broken == 0;
+  }
 };
 
 // The one place that turns a route into its cost and its penalty: it closes a route at its
@@ -48,15 +75,11 @@ class CostEvaluator {
   const RoutingInstance& instance() const { return *instance_; }
 
   // The route of `agent` whose body (its start point followed by its visits) is `body`.
-  RouteCost Close(std::int32_t agent, const TimeSegment& body) const;
+  RouteCost Close(std::int32_t agent, const RouteSummary& body) const;
 
-  // Penalty per unit of time warp and per unit of length over a limit.
-  double warp_weight() const { return warp_weight_; }
-  double excess_weight() const { return excess_weight_; }
-  void SetWeights(double warp, double excess) {
-    warp_weight_ = warp;
-    excess_weight_ = excess;
-  }
+  // Penalty per unit of each kind of violation.
+  const PenaltyWeights& weights() const { return weights_; }
+  void SetWeights(const PenaltyWeights& weights) { weights_ = weights; }
 
   // The key of (penalised) route values with these totals.
   ObjectiveKey Key(const RouteTotals& totals) const { return KeyOf(objective_, totals); }
@@ -71,12 +94,11 @@ class CostEvaluator {
   static constexpr double kBrokenPenalty = 1e7;
 
  private:
-  RouteCost Finish(const PlannedAgent& agent, const TimeSegment& route, bool at_start) const;
+  RouteCost Finish(const PlannedAgent& agent, const RouteSummary& route, bool at_start) const;
 
   const RoutingInstance* instance_;
   ObjectiveType objective_;
-  double warp_weight_ = 1.0;
-  double excess_weight_ = 1.0;
+  PenaltyWeights weights_ = UniformWeights(1.0);
   double tie_weight_ = 0.0;
 };
 

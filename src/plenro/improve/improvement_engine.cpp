@@ -1,7 +1,9 @@
 #include "plenro/improve/improvement_engine.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <sstream>
 #include <utility>
@@ -16,8 +18,8 @@
 #include "plenro/improve/routing_instance.h"
 #include "plenro/improve/ruin_recreate.h"
 #include "plenro/improve/solution.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/model/objective.h"
-#include "plenro/plugins/route_evaluation.h"
 
 namespace plenro {
 
@@ -93,8 +95,8 @@ constexpr std::int64_t kPollStride = 16;
 double LateBy(const PlannedRoute& route, std::int32_t p) {
   double before = 0.0;
   double after = 0.0;
-  route.prefix[static_cast<std::size_t>(p - 1)].ArrivalFrom(0.0, before);
-  route.prefix[static_cast<std::size_t>(p)].ArrivalFrom(0.0, after);
+  route.prefix[static_cast<std::size_t>(p - 1)].time.ArrivalFrom(0.0, before);
+  route.prefix[static_cast<std::size_t>(p)].time.ArrivalFrom(0.0, after);
   return after - before;
 }
 
@@ -143,7 +145,9 @@ class ImprovementEngine::Impl {
   void EndBalancing();
   // The current solution back to the best one.
   void Restart();
-  void AdaptWeights(std::int64_t warp_free, std::int64_t length_ok, std::int64_t seen);
+  // Raises the weight of each kind of violation that fewer than the target share of the `seen`
+  // candidates were free of (met[kind]), and lowers the others.
+  void AdaptWeights(const std::array<std::int64_t, kViolationKinds>& met, std::int64_t seen);
   void Anneal();
   void Repair(Solution& s);
   // The points where s breaks a window, a limit or a connection.
@@ -332,7 +336,7 @@ void ImprovementEngine::Impl::CollectViolations(const Solution& s,
     if (route.cost.feasible()) {
       continue;
     }
-    const bool whole = route.cost.excess > RouteCost::kTolerance || route.cost.broken > 0;
+    const bool whole = !route.cost.Meets(kOverLength) || route.cost.broken > 0;
     for (std::int32_t p = 1; p <= route.size(); ++p) {
       if (whole || LateBy(route, p) > RouteCost::kTolerance) {
         out.push_back(route.At(p));
@@ -355,9 +359,9 @@ std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const 
         late.push_back(text.str());
       }
     }
-    if (route.cost.excess > RouteCost::kTolerance) {
+    if (!route.cost.Meets(kOverLength)) {
       std::ostringstream text;
-      text << instance_.DescribeAgent(r) << " by " << route.cost.excess;
+      text << instance_.DescribeAgent(r) << " by " << route.cost.violation[kOverLength];
       over.push_back(text.str());
     }
     broken += route.cost.broken;
@@ -399,26 +403,29 @@ std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const 
 }
 
 void ImprovementEngine::Impl::Repair(Solution& s) {
-  const double warp = evaluator_.warp_weight();
-  const double excess = evaluator_.excess_weight();
-  evaluator_.SetWeights(warp * kRepairFactor, excess * kRepairFactor);
+  const PenaltyWeights weights = evaluator_.weights();
+  PenaltyWeights raised = weights;
+  for (double& weight : raised) {
+    weight *= kRepairFactor;
+  }
+  evaluator_.SetWeights(raised);
   s.Refresh();
   CollectViolations(s, repair_seeds_);
   Descend(s, repair_seeds_);
   Offer(s);
-  evaluator_.SetWeights(warp, excess);
+  evaluator_.SetWeights(weights);
   s.Refresh();
 }
 
-void ImprovementEngine::Impl::AdaptWeights(std::int64_t warp_free, std::int64_t length_ok,
+void ImprovementEngine::Impl::AdaptWeights(const std::array<std::int64_t, kViolationKinds>& met,
                                            std::int64_t seen) {
-  const auto adapt = [seen](double weight, std::int64_t ok) {
-    const double share = static_cast<double>(ok) / static_cast<double>(seen);
-    weight *= share < kTargetFeasible ? kRaise : kLower;
-    return std::clamp(weight, kMinWeight, kMaxWeight);
-  };
-  evaluator_.SetWeights(adapt(evaluator_.warp_weight(), warp_free),
-                        adapt(evaluator_.excess_weight(), length_ok));
+  PenaltyWeights weights = evaluator_.weights();
+  for (std::size_t k = 0; k < kViolationKinds; ++k) {
+    const double share = static_cast<double>(met[k]) / static_cast<double>(seen);
+    weights[k] *= share < kTargetFeasible ? kRaise : kLower;
+    weights[k] = std::clamp(weights[k], kMinWeight, kMaxWeight);
+  }
+  evaluator_.SetWeights(weights);
   current_.Refresh();
 }
 
@@ -452,7 +459,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   balancing_ = objective_ == MinSum && instance_.timed() && !outcome_.found;
   evaluator_.SetObjective(balancing_ ? MinMax : objective_);
   evaluator_.SetTieWeight(TieWeight(evaluator_.objective()));
-  evaluator_.SetWeights(kConstructionWeight, kConstructionWeight);
+  evaluator_.SetWeights(UniformWeights(kConstructionWeight));
   current_ = Solution(instance_, evaluator_);
   if (initial != nullptr) {
     Load(*initial);
@@ -473,7 +480,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
     return std::move(outcome_);
   }
   pacer_ = ProgressPacer(&control, SolvePhase::kImprovement);
-  evaluator_.SetWeights(kStartWeight, kStartWeight);
+  evaluator_.SetWeights(UniformWeights(kStartWeight));
   current_.Refresh();
   Descend(current_, instance_.customers());
   Offer(current_);
@@ -505,9 +512,9 @@ void ImprovementEngine::Impl::Anneal() {
   const std::int64_t adapt_every = std::clamp<std::int64_t>(
       kAdaptPoints / std::max<std::int64_t>(1, static_cast<std::int64_t>(customers)), kAdaptAtLeast,
       kAdaptEvery);
+  // Per adaptation window: candidates seen, and those free of each kind of violation.
   std::int64_t seen = 0;
-  std::int64_t warp_free = 0;
-  std::int64_t length_ok = 0;
+  std::array<std::int64_t, kViolationKinds> met{};
   std::int64_t infeasible_since = -1;  // iteration since which the current is infeasible
   while (!stopped_) {
     if (settings_.iteration_limit > 0 && outcome_.iterations >= settings_.iteration_limit) {
@@ -577,15 +584,14 @@ void ImprovementEngine::Impl::Anneal() {
     }
 
     if (adapt) {
-      bool no_warp = true;
-      bool no_excess = true;
-      for (std::int32_t r = 0; r < candidate_.num_routes(); ++r) {
-        no_warp = no_warp && candidate_.route(r).cost.time_warp <= RouteCost::kTolerance;
-        no_excess = no_excess && candidate_.route(r).cost.excess <= RouteCost::kTolerance;
-      }
       ++seen;
-      warp_free += no_warp ? 1 : 0;
-      length_ok += no_excess ? 1 : 0;
+      for (std::size_t k = 0; k < kViolationKinds; ++k) {
+        bool free = true;
+        for (std::int32_t r = 0; r < candidate_.num_routes() && free; ++r) {
+          free = candidate_.route(r).cost.Meets(static_cast<Violation>(k));
+        }
+        met[k] += free ? 1 : 0;
+      }
     }
 
     const double before = evaluator_.Scalar(current_.Key());
@@ -605,8 +611,9 @@ void ImprovementEngine::Impl::Anneal() {
       infeasible_since = -1;
     }
     if (adapt && seen == adapt_every) {
-      AdaptWeights(warp_free, length_ok, seen);
-      seen = warp_free = length_ok = 0;
+      AdaptWeights(met, seen);
+      seen = 0;
+      met.fill(0);
     }
   }
 }

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "plenro/instance/instance_view.h"
 #include "plenro/model/run_control.h"
 #include "plenro/model/types.h"
-#include "plenro/plugins/instance_view.h"
 
 namespace plenro {
 

@@ -15,7 +15,7 @@ RouteCost Inserter::CostAt(const Solution& s, std::int32_t v, std::int32_t r,
   const RoutingInstance& in = *instance_;
   const PlannedRoute& R = s.route(r);
   ++evaluated_;
-  const TimeSegment head =
+  const RouteSummary head =
       in.Join(R.prefix[static_cast<std::size_t>(after)], in.Single(v), R.agent);
   return s.evaluator().Close(r,
                              in.Join(head, R.suffix[static_cast<std::size_t>(after) + 1], R.agent));
@@ -65,7 +65,7 @@ Placement Inserter::BestInRoute(const Solution& s, std::int32_t v, std::int32_t 
 }
 
 std::int32_t Inserter::TimeSlot(const Solution& s, std::int32_t v, std::int32_t r) const {
-  const TimeSegment& window = instance_->Single(v);
+  const TimeSegment& window = instance_->Single(v).time;
   const PlannedRoute& R = s.route(r);
   if (window.latest == TimeSegment::kUnbounded) {
     return -1;
@@ -77,7 +77,7 @@ std::int32_t Inserter::TimeSlot(const Solution& s, std::int32_t v, std::int32_t 
   while (low < high) {
     const std::int32_t mid = (low + high + 1) / 2;
     double warp = 0.0;
-    if (R.prefix[static_cast<std::size_t>(mid)].ArrivalFrom(0.0, warp) <= window.latest) {
+    if (R.prefix[static_cast<std::size_t>(mid)].time.ArrivalFrom(0.0, warp) <= window.latest) {
       low = mid;
     } else {
       high = mid - 1;
@@ -118,7 +118,7 @@ Placement Inserter::Best(const Solution& s, std::int32_t v, RandomSource* random
         }
       }
     }
-    const bool windowed = instance_->Single(v).latest != TimeSegment::kUnbounded;
+    const bool windowed = instance_->Single(v).time.latest != TimeSegment::kUnbounded;
     for (std::int32_t r = 0; r < s.num_routes(); ++r) {
       const PlannedRoute& R = s.route(r);
       if (!instance_->Serves(R.type, v)) {

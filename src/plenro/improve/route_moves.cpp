@@ -67,7 +67,7 @@ bool RouteMoves::Relocate(const Solution& s, std::int32_t u, std::int32_t length
     if (!Serves(s, B.type, a, p, last)) {
       return false;
     }
-    const TimeSegment moved = s.Range(a, p, last, B.agent);
+    const RouteSummary moved = s.Range(a, p, last, B.agent);
     out.Change(0, a, in.Join(A.prefix[Index(p - 1)], A.suffix[Index(last + 1)], A.agent),
                {{a, 1, p - 1}, {a, last + 1, A.size()}});
     out.Change(1, b,
@@ -81,7 +81,7 @@ bool RouteMoves::Relocate(const Solution& s, std::int32_t u, std::int32_t length
   }
   if (after < p - 1) {
     // Backwards: start .. after, the moved points, after + 1 .. p - 1, the rest.
-    TimeSegment body = in.Join(A.prefix[Index(after)], s.Range(a, p, last, A.agent), A.agent);
+    RouteSummary body = in.Join(A.prefix[Index(after)], s.Range(a, p, last, A.agent), A.agent);
     body = in.Join(body, s.Range(a, after + 1, p - 1, A.agent), A.agent);
     body = in.Join(body, A.suffix[Index(last + 1)], A.agent);
     out.Change(0, a, body,
@@ -89,7 +89,8 @@ bool RouteMoves::Relocate(const Solution& s, std::int32_t u, std::int32_t length
     return true;
   }
   // Forwards: start .. p - 1, last + 1 .. after, the moved points, the rest.
-  TimeSegment body = in.Join(A.prefix[Index(p - 1)], s.Range(a, last + 1, after, A.agent), A.agent);
+  RouteSummary body =
+      in.Join(A.prefix[Index(p - 1)], s.Range(a, last + 1, after, A.agent), A.agent);
   body = in.Join(body, s.Range(a, p, last, A.agent), A.agent);
   body = in.Join(body, A.suffix[Index(after + 1)], A.agent);
   out.Change(0, a, body,
@@ -131,7 +132,7 @@ bool RouteMoves::Swap(const Solution& s, std::int32_t u, std::int32_t length_u, 
   if (xe >= y) {
     return false;
   }
-  TimeSegment body = in.Join(A.prefix[Index(x - 1)], s.Range(a, y, ye, A.agent), A.agent);
+  RouteSummary body = in.Join(A.prefix[Index(x - 1)], s.Range(a, y, ye, A.agent), A.agent);
   if (xe + 1 <= y - 1) {
     body = in.Join(body, s.Range(a, xe + 1, y - 1, A.agent), A.agent);
   }

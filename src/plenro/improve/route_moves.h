@@ -6,8 +6,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "plenro/improve/route_summary.h"
 #include "plenro/improve/solution.h"
-#include "plenro/improve/time_segment.h"
 
 namespace plenro {
 
@@ -21,20 +21,20 @@ struct RoutePiece {
 };
 
 // What a move would make of the one or two routes it changes: for each, its new body (start
-// point and visits, timed from the cached summaries without building it) and its new visits
+// point and visits, priced from the cached summaries without building it) and its new visits
 // as pieces of the current routes. Fixed-size, so that proposing allocates nothing.
 struct MoveProposal {
   static constexpr std::int32_t kMaxPieces = 5;
 
   std::int32_t count = 0;  // routes changed: 1 or 2
   std::array<std::int32_t, 2> route{};
-  std::array<TimeSegment, 2> body{};
+  std::array<RouteSummary, 2> body{};
   std::array<std::array<RoutePiece, kMaxPieces>, 2> pieces{};
   std::array<std::int32_t, 2> num_pieces{};
 
   // Route r, in `slot` (0 or 1), gets `new_body` made of `new_pieces`. Inline: every scored
   // move makes one or two of these.
-  void Change(std::int32_t slot, std::int32_t r, const TimeSegment& new_body,
+  void Change(std::int32_t slot, std::int32_t r, const RouteSummary& new_body,
               std::initializer_list<RoutePiece> new_pieces) {
     const auto k = static_cast<std::size_t>(slot);
     route[k] = r;

@@ -47,8 +47,9 @@ RoutingInstance::RoutingInstance(const InstanceView& view) : view_(&view), table
   singles_.resize(n);
   for (std::uint64_t v = 0; v < n; ++v) {
     const auto vertex = static_cast<std::int32_t>(v);
-    singles_[v] = view.HasWindow(v) ? TimeSegment::Point(vertex, view.Open(v), view.Close(v))
-                                    : TimeSegment::UnboundedPoint(vertex);
+    singles_[v] = RouteSummary::Point(vertex, view.HasWindow(v)
+                                                  ? TimeSegment::Window(view.Open(v), view.Close(v))
+                                                  : TimeSegment{});
     if (!view.IsStart(v) && !view.IsGoal(v)) {
       is_customer_[v] = 1;
       customers_.push_back(vertex);

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "plenro/graph/cost_table.h"
-#include "plenro/improve/time_segment.h"
-#include "plenro/plugins/instance_view.h"
+#include "plenro/improve/route_summary.h"
+#include "plenro/instance/instance_view.h"
 
 namespace plenro {
 
@@ -21,7 +21,7 @@ struct PlannedAgent {
 
 // The instance as the improvement engine works on it, read from the shared instance view: the
 // points to serve (every point that is no agent's start or end point), the agents, the legs and
-// one timing summary per point. Everything else is asked of the view.
+// one route summary per point (its resources). Everything else is asked of the view.
 class RoutingInstance {
  public:
   // Requires a view with costs, start and end points and a known type for every agent; throws
@@ -62,10 +62,10 @@ class RoutingInstance {
     return view_->Cost(static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v),
                        static_cast<std::uint64_t>(type));
   }
-  // The timing summary of the single point v (its window, if any).
-  const TimeSegment& Single(std::int32_t v) const { return singles_[v]; }
+  // The summary of the single point v: its resources (its window, if any).
+  const RouteSummary& Single(std::int32_t v) const { return singles_[v]; }
   // `a` then `b` on the route of agent `agent`, paying the leg between them.
-  TimeSegment Join(const TimeSegment& a, const TimeSegment& b, std::int32_t agent) const {
+  RouteSummary Join(const RouteSummary& a, const RouteSummary& b, std::int32_t agent) const {
     if (a.empty() || b.empty()) {
       return a.empty() ? b : a;
     }
@@ -84,7 +84,7 @@ class RoutingInstance {
   std::vector<PlannedAgent> agents_;
   std::vector<std::int32_t> customers_;
   std::vector<char> is_customer_;
-  std::vector<TimeSegment> singles_;
+  std::vector<RouteSummary> singles_;
   bool timed_ = false;
 };
 

@@ -132,7 +132,7 @@ void RuinRecreate::SortForRecreate(RandomSource& random) {
   } else {
     const RoutingInstance& in = *instance_;
     std::stable_sort(removed_.begin(), removed_.end(), [&in](std::int32_t a, std::int32_t b) {
-      return in.Single(a).latest < in.Single(b).latest;
+      return in.Single(a).time.latest < in.Single(b).time.latest;
     });
   }
 }

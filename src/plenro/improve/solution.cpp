@@ -36,8 +36,8 @@ void Solution::Rebuild(PlannedRoute& route) {
     route_of_[static_cast<std::size_t>(v)] = route.agent;
     position_of_[static_cast<std::size_t>(v)] = p;
   }
-  route.suffix[0] = TimeSegment{};
-  route.suffix[static_cast<std::size_t>(k) + 1] = TimeSegment{};
+  route.suffix[0] = RouteSummary{};
+  route.suffix[static_cast<std::size_t>(k) + 1] = RouteSummary{};
   for (std::int32_t p = k; p >= 1; --p) {
     route.suffix[static_cast<std::size_t>(p)] =
         in.Join(in.Single(route.At(p)), route.suffix[static_cast<std::size_t>(p) + 1], route.agent);
@@ -46,7 +46,7 @@ void Solution::Rebuild(PlannedRoute& route) {
   route.blocks.resize(static_cast<std::size_t>((k + block - 1) / block));
   for (std::size_t i = 0; i < route.blocks.size(); ++i) {
     const auto first = static_cast<std::int32_t>(i) * block + 1;
-    TimeSegment out = in.Single(route.At(first));
+    RouteSummary out = in.Single(route.At(first));
     for (std::int32_t p = first + 1; p <= std::min(k, first + block - 1); ++p) {
       out = in.Join(out, in.Single(route.At(p)), route.agent);
     }
@@ -140,11 +140,11 @@ void Solution::Refresh() {
   RecomputeTotals();
 }
 
-TimeSegment Solution::Range(std::int32_t r, std::int32_t from, std::int32_t to,
-                            std::int32_t agent) const {
+RouteSummary Solution::Range(std::int32_t r, std::int32_t from, std::int32_t to,
+                             std::int32_t agent) const {
   const PlannedRoute& route = routes_[static_cast<std::size_t>(r)];
   const std::int32_t block = PlannedRoute::kBlock;
-  TimeSegment out = instance_->Single(route.At(from));
+  RouteSummary out = instance_->Single(route.At(from));
   std::int32_t p = from + 1;
   // The blocks hold legs between points to serve, the same for every agent of the route's type.
   if (instance_->agent(agent).type == route.type && to - from >= 2 * block) {
@@ -162,10 +162,10 @@ TimeSegment Solution::Range(std::int32_t r, std::int32_t from, std::int32_t to,
   return out;
 }
 
-TimeSegment Solution::ReversedRange(std::int32_t r, std::int32_t from, std::int32_t to,
-                                    std::int32_t agent) const {
+RouteSummary Solution::ReversedRange(std::int32_t r, std::int32_t from, std::int32_t to,
+                                     std::int32_t agent) const {
   const PlannedRoute& route = routes_[static_cast<std::size_t>(r)];
-  TimeSegment out = instance_->Single(route.At(to));
+  RouteSummary out = instance_->Single(route.At(to));
   for (std::int32_t p = to - 1; p >= from; --p) {
     out = instance_->Join(out, instance_->Single(route.At(p)), agent);
   }

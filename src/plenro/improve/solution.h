@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "plenro/improve/cost_evaluator.h"
+#include "plenro/improve/route_summary.h"
 #include "plenro/improve/routing_instance.h"
-#include "plenro/improve/time_segment.h"
 #include "plenro/model/objective.h"
 
 namespace plenro {
 
-// One agent's route: the points it visits between its fixed endpoints, with cached timing
+// One agent's route: the points it visits between its fixed endpoints, with cached route
 // summaries of every prefix and suffix.
 //
 // Positions: 0 is the start point, 1..size() the visits, size() + 1 the end point.
@@ -20,12 +20,12 @@ struct PlannedRoute {
   std::int32_t agent = 0;
   std::int32_t type = 0;
   std::vector<std::int32_t> visits;
-  std::vector<TimeSegment> prefix;
-  std::vector<TimeSegment> suffix;
+  std::vector<RouteSummary> prefix;
+  std::vector<RouteSummary> suffix;
   // blocks[i] covers the visits i * kBlock + 1 .. (i + 1) * kBlock (the last one may be short),
   // so that a long stretch of a route is timed in O(kBlock + length / kBlock).
   static constexpr std::int32_t kBlock = 16;
-  std::vector<TimeSegment> blocks;
+  std::vector<RouteSummary> blocks;
   RouteCost cost;
 
   std::int32_t size() const { return static_cast<std::int32_t>(visits.size()); }
@@ -61,12 +61,12 @@ class Solution {
   // Re-closes every route, after the evaluator's weights changed.
   void Refresh();
 
-  // Timing summaries of the visits from..to (1-based, inclusive, from <= to) as agent `agent`
+  // Route summaries of the visits from..to (1-based, inclusive, from <= to) as agent `agent`
   // would drive them, forward or reversed. O(to - from); forward for an agent of the route's
   // type O(kBlock + (to - from) / kBlock).
-  TimeSegment Range(std::int32_t r, std::int32_t from, std::int32_t to, std::int32_t agent) const;
-  TimeSegment ReversedRange(std::int32_t r, std::int32_t from, std::int32_t to,
-                            std::int32_t agent) const;
+  RouteSummary Range(std::int32_t r, std::int32_t from, std::int32_t to, std::int32_t agent) const;
+  RouteSummary ReversedRange(std::int32_t r, std::int32_t from, std::int32_t to,
+                             std::int32_t agent) const;
 
   // Totals of the route costs (without penalties).
   RouteTotals CostTotals() const;

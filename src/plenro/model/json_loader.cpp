@@ -164,9 +164,10 @@ void LoadConstraints(const json& document, Problem& problem) {
   problem.diff_agent_pairs = std::move(diff_agent_pairs);
 }
 
-// The improvement's settings; absent keys keep their defaults (off, seed 0, no iteration limit).
+// The improvement's settings; absent keys keep their defaults (Options: off, seed 0, no
+// iteration limit).
 void LoadImproveOptions(const json& section, Options& options) {
-  options.improve = section.value("improve", false);
+  options.improve = section.value("improve", Options{}.improve);
   if (section.contains("seed")) {
     options.seed = ReadId(section, "seed");
   }
@@ -187,11 +188,14 @@ void LoadOptions(const json& document, Problem& problem) {
     return;
   }
   const json& section = document.at("options");
+  // An absent key takes the default of Options, where each default is stated once.
+  const Options defaults;
   Options& options = problem.options();
-  options.return_to_end = section.value("return_to_end", true);
-  const std::string objective = section.value("objective", std::string("min_sum"));
+  options.return_to_end = section.value("return_to_end", defaults.return_to_end);
+  const std::string objective =
+      section.value("objective", std::string(ObjectiveName(defaults.objective)));
   options.objective = ObjectiveFromName(objective);
-  options.time_limit = section.value("time_limit", 60.0);
+  options.time_limit = section.value("time_limit", defaults.time_limit);
   LoadImproveOptions(section, options);
 }
 

@@ -34,14 +34,18 @@ struct Agent {
   std::uint64_t end_node = 0;
   // Stored and exposed; the search does not use it.
   double capacity_limit = 0.0;
-  // Limit on the agent's route cost; 0 or less means no limit.
+  // The route-length limit: the largest cost (arrival time at its last point, waiting included)
+  // the agent's route may reach; 0 or less means no limit. The name is the one the problem
+  // model has always exposed; it is no time budget (JSON "max_length", AgentInfo::max_length).
   double time_limit = 0.0;
 };
 
 struct Options {
   bool return_to_end = true;
   ObjectiveType objective = MinSum;
-  double time_limit = 60.0;  // seconds of processor time
+  // Seconds the solve may take on its budget clock (the solving thread's processor time, unless
+  // a run control chooses the wall clock). The one statement of the default.
+  double time_limit = 60.0;
   // After the search's first solution (or at most a fifth of the time limit), improve it with
   // local search and ruin-and-recreate for the rest of the time limit.
   bool improve = false;

@@ -11,14 +11,6 @@ CompositeConstraintChecker::~CompositeConstraintChecker() {
   }
 }
 
-void CompositeConstraintChecker::Initialize(const PlannerGraph* graph,
-                                            const std::vector<Point>& points,
-                                            const std::vector<AgentInfo>& agents) {
-  for (const std::unique_ptr<ConstraintCheckerPlugin>& member : members_) {
-    member->Initialize(graph, points, agents);
-  }
-}
-
 bool CompositeConstraintChecker::IsForbidden(std::uint64_t agent, std::uint64_t point) const {
   for (const std::unique_ptr<ConstraintCheckerPlugin>& member : members_) {
     if (member->IsForbidden(agent, point)) {
@@ -70,9 +62,9 @@ bool CompositeConstraintChecker::IsRejectedOnFinish(const SearchState& state) co
   return false;
 }
 
-void CompositeConstraintChecker::UseView(const InstanceView* view) {
+void CompositeConstraintChecker::Bind(const InstanceView& view) {
   for (const std::unique_ptr<ConstraintCheckerPlugin>& member : members_) {
-    member->UseView(view);
+    member->Bind(view);
   }
 }
 

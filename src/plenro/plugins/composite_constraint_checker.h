@@ -20,9 +20,6 @@ class CompositeConstraintChecker : public ConstraintCheckerPlugin {
   ~CompositeConstraintChecker() override;
 
   std::string Name() const override { return "CompositeConstraintChecker"; }
-  // Initializes every member with the same arguments, in member order.
-  void Initialize(const PlannerGraph* graph, const std::vector<Point>& points,
-                  const std::vector<AgentInfo>& agents) override;
   // True as soon as one member forbids.
   bool IsForbidden(std::uint64_t agent, std::uint64_t point) const override;
   // The first rejection is returned as it is. Otherwise the cost of the last member that set
@@ -33,12 +30,12 @@ class CompositeConstraintChecker : public ConstraintCheckerPlugin {
   bool IsFeasible(const SearchState& state, std::uint64_t agent) const override;
   // True as soon as one member answers true.
   bool IsRejectedOnFinish(const SearchState& state) const override;
-  // Links every member, in member order.
-  void UseView(const InstanceView* view) override;
+  // Binds every member, in member order.
+  void Bind(const InstanceView& view) override;
 
   // Appends a member; null pointers are ignored.
   void AddChecker(std::unique_ptr<ConstraintCheckerPlugin> checker);
-  // The members in order, for handing set-up data to each by its concrete type.
+  // The members in order.
   const std::vector<std::unique_ptr<ConstraintCheckerPlugin>>& Members() const { return members_; }
 
  private:

@@ -17,40 +17,15 @@ void CompositePostOptimizer::AddOptimizer(std::unique_ptr<PostOptimizerPlugin> o
   }
 }
 
-void CompositePostOptimizer::Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
-                                      const std::vector<AgentInfo>& agents, Result& result) {
+void CompositePostOptimizer::Optimize(Result& result) {
   for (auto& member : members_) {
-    member->Optimize(graph, points, agents, result);
+    member->Optimize(result);
   }
 }
 
-void CompositePostOptimizer::SetReturnToEnd(bool return_to_end) {
+void CompositePostOptimizer::Bind(const InstanceView& view) {
   for (auto& member : members_) {
-    member->SetReturnToEnd(return_to_end);
-  }
-}
-
-void CompositePostOptimizer::SetStarts(const std::vector<std::uint64_t>& starts) {
-  for (auto& member : members_) {
-    member->SetStarts(starts);
-  }
-}
-
-void CompositePostOptimizer::SetGoals(const std::vector<std::uint64_t>& goals) {
-  for (auto& member : members_) {
-    member->SetGoals(goals);
-  }
-}
-
-void CompositePostOptimizer::SetTimeWindows(const TimeWindowMap& windows) {
-  for (auto& member : members_) {
-    member->SetTimeWindows(windows);
-  }
-}
-
-void CompositePostOptimizer::UseView(const InstanceView* view) {
-  for (auto& member : members_) {
-    member->UseView(view);
+    member->Bind(view);
   }
 }
 

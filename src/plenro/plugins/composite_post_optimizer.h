@@ -10,8 +10,8 @@
 namespace plenro {
 
 // Runs its members one after the other on the same result, each starting from the routes the
-// previous one left; every setter (and the view link) reaches every member, in member order. Owns
-// its members and destroys them first to last.
+// previous one left; binding it binds every member, in member order. Owns its members and
+// destroys them first to last.
 class CompositePostOptimizer : public PostOptimizerPlugin {
  public:
   CompositePostOptimizer() = default;
@@ -26,13 +26,8 @@ class CompositePostOptimizer : public PostOptimizerPlugin {
   std::size_t NumOptimizers() const { return members_.size(); }
   const std::vector<std::unique_ptr<PostOptimizerPlugin>>& Members() const { return members_; }
 
-  void Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
-                const std::vector<AgentInfo>& agents, Result& result) override;
-  void SetReturnToEnd(bool return_to_end) override;
-  void SetStarts(const std::vector<std::uint64_t>& starts) override;
-  void SetGoals(const std::vector<std::uint64_t>& goals) override;
-  void SetTimeWindows(const TimeWindowMap& windows) override;
-  void UseView(const InstanceView* view) override;
+  void Optimize(Result& result) override;
+  void Bind(const InstanceView& view) override;
 
  private:
   std::vector<std::unique_ptr<PostOptimizerPlugin>> members_;

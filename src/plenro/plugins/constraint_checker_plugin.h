@@ -1,11 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
-#include "plenro/graph/planner_graph.h"
 #include "plenro/plugins/plugin_base.h"
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace plenro {
 
@@ -16,14 +14,12 @@ struct MoveCheck {
   bool has_value = false;  // the checker changed the route cost (for example by waiting)
 };
 
-// Call pattern: Initialize once at set-up; then, per candidate move of the search, IsForbidden,
-// IsRejectedOnFinish (only when the move ends a route), OnMove, IsFeasible. Checkers answer
-// through their results only: they print nothing and throw nothing.
+// Call pattern: Bind to the solve's instance view at set-up (PluginBase::Bind); then, per
+// candidate move of the search, IsForbidden, IsRejectedOnFinish (only when the move ends a
+// route), OnMove, IsFeasible. Checkers answer through their results only: they print nothing and
+// throw nothing.
 class ConstraintCheckerPlugin : public PluginBase {
  public:
-  // Keeps the graph pointer (not owned, must outlive the checker) and copies of both tables.
-  virtual void Initialize(const PlannerGraph* graph, const std::vector<Point>& points,
-                          const std::vector<AgentInfo>& agents) = 0;
   // True when the agent may not serve the point; the search then skips the point.
   virtual bool IsForbidden(std::uint64_t agent, std::uint64_t point) const = 0;
   // Called on the child after the leg was added to costs[agent] but before positions[agent]

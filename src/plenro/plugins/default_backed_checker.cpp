@@ -2,15 +2,9 @@
 
 namespace plenro {
 
-void DefaultBackedChecker::Initialize(const PlannerGraph* graph, const std::vector<Point>& points,
-                                      const std::vector<AgentInfo>& agents) {
-  link_.FillInstance(graph, points, agents);
-  base_.Initialize(graph, points, agents);
-}
-
-void DefaultBackedChecker::UseView(const InstanceView* view) {
+void DefaultBackedChecker::Bind(const InstanceView& view) {
   link_.Link(view);
-  base_.UseView(view);
+  base_.Bind(view);
 }
 
 bool DefaultBackedChecker::IsForbidden(std::uint64_t agent, std::uint64_t point) const {
@@ -19,10 +13,6 @@ bool DefaultBackedChecker::IsForbidden(std::uint64_t agent, std::uint64_t point)
 
 bool DefaultBackedChecker::IsRejectedOnFinish(const SearchState& state) const {
   return base_.IsRejectedOnFinish(state);
-}
-
-void DefaultBackedChecker::SetGoals(const std::vector<std::uint64_t>& goals) {
-  link_.Fill([&goals](InstanceView& own) { own.SetGoals(goals); });
 }
 
 }  // namespace plenro

@@ -4,19 +4,16 @@
 
 namespace plenro {
 
-void DefaultConstraintChecker::Initialize(const PlannerGraph* graph,
-                                          const std::vector<Point>& points,
-                                          const std::vector<AgentInfo>& agents) {
-  link_.FillInstance(graph, points, agents);
-  const InstanceView& instance = view();
+void DefaultConstraintChecker::Bind(const InstanceView& instance) {
+  link_.Link(instance);
   type0_agents_.clear();
   for (std::uint64_t k = 0; k < instance.num_agents(); ++k) {
     if (instance.AgentType(k) == 0) {
       type0_agents_.push_back(k);
     }
   }
-  // The dead-end rule looks at the graph's points; a visited set cannot name more than
-  // kMaxPoints of them, and the search refuses larger graphs.
+  // The dead-end rule looks at the cost table's points; a visited set cannot name more than
+  // kMaxPoints of them, and the search refuses larger instances.
   type0_only_points_ = VisitedSet{};
   const std::uint64_t vertices = instance.has_costs() ? instance.costs().NumVertex() : 0;
   const std::uint64_t limit =
@@ -56,10 +53,6 @@ bool DefaultConstraintChecker::IsRejectedOnFinish(const SearchState& state) cons
     }
   }
   return false;
-}
-
-void DefaultConstraintChecker::SetGoals(const std::vector<std::uint64_t>& goals) {
-  link_.Fill([&goals](InstanceView& own) { own.SetGoals(goals); });
 }
 
 }  // namespace plenro

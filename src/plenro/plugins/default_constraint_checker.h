@@ -14,11 +14,10 @@ namespace plenro {
 class DefaultConstraintChecker : public ConstraintCheckerPlugin {
  public:
   std::string Name() const override { return "DefaultConstraintChecker"; }
-  // Without a linked view, its own view takes the graph's costs, the points and the agents.
-  // Then builds the dead-end tables from the view: the agents of type 0, and the points whose
-  // types are exactly [0] (among the first graph vertices that a search can name).
-  void Initialize(const PlannerGraph* graph, const std::vector<Point>& points,
-                  const std::vector<AgentInfo>& agents) override;
+  // Reads `view` from now on and builds the dead-end tables from it: the agents of type 0, and
+  // the points whose types are exactly [0] (among the first cost-table vertices that a search
+  // can name).
+  void Bind(const InstanceView& view) override;
   // True when the agent's type may not serve the point.
   bool IsForbidden(std::uint64_t agent, std::uint64_t point) const override;
   MoveCheck OnMove(const SearchState& state, std::uint64_t agent,
@@ -26,10 +25,8 @@ class DefaultConstraintChecker : public ConstraintCheckerPlugin {
   bool IsFeasible(const SearchState& state, std::uint64_t agent) const override;
   // True when every type-0 agent has finished and a point whose types are exactly [0] is open.
   bool IsRejectedOnFinish(const SearchState& state) const override;
-  void UseView(const InstanceView* view) override { link_.Link(view); }
 
-  // Per-agent end points; kept for the owner, the checks do not read them.
-  void SetGoals(const std::vector<std::uint64_t>& goals);
+  // The view's end points, for the owner; the checks do not read them.
   const std::vector<std::uint64_t>& Goals() const { return view().goals(); }
   std::uint64_t NumAgents() const { return view().num_agents(); }
   const InstanceView& view() const { return link_.view(); }

@@ -4,15 +4,11 @@
 
 namespace plenro {
 
-void DefaultExpansion::Initialize(const std::vector<std::uint64_t>& goals) {
-  goals_ = goals;
-  num_agents_ = goals_.size();
-}
-
 std::int64_t DefaultExpansion::SelectAgent(const SearchState& state) const {
   std::int64_t best = -1;
   double best_cost = std::numeric_limits<double>::max();
-  for (std::uint64_t i = 0; i < num_agents_; ++i) {
+  const std::uint64_t agents = NumAgents();
+  for (std::uint64_t i = 0; i < agents; ++i) {
     if (state.finished[i] == 0 && state.costs[i] < best_cost) {
       best = static_cast<std::int64_t>(i);
       best_cost = state.costs[i];

@@ -39,18 +39,6 @@ VisitedSet AndNot(const VisitedSet& a, const VisitedSet& b) {
 
 }  // namespace
 
-void DefaultHeuristic::Initialize(const PlannerGraph* /*graph*/, const std::vector<Point>& points,
-                                  const std::vector<AgentInfo>& agents) {
-  link_.Fill([&](InstanceView& own) {
-    own.SetPoints(points);
-    own.SetAgents(agents);
-  });
-}
-
-void DefaultHeuristic::SetGoals(const std::vector<std::uint64_t>& goals) {
-  link_.Fill([&goals](InstanceView& own) { own.SetGoals(goals); });
-}
-
 void DefaultHeuristic::SetEdgeList(const std::vector<WeightedEdge>& edges) {
   edges_ = edges;
   const auto in_range = [](std::int64_t v) { return v >= 0 && v < kMaxPoints; };

@@ -25,19 +25,15 @@ class DefaultHeuristic : public HeuristicPlugin {
   static constexpr double kUnreachable = 1.1235582092889473e307;
 
   std::string Name() const override { return "DefaultHeuristic"; }
-  // Without a linked view, its own view takes the points and the agents (the agent count is
-  // theirs); the estimate reads no costs but the edge list's.
-  void Initialize(const PlannerGraph* graph, const std::vector<Point>& points,
-                  const std::vector<AgentInfo>& agents) override;
-  void UseView(const InstanceView* view) override { link_.Link(view); }
-  // Per-agent end points (kept; the estimate does not read them).
-  void SetGoals(const std::vector<std::uint64_t>& goals);
-  // The edge list sorted by ascending weight; edges whose ends are not both in [0, 256) are
-  // outside any search and ignored.
+  // The agent count is the view's; the estimate reads no costs but the edge list's.
+  void Bind(const InstanceView& view) override { link_.Link(view); }
+  // The edge list the solver builds from the view (Solver::BuildEdgeList), sorted by ascending
+  // weight; edges whose ends are not both in [0, 256) are outside any search and ignored.
   void SetEdgeList(const std::vector<WeightedEdge>& edges);
   double Estimate(const SearchState& state) const override;
 
   std::uint64_t NumAgents() const { return link_.view().num_agents(); }
+  // The view's end points, for the owner; the estimate does not read them.
   const std::vector<std::uint64_t>& Goals() const { return link_.view().goals(); }
   const std::vector<WeightedEdge>& Edges() const { return edges_; }
 

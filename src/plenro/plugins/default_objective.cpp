@@ -2,10 +2,6 @@
 
 namespace plenro {
 
-void DefaultObjective::Initialize(const std::vector<std::uint64_t>& goals) {
-  goals_ = goals;
-}
-
 double DefaultObjective::Evaluate(const std::vector<double>& costs) const {
   if (costs.empty()) {
     return 0.0;

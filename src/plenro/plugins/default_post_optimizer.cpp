@@ -27,12 +27,10 @@ std::ptrdiff_t Offset(std::int64_t pos) {
 
 }  // namespace
 
-void DefaultPostOptimizer::Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
-                                    const std::vector<AgentInfo>& agents, Result& result) {
+void DefaultPostOptimizer::Optimize(Result& result) {
   groups_.clear();
   group_order_.clear();
   route_table_.clear();
-  BindRun(graph, points, agents);
   const std::uint64_t m = view().num_agents();
   route_table_.resize(m);
   kept_invalid_.assign(m, 0);

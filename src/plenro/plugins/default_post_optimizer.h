@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plenro/plugins/route_evaluation.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/plugins/two_opt.h"
 #include "plenro/plugins/view_post_optimizer.h"
 
@@ -52,13 +52,11 @@ class DefaultPostOptimizer : public ViewPostOptimizer {
 
   std::string Name() const override { return "DefaultPostOptimizer"; }
 
-  // Replaces the result's paths and times by one entry per agent index 0..M-1; nothing else in
-  // the result changes. With a linked view, graph, points and agents are the view's.
-  void Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
-                const std::vector<AgentInfo>& agents, Result& result) override;
+  // Replaces the result's paths and times by one entry per agent index 0..M-1 (the view's
+  // agents); nothing else in the result changes.
+  void Optimize(Result& result) override;
 
-  // The steps of Optimize. They work on the tables the last Optimize left (the view bound to
-  // its graph, points and agents).
+  // The steps of Optimize. They work on the tables the last Optimize left.
 
   // The route's cost, or 0.0 with a note on standard error when the agent may not drive it.
   double RouteCost(const Route& route, std::uint64_t agent) const;

@@ -1,18 +1,15 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "plenro/plugins/plugin_base.h"
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace plenro {
 
 // Chooses the agent whose route the search extends from a state.
 class ExpansionPlugin : public PluginBase {
  public:
-  // Keeps a copy of the agents' end points.
-  virtual void Initialize(const std::vector<std::uint64_t>& goals) = 0;
   // An agent index below the number of agents, or -1 when no agent can be extended.
   virtual std::int64_t SelectAgent(const SearchState& state) const = 0;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "plenro/plugins/plugin_base.h"
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace plenro {
 

@@ -2,8 +2,6 @@
 
 namespace plenro {
 
-void MinSumObjective::Initialize(const std::vector<std::uint64_t>& /*goals*/) {}
-
 double MinSumObjective::Evaluate(const std::vector<double>& costs) const {
   double sum = 0.0;
   for (const double cost : costs) {

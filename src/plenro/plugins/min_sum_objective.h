@@ -12,8 +12,6 @@ namespace plenro {
 class MinSumObjective : public ObjectivePlugin {
  public:
   std::string Name() const override { return "MinSumObjective"; }
-  // Needs nothing from the goals.
-  void Initialize(const std::vector<std::uint64_t>& goals) override;
   // The entries added in order from 0.0.
   double Evaluate(const std::vector<double>& costs) const override;
   // Evaluate(state.costs) + h through this object's own Evaluate; unfinished is not used.

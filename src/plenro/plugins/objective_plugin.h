@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "plenro/plugins/plugin_base.h"
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace plenro {
 
@@ -12,7 +12,6 @@ namespace plenro {
 // incumbent prune and dominance) from g and the heuristic estimate.
 class ObjectivePlugin : public PluginBase {
  public:
-  virtual void Initialize(const std::vector<std::uint64_t>& goals) = 0;
   virtual double Evaluate(const std::vector<double>& costs) const = 0;
   virtual double Combine(const SearchState& state, std::int64_t unfinished, double h) const = 0;
 };

@@ -13,10 +13,12 @@ class PluginBase {
   virtual ~PluginBase() = default;
   // The plug-in's fixed name; nothing depends on it for behaviour.
   virtual std::string Name() const = 0;
-  // Plug-ins that read the instance read `view` from now on (not owned, must outlive the use;
-  // null: their own tables again); the others ignore it. The solver links every plug-in to its
-  // one view before it initialises them.
-  virtual void UseView(const InstanceView* /*view*/) {}
+  // The one way the instance reaches a plug-in. The solver fills its view and then binds every
+  // plug-in to it, before the search and again whenever it fills the view anew. A plug-in that
+  // reads the instance reads `view` from then on (not owned; it must outlive the use) and builds
+  // here whatever it derives from it; the others ignore it. Until it is bound, a plug-in reads
+  // an empty instance.
+  virtual void Bind(const InstanceView& /*view*/) {}
 };
 
 }  // namespace plenro

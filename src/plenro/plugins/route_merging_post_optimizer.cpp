@@ -15,10 +15,7 @@ std::ptrdiff_t Offset(std::int64_t pos) {
 
 }  // namespace
 
-void RouteMergingPostOptimizer::Optimize(const PlannerGraph* graph,
-                                         const std::vector<Point>& points,
-                                         const std::vector<AgentInfo>& agents, Result& result) {
-  BindRun(graph, points, agents);
+void RouteMergingPostOptimizer::Optimize(Result& result) {
   const std::uint64_t m = view().num_agents();
   routes_.assign(m, Route{});
   costs_.assign(m, 0.0);

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "plenro/plugins/route_evaluation.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/plugins/two_opt.h"
 #include "plenro/plugins/view_post_optimizer.h"
 
@@ -36,11 +36,9 @@ class RouteMergingPostOptimizer : public ViewPostOptimizer {
 
   std::string Name() const override { return "RouteMergingPostOptimizer"; }
 
-  // Writes (inserting or replacing) the result's paths and times entries 0..M-1; leaves the
-  // result untouched when no route has a positive cost. With a linked view, graph, points and
-  // agents are the view's.
-  void Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
-                const std::vector<AgentInfo>& agents, Result& result) override;
+  // Writes (inserting or replacing) the result's paths and times entries 0..M-1 (the view's
+  // agents); leaves the result untouched when no route has a positive cost.
+  void Optimize(Result& result) override;
 
   // The steps of Optimize. They work on the tables the last Optimize left.
 

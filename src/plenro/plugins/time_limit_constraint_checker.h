@@ -7,8 +7,11 @@
 
 namespace plenro {
 
-// Route-length limit per agent (`max_length`; 0 or less means none). Assignment and the
-// dead-end test come from the DefaultConstraintChecker it holds.
+// The route-length limit: an agent's route cost (its arrival time, waiting included) may not pass
+// its `max_length` (the agent's `time_limit`; 0 or less means none). "TimeLimit" is the name it
+// has always had as a plug-in (and Name()); it limits no solving time. RouteLengthChecker below
+// names what it is. Assignment and the dead-end test come from the DefaultConstraintChecker it
+// holds.
 class TimeLimitConstraintChecker : public DefaultBackedChecker {
  public:
   std::string Name() const override { return "TimeLimitConstraintChecker"; }
@@ -17,5 +20,7 @@ class TimeLimitConstraintChecker : public DefaultBackedChecker {
   // True when the agent has no limit or its route cost is at most the limit.
   bool IsFeasible(const SearchState& state, std::uint64_t agent) const override;
 };
+
+using RouteLengthChecker = TimeLimitConstraintChecker;
 
 }  // namespace plenro

@@ -32,25 +32,9 @@ bool AnyOpenPoint(const VisitedSet& visited, std::uint64_t n, Fn fn) {
 
 }  // namespace
 
-TimeWindowConstraintChecker::TimeWindowConstraintChecker() {
-  link().Fill([](InstanceView& own) { own.SetReturnToEnd(false); });
-}
-
 bool TimeWindowConstraintChecker::IsFeasible(const SearchState& /*state*/,
                                              std::uint64_t /*agent*/) const {
   return true;
-}
-
-void TimeWindowConstraintChecker::SetTimeWindows(const TimeWindowMap& windows) {
-  link().Fill([&windows](InstanceView& own) { own.SetTimeWindows(windows); });
-}
-
-void TimeWindowConstraintChecker::SetStarts(const std::vector<std::uint64_t>& starts) {
-  link().Fill([&starts](InstanceView& own) { own.SetStarts(starts); });
-}
-
-void TimeWindowConstraintChecker::SetReturnToEnd(bool return_to_end) {
-  link().Fill([return_to_end](InstanceView& own) { own.SetReturnToEnd(return_to_end); });
 }
 
 double TimeWindowConstraintChecker::Travel(std::uint64_t x, std::uint64_t y,

@@ -15,24 +15,18 @@ namespace plenro {
 // point's window opens if that is later, as the route evaluation has it. Assignment and the
 // dead-end test come from the DefaultConstraintChecker it holds.
 //
-// Windows, start and end points, the return rule and the leg costs come from the instance view
-// (its own, or the solve's linked one), so every lookup of the rule is O(1).
+// Windows, start and end points, the return rule and the leg costs come from the bound instance
+// view, so every lookup of the rule is O(1). An empty starts or goals list of the view means
+// "not set": the rules that mention them are then skipped.
 class TimeWindowConstraintChecker : public DefaultBackedChecker {
  public:
-  // Until SetReturnToEnd says otherwise, routes need not return to their end point.
-  TimeWindowConstraintChecker();
-
+  // "TimeConstraintChecker": the name the time-window checker has always reported, not its class
+  // name. It checks service windows, not any time budget.
   std::string Name() const override { return "TimeConstraintChecker"; }
   // The window rule; value is the arrival time after waiting when the agent has to wait.
   MoveCheck OnMove(const SearchState& state, std::uint64_t agent,
                    std::uint64_t point) const override;
   bool IsFeasible(const SearchState& state, std::uint64_t agent) const override;
-
-  // Set-up hand-overs (SetGoals too), each replacing what an earlier call stored. An empty
-  // starts or goals vector means "not set": the rules that mention them are then skipped.
-  void SetTimeWindows(const TimeWindowMap& windows);
-  void SetStarts(const std::vector<std::uint64_t>& starts);
-  void SetReturnToEnd(bool return_to_end);
 
   // Time agent k needs from point x to point y: 0 without costs and into its own start point;
   // otherwise the leg rule of the view (InstanceView::Leg: 0 for x = y and for a free ending,

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "plenro/plugins/route_evaluation.h"
+#include "plenro/instance/route_evaluation.h"
 
 namespace plenro {
 

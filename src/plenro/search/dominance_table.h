@@ -7,8 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "plenro/plugins/search_state.h"
 #include "plenro/search/frontier.h"
-#include "plenro/search/search_records.h"
 
 namespace plenro {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace plenro {
 

@@ -3,7 +3,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace plenro {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "plenro/plugins/focal_comparator_plugin.h"
+#include "plenro/plugins/search_state.h"
 #include "plenro/search/node_arena.h"
 #include "plenro/search/open_set.h"
-#include "plenro/search/search_records.h"
 
 namespace plenro {
 

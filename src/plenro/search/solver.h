@@ -8,9 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "plenro/graph/cost_table.h"
 #include "plenro/graph/planner_graph.h"
-#include "plenro/graph/sparse_graph.h"
 #include "plenro/improve/improvement_engine.h"
+#include "plenro/instance/instance_view.h"
 #include "plenro/model/problem.h"
 #include "plenro/model/result.h"
 #include "plenro/model/run_control.h"
@@ -19,11 +20,10 @@
 #include "plenro/plugins/expansion_plugin.h"
 #include "plenro/plugins/focal_comparator_plugin.h"
 #include "plenro/plugins/heuristic_plugin.h"
-#include "plenro/plugins/instance_view.h"
 #include "plenro/plugins/objective_plugin.h"
 #include "plenro/plugins/post_optimizer_plugin.h"
+#include "plenro/plugins/search_state.h"
 #include "plenro/search/dominance_table.h"
-#include "plenro/search/search_records.h"
 #include "plenro/search/search_sets.h"
 #include "plenro/search/simple_timer.h"
 #include "plenro/search/state_store.h"
@@ -35,10 +35,6 @@ struct SolverStatistics {
   std::int32_t found = 0;
   std::int32_t num_points = -1;
   std::int32_t num_agents = -1;
-  std::int32_t num_type1_agents = -1;
-  std::int32_t num_type0_agents = -1;
-  std::int32_t num_shared_points = -1;  // points whose types are exactly [0, 1]
-  std::int32_t num_type0_points = -1;   // points whose types are exactly [0]
   double sum_cost = -1.0;
   double max_cost = -1.0;
   double last_update_time = -1.0;  // budget-clock seconds from search start to the last solution
@@ -52,14 +48,18 @@ struct AnytimeEntry {
   Result result;
 };
 
-// The search engine: set-up from a problem (dense tables, the complete planner graph, the
-// plug-ins), then an anytime focal search that builds the routes of all agents together, one
-// move of one agent at a time. Every step is a virtual operation and the search calls them
+// The search engine: set-up from a problem (the instance view with its dense cost table, read by
+// every plug-in), then an anytime focal search that builds the routes of all agents together,
+// one move of one agent at a time. Every step is a virtual operation and the search calls them
 // through the table, so a subclass can replace any of them.
 //
 // Points are the problem's nodes by position (point j is vertex j), agents its agent list by
 // position (the agent index), types their type numbers. A move whose leg the agent pays has no
 // connection (InstanceView::Leg) is never made.
+//
+// The instance reaches the plug-ins one way: the solver fills its view (view()) and binds every
+// plug-in to it (PluginBase::Bind). A planner graph appears only where a caller hands one in
+// (SetGraph, the piecewise Solve); its costs are then copied into the view's table.
 //
 // The time limit counts the processor time of the thread that runs the search, unless a run
 // control chooses the wall clock; a run control also carries a stop flag, checked at every step,
@@ -68,8 +68,8 @@ struct AnytimeEntry {
 // With the options' `improve` set, Search runs the search until its first solution (for at
 // most a fifth of the time limit) and hands it to the improvement engine for the rest of the
 // time limit, on the same clock and under the same run control; instances above the search's
-// 256 points are then solved by the engine alone, from its own construction, without a planner
-// graph.
+// 256 points are then solved by the engine alone, from its own construction, without the
+// search's edge list and plug-ins.
 class Solver {
  public:
   // Installs the default plug-ins and nothing else; for the piecewise Solve.
@@ -79,9 +79,9 @@ class Solver {
   // start/end node id that no node has and for a cost matrix of a type name no agent has,
   // std::invalid_argument for a NaN time limit, a negative improve_iterations, two agents of
   // different types under one id, an agent whose type cannot be found or an oversized matrix,
-  // and std::runtime_error for more points than a search handles (checked before the graph is
-  // built). With improvement on, more points are fine: the solver then builds no planner graph
-  // and no plug-in data, only the instance view with a dense cost table.
+  // and std::runtime_error for more points than a search handles (checked before the cost table
+  // is built). With improvement on, more points are fine: the solver then builds only the
+  // instance view with its dense cost table, no edge list and no plug-in data.
   Solver(const Problem& problem, const Options& options);
   Solver(const Solver&) = delete;
   Solver& operator=(const Solver&) = delete;
@@ -92,7 +92,8 @@ class Solver {
   // std::runtime_error "Wrong Point type ...").
   virtual void SetPoints(const std::vector<Point>& points);
   virtual void SetAgents(const std::vector<AgentInfo>& agents);
-  // The graph the search reads; not owned, must outlive the solver's use of it.
+  // The graph whose costs the search reads from now on (copied into the view's table when the
+  // solver next initialises or searches); not owned, must outlive the solver's use of it.
   virtual void SetGraph(PlannerGraph* graph);
   // Piecewise entry: takes the graph (not owned), points, agents, start and end points and the
   // export name, initialises the plug-ins and searches. Routes may end at their start point.
@@ -110,8 +111,9 @@ class Solver {
   // solution was found. A second call starts over from empty containers and repeats the first
   // search.
   virtual bool Search();
-  // Fills the instance view from the prepared data, links every plug-in to it and hands the
-  // prepared data to the plug-ins. Always true.
+  // Fills the instance view from the prepared data (the costs from the graph, when one was
+  // handed in), builds the edge list, marks unreachable depots and binds every plug-in to the
+  // view. Always true.
   virtual bool Initialize();
   // Marks every start or end point without a type-0 arc cheaper than 9999.0 as visited from
   // the start, with a message on standard error. Always true.
@@ -140,7 +142,7 @@ class Solver {
   double search_time() const { return search_time_; }
 
   // Read access to the prepared tables and the search's state, for callers and tests.
-  // The instance as every plug-in of this solver reads it; filled by Initialize.
+  // The instance as every plug-in of this solver reads it; filled by set-up and Initialize.
   const InstanceView& view() const { return view_; }
   const std::vector<Point>& points() const { return points_; }
   const std::vector<AgentInfo>& agents() const { return agents_; }
@@ -157,6 +159,8 @@ class Solver {
   bool return_to_end() const { return return_to_end_; }
   double time_limit() const { return time_limit_; }
   double incumbent() const { return incumbent_; }
+  // The graph handed to SetGraph or Solve; null for a solver set up from a problem, whose costs
+  // are the view's table alone.
   const PlannerGraph* graph() const { return graph_; }
   const ConstraintCheckerPlugin& constraint_checker() const { return *constraint_checker_; }
   const HeuristicPlugin& heuristic() const { return *heuristic_; }
@@ -175,17 +179,16 @@ class Solver {
   enum class StepEnd { kNextStep, kPassEnds };
 
   void BuildFromProblem(const Problem& problem, const Options& options);
-  // Calls `set(from, to, type, cost)` for every entry of the problem's matrices, after
-  // checking that no matrix is larger than the instance.
-  template <class Set>
-  void ForEachMatrixEntry(const Problem& problem, Set set) const;
-  void BuildGraph(const Problem& problem);
+  // The complete cost table of the problem's matrices ("no connection" where none gives a
+  // cost), after checking that no matrix is larger than the instance.
   CostTable BuildCostTable(const Problem& problem) const;
   void ChoosePlugins(const Options& options);
+  // Everything but the costs; those come from the problem's table, or from a graph handed in.
   void FillView();
   void RefreshViewCosts();
-  void LinkPlugins();
-  void HandOverToCheckers();
+  void BindPlugins();
+  // Vertices of the view's cost table: the points a search and its edge list cover.
+  std::uint64_t NumVertices() const { return view_.costs().NumVertex(); }
   double PairWeight(std::uint64_t a, std::uint64_t b) const;
 
   bool RunSearch();
@@ -220,13 +223,15 @@ class Solver {
   std::unique_ptr<ExpansionPlugin> expansion_;
   std::unique_ptr<ObjectivePlugin> objective_;
 
-  // The graph the search reads; owned_graph_ when set up from a problem.
+  // A graph handed in by the caller (not owned); null when set up from a problem.
   PlannerGraph* graph_ = nullptr;
-  std::unique_ptr<SparseGraph> owned_graph_;
-  // The instance of this solve, read by the search and every plug-in; its costs are a flat copy
-  // of those of view_graph_, taken again when the graph changes.
+  // The instance of this solve, read by the search and every plug-in. Its costs are the
+  // problem's table, or a flat copy of those of view_graph_, taken again when the graph
+  // changes.
   InstanceView view_;
   const PlannerGraph* view_graph_ = nullptr;
+  // The plug-ins are bound to the view, and the edge list built: a search can run.
+  bool initialized_ = false;
 
   std::vector<Point> points_;
   std::vector<AgentInfo> agents_;
@@ -243,7 +248,7 @@ class Solver {
   std::int32_t num_agents_ = 0;
   TimeWindowMap time_windows_;
   bool return_to_end_ = true;
-  double time_limit_ = 60.0;
+  double time_limit_ = Options{}.time_limit;
   std::vector<std::uint64_t> pre_visited_;
   std::vector<WeightedEdge> edge_list_;
   std::string name_;

@@ -53,7 +53,7 @@ double Solver::PairWeight(std::uint64_t a, std::uint64_t b) const {
 
 bool Solver::BuildEdgeList() {
   edge_list_.clear();
-  const std::uint64_t n = graph_ != nullptr ? graph_->NumVertex() : 0;
+  const std::uint64_t n = NumVertices();
   const bool debug = std::getenv("MTSP_DEBUG_TW_EDGES") != nullptr;
   std::uint64_t blocked = 0;
   for (std::uint64_t u = 1; u < n; ++u) {

@@ -29,7 +29,7 @@ bool Solver::SearchThenImprove() {
   const double budget = time_limit_;
   clock_.set_clock(run_control_.clock);
   clock_.Start();
-  if (graph_ != nullptr && points_.size() <= static_cast<std::size_t>(kMaxPoints)) {
+  if (initialized_ && points_.size() <= static_cast<std::size_t>(kMaxPoints)) {
     time_limit_ = budget * kSearchShare;
     stop_at_first_solution_ = true;
     follow_up_expansions_ = points_.size() <= kFollowUpPoints ? kFollowUpExpansions : 0;

@@ -107,7 +107,6 @@ bool Solver::StartSearch(std::uint64_t n) {
   SearchState& root = cur_;
   root.positions.assign(starts_.begin(), starts_.end());
   root.costs.assign(m, 0.0);
-  root.aux.clear();
   root.finished.assign(m, 0);
   root.unfinished = num_agents_;
   root.last_agent = 0;
@@ -160,11 +159,12 @@ bool Solver::RunSearch() {
   timer_.Start();
   pacer_ = ProgressPacer(&run_control_, SolvePhase::kSearch);
   ResetFrontierCounter();
-  const std::uint64_t n = graph_ != nullptr ? graph_->NumVertex() : 0;
-  CheckSearchInput(n);
-  if (view_graph_ != graph_ || view_.costs().NumVertex() != n) {
+  // A graph handed in since the last Initialize, or changed in size: the view reads its costs.
+  if (graph_ != nullptr && (view_graph_ != graph_ || NumVertices() != graph_->NumVertex())) {
     RefreshViewCosts();
   }
+  const std::uint64_t n = NumVertices();
+  CheckSearchInput(n);
   memory_budget_bytes_ = SearchMemoryBudgetBytes();
 
   if (StartSearch(n)) {
@@ -392,7 +392,7 @@ void Solver::HandleSolution() {
   anytime_.push_back(AnytimeEntry{before, result_});
   last_solution_time_ = before;
 
-  post_optimizer_->Optimize(graph_, points_, agents_, result_);
+  post_optimizer_->Optimize(result_);
   const double after = timer_.Elapsed();
   anytime_.push_back(AnytimeEntry{after, result_});
   last_solution_time_ = after;

@@ -1,5 +1,5 @@
-// Solver set-up: the tables built from a problem, the planner graph, the choice of plug-ins,
-// their initialisation, the depot check and the statistics.
+// Solver set-up: the tables built from a problem, the instance view with its cost table, the
+// choice of plug-ins and their binding to the view, the depot check and the statistics.
 
 #include <algorithm>
 #include <cmath>
@@ -31,17 +31,6 @@
 namespace plenro {
 
 namespace {
-
-// The checkers a hand-over reaches: the members of a composite (recursively), else the checker.
-void CollectCheckers(ConstraintCheckerPlugin* checker, std::vector<ConstraintCheckerPlugin*>& out) {
-  if (auto* composite = dynamic_cast<CompositeConstraintChecker*>(checker)) {
-    for (const auto& member : composite->Members()) {
-      CollectCheckers(member.get(), out);
-    }
-    return;
-  }
-  out.push_back(checker);
-}
 
 std::string FormatTypes(const std::vector<std::uint64_t>& types) {
   std::ostringstream text;
@@ -109,8 +98,8 @@ Solver::~Solver() = default;
 
 void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   CheckTimeLimit(options.time_limit);
-  // The graph below grows with the square of the point count: refuse before building it. With
-  // improvement on, a larger instance is solved without a graph.
+  // The cost table grows with the square of the point count: refuse before building it. With
+  // improvement on, a larger instance is solved by the improvement engine alone.
   if (!options.improve) {
     CheckPointLimit(problem.nodes().size());
   }
@@ -185,25 +174,21 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
   improve_iteration_limit_ = options.improve_iterations;
   return_to_end_ = options.return_to_end;
   time_limit_ = options.time_limit;
+  // One dense table of the matrices' costs; no planner graph is built on the way.
+  view_.SetCosts(BuildCostTable(problem));
+  ChoosePlugins(options);
   if (improve_ && points_.size() > static_cast<std::uint64_t>(kMaxPoints)) {
-    // Beyond the search's reach the improvement engine works alone: a dense cost table is all
-    // it needs, the planner graph and the plug-ins' tables are not built.
-    CostTable table = BuildCostTable(problem);
-    ChoosePlugins(options);
+    // Beyond the search's reach the improvement engine works alone: the view is all it needs,
+    // the edge list and the plug-ins are not prepared.
     FillView();
-    view_.SetCosts(std::move(table));
     return;
   }
-
-  BuildGraph(problem);
-  ChoosePlugins(options);
-  graph_ = owned_graph_.get();
   Initialize();
 }
 
-template <class Set>
-void Solver::ForEachMatrixEntry(const Problem& problem, Set set) const {
+CostTable Solver::BuildCostTable(const Problem& problem) const {
   const std::uint64_t n = points_.size();
+  CostTable table(n, num_types_);
   for (const auto& [type_name, matrix] : problem.cost_matrices) {
     const std::uint64_t type = LookUp(type_index_, type_name);
     if (matrix.size() > n) {
@@ -219,56 +204,21 @@ void Solver::ForEachMatrixEntry(const Problem& problem, Set set) const {
                 << matrix[r].size() << " entries, but the instance has only " << n << " nodes";
         throw std::invalid_argument(message.str());
       }
+      // The diagonal is no arc: staying put costs nothing (InstanceView::Leg).
       for (std::size_t k = 0; k < matrix[r].size(); ++k) {
-        set(r, k, type, matrix[r][k]);
+        if (r != k) {
+          table.Set(r, k, type, matrix[r][k]);
+        }
       }
     }
   }
-}
-
-void Solver::BuildGraph(const Problem& problem) {
-  const std::uint64_t n = points_.size();
-  owned_graph_ = std::make_unique<SparseGraph>();
-  owned_graph_->ChangeCostDim(num_types_, kNoConnection);
-  for (std::uint64_t v = 0; v < n; ++v) {
-    owned_graph_->AddVertex(v);
-  }
-
-  // Every (from, to, type) cost, "no connection" unless a matrix gives it.
-  std::vector<double> cells(n * n * num_types_, kNoConnection);
-  ForEachMatrixEntry(problem, [&](std::size_t r, std::size_t k, std::uint64_t type, double cost) {
-    cells[(r * n + k) * num_types_ + type] = cost;
-  });
-
-  CostVector cost(num_types_);
-  for (std::uint64_t u = 0; u < n; ++u) {
-    for (std::uint64_t v = 0; v < n; ++v) {
-      if (u == v) {
-        continue;
-      }
-      // Iterators, not &cells[...]: with no agent types the table is empty.
-      const auto cell = cells.begin() + static_cast<std::ptrdiff_t>((u * n + v) * num_types_);
-      cost.assign(cell, cell + static_cast<std::ptrdiff_t>(num_types_));
-      owned_graph_->AddArc(u, v, cost);
-    }
-  }
-}
-
-CostTable Solver::BuildCostTable(const Problem& problem) const {
-  CostTable table(points_.size(), num_types_);
-  ForEachMatrixEntry(problem,
-                     [&table](std::size_t r, std::size_t k, std::uint64_t type, double cost) {
-                       if (r != k) {
-                         table.Set(r, k, type, cost);
-                       }
-                     });
   return table;
 }
 
 void Solver::ChoosePlugins(const Options& options) {
   objective_type_ = options.objective;
   if (ScoresLongestRoute(options.objective)) {
-    objective_ = std::make_unique<DefaultObjective>();
+    objective_ = std::make_unique<MinMaxObjective>();
   } else {
     objective_ = std::make_unique<MinSumObjective>();
   }
@@ -285,7 +235,7 @@ void Solver::ChoosePlugins(const Options& options) {
       composite->AddChecker(std::make_unique<TimeWindowConstraintChecker>());
     }
     if (has_limits) {
-      composite->AddChecker(std::make_unique<TimeLimitConstraintChecker>());
+      composite->AddChecker(std::make_unique<RouteLengthChecker>());
     }
     constraint_checker_ = std::move(composite);
   }
@@ -356,23 +306,18 @@ std::vector<AnytimeEntry> Solver::GetAnytimeResults() const {
 
 bool Solver::Initialize() {
   FillView();
-  LinkPlugins();
+  if (graph_ != nullptr) {
+    RefreshViewCosts();
+  }
+  BindPlugins();
   BuildEdgeList();
   MarkUnreachableDepots();
-
-  heuristic_->Initialize(graph_, points_, agents_);
+  // The edge list is the search's own, derived from the view; the heuristic that reads it gets
+  // it here.
   if (auto* heuristic = dynamic_cast<DefaultHeuristic*>(heuristic_.get())) {
-    heuristic->SetGoals(goals_);
     heuristic->SetEdgeList(edge_list_);
   }
-  constraint_checker_->Initialize(graph_, points_, agents_);
-  HandOverToCheckers();
-  expansion_->Initialize(goals_);
-  objective_->Initialize(goals_);
-  post_optimizer_->SetReturnToEnd(return_to_end_);
-  post_optimizer_->SetStarts(starts_);
-  post_optimizer_->SetGoals(goals_);
-  post_optimizer_->SetTimeWindows(time_windows_);
+  initialized_ = true;
   return true;
 }
 
@@ -383,7 +328,6 @@ void Solver::FillView() {
   view_.SetGoals(goals_);
   view_.SetTimeWindows(time_windows_);
   view_.SetReturnToEnd(return_to_end_);
-  RefreshViewCosts();
 }
 
 void Solver::RefreshViewCosts() {
@@ -391,48 +335,17 @@ void Solver::RefreshViewCosts() {
   view_graph_ = graph_;
 }
 
-// The hand-overs of Initialize below still reach the plug-ins; linked, they read the view only.
-void Solver::LinkPlugins() {
+void Solver::BindPlugins() {
   for (PluginBase* plugin : std::initializer_list<PluginBase*>{
            focal_comparator_.get(), heuristic_.get(), post_optimizer_.get(),
            constraint_checker_.get(), expansion_.get(), objective_.get()}) {
-    plugin->UseView(&view_);
-  }
-}
-
-void Solver::HandOverToCheckers() {
-  std::vector<ConstraintCheckerPlugin*> checkers;
-  CollectCheckers(constraint_checker_.get(), checkers);
-  // Four passes over the members: end points, windows, start points, the return flag.
-  for (ConstraintCheckerPlugin* checker : checkers) {
-    if (auto* plain = dynamic_cast<DefaultConstraintChecker*>(checker)) {
-      plain->SetGoals(goals_);
-    } else if (auto* windows = dynamic_cast<TimeWindowConstraintChecker*>(checker)) {
-      windows->SetGoals(goals_);
-    } else if (auto* limits = dynamic_cast<TimeLimitConstraintChecker*>(checker)) {
-      limits->SetGoals(goals_);
-    }
-  }
-  for (ConstraintCheckerPlugin* checker : checkers) {
-    if (auto* windows = dynamic_cast<TimeWindowConstraintChecker*>(checker)) {
-      windows->SetTimeWindows(time_windows_);
-    }
-  }
-  for (ConstraintCheckerPlugin* checker : checkers) {
-    if (auto* windows = dynamic_cast<TimeWindowConstraintChecker*>(checker)) {
-      windows->SetStarts(starts_);
-    }
-  }
-  for (ConstraintCheckerPlugin* checker : checkers) {
-    if (auto* windows = dynamic_cast<TimeWindowConstraintChecker*>(checker)) {
-      windows->SetReturnToEnd(return_to_end_);
-    }
+    plugin->Bind(view_);
   }
 }
 
 bool Solver::MarkUnreachableDepots() {
   pre_visited_.clear();
-  const std::uint64_t n = graph_ != nullptr ? graph_->NumVertex() : 0;
+  const std::uint64_t n = NumVertices();
   for (std::uint64_t i = 0; i < n; ++i) {
     if (!view_.IsStart(i) && !view_.IsGoal(i)) {
       continue;
@@ -465,24 +378,6 @@ void Solver::ComputeStatistics() {
   statistics_.num_agents = num_agents_;
   statistics_.max_cost = max_path_length_;
   statistics_.num_points = static_cast<std::int32_t>(points_.size());
-  statistics_.num_type0_points = 0;
-  statistics_.num_shared_points = 0;
-  statistics_.num_type0_agents = 0;
-  statistics_.num_type1_agents = 0;
-  for (const Point& point : points_) {
-    if (TypesAre(point.types, {0})) {
-      ++statistics_.num_type0_points;
-    } else if (TypesAre(point.types, {0, 1})) {
-      ++statistics_.num_shared_points;
-    }
-  }
-  for (const AgentInfo& agent : agents_) {
-    if (agent.type == 0) {
-      ++statistics_.num_type0_agents;
-    } else if (agent.type == 1) {
-      ++statistics_.num_type1_agents;
-    }
-  }
   double sum = 0.0;
   for (std::uint64_t i = 0; i < result_.times.size(); ++i) {
     const auto it = result_.times.find(i);

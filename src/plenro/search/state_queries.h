@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace plenro {
 

@@ -70,7 +70,6 @@ void StateStore::Store(std::int64_t id, const SearchState& state) {
 void StateStore::Load(std::int64_t id, SearchState& out) const {
   const SlotHeader& header = Header(id);
   out.id = id;
-  out.aux.clear();
   if (header.stored == 0) {
     out.positions.clear();
     out.costs.clear();

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 namespace plenro {
 

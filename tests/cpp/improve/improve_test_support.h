@@ -9,8 +9,8 @@
 #include "plenro/graph/cost_table.h"
 #include "plenro/graph/no_connection.h"
 #include "plenro/improve/random_source.h"
-#include "plenro/plugins/instance_view.h"
-#include "plenro/plugins/route_evaluation.h"
+#include "plenro/instance/instance_view.h"
+#include "plenro/instance/route_evaluation.h"
 
 namespace plenro::improve_testing {
 

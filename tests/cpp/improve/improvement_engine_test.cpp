@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "improve_test_support.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/model/objective.h"
-#include "plenro/plugins/route_evaluation.h"
 
 namespace plenro {
 namespace {

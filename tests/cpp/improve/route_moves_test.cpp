@@ -11,7 +11,7 @@
 #include "plenro/improve/cost_evaluator.h"
 #include "plenro/improve/routing_instance.h"
 #include "plenro/improve/solution.h"
-#include "plenro/plugins/route_evaluation.h"
+#include "plenro/instance/route_evaluation.h"
 
 namespace plenro {
 namespace {
@@ -92,8 +92,10 @@ void Check(const Solution& s, const MoveProposal& m, const RouteEvaluator& valid
     const RouteCost predicted = s.evaluator().Close(r, m.body[static_cast<std::size_t>(k)]);
     const RouteCost& rebuilt = applied.route(r).cost;
     ASSERT_NEAR(predicted.cost, rebuilt.cost, kTolerance) << what << " route " << r;
-    ASSERT_NEAR(predicted.time_warp, rebuilt.time_warp, kTolerance) << what << " route " << r;
-    ASSERT_NEAR(predicted.excess, rebuilt.excess, kTolerance) << what << " route " << r;
+    for (std::size_t kind = 0; kind < kViolationKinds; ++kind) {
+      ASSERT_NEAR(predicted.violation[kind], rebuilt.violation[kind], kTolerance)
+          << what << " route " << r << " violation " << kind;
+    }
     ASSERT_NEAR(predicted.penalty, rebuilt.penalty, kTolerance * std::max(1.0, rebuilt.penalty))
         << what << " route " << r;
     ASSERT_EQ(predicted.broken, rebuilt.broken) << what << " route " << r;
@@ -103,7 +105,8 @@ void Check(const Solution& s, const MoveProposal& m, const RouteEvaluator& valid
       ASSERT_TRUE(full.valid) << what << " route " << r;
       ASSERT_NEAR(full.cost, predicted.cost, kTolerance) << what << " route " << r;
       ++checked.validated;
-    } else if (rebuilt.broken == 0 && (rebuilt.time_warp > 1e-6 || rebuilt.excess > 1e-6)) {
+    } else if (rebuilt.broken == 0 &&
+               (rebuilt.violation[kTimeWarp] > 1e-6 || rebuilt.violation[kOverLength] > 1e-6)) {
       ASSERT_FALSE(full.valid) << what << " route " << r;
     }
   }
@@ -118,7 +121,7 @@ TEST_P(RouteMovesTest, ProposalsCostWhatTheAppliedMoveCosts) {
     const InstanceView view = MakeView(shape, seed);
     const RoutingInstance instance(view);
     CostEvaluator evaluator(instance, seed % 2 == 0 ? MinMax : MinSum);
-    evaluator.SetWeights(3.0, 2.0);
+    evaluator.SetWeights({3.0, 2.0});
     const RouteEvaluator validator(view);
     RandomSource random(seed * 31);
     Solution s(instance, evaluator);

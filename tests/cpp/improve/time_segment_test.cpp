@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "plenro/improve/random_source.h"
+#include "plenro/improve/route_summary.h"
 
 namespace plenro {
 namespace {
@@ -36,14 +37,15 @@ double Simulate(const std::vector<Stop>& stops, const std::vector<double>& legs,
   return t;
 }
 
-TimeSegment Point(std::int32_t v, const Stop& stop) {
-  return TimeSegment::Point(v, stop.open, stop.close);
+// Stop v as a route summary: its window is its time resource.
+RouteSummary Point(std::int32_t v, const Stop& stop) {
+  return RouteSummary::Point(v, TimeSegment::Window(stop.open, stop.close));
 }
 
 // Joins stops first..last (inclusive) left to right.
-TimeSegment JoinAll(const std::vector<Stop>& stops, const std::vector<double>& legs,
-                    std::size_t first, std::size_t last) {
-  TimeSegment out = Point(static_cast<std::int32_t>(first), stops[first]);
+RouteSummary JoinAll(const std::vector<Stop>& stops, const std::vector<double>& legs,
+                     std::size_t first, std::size_t last) {
+  RouteSummary out = Point(static_cast<std::int32_t>(first), stops[first]);
   for (std::size_t i = first + 1; i <= last; ++i) {
     out = Join(out, Point(static_cast<std::int32_t>(i), stops[i]), legs[i - 1], false);
   }
@@ -67,7 +69,8 @@ class TimeSegmentTiming : public ::testing::TestWithParam<TimingCase> {};
 TEST_P(TimeSegmentTiming, ArrivesWhenTheRouteDoes) {
   const TimingCase& c = GetParam();
   double warp = -1.0;
-  const double arrival = JoinAll(c.stops, c.legs, 0, c.stops.size() - 1).ArrivalFrom(0.0, warp);
+  const double arrival =
+      JoinAll(c.stops, c.legs, 0, c.stops.size() - 1).time.ArrivalFrom(0.0, warp);
   EXPECT_DOUBLE_EQ(arrival, c.arrival);
   EXPECT_DOUBLE_EQ(warp, c.warp);
 }
@@ -108,16 +111,16 @@ TEST(TimeSegmentJoin, EveryGroupingTimesLikeTheStepByStepRoute) {
     for (std::size_t i = 0; i + 1 < n; ++i) {
       for (std::size_t j = i + 1; j < n; ++j) {
         // [0, i] + [i + 1, j] + [j + 1, n - 1], the last part possibly empty.
-        TimeSegment head = JoinAll(stops, legs, 0, i);
-        TimeSegment middle = JoinAll(stops, legs, i + 1, j);
-        TimeSegment tail = j + 1 < n ? JoinAll(stops, legs, j + 1, n - 1) : TimeSegment{};
-        const TimeSegment left =
+        RouteSummary head = JoinAll(stops, legs, 0, i);
+        RouteSummary middle = JoinAll(stops, legs, i + 1, j);
+        RouteSummary tail = j + 1 < n ? JoinAll(stops, legs, j + 1, n - 1) : RouteSummary{};
+        const RouteSummary left =
             Join(Join(head, middle, legs[i], false), tail, j + 1 < n ? legs[j] : 0.0, false);
-        const TimeSegment right =
+        const RouteSummary right =
             Join(head, Join(middle, tail, j + 1 < n ? legs[j] : 0.0, false), legs[i], false);
-        for (const TimeSegment& whole : {left, right}) {
+        for (const RouteSummary& whole : {left, right}) {
           double warp = 0.0;
-          ASSERT_NEAR(whole.ArrivalFrom(0.0, warp), expected, 1e-9) << "trial " << trial;
+          ASSERT_NEAR(whole.time.ArrivalFrom(0.0, warp), expected, 1e-9) << "trial " << trial;
           ASSERT_NEAR(warp, expected_warp, 1e-9) << "trial " << trial;
         }
       }
@@ -125,16 +128,16 @@ TEST(TimeSegmentJoin, EveryGroupingTimesLikeTheStepByStepRoute) {
   }
 }
 
-TEST(TimeSegmentJoin, CountsLegsWithoutConnection) {
-  const TimeSegment a = TimeSegment::UnboundedPoint(0);
-  const TimeSegment b = TimeSegment::UnboundedPoint(1);
-  const TimeSegment c = TimeSegment::UnboundedPoint(2);
-  const TimeSegment joined = Join(Join(a, b, 1.0, true), c, 1.0, true);
+TEST(RouteSummaryJoin, CountsLegsWithoutConnection) {
+  const RouteSummary a = RouteSummary::Point(0, TimeSegment{});
+  const RouteSummary b = RouteSummary::Point(1, TimeSegment{});
+  const RouteSummary c = RouteSummary::Point(2, TimeSegment{});
+  const RouteSummary joined = Join(Join(a, b, 1.0, true), c, 1.0, true);
   EXPECT_EQ(joined.broken, 2);
   EXPECT_EQ(joined.first, 0);
   EXPECT_EQ(joined.last, 2);
-  EXPECT_TRUE(Join(TimeSegment{}, TimeSegment{}, 0.0, false).empty());
-  EXPECT_EQ(Join(TimeSegment{}, b, 5.0, true).broken, 0) << "no leg to an empty side";
+  EXPECT_TRUE(Join(RouteSummary{}, RouteSummary{}, 0.0, false).empty());
+  EXPECT_EQ(Join(RouteSummary{}, b, 5.0, true).broken, 0) << "no leg to an empty side";
 }
 
 }  // namespace

@@ -14,8 +14,10 @@ namespace plenro {
 namespace {
 
 using post_opt_testing::Agents;
+using post_opt_testing::Bound;
 using post_opt_testing::GraphBuilder;
 using post_opt_testing::MakeResult;
+using post_opt_testing::MakeView;
 using Log = std::vector<std::string>;
 
 // Writes every call into a shared log; Optimize appends the member's number to route 0.
@@ -25,22 +27,17 @@ class LoggingOptimizer : public PostOptimizerPlugin {
   ~LoggingOptimizer() override { Note("destroyed"); }
 
   std::string Name() const override { return "LoggingOptimizer"; }
-  void Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
-                const std::vector<AgentInfo>& agents, Result& result) override {
+  void Bind(const InstanceView& view) override {
+    view_ = &view;
+    Note(std::string(view.return_to_end() ? "return" : "no return") + ", starts " +
+         std::to_string(view.starts().size()) + ", goals " + std::to_string(view.goals().size()) +
+         ", windows " + std::to_string(view.windows().size()));
+  }
+  void Optimize(Result& result) override {
     Note("Optimize saw " + std::to_string(result.paths[0].size()) + " with " +
-         std::to_string(graph->NumVertex()) + "/" + std::to_string(points.size()) + "/" +
-         std::to_string(agents.size()));
+         std::to_string(view_->costs().NumVertex()) + "/" + std::to_string(view_->num_points()) +
+         "/" + std::to_string(view_->num_agents()));
     result.paths[0].push_back(number_);
-  }
-  void SetReturnToEnd(bool flag) override { Note(flag ? "return" : "no return"); }
-  void SetStarts(const std::vector<std::uint64_t>& starts) override {
-    Note("starts " + std::to_string(starts.size()));
-  }
-  void SetGoals(const std::vector<std::uint64_t>& goals) override {
-    Note("goals " + std::to_string(goals.size()));
-  }
-  void SetTimeWindows(const TimeWindowMap& windows) override {
-    Note("windows " + std::to_string(windows.size()));
   }
 
  private:
@@ -48,27 +45,27 @@ class LoggingOptimizer : public PostOptimizerPlugin {
 
   std::int64_t number_;
   Log* log_;
+  const InstanceView* view_ = nullptr;
 };
 
 TEST(CompositePostOptimizerTest, WithoutMembersDoesNothing) {
   CompositePostOptimizer composite;
   EXPECT_EQ(composite.Name(), "CompositePostOptimizer");
   EXPECT_EQ(composite.NumOptimizers(), 0u);
-  composite.SetReturnToEnd(false);
-  composite.SetStarts({0});
-  composite.SetGoals({1});
-  composite.SetTimeWindows({{0, {1.0, 2.0}}});
   const auto graph = GraphBuilder(3, 1, 1.0).Build();
+  const InstanceView view = MakeView(graph.get(), post_opt_testing::OpenPoints(3), Agents({0}), {0},
+                                     {1}, {{0, {1.0, 2.0}}}, false);
+  composite.Bind(view);
   Result result = MakeResult({{0, 2, 1}}, {7.0});
   result.n_expanded = 4;
   const Result before = result;
-  composite.Optimize(graph.get(), post_opt_testing::OpenPoints(3), Agents({0}), result);
+  composite.Optimize(result);
   EXPECT_EQ(result.paths, before.paths);
   EXPECT_EQ(result.times, before.times);
   EXPECT_EQ(result.n_expanded, 4);
 }
 
-TEST(CompositePostOptimizerTest, PassesEveryCallToEveryMemberInOrder) {
+TEST(CompositePostOptimizerTest, BindsAndRunsEveryMemberInOrder) {
   Log log;
   {
     CompositePostOptimizer composite;
@@ -78,28 +75,18 @@ TEST(CompositePostOptimizerTest, PassesEveryCallToEveryMemberInOrder) {
     composite.AddOptimizer(std::make_unique<LoggingOptimizer>(3, &log));
     EXPECT_EQ(composite.NumOptimizers(), 3u);
 
-    composite.SetReturnToEnd(true);
-    composite.SetStarts({0, 1});
-    composite.SetGoals({2, 3, 4});
-    composite.SetTimeWindows({{5, {0.0, 1.0}}});
     const auto graph = GraphBuilder(4, 1, 1.0).Build();
+    const InstanceView view = MakeView(graph.get(), post_opt_testing::OpenPoints(5), Agents({0, 0}),
+                                       {0, 1}, {2, 3, 4}, {{5, {0.0, 1.0}}}, true);
+    composite.Bind(view);
     Result result;
-    composite.Optimize(graph.get(), post_opt_testing::OpenPoints(5), Agents({0, 0}), result);
+    composite.Optimize(result);
     // Each member starts from what the one before it left.
     EXPECT_EQ(result.paths.at(0), (Route{1, 2, 3}));
   }
-  const Log expected = {"1 return",
-                        "2 return",
-                        "3 return",
-                        "1 starts 2",
-                        "2 starts 2",
-                        "3 starts 2",
-                        "1 goals 3",
-                        "2 goals 3",
-                        "3 goals 3",
-                        "1 windows 1",
-                        "2 windows 1",
-                        "3 windows 1",
+  const Log expected = {"1 return, starts 2, goals 3, windows 1",
+                        "2 return, starts 2, goals 3, windows 1",
+                        "3 return, starts 2, goals 3, windows 1",
                         "1 Optimize saw 0 with 4/5/2",
                         "2 Optimize saw 1 with 4/5/2",
                         "3 Optimize saw 2 with 4/5/2",
@@ -115,25 +102,16 @@ TEST(CompositePostOptimizerTest, RunsTheDefaultAndMergingOptimizersLikeInSequenc
   const auto graph = GraphBuilder::Line({0, 0, 1, 3, 2}).Build();
   const auto points = post_opt_testing::OpenPoints(5);
   const auto agents = Agents({0, 0});
-  const auto configure = [](PostOptimizerPlugin& optimizer) {
-    optimizer.SetReturnToEnd(true);
-    optimizer.SetStarts({0, 1});
-    optimizer.SetGoals({0, 1});
-    optimizer.SetTimeWindows({});
-  };
   const Result input = MakeResult({{0, 2, 3, 0}, {1, 4, 1}});
 
-  CompositePostOptimizer composite;
+  Bound<CompositePostOptimizer> composite({0, 1}, {0, 1});
   composite.AddOptimizer(std::make_unique<DefaultPostOptimizer>());
   composite.AddOptimizer(std::make_unique<RouteMergingPostOptimizer>());
-  configure(composite);
   Result combined = input;
   composite.Optimize(graph.get(), points, agents, combined);
 
-  DefaultPostOptimizer first;
-  RouteMergingPostOptimizer second;
-  configure(first);
-  configure(second);
+  Bound<DefaultPostOptimizer> first({0, 1}, {0, 1});
+  Bound<RouteMergingPostOptimizer> second({0, 1}, {0, 1});
   Result sequential = input;
   first.Optimize(graph.get(), points, agents, sequential);
   second.Optimize(graph.get(), points, agents, sequential);

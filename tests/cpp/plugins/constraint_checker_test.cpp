@@ -18,6 +18,7 @@ using checker_testing::MakeAgents;
 using checker_testing::MakeGraph;
 using checker_testing::MakePoints;
 using checker_testing::MakeState;
+using checker_testing::MakeView;
 using checker_testing::RecordingChecker;
 
 bool IsNeutral(const MoveCheck& check) {
@@ -28,10 +29,14 @@ std::vector<std::vector<double>> FlatMatrix(std::size_t n, double cost) {
   return std::vector<std::vector<double>>(n, std::vector<double>(n, cost));
 }
 
-// The four checkers, initialised alike; the composite holds one of each other kind.
-std::vector<std::unique_ptr<ConstraintCheckerPlugin>> AllCheckers(
-    const PlannerGraph* graph, const std::vector<Point>& points,
-    const std::vector<AgentInfo>& agents) {
+// A view of the graph, the points and the agents alone: no start or end points, no windows.
+InstanceView TablesView(const PlannerGraph* graph, const std::vector<Point>& points,
+                        const std::vector<AgentInfo>& agents) {
+  return MakeView(graph, points, agents, {}, {});
+}
+
+// The four checkers, bound to one view; the composite holds one of each other kind.
+std::vector<std::unique_ptr<ConstraintCheckerPlugin>> AllCheckers(const InstanceView& view) {
   std::vector<std::unique_ptr<ConstraintCheckerPlugin>> checkers;
   checkers.push_back(std::make_unique<DefaultConstraintChecker>());
   checkers.push_back(std::make_unique<TimeLimitConstraintChecker>());
@@ -42,7 +47,7 @@ std::vector<std::unique_ptr<ConstraintCheckerPlugin>> AllCheckers(
   composite->AddChecker(std::make_unique<TimeLimitConstraintChecker>());
   checkers.push_back(std::move(composite));
   for (auto& checker : checkers) {
-    checker->Initialize(graph, points, agents);
+    checker->Bind(view);
   }
   return checkers;
 }
@@ -58,7 +63,8 @@ TEST(AssignmentRuleTest, EveryCheckerForbidsByType) {
                                                     {true, false, true},
                                                     {true, true, true},
                                                     {true, true, false}};
-  for (const auto& checker : AllCheckers(graph.get(), points, agents)) {
+  const InstanceView view = TablesView(graph.get(), points, agents);
+  for (const auto& checker : AllCheckers(view)) {
     for (std::uint64_t j = 0; j < points.size(); ++j) {
       for (std::uint64_t k = 0; k < agents.size(); ++k) {
         EXPECT_EQ(checker->IsForbidden(k, j), forbidden[j][k])
@@ -88,7 +94,8 @@ TEST(DeadEndRuleTest, OpenType0OnlyPointWithoutType0Agent) {
       {"type-0-only points visited, shared and type-1 open", {1, 1, 0}, {0, 3}, false},
       {"everybody finished, type-0-only points visited", {1, 1, 1}, {0, 3}, false},
   };
-  for (const auto& checker : AllCheckers(graph.get(), points, agents)) {
+  const InstanceView view = TablesView(graph.get(), points, agents);
+  for (const auto& checker : AllCheckers(view)) {
     for (const DeadEndCase& c : cases) {
       SearchState s = MakeState(4, {0, 0, 0}, {0, 0, 0}, {}, c.finished);
       for (const std::uint64_t v : c.visited) {
@@ -104,10 +111,12 @@ TEST(DeadEndRuleTest, ExaminesOnlyTheGraphsVertices) {
   const auto agents = MakeAgents({0});
   const auto graph = MakeGraph({FlatMatrix(3, 1.0)});  // point 3 is not a vertex
   DefaultConstraintChecker checker;
-  checker.Initialize(graph.get(), points, agents);
+  const InstanceView short_view = TablesView(graph.get(), points, agents);
+  checker.Bind(short_view);
   EXPECT_FALSE(checker.IsRejectedOnFinish(MakeState(4, {0}, {0}, {}, {1})));
   const auto full = MakeGraph({FlatMatrix(4, 1.0)});
-  checker.Initialize(full.get(), points, agents);
+  const InstanceView full_view = TablesView(full.get(), points, agents);
+  checker.Bind(full_view);
   EXPECT_TRUE(checker.IsRejectedOnFinish(MakeState(4, {0}, {0}, {}, {1})));
 }
 
@@ -115,17 +124,17 @@ TEST(DefaultConstraintCheckerTest, NeutralMoveAlwaysFeasibleGoalsKept) {
   const auto points = MakePoints({{0}, {0}});
   const auto graph = MakeGraph({FlatMatrix(2, 1.0)});
   DefaultConstraintChecker checker;
-  checker.Initialize(graph.get(), points, MakeAgents({0}));
+  const InstanceView view = MakeView(graph.get(), points, MakeAgents({0}), {}, {1});
+  checker.Bind(view);
   const SearchState s = MakeState(2, {0}, {1e9}, {1});
   EXPECT_TRUE(IsNeutral(checker.OnMove(s, 0, 1)));
   EXPECT_TRUE(checker.IsFeasible(s, 0));
-  checker.SetGoals({1});
   EXPECT_EQ(checker.Goals(), (std::vector<std::uint64_t>{1}));
   EXPECT_EQ(checker.NumAgents(), 1u);
 
   TimeLimitConstraintChecker limited;
-  limited.Initialize(graph.get(), points, MakeAgents({0}, {5.0}));
-  limited.SetGoals({0});
+  const InstanceView limited_view = MakeView(graph.get(), points, MakeAgents({0}, {5.0}), {}, {0});
+  limited.Bind(limited_view);
   EXPECT_EQ(limited.Goals(), (std::vector<std::uint64_t>{0}));
   EXPECT_TRUE(IsNeutral(limited.OnMove(s, 0, 1)));
 }
@@ -140,7 +149,9 @@ TEST(LengthRuleTest, LimitIsInclusiveAndNonPositiveMeansNone) {
   const auto points = MakePoints({{0}, {0}});
   const auto graph = MakeGraph({FlatMatrix(2, 1.0)});
   TimeLimitConstraintChecker checker;
-  checker.Initialize(graph.get(), points, MakeAgents({0, 0, 0}, {10.0, 0.0, -5.0}));
+  const InstanceView view =
+      TablesView(graph.get(), points, MakeAgents({0, 0, 0}, {10.0, 0.0, -5.0}));
+  checker.Bind(view);
   const std::vector<LengthCase> cases = {
       {0, 10.0, true},  {0, 9.5, true},  {0, 10.000001, false},
       {0, 11.0, false}, {1, 1e12, true}, {2, 1e12, true},
@@ -155,7 +166,8 @@ TEST(LengthRuleTest, LimitIsInclusiveAndNonPositiveMeansNone) {
 
 TEST(CompositeConstraintCheckerTest, EmptyCompositeIsNeutral) {
   CompositeConstraintChecker composite;
-  composite.Initialize(nullptr, {}, {});
+  const InstanceView empty;
+  composite.Bind(empty);
   const SearchState s = MakeState(2, {0}, {3.0}, {});
   EXPECT_FALSE(composite.IsForbidden(0, 1));
   EXPECT_TRUE(IsNeutral(composite.OnMove(s, 0, 1)));
@@ -193,12 +205,13 @@ struct Pair {
   }
 };
 
-TEST(CompositeConstraintCheckerTest, InitializesEveryMemberInOrder) {
+TEST(CompositeConstraintCheckerTest, BindsEveryMemberInOrder) {
   Pair pair;
-  pair.composite.Initialize(nullptr, MakePoints({{0}, {0}, {0}}), MakeAgents({0}));
-  EXPECT_EQ(pair.first->initialize_calls, 1);
-  EXPECT_EQ(pair.second->initialize_calls, 1);
-  EXPECT_EQ(pair.second->initialized_points, 3u);
+  const InstanceView view = TablesView(nullptr, MakePoints({{0}, {0}, {0}}), MakeAgents({0}));
+  pair.composite.Bind(view);
+  EXPECT_EQ(pair.first->bind_calls, 1);
+  EXPECT_EQ(pair.second->bind_calls, 1);
+  EXPECT_EQ(pair.second->bound_points, 3u);
   EXPECT_EQ(pair.composite.Members()[0].get(), pair.first);
   EXPECT_EQ(pair.composite.Members()[1].get(), pair.second);
 }
@@ -285,15 +298,9 @@ TEST(CompositeConstraintCheckerTest, TimeLimitSeesCostAfterWaiting) {
   auto recorder = std::make_unique<RecordingChecker>(9, nullptr);
   const RecordingChecker* seen = recorder.get();
   composite.AddChecker(std::move(recorder));
-  composite.Initialize(graph.get(), points, MakeAgents({0}, {6.0}));
-  for (const auto& member : composite.Members()) {
-    if (auto* tw = dynamic_cast<TimeWindowConstraintChecker*>(member.get())) {
-      tw->SetGoals({0});
-      tw->SetTimeWindows({{1, {8.0, 20.0}}});
-      tw->SetStarts({0});
-      tw->SetReturnToEnd(true);
-    }
-  }
+  const InstanceView view =
+      MakeView(graph.get(), points, MakeAgents({0}, {6.0}), {0}, {0}, {{1, {8.0, 20.0}}}, true);
+  composite.Bind(view);
   // Agent 0 went 0 -> 1 (leg 3) and must wait until 8.
   SearchState child = MakeState(2, {0}, {3.0}, {1});
   const MoveCheck r = composite.OnMove(child, 0, 1);

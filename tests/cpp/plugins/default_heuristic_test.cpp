@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -54,10 +55,21 @@ double LiteralEstimate(const SearchState& s, const std::vector<WeightedEdge>& ed
   }
 }
 
+// A view of `num_agents` agents of type 0 that end at point 0, kept for the whole run (the
+// heuristic reads only its agent count).
+const InstanceView& AgentsView(std::size_t num_agents) {
+  static std::map<std::size_t, InstanceView> views;
+  const auto [it, added] = views.try_emplace(num_agents);
+  if (added) {
+    it->second.SetAgents(checker_testing::MakeAgents(std::vector<std::int64_t>(num_agents, 0)));
+    it->second.SetGoals(std::vector<std::uint64_t>(num_agents, 0));
+  }
+  return it->second;
+}
+
 DefaultHeuristic MakeHeuristic(std::size_t num_agents, const std::vector<WeightedEdge>& edges) {
   DefaultHeuristic h;
-  h.Initialize(nullptr, {}, checker_testing::MakeAgents(std::vector<std::int64_t>(num_agents, 0)));
-  h.SetGoals(std::vector<std::uint64_t>(num_agents, 0));
+  h.Bind(AgentsView(num_agents));
   h.SetEdgeList(edges);
   return h;
 }

@@ -17,6 +17,7 @@ namespace plenro {
 namespace {
 
 using post_opt_testing::Agents;
+using post_opt_testing::Bound;
 using post_opt_testing::GraphBuilder;
 using post_opt_testing::MakeResult;
 using post_opt_testing::Points;
@@ -26,13 +27,8 @@ using Paths = std::vector<Route>;
 // point 6 (x = 5) is open to type 1 only. Both agents start and end at their depot.
 const std::vector<double> kX = {0, 10, 1, 2, 8, 9, 5};
 
-DefaultPostOptimizer MakeOptimizer(bool return_to_end = true) {
-  DefaultPostOptimizer optimizer;
-  optimizer.SetReturnToEnd(return_to_end);
-  optimizer.SetStarts({0, 1});
-  optimizer.SetGoals({0, 1});
-  optimizer.SetTimeWindows({});
-  return optimizer;
+Bound<DefaultPostOptimizer> MakeOptimizer(bool return_to_end = true) {
+  return Bound<DefaultPostOptimizer>({0, 1}, {0, 1}, return_to_end);
 }
 
 void ExpectRoutes(const Result& result, const Paths& routes, const std::vector<double>& times) {
@@ -64,7 +60,7 @@ TEST_P(DefaultPostOptimizerMoveTest, MovesPointsAsHandChecked) {
   const MoveCase& c = GetParam();
   const auto graph = GraphBuilder::Line(kX, 2).Build();
   const auto points = Points({{0, 1}, {0, 1}, {0, 1}, {0, 1}, c.types_of_4, c.types_of_5, {1}});
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   Result result = MakeResult({{0, 2, 3, 4, 5, 0}, {1, 1}}, {18.0, 0.0});
   testing::internal::CaptureStderr();
   optimizer.Optimize(graph.get(), points, Agents(c.agent_types), result);
@@ -108,44 +104,44 @@ TEST(DefaultPostOptimizerTest, NameIsFixed) {
   EXPECT_EQ(DefaultPostOptimizer().Name(), "DefaultPostOptimizer");
 }
 
-TEST(DefaultPostOptimizerTest, SettersFillItsOwnViewUntilAViewIsLinked) {
+TEST(DefaultPostOptimizerTest, ReadsTheViewItIsBoundTo) {
+  // Unbound, it reads an empty instance.
   DefaultPostOptimizer optimizer;
   EXPECT_TRUE(optimizer.view().return_to_end());
   EXPECT_FALSE(optimizer.view().has_windows());
-  optimizer.SetStarts({4, 5, 4});
-  optimizer.SetStarts({1, 2});
-  optimizer.SetGoals({7});
-  optimizer.SetGoals({8, 9});
-  optimizer.SetTimeWindows({{3, {1.0, 2.0}}});
-  optimizer.SetReturnToEnd(false);
+  EXPECT_EQ(optimizer.view().num_agents(), 0u);
+
+  InstanceView shared;
+  shared.SetStarts({6});
+  optimizer.Bind(shared);
+  EXPECT_EQ(&optimizer.view(), &shared);
+  EXPECT_EQ(&optimizer.evaluator().view(), &shared);
+  // A copy reads the same view.
+  const DefaultPostOptimizer linked_copy = optimizer;
+  EXPECT_EQ(&linked_copy.view(), &shared);
+  EXPECT_EQ(&linked_copy.evaluator().view(), &shared);
+
+  // Bound to another view, it reads that one as it stands.
+  InstanceView other;
+  other.SetStarts({1, 2});
+  other.SetGoals({8, 9});
+  other.SetTimeWindows({{3, {1.0, 2.0}}});
+  other.SetReturnToEnd(false);
+  optimizer.Bind(other);
   EXPECT_EQ(optimizer.view().starts(), (std::vector<std::uint64_t>{1, 2}));
   EXPECT_EQ(optimizer.view().goals(), (std::vector<std::uint64_t>{8, 9}));
   EXPECT_EQ(optimizer.view().windows().at(3), std::make_pair(1.0, 2.0));
   EXPECT_FALSE(optimizer.view().return_to_end());
-
-  InstanceView shared;
-  shared.SetStarts({6});
-  optimizer.UseView(&shared);
-  EXPECT_EQ(&optimizer.view(), &shared);
-  EXPECT_EQ(&optimizer.evaluator().view(), &shared);
-  optimizer.SetStarts({3});
   EXPECT_EQ(shared.starts(), (std::vector<std::uint64_t>{6}));
-  // A copy keeps the link.
-  const DefaultPostOptimizer linked_copy = optimizer;
-  EXPECT_EQ(&linked_copy.view(), &shared);
-  // Unlinked again, it reads what its own setters stored before; so does a copy, its own copy.
-  optimizer.UseView(nullptr);
-  EXPECT_EQ(optimizer.view().starts(), (std::vector<std::uint64_t>{1, 2}));
-  DefaultPostOptimizer own_copy;
-  own_copy = optimizer;
-  EXPECT_NE(&own_copy.view(), &optimizer.view());
-  EXPECT_EQ(own_copy.view().starts(), (std::vector<std::uint64_t>{1, 2}));
-  EXPECT_EQ(&own_copy.evaluator().view(), &own_copy.view());
+  DefaultPostOptimizer assigned;
+  assigned = optimizer;
+  EXPECT_EQ(assigned.view().starts(), (std::vector<std::uint64_t>{1, 2}));
+  EXPECT_EQ(&assigned.evaluator().view(), &assigned.view());
 }
 
 TEST(DefaultPostOptimizerTest, ReversesEachRouteFirst) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   Result result = MakeResult({{0, 3, 2, 0}, {1, 5, 4, 1}});
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0, 0}), result);
   // Both are already as short as a round trip over their points gets; nothing moves.
@@ -158,7 +154,7 @@ TEST(DefaultPostOptimizerTest, ReversesEachRouteFirst) {
 
 TEST(DefaultPostOptimizerTest, InvalidRouteIsKeptWithTheCostItCameWith) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   // Point 6 is closed to type 0: agent 1 may not drive its route.
   for (const bool with_time : {true, false}) {
     Result result = MakeResult({{0, 2, 3, 4, 5, 0}, {1, 6, 1}});
@@ -180,8 +176,8 @@ TEST(DefaultPostOptimizerTest, InvalidRouteIsKeptWithTheCostItCameWith) {
 TEST(DefaultPostOptimizerTest, InvalidRouteThatReceivesAPointGetsItsNewCost) {
   // Agent 1 reaches 4 too late (window closes at 5) unless it goes through 2 first.
   const auto graph = GraphBuilder(5, 1, 10.0).Arc(1, 2, 1.0).Arc(2, 4, 1.0).Arc(4, 1, 1.0).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
-  optimizer.SetTimeWindows({{4, {0.0, 5.0}}});
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
+  optimizer.windows = {{4, {0.0, 5.0}}};
   Result result = MakeResult({{0, 2, 3, 0}, {1, 4, 1}}, {30.0, 99.0});
   testing::internal::CaptureStderr();
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(5), Agents({0, 0}), result);
@@ -191,7 +187,7 @@ TEST(DefaultPostOptimizerTest, InvalidRouteThatReceivesAPointGetsItsNewCost) {
 
 TEST(DefaultPostOptimizerTest, MissingPathReadsAsEmptyRoute) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   Result result = MakeResult({{0, 2, 3, 4, 5, 0}});
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0, 0}), result);
   ExpectRoutes(result, {{0, 2, 3, 4, 5, 0}, {}}, {18.0, 0.0});
@@ -199,7 +195,7 @@ TEST(DefaultPostOptimizerTest, MissingPathReadsAsEmptyRoute) {
 
 TEST(DefaultPostOptimizerTest, LeavesCountersAndFlagsAndDropsForeignEntries) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   Result result = MakeResult({{0, 2, 0}, {1, 5, 1}});
   result.paths[7] = {3};
   result.times[7] = 1.0;
@@ -219,7 +215,7 @@ TEST(DefaultPostOptimizerTest, ReportsRoutesOfUnboundedCost) {
   // A cost that is no number passes every check but is reported.
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const auto graph = GraphBuilder::Line(kX).Arc(0, 2, nan).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   Result result = MakeResult({{0, 2, 0}});
   testing::internal::CaptureStderr();
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0}), result);
@@ -231,7 +227,7 @@ TEST(DefaultPostOptimizerTest, ReportsRoutesOfUnboundedCost) {
 TEST(DefaultPostOptimizerTest, InfiniteLegIsNoConnection) {
   const double inf = std::numeric_limits<double>::infinity();
   const auto graph = GraphBuilder::Line(kX).Arc(0, 2, inf).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   Result result = MakeResult({{0, 2, 0}}, {7.0});
   testing::internal::CaptureStderr();
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0}), result);
@@ -244,9 +240,7 @@ TEST(DefaultPostOptimizerTest, InfiniteLegIsNoConnection) {
 
 TEST(DefaultPostOptimizerTest, GroupsFollowTypesAndFirstMemberWinsTies) {
   const auto graph = GraphBuilder::Line(kX, 3).Build();
-  DefaultPostOptimizer optimizer;
-  optimizer.SetStarts({0, 1, 0, 1});
-  optimizer.SetGoals({0, 1, 0, 1});
+  Bound<DefaultPostOptimizer> optimizer({0, 1, 0, 1}, {0, 1, 0, 1});
   // Agents 0 and 3 (type 2) tie at cost 4; agents 1 and 2 (type 0) cost 2 and 0.
   Result result = MakeResult({{0, 3, 0}, {1, 5, 1}, {0, 0}, {1, 4, 1}});
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7, 3), Agents({2, 0, 0, 2}), result);
@@ -273,7 +267,7 @@ TEST(DefaultPostOptimizerTest, MissingGroupsThrowLogicError) {
     EXPECT_STREQ(e.what(), "Error: no group with type 3");
   }
   const auto graph = GraphBuilder::Line(kX).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   Result result = MakeResult({{0, 2, 0}, {1, 5, 1}});
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0, 0}), result);
   EXPECT_THROW(optimizer.RefreshGroup(1), std::logic_error);
@@ -284,7 +278,7 @@ TEST(DefaultPostOptimizerTest, MissingGroupsThrowLogicError) {
 
 TEST(DefaultPostOptimizerTest, RouteCostReportsInvalidRoutes) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   Result result;
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(7), Agents({0, 0}), result);
   testing::internal::CaptureStderr();
@@ -312,7 +306,7 @@ class ApplyRelocationTest : public ::testing::TestWithParam<ApplyCase> {};
 TEST_P(ApplyRelocationTest, AppliesOnlyFittingValidMoves) {
   const ApplyCase& c = GetParam();
   const auto graph = GraphBuilder::Line(kX).Build();
-  DefaultPostOptimizer optimizer = MakeOptimizer();
+  Bound<DefaultPostOptimizer> optimizer = MakeOptimizer();
   Result empty;
   optimizer.Optimize(graph.get(), Points({{0}, {0}, {0}, {0}, {0}, {0}, {1}}), Agents({0, 0}),
                      empty);

@@ -19,7 +19,9 @@
 namespace plenro {
 namespace {
 
+using checker_testing::MakeAgents;
 using checker_testing::MakeState;
+using checker_testing::MakeView;
 
 TEST(PluginNameTest, EveryPluginAnswersItsFixedName) {
   const std::vector<std::pair<std::unique_ptr<PluginBase>, std::string>> cases = [] {
@@ -125,7 +127,8 @@ TEST(ExpansionTest, SelectsCheapestUnfinishedLowestIndex) {
       {{inf, 7, 5}, {0, 0, 1}, 1},
   };
   DefaultExpansion expansion;
-  expansion.Initialize({0, 0, 0});
+  const InstanceView view = MakeView(nullptr, {}, MakeAgents({0, 0, 0}), {}, {0, 0, 0});
+  expansion.Bind(view);
   EXPECT_EQ(expansion.NumAgents(), 3u);
   for (const SelectCase& c : cases) {
     const SearchState state = MakeState(4, {0, 0, 0}, c.costs, {}, c.finished);
@@ -133,9 +136,10 @@ TEST(ExpansionTest, SelectsCheapestUnfinishedLowestIndex) {
   }
 }
 
-TEST(ExpansionTest, AgentCountComesFromGoals) {
+TEST(ExpansionTest, AgentCountComesFromTheView) {
   DefaultExpansion expansion;
-  expansion.Initialize({0, 0});
+  const InstanceView view = MakeView(nullptr, {}, MakeAgents({0, 0}), {}, {0, 0});
+  expansion.Bind(view);
   // A third entry in the state is not an agent of this expansion.
   const SearchState state = MakeState(4, {0, 0, 0}, {9, 8, 1}, {});
   EXPECT_EQ(expansion.SelectAgent(state), 1);

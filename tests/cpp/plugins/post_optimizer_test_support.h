@@ -1,115 +1,56 @@
 #pragma once
 
 // Builders for the post-optimiser tests: complete graphs with hand-set costs, point and agent
-// tables, and results.
+// tables and views (those of the instance tests), and results.
 
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
-#include "plenro/graph/sparse_graph.h"
+#include "instance/instance_test_support.h"
 #include "plenro/model/result.h"
-#include "plenro/search/search_records.h"
 
 namespace plenro::post_opt_testing {
 
-// A complete directed graph over n vertices with `types` cost entries per arc, every cost
-// `fill` until changed.
-class GraphBuilder {
+using instance_testing::Agents;
+using instance_testing::GraphBuilder;
+using instance_testing::MakeView;
+using instance_testing::OpenPoints;
+using instance_testing::Points;
+
+// A post-optimiser of class P run as the solver runs it, with the start and end points, windows
+// and return rule a test gives it: each Optimize over a graph, points and agents builds the view
+// of that instance, binds the optimiser to it and runs it. The view stays until the next
+// Optimize, so that the optimiser's steps can be called on the same instance afterwards.
+template <class P>
+class Bound : public P {
  public:
-  GraphBuilder(std::size_t n, std::size_t types, double fill)
-      : n_(n), types_(types), cost_(n * n * types, fill), present_(n * n, 1) {}
+  Bound() = default;
+  Bound(std::vector<std::uint64_t> starts_in, std::vector<std::uint64_t> goals_in,
+        bool return_to_end_in = true)
+      : starts(std::move(starts_in)), goals(std::move(goals_in)), return_to_end(return_to_end_in) {}
+  // The optimiser reads this object's view.
+  Bound(const Bound&) = delete;
+  Bound& operator=(const Bound&) = delete;
 
-  // Costs |x[u] - x[v]| for every type.
-  static GraphBuilder Line(const std::vector<double>& x, std::size_t types = 1) {
-    GraphBuilder builder(x.size(), types, 0.0);
-    for (std::size_t u = 0; u < x.size(); ++u) {
-      for (std::size_t v = 0; v < x.size(); ++v) {
-        builder.Arc(u, v, std::abs(x[u] - x[v]));
-      }
-    }
-    return builder;
-  }
-
-  // u -> v for every type.
-  GraphBuilder& Arc(std::size_t u, std::size_t v, double cost) {
-    for (std::size_t t = 0; t < types_; ++t) {
-      cost_[(u * n_ + v) * types_ + t] = cost;
-    }
-    return *this;
-  }
-  // u -> v and v -> u for every type.
-  GraphBuilder& Edge(std::size_t u, std::size_t v, double cost) {
-    return Arc(u, v, cost).Arc(v, u, cost);
-  }
-  // u -> v for type t only.
-  GraphBuilder& TypeArc(std::size_t u, std::size_t v, std::size_t t, double cost) {
-    cost_[(u * n_ + v) * types_ + t] = cost;
-    return *this;
-  }
-  // No arc u -> v at all.
-  GraphBuilder& Remove(std::size_t u, std::size_t v) {
-    present_[u * n_ + v] = 0;
-    return *this;
+  using P::Optimize;
+  void Optimize(const PlannerGraph* graph, const std::vector<Point>& points,
+                const std::vector<AgentInfo>& agents, Result& result) {
+    view_ = MakeView(graph, points, agents, starts, goals, windows, return_to_end);
+    this->Bind(view_);
+    P::Optimize(result);
   }
 
-  // G is SparseGraph or a test graph derived from it.
-  template <class G = SparseGraph>
-  std::unique_ptr<G> Build() const {
-    auto graph = std::make_unique<G>();
-    graph->ChangeCostDim(types_, kNoConnection);
-    for (std::size_t v = 0; v < n_; ++v) {
-      graph->AddVertex(v);
-    }
-    for (std::size_t u = 0; u < n_; ++u) {
-      for (std::size_t v = 0; v < n_; ++v) {
-        if (u == v || present_[u * n_ + v] == 0) {
-          continue;
-        }
-        const auto first = cost_.begin() + static_cast<std::ptrdiff_t>((u * n_ + v) * types_);
-        graph->AddArc(u, v, CostVector(first, first + static_cast<std::ptrdiff_t>(types_)));
-      }
-    }
-    return graph;
-  }
+  std::vector<std::uint64_t> starts;
+  std::vector<std::uint64_t> goals;
+  TimeWindowMap windows;
+  bool return_to_end = true;
 
  private:
-  std::size_t n_;
-  std::size_t types_;
-  std::vector<double> cost_;
-  std::vector<char> present_;
+  InstanceView view_;
 };
-
-// Points 0..n-1 with the given allowed types.
-inline std::vector<Point> Points(const std::vector<std::vector<std::uint64_t>>& types) {
-  std::vector<Point> points(types.size());
-  for (std::size_t j = 0; j < types.size(); ++j) {
-    points[j].id = 1000 + j;
-    points[j].types = types[j];
-  }
-  return points;
-}
-
-// n points, each open to every type below `types`.
-inline std::vector<Point> OpenPoints(std::size_t n, std::uint64_t types = 1) {
-  std::vector<std::uint64_t> all;
-  for (std::uint64_t t = 0; t < types; ++t) {
-    all.push_back(t);
-  }
-  return Points(std::vector<std::vector<std::uint64_t>>(n, all));
-}
-
-inline std::vector<AgentInfo> Agents(const std::vector<std::int64_t>& types,
-                                     const std::vector<double>& max_lengths = {}) {
-  std::vector<AgentInfo> agents(types.size());
-  for (std::size_t i = 0; i < types.size(); ++i) {
-    agents[i].id = 50 + i;
-    agents[i].type = types[i];
-    agents[i].max_length = i < max_lengths.size() ? max_lengths[i] : 0.0;
-  }
-  return agents;
-}
 
 // A result holding route k for agent k (and its cost, where given).
 inline Result MakeResult(const std::vector<std::vector<std::int64_t>>& routes,

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "plenro/instance/instance_view.h"
 #include "plenro/plugins/constraint_checker_plugin.h"
 
 namespace plenro::checker_testing {
@@ -24,10 +25,9 @@ class RecordingChecker : public ConstraintCheckerPlugin {
   }
 
   std::string Name() const override { return "RecordingChecker"; }
-  void Initialize(const PlannerGraph* /*graph*/, const std::vector<Point>& points,
-                  const std::vector<AgentInfo>& /*agents*/) override {
-    initialized_points = points.size();
-    ++initialize_calls;
+  void Bind(const InstanceView& view) override {
+    bound_points = view.num_points();
+    ++bind_calls;
   }
   bool IsForbidden(std::uint64_t /*agent*/, std::uint64_t /*point*/) const override {
     ++calls;
@@ -59,8 +59,8 @@ class RecordingChecker : public ConstraintCheckerPlugin {
   double add = 0.0;
   mutable int calls = 0;
   mutable std::vector<double> seen_costs;
-  int initialize_calls = 0;
-  std::size_t initialized_points = 0;
+  int bind_calls = 0;
+  std::size_t bound_points = 0;
 
  private:
   int tag_;

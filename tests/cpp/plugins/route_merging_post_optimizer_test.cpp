@@ -15,6 +15,7 @@ namespace plenro {
 namespace {
 
 using post_opt_testing::Agents;
+using post_opt_testing::Bound;
 using post_opt_testing::GraphBuilder;
 using post_opt_testing::MakeResult;
 using post_opt_testing::Points;
@@ -24,13 +25,8 @@ using Paths = std::vector<Route>;
 // open to type 1 only. Every agent starts and ends at its depot.
 const std::vector<double> kX = {0, 0, 0, 1, 3, 2, 5};
 
-RouteMergingPostOptimizer MakeOptimizer(const std::vector<std::uint64_t>& depots) {
-  RouteMergingPostOptimizer optimizer;
-  optimizer.SetReturnToEnd(true);
-  optimizer.SetStarts(depots);
-  optimizer.SetGoals(depots);
-  optimizer.SetTimeWindows({});
-  return optimizer;
+Bound<RouteMergingPostOptimizer> MakeOptimizer(const std::vector<std::uint64_t>& depots) {
+  return Bound<RouteMergingPostOptimizer>(depots, depots);
 }
 
 std::vector<Point> LinePoints() {
@@ -52,7 +48,7 @@ TEST(RouteMergingPostOptimizerTest, NameIsFixed) {
 
 TEST(RouteMergingPostOptimizerTest, SinglePointRouteIsDissolved) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  RouteMergingPostOptimizer optimizer = MakeOptimizer({0, 1});
+  Bound<RouteMergingPostOptimizer> optimizer = MakeOptimizer({0, 1});
   Result result = MakeResult({{0, 3, 4, 0}, {1, 5, 1}}, {6.0, 4.0});
   testing::internal::CaptureStderr();
   optimizer.Optimize(graph.get(), LinePoints(), Agents({0, 0}), result);
@@ -85,10 +81,7 @@ TEST_P(EmptiedRouteTest, KeepsTheCostOfItsEndpoints) {
     builder.Remove(1, 2);
   }
   const auto graph = builder.Build();
-  RouteMergingPostOptimizer optimizer;
-  optimizer.SetReturnToEnd(c.return_to_end);
-  optimizer.SetStarts({0, 1});
-  optimizer.SetGoals({0, 2});
+  Bound<RouteMergingPostOptimizer> optimizer({0, 1}, {0, 2}, c.return_to_end);
   Result result = MakeResult({{0, 4, 0}, {1, 3, 2}});
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(5), Agents({0, 0}), result);
   ExpectRoutes(result, c.routes, c.times);
@@ -105,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RouteMergingPostOptimizerTest, InvalidRouteIsKeptWithTheCostItCameWith) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  RouteMergingPostOptimizer optimizer = MakeOptimizer({0, 1, 2});
+  Bound<RouteMergingPostOptimizer> optimizer = MakeOptimizer({0, 1, 2});
   // Agent 2 (type 0) may not serve point 6; nothing is inserted into its route either.
   Result result = MakeResult({{0, 3, 4, 0}, {1, 5, 1}, {2, 6, 2}}, {6.0, 4.0, 4.25});
   optimizer.Optimize(graph.get(), LinePoints(), Agents({0, 0, 0}), result);
@@ -118,7 +111,7 @@ TEST(RouteMergingPostOptimizerTest, InvalidRouteIsKeptWithTheCostItCameWith) {
 
 TEST(RouteMergingPostOptimizerTest, NothingChangesWhenNoRouteCostsAnything) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  RouteMergingPostOptimizer optimizer = MakeOptimizer({0, 1});
+  Bound<RouteMergingPostOptimizer> optimizer = MakeOptimizer({0, 1});
   const Result before = [] {
     Result r = MakeResult({{0, 0}, {1, 6, 1}}, {0.0, 9.0});
     r.paths[5] = {4};
@@ -136,7 +129,7 @@ TEST(RouteMergingPostOptimizerTest, NothingChangesWhenNoRouteCostsAnything) {
 
 TEST(RouteMergingPostOptimizerTest, WritesAgentEntriesAndLeavesTheRest) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  RouteMergingPostOptimizer optimizer = MakeOptimizer({0, 1});
+  Bound<RouteMergingPostOptimizer> optimizer = MakeOptimizer({0, 1});
   Result result = MakeResult({{0, 3, 4, 0}, {1, 5, 1}});
   result.paths[9] = {4, 4};
   result.times[9] = 1.5;
@@ -156,7 +149,7 @@ TEST(RouteMergingPostOptimizerTest, WritesAgentEntriesAndLeavesTheRest) {
 
 TEST(RouteMergingPostOptimizerTest, RemainingRoutesAreReversed) {
   const auto graph = GraphBuilder::Line(kX, 2).Build();
-  RouteMergingPostOptimizer optimizer = MakeOptimizer({0, 1});
+  Bound<RouteMergingPostOptimizer> optimizer = MakeOptimizer({0, 1});
   // Nothing can be dissolved (agent 1 is the only one below F and its point 6 is closed to
   // type 0), but agent 0's detour is straightened.
   Result result = MakeResult({{0, 5, 3, 4, 0}, {1, 6, 1}});
@@ -185,7 +178,7 @@ TEST_P(RouteMergingLongestTest, OnlyRoutesClearlyBelowTheLongestDissolve) {
   auto builder = GraphBuilder(5, 2, 0.0);
   builder.Arc(0, 3, 3.0).Arc(3, 0, 3.0).Arc(1, 4, 3.0 - c.shorter_by).Arc(4, 1, 3.0);
   const auto graph = builder.Build();
-  RouteMergingPostOptimizer optimizer = MakeOptimizer({0, 1});
+  Bound<RouteMergingPostOptimizer> optimizer = MakeOptimizer({0, 1});
   Result result = MakeResult({{0, 3, 0}, {1, 4, 1}});
   const auto points = Points({{0, 1}, {0, 1}, {0, 1}, {0, 1}, {1}});
   optimizer.Optimize(graph.get(), points, Agents(c.agent_types), result);
@@ -234,11 +227,11 @@ TEST_P(RouteMergingDissolutionTest, DissolutionIsAllOrNothing) {
     builder.Arc(u, v, cost);
   }
   const auto graph = builder.Build();
-  RouteMergingPostOptimizer optimizer;
+  Bound<RouteMergingPostOptimizer> optimizer;
   if (c.with_starts) {
-    optimizer.SetStarts({0, 2, 4});
+    optimizer.starts = {0, 2, 4};
   }
-  optimizer.SetGoals({1, 3, 5});
+  optimizer.goals = {1, 3, 5};
   Result result = MakeResult(c.routes);
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(9), Agents({0, 0, 0}, c.max_lengths),
                      result);
@@ -319,9 +312,7 @@ TEST_P(FindInsertionTest, PicksTheCheapestPlaceWithItsTieRules) {
     builder.Arc(6, 8, 1.0).Arc(8, 9, 1.0).Arc(9, 8, 1.0).Arc(8, 7, 1.0);
   }
   const auto graph = builder.Build();
-  RouteMergingPostOptimizer optimizer;
-  optimizer.SetStarts({0, 2, 4, 6});
-  optimizer.SetGoals({1, 3, 5, 7});
+  Bound<RouteMergingPostOptimizer> optimizer({0, 2, 4, 6}, {1, 3, 5, 7});
   Result result = MakeResult({{0, 1}, {2, 3}, {4, 5}, {6, 9, 7}});
   optimizer.Optimize(graph.get(), post_opt_testing::OpenPoints(10), Agents({0, 0, 0, 0}), result);
   ASSERT_EQ(optimizer.routes(), (Paths{{0, 1}, {2, 3}, {4, 5}, {6, 9, 7}}));
@@ -355,7 +346,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RouteMergingPostOptimizerTest, CanServeFollowsTypesAndOtherAgentsEndpoints) {
   const auto graph = GraphBuilder::Line(kX).Build();
-  RouteMergingPostOptimizer optimizer = MakeOptimizer({0, 1});
+  Bound<RouteMergingPostOptimizer> optimizer = MakeOptimizer({0, 1});
   Result result;
   optimizer.Optimize(graph.get(), LinePoints(), Agents({0, 1}), result);
   EXPECT_TRUE(optimizer.CanServe(0, 3));

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "plenro/plugins/instance_view.h"
+#include "plenro/instance/instance_view.h"
 #include "plugins/plugin_test_support.h"
 
 namespace plenro {
@@ -19,25 +19,24 @@ using checker_testing::MakeAgents;
 using checker_testing::MakeGraph;
 using checker_testing::MakePoints;
 using checker_testing::MakeState;
+using checker_testing::MakeView;
 
 using Matrix = std::vector<std::vector<double>>;
 using Window = std::optional<std::pair<double, double>>;
 
-// A checker over its own graph, configured as the solver does it.
+// A checker bound to a view of its own graph, as the solver binds it.
 struct Instance {
   std::unique_ptr<SparseGraph> graph;
+  InstanceView view;
   TimeWindowConstraintChecker checker;
 
   Instance(const std::vector<Matrix>& matrices, const std::vector<Point>& points,
            const std::vector<AgentInfo>& agents, const std::vector<std::uint64_t>& starts,
            const std::vector<std::uint64_t>& goals, const TimeWindowMap& windows,
            bool return_to_end)
-      : graph(MakeGraph(matrices)) {
-    checker.Initialize(graph.get(), points, agents);
-    checker.SetGoals(goals);
-    checker.SetTimeWindows(windows);
-    checker.SetStarts(starts);
-    checker.SetReturnToEnd(return_to_end);
+      : graph(MakeGraph(matrices)),
+        view(MakeView(graph.get(), points, agents, starts, goals, windows, return_to_end)) {
+    checker.Bind(view);
   }
 };
 
@@ -90,7 +89,9 @@ TEST(TimeWindowTravelTest, LegTimes) {
     EXPECT_EQ(inst.checker.Travel(c.x, c.y, c.k), c.expected) << c.what;
   }
   TimeWindowConstraintChecker no_graph;
-  no_graph.Initialize(nullptr, checker_testing::MakeType0Points(3), MakeAgents({1, 0}));
+  const InstanceView no_costs =
+      MakeView(nullptr, checker_testing::MakeType0Points(3), MakeAgents({1, 0}), {}, {}, {}, false);
+  no_graph.Bind(no_costs);
   EXPECT_EQ(no_graph.Travel(1, 2, 0), 0.0);
 }
 
@@ -109,15 +110,15 @@ TEST(TimeWindowServeTest, TypesAndOtherAgentsDepots) {
       EXPECT_EQ(inst.checker.CanServe(k, i), with_sets[k][i]) << "agent " << k << " point " << i;
     }
   }
-  // Replacing the sets clears the old members.
-  inst.checker.SetGoals({});
-  inst.checker.SetStarts({});
+  // The checker reads the view as it stands: replacing the sets clears the old members.
+  inst.view.SetGoals({});
+  inst.view.SetStarts({});
   for (std::uint64_t k = 0; k < 2; ++k) {
     for (std::uint64_t i = 0; i < 5; ++i) {
       EXPECT_EQ(inst.checker.CanServe(k, i), without_sets[k][i]) << "agent " << k << " point " << i;
     }
   }
-  inst.checker.SetStarts({3, 1});
+  inst.view.SetStarts({3, 1});
   EXPECT_TRUE(inst.checker.CanServe(0, 0));
   EXPECT_FALSE(inst.checker.CanServe(0, 1));
   EXPECT_TRUE(inst.checker.CanServe(1, 1));
@@ -141,8 +142,9 @@ TEST(WindowRuleTest, CloseIsInclusiveEarlyArrivalWaits) {
   Instance inst({costs}, checker_testing::MakeType0Points(2), MakeAgents({0}), {0}, {0},
                 {{1, {4.0, 10.0}}}, true);
   TimeWindowConstraintChecker no_graph;
-  no_graph.Initialize(nullptr, checker_testing::MakeType0Points(2), MakeAgents({0}));
-  no_graph.SetTimeWindows({{1, {4.0, 10.0}}});
+  const InstanceView no_costs = MakeView(nullptr, checker_testing::MakeType0Points(2),
+                                         MakeAgents({0}), {}, {}, {{1, {4.0, 10.0}}}, false);
+  no_graph.Bind(no_costs);
   for (const ArrivalCase& c : cases) {
     const SearchState s = MakeState(2, {0}, {c.arrival}, {1});
     for (const TimeWindowConstraintChecker* checker : {&inst.checker, &no_graph}) {
@@ -276,9 +278,9 @@ TEST(WindowRuleTest, LegsIntoOwnEndAreFreeWithoutReturnToEnd) {
   }
 }
 
-// Linked to a view that holds the same instance, a checker answers as one given the data on
-// its own; while linked, its Initialize and setters change nothing it reads.
-TEST(WindowRuleTest, LinkedToAViewItAnswersAsOnItsOwn) {
+// A checker answers from the view it is bound to alone: bound to another view that holds the
+// same instance, filled in the opposite order, it answers as the first.
+TEST(WindowRuleTest, BoundToAnEqualViewItAnswersAlike) {
   const Matrix costs = {{0, 1, 5, 2}, {1, 0, 5, 3}, {5, 5, 0, 4}, {2, 3, 4, 0}};
   const auto points = MakePoints({{0, 1}, {0}, {0, 1}, {1}});
   const auto agents = MakeAgents({0, 1});
@@ -286,19 +288,15 @@ TEST(WindowRuleTest, LinkedToAViewItAnswersAsOnItsOwn) {
   Instance own({costs, costs}, points, agents, {0, 0}, {0, 2}, windows, false);
 
   InstanceView view;
-  view.SetPoints(points);
-  view.SetAgents(agents);
-  view.SetCosts(own.graph.get());
-  view.SetStarts({0, 0});
-  view.SetGoals({0, 2});
-  view.SetTimeWindows(windows);
   view.SetReturnToEnd(false);
+  view.SetTimeWindows(windows);
+  view.SetGoals({0, 2});
+  view.SetStarts({0, 0});
+  view.SetCosts(own.graph.get());
+  view.SetAgents(agents);
+  view.SetPoints(points);
   TimeWindowConstraintChecker linked;
-  linked.UseView(&view);
-  linked.Initialize(nullptr, {}, {});
-  linked.SetGoals({});
-  linked.SetTimeWindows({});
-  linked.SetReturnToEnd(true);
+  linked.Bind(view);
 
   for (std::uint64_t k = 0; k < 2; ++k) {
     for (std::uint64_t x = 0; x < 4; ++x) {

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/model/objective.h"
-#include "plenro/plugins/route_evaluation.h"
 #include "plenro/search/solver.h"
 #include "solver_test_support.h"
 

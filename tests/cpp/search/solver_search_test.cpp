@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "plenro/plugins/route_evaluation.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/search/solver.h"
 #include "solver_test_support.h"
 

@@ -29,6 +29,19 @@ InstanceBuilder ThreePoints() {
   return builder;
 }
 
+// The cost vector of the arc u -> v in the solver's cost table, one entry per type; empty when
+// there is no arc.
+CostVector ArcCosts(const Solver& solver, std::uint64_t u, std::uint64_t v) {
+  const CostTable& table = solver.view().costs();
+  CostVector costs;
+  if (table.HasArc(u, v)) {
+    for (std::uint64_t t = 0; t < table.CostDim(); ++t) {
+      costs.push_back(table.Cost(u, v, t));
+    }
+  }
+  return costs;
+}
+
 std::vector<std::string> CheckerNames(const Solver& solver) {
   const ConstraintCheckerPlugin& checker = solver.constraint_checker();
   const auto* composite = dynamic_cast<const CompositeConstraintChecker*>(&checker);
@@ -101,8 +114,17 @@ TEST(SolverSetupTest, OtherPluginsAndTheirSetUpData) {
   EXPECT_EQ(min_sum.num_types(), 1u);
   EXPECT_TRUE(min_sum.return_to_end());
   EXPECT_EQ(min_sum.time_limit(), 60.0);
-  EXPECT_EQ(min_sum.graph()->NumVertex(), 3u);
-  EXPECT_EQ(min_sum.graph()->NumArc(), 12u);  // 6 arcs, each filed twice
+  // No planner graph is built from a problem: the costs are the view's table, complete over the
+  // 3 points.
+  EXPECT_EQ(min_sum.graph(), nullptr);
+  EXPECT_EQ(min_sum.view().costs().NumVertex(), 3u);
+  std::uint64_t arcs = 0;
+  for (std::uint64_t u = 0; u < 3; ++u) {
+    for (std::uint64_t v = 0; v < 3; ++v) {
+      arcs += ArcCosts(min_sum, u, v).empty() ? 0 : 1;
+    }
+  }
+  EXPECT_EQ(arcs, 6u);
 }
 
 TEST(SolverSetupTest, TablesFollowTheProblemsOrder) {
@@ -174,12 +196,11 @@ TEST(SolverSetupTest, MissingCostsAreNoConnectionForThatTypeOnly) {
   builder.SetCosts("A", {{0, 4}, {5}});  // rows and columns cut short
   builder.SetCosts("B", {{0, 1, 2}, {3, 0, 4}, {5, 6, 0}});
   const Solver solver(builder.Build(), MakeOptions(MinSum));
-  const PlannerGraph& graph = *solver.graph();
-  EXPECT_EQ(graph.GetArcCost(0, 1), (CostVector{4.0, 1.0}));
-  EXPECT_EQ(graph.GetArcCost(1, 0), (CostVector{5.0, 3.0}));
-  EXPECT_EQ(graph.GetArcCost(0, 2), (CostVector{9999.0, 2.0}));
-  EXPECT_EQ(graph.GetArcCost(2, 1), (CostVector{9999.0, 6.0}));
-  EXPECT_TRUE(graph.GetArcCost(1, 1).empty());
+  EXPECT_EQ(ArcCosts(solver, 0, 1), (CostVector{4.0, 1.0}));
+  EXPECT_EQ(ArcCosts(solver, 1, 0), (CostVector{5.0, 3.0}));
+  EXPECT_EQ(ArcCosts(solver, 0, 2), (CostVector{9999.0, 2.0}));
+  EXPECT_EQ(ArcCosts(solver, 2, 1), (CostVector{9999.0, 6.0}));
+  EXPECT_TRUE(ArcCosts(solver, 1, 1).empty());
 }
 
 TEST(SolverSetupTest, UnreachableDepotIsReportedOnceAndCountsAsVisited) {

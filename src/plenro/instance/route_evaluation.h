@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plenro/plugins/instance_view.h"
+#include "plenro/instance/instance_view.h"
 
 namespace plenro {
 

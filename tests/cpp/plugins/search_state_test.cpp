@@ -1,4 +1,4 @@
-#include "plenro/search/search_records.h"
+#include "plenro/plugins/search_state.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "plenro/plugins/instance_view.h"
+#include "plenro/instance/instance_view.h"
 
 #include <algorithm>
 #include <utility>

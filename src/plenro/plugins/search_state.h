@@ -3,38 +3,16 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <unordered_map>
-#include <utility>
 #include <vector>
-
-#include "plenro/graph/no_connection.h"
 
 namespace plenro {
 
+// The records the search and its plug-ins exchange: the visited set, the search state, the focal
+// key and the edges of the spanning-tree bound. The instance's own records (points, agents,
+// windows) are those of instance/instance_records.h.
+
 // Largest number of points a search can handle: the capacity of the visited set.
 inline constexpr std::int64_t kMaxPoints = 256;
-
-// One per node, in node order; point j is vertex j.
-struct Point {
-  double x = 0.0;
-  double y = 0.0;
-  double z = 0.0;
-  std::uint64_t id = 0;
-  // Type numbers allowed to serve the point, ascending, without repeats; may be empty.
-  std::vector<std::uint64_t> types;
-};
-
-// One per entry of the problem's agent list, in that order.
-struct AgentInfo {
-  std::uint64_t id = 0;
-  std::int64_t type = -1;
-  double capacity = 0.0;
-  // Limit on the route cost; 0 or less means no limit.
-  double max_length = 0.0;
-};
-
-// Service window (open, close) by vertex.
-using TimeWindowMap = std::unordered_map<std::uint64_t, std::pair<double, double>>;
 
 // 256-bit set of points: bit k set = point k visited (or not to be visited).
 struct VisitedSet {
@@ -93,8 +71,6 @@ struct SearchState {
   std::vector<std::int64_t> positions;
   // Route cost so far of each agent: the time it reached its current point, waiting included.
   std::vector<double> costs;
-  // Per-agent auxiliary values: empty in the root, copied unchanged into every child.
-  std::vector<double> aux;
   VisitedSet visited;
   std::int32_t num_bits = 0;
   double h = 0.0;

@@ -1,4 +1,4 @@
-#include "plenro/plugins/route_evaluation.h"
+#include "plenro/instance/route_evaluation.h"
 
 namespace plenro {
 

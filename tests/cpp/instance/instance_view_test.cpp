@@ -1,4 +1,4 @@
-#include "plenro/plugins/instance_view.h"
+#include "plenro/instance/instance_view.h"
 
 #include <gtest/gtest.h>
 
@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "plugins/plugin_test_support.h"
+#include "instance/instance_test_support.h"
 
 namespace plenro {
 namespace {
 
-using checker_testing::kNoArc;
-using checker_testing::MakeAgents;
-using checker_testing::MakeGraph;
-using checker_testing::MakePoints;
+using instance_testing::kNoArc;
+using instance_testing::MakeAgents;
+using instance_testing::MakeGraph;
+using instance_testing::MakePoints;
 
 // Three points: 0 open to both types, 1 to type 1, 2 to type 0; the arc 2 -> 0 is missing.
 InstanceView MakeView(bool setters_first) {

@@ -6,7 +6,7 @@
 #include "plenro/graph/cost_table.h"
 #include "plenro/graph/no_connection.h"
 #include "plenro/graph/planner_graph.h"
-#include "plenro/search/search_records.h"
+#include "plenro/instance/instance_records.h"
 
 namespace plenro {
 
