@@ -1,12 +1,14 @@
 # Finds the project's dependencies: nlohmann json 3.12 (headers from the PyPI wheel, or an
 # installed CMake package), pybind11 3.x (only for the extension) and GoogleTest (only for tests).
 
-find_package(Python 3.12 EXACT COMPONENTS Interpreter QUIET)
+find_package(Python 3.11 COMPONENTS Interpreter QUIET)
 
 # nlohmann json. The PyPI wheel ships the headers and exposes nlohmann_json.get_include()
 # but no CMake package, so ask the build's Python first, then fall back to a CMake config.
-set(_orvik_json_include "")
-if(Python_EXECUTABLE)
+# ORVIK_JSON_INCLUDE names the folder directly: builds for several Pythons then compile the core
+# with the same flags, so that a compiler cache serves them all.
+set(_orvik_json_include "${ORVIK_JSON_INCLUDE}")
+if(NOT _orvik_json_include AND Python_EXECUTABLE)
   execute_process(
     COMMAND "${Python_EXECUTABLE}" -c "import nlohmann_json; print(nlohmann_json.get_include())"
     OUTPUT_VARIABLE _orvik_json_include
@@ -24,7 +26,7 @@ else()
 endif()
 
 if(ORVIK_BUILD_PYTHON)
-  find_package(Python 3.12 EXACT REQUIRED COMPONENTS Interpreter Development.Module)
+  find_package(Python 3.11 REQUIRED COMPONENTS Interpreter Development.Module)
   if(NOT pybind11_DIR AND Python_EXECUTABLE)
     execute_process(
       COMMAND "${Python_EXECUTABLE}" -c "import pybind11; print(pybind11.get_cmake_dir())"

@@ -1,122 +1,176 @@
 #!/usr/bin/env bash
-# Sets up the project's environment: a Python 3.12 virtual environment in .venv with the
-# build and test tools, (with --with-gtest) Debian's GoogleTest for the C++ tests and (with
-# --with-fuzz) Debian's clang with its libFuzzer runtime for tests/fuzz.
-# Then builds and installs the package into the environment, unless --no-package is given.
-# Safe to run again: every step checks what is already there.
+# Sets up the project's environment: a virtual environment (.venv) with Python 3.11 or later
+# and what building and solving need (requirements-solve.txt), then builds and installs the
+# package into it. Says in one line what it installs and why; safe to run again, since every
+# step checks what is already there.
+#
+# Usage: scripts/bootstrap.sh [--dev | --test] [--python PYTHON] [--venv DIR] [--with-gtest]
+#                             [--with-fuzz] [--no-package]
+#   --dev          also the test, lint and documentation tools (requirements-dev.txt)
+#   --test         also the Python suite's tools (requirements-test.txt)
+#   --python PY    the interpreter (default: $ORVIK_PYTHON, else python3 on PATH when it is
+#                  3.11 or later, else python3.13, 3.12 or 3.11, on PATH or under pyenv)
+#   --venv DIR     the environment to make or update (default .venv)
+#   --with-gtest   Debian's GoogleTest (libgtest-dev), for the C++ tests
+#   --with-fuzz    Debian's clang and its libFuzzer runtime (clang, libclang-rt-dev)
+#   --no-package   do not build and install the package
+#   --plan         print what would be installed and why (nothing when nothing is missing), and
+#                  stop; --quiet: install without saying so (scripts/test.sh says it for all)
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=scripts/common.sh
+source "$root/scripts/common.sh"
+
 venv="$root/.venv"
+requirements=solve
+python=""
 with_gtest=0
 with_fuzz=0
 with_package=1
-for arg in "$@"; do
-  case "$arg" in
+plan_only=0
+quiet=0
+while (($# > 0)); do
+  case "$1" in
+    --dev) requirements=dev ;;
+    --test) requirements=test ;;
+    --python) python="${2:?--python needs an interpreter}"; shift ;;
+    --venv) venv="${2:?--venv needs a folder}"; shift ;;
     --with-gtest) with_gtest=1 ;;
     --with-fuzz) with_fuzz=1 ;;
     --no-package) with_package=0 ;;
-    *) echo "bootstrap.sh: unknown argument $arg" >&2; exit 2 ;;
+    --plan) plan_only=1 ;;
+    --quiet) quiet=1 ;;
+    *) echo "bootstrap.sh: unknown argument $1" >&2; exit 2 ;;
   esac
+  shift
 done
+[[ "$venv" == /* ]] || venv="$root/$venv"
 
-say() { printf '[setup] %s\n' "$*"; }
-
-is_py312() { "$1" -c 'import sys; sys.exit(0 if sys.version_info[:2] == (3, 12) else 1)' 2>/dev/null; }
-
-# Python 3.12: $ORVIK_PYTHON, then python3.12 on PATH, then pyenv's versions, then /usr/bin.
-find_python() {
-  local candidates=()
-  [[ -n "${ORVIK_PYTHON:-}" ]] && candidates+=("$ORVIK_PYTHON")
-  command -v python3.12 >/dev/null 2>&1 && candidates+=("$(command -v python3.12)")
-  local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
-  if command -v pyenv >/dev/null 2>&1; then
-    pyenv_root="$(pyenv root)"
-  fi
-  local d
-  for d in "$pyenv_root"/versions/3.12*/bin/python3.12; do
-    [[ -x "$d" ]] && candidates+=("$d")
-  done
-  candidates+=(/usr/local/bin/python3.12 /usr/bin/python3.12)
-  local c
-  for c in "${candidates[@]}"; do
-    if [[ -x "$c" ]] && is_py312 "$c"; then
-      echo "$c"
-      return 0
-    fi
-  done
-  return 1
-}
-
-if [[ ! -x "$venv/bin/python" ]] || ! is_py312 "$venv/bin/python"; then
-  py="$(find_python)" || {
-    echo "Python 3.12 was not found. Install it, for example with: pyenv install 3.12" >&2
-    echo "or point ORVIK_PYTHON at a python3.12 executable." >&2
+# The interpreter, when the environment is to be made or is of another Python than asked.
+if [[ -n "$python" ]]; then
+  is_supported_python "$python" || {
+    echo "bootstrap.sh: $python is not Python 3.11 or later" >&2
     exit 1
   }
-  say "creating $venv with $py"
-  rm -rf "$venv"
-  "$py" -m venv "$venv"
+  python="$("$python" -c 'import sys; print(sys.executable)')"
 fi
-
-stamp="$venv/.requirements-dev.txt"
-if ! cmp -s "$root/requirements-dev.txt" "$stamp"; then
-  say "installing build and test tools"
-  "$venv/bin/python" -m pip install --quiet --upgrade pip
-  "$venv/bin/python" -m pip install --quiet -r "$root/requirements-dev.txt"
-  cp "$root/requirements-dev.txt" "$stamp"
-fi
-
-if [[ $with_gtest -eq 1 ]] && [[ ! -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ]] &&
-  [[ ! -f /usr/lib/cmake/GTest/GTestConfig.cmake ]] && ! ls /usr/lib/*/cmake/GTest/GTestConfig.cmake >/dev/null 2>&1; then
-  if [[ "$(id -u)" -eq 0 ]]; then
-    say "installing GoogleTest (libgtest-dev)"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y -q libgtest-dev >/dev/null 2>&1 || {
-      apt-get update -q >/dev/null
-      apt-get install -y -q libgtest-dev >/dev/null
+venv_python="$venv/bin/python"
+if [[ -x "$venv_python" ]] && is_supported_python "$venv_python" &&
+  { [[ -z "$python" ]] || [[ "$(python_minor "$venv_python")" == "$(python_minor "$python")" ]]; }; then
+  make_venv=0
+else
+  make_venv=1
+  if [[ -z "$python" ]]; then
+    python="$(find_python)" || {
+      echo "Python 3.11 or later was not found. Install it (for example: apt-get install" >&2
+      echo "python3 python3-venv, or pyenv install 3.12) or point ORVIK_PYTHON at one." >&2
+      exit 1
     }
-  else
-    echo "GoogleTest is missing. Install it with: sudo apt-get install -y libgtest-dev" >&2
-    exit 1
   fi
 fi
+
+# What is missing, so that one line can say what is installed and why.
+requirement_files=("$root/requirements-solve.txt")
+[[ $requirements == test || $requirements == dev ]] && requirement_files+=("$root/requirements-test.txt")
+[[ $requirements == dev ]] && requirement_files+=("$root/requirements-dev.txt")
+stamp="$venv/.orvik-requirements-$requirements"
+wanted="$(cat "${requirement_files[@]}")"
+pip_needed=0
+if ((make_venv)) || [[ ! -f "$stamp" ]] || [[ "$(cat "$stamp")" != "$wanted" ]]; then
+  pip_needed=1
+fi
+
+gtest_found() { compgen -G '/usr/lib/*/cmake/GTest/GTestConfig.cmake' >/dev/null ||
+  [[ -f /usr/lib/cmake/GTest/GTestConfig.cmake ]]; }
 
 # Whether clang++ links a libFuzzer target with the sanitizers the fuzz build uses.
 fuzz_toolchain_works() {
   command -v clang++ >/dev/null 2>&1 || return 1
-  local dir
+  local dir ok=0
   dir="$(mktemp -d)"
   printf '%s\n' '#include <cstddef>' '#include <cstdint>' \
     'extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t*, std::size_t) { return 0; }' \
     >"$dir/probe.cpp"
-  local ok=0
   clang++ -std=c++20 -fsanitize=fuzzer,address,undefined "$dir/probe.cpp" -o "$dir/probe" \
     >/dev/null 2>&1 || ok=1
   rm -rf "$dir"
   return $ok
 }
 
-if [[ $with_fuzz -eq 1 ]] && ! fuzz_toolchain_works; then
+debian=()
+why=()
+if ((with_gtest)) && ! gtest_found; then
+  debian+=(libgtest-dev)
+  why+=("libgtest-dev (GoogleTest, for the C++ tests)")
+fi
+if ((with_fuzz)) && ! fuzz_toolchain_works; then
   # The metapackages follow the release's default clang (and its compiler-rt with libFuzzer).
-  if [[ "$(id -u)" -eq 0 ]]; then
-    say "installing clang and its libFuzzer runtime (clang, libclang-rt-dev)"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y -q clang libclang-rt-dev >/dev/null 2>&1 || {
-      apt-get update -q >/dev/null
-      apt-get install -y -q clang libclang-rt-dev >/dev/null
-    }
-    fuzz_toolchain_works || {
-      echo "clang++ still cannot link a libFuzzer target after installing clang and libclang-rt-dev" >&2
+  debian+=(clang libclang-rt-dev)
+  why+=("clang and libclang-rt-dev (clang's libFuzzer and sanitizer runtimes, for the fuzz and sanitizer runs)")
+fi
+
+plan=""
+if ((pip_needed)); then
+  case $requirements in
+    solve) what="the build tools and the package's dependencies" ;;
+    test) what="the build tools, the package's dependencies and the Python suite's tools" ;;
+    dev) what="the build, test, lint and documentation tools" ;;
+  esac
+  names="${requirement_files[*]##*/}"
+  plan="from PyPI into ${venv#"$root"/}$( ((make_venv)) && echo " (new, Python $(python_version "$python"))"): $what (${names// /, })"
+fi
+if ((${#debian[@]} > 0)); then
+  joined="$(printf '%s, ' "${why[@]}")"
+  plan+="${plan:+; }from Debian: ${joined%, }"
+fi
+if ((plan_only)); then
+  [[ -n "$plan" ]] && echo "$plan"
+  exit 0
+fi
+if [[ -n "$plan" ]] && ((!quiet)); then
+  say "installing $plan"
+fi
+
+if ((${#debian[@]} > 0)); then
+  if [[ "$(id -u)" -ne 0 ]]; then
+    echo "Missing Debian packages. Install them with: sudo apt-get install -y ${debian[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt_log="$(mktemp)"
+  if ! apt-get install -y -q "${debian[@]}" >"$apt_log" 2>&1; then
+    apt-get update -q >>"$apt_log" 2>&1 || true
+    if ! apt-get install -y -q "${debian[@]}" >>"$apt_log" 2>&1; then
+      tail -n 40 "$apt_log" >&2
+      echo "bootstrap.sh: apt-get install ${debian[*]} failed (above)" >&2
       exit 1
-    }
-  else
-    echo "clang with libFuzzer is missing. Install it with: sudo apt-get install -y clang libclang-rt-dev" >&2
+    fi
+  fi
+  rm -f "$apt_log"
+  if ((with_fuzz)) && ! fuzz_toolchain_works; then
+    echo "clang++ still cannot link a libFuzzer target after installing clang and libclang-rt-dev" >&2
     exit 1
   fi
 fi
 
-if [[ $with_package -eq 1 ]]; then
-  say "building and installing the orvik package"
-  "$venv/bin/python" -m pip install --quiet --no-build-isolation "$root"
+if ((make_venv)); then
+  rm -rf "$venv"
+  "$python" -m venv "$venv"
+fi
+if ((pip_needed)); then
+  args=()
+  for file in "${requirement_files[@]}"; do args+=(-r "$file"); done
+  logged "pip" "$root/build/logs/pip-$(basename "$venv").log" \
+    "$venv_python" -m pip install --no-compile --upgrade pip "${args[@]}"
+  printf '%s' "$wanted" >"$stamp"
+fi
+
+if ((with_package)); then
+  tag="py$(python_minor "$venv_python")"
+  say "building the orvik package (the C++ core and its extension for Python $(python_version "$venv_python")) into ${venv#"$root"/}"
+  export PATH="$venv/bin:$PATH"
+  logged "build" "$root/build/logs/package-$tag.log" \
+    "$venv_python" -m pip install -v --no-build-isolation \
+    -Cbuild-dir="build/package-$tag" "$root"
 fi

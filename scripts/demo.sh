@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up, then solves the bundled example instance and prints the routes.
+# Sets up what solving needs (scripts/bootstrap.sh: .venv and the package), then solves the
+# bundled example instance and prints the routes.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

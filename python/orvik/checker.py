@@ -34,7 +34,9 @@ rules it enforces:
 - A positive ``max_length`` bounds the route cost after every leg, as written (0.5 is 0.5; a
   boolean reads as 1 or 0).
 - The reported route costs, ``max_cost`` and ``sum_cost`` match the recomputed ones within
-  ``cost_tolerance`` (1e-6).
+  ``cost_tolerance`` (absolute, 1e-6) or ``cost_rel_tolerance`` (relative, 1e-6), whichever is
+  looser; another tool that rounds its costs to 3 decimals needs ``cost_tolerance=1e-3``
+  (``orvik check --tolerance 1e-3``).
 
 Comparisons against a window's close and a route limit allow ``tolerance`` (1e-9) for the
 rounding of sums of doubles.
@@ -416,9 +418,19 @@ def check(
     *,
     tolerance: float = 1e-9,
     cost_tolerance: float = 1e-6,
+    cost_rel_tolerance: float = 1e-6,
 ) -> CheckReport:
     """Check a result dictionary against its instance; see the module docstring for the rules.
-    An instance or result that cannot be read raises ``InstanceError`` naming the place."""
+    An instance or result that cannot be read raises ``InstanceError`` naming the place.
+    Reported costs may differ from the recomputed ones by ``cost_tolerance`` (absolute) or
+    ``cost_rel_tolerance`` (relative to the larger of the two), whichever is looser; a negative
+    NaN or infinite tolerance is a ``ValueError``."""
+    for name, value in (("tolerance", tolerance), ("cost_tolerance", cost_tolerance),
+                        ("cost_rel_tolerance", cost_rel_tolerance)):
+        if (isinstance(value, bool) or not isinstance(value, (int, float))
+                or not (math.isfinite(value) and value >= 0)):
+            raise ValueError(f"{name} must be a number of 0 or more, got {value!r}")
+    within = _CostTolerance(cost_tolerance, cost_rel_tolerance)
     read = _Reader("result")
     result = read.object(result, ())
     status = result.get("status")
@@ -461,7 +473,7 @@ def check(
         costs.append(cost)
         schedules.append(schedule)
         reported = route.get("cost")
-        if not _close(reported, cost, cost_tolerance):
+        if not _close(reported, cost, within):
             violations.append(f"route {k}: reported cost {reported!r}, recomputed {cost:.9f}")
 
     endpoints = rules.starts | rules.ends
@@ -477,17 +489,23 @@ def check(
     statistics = read.optional(result, "statistics", (), read.object, {})
     for key, value in (("max_cost", max_cost), ("sum_cost", sum_cost)):
         for where, section in (("statistics ", statistics), ("", result)):
-            if key in section and not _close(section[key], value, cost_tolerance):
+            if key in section and not _close(section[key], value, within):
                 violations.append(f"{where}{key} {section[key]!r}, recomputed {value:.9f}")
     return CheckReport(
         not violations, violations, costs, max_cost, sum_cost, rules.objective, schedules
     )
 
 
-def _close(reported: Any, value: float, tolerance: float) -> bool:
+class _CostTolerance(NamedTuple):
+    absolute: float
+    relative: float
+
+
+def _close(reported: Any, value: float, tolerance: _CostTolerance) -> bool:
     if isinstance(reported, bool) or not isinstance(reported, (int, float)):
         return False
-    return abs(reported - value) <= tolerance  # NaN is never close
+    # NaN is never close; an infinite report is close to nothing finite.
+    return math.isclose(reported, value, rel_tol=tolerance.relative, abs_tol=tolerance.absolute)
 
 
 def _short(values: Iterable[int], limit: int = 20) -> str:
@@ -512,19 +530,43 @@ def add_check_command(subparsers: Any) -> argparse.ArgumentParser:
     parser.add_argument(
         "result", help="JSON result file (the solver's result dictionary or `orvik solve -o`)"
     )
+    parser.add_argument(
+        "--tolerance", type=_tolerance, default=DEFAULT_COST_TOLERANCE, metavar="T",
+        help="how far a reported cost may be from the recomputed one, absolutely or relative "
+             f"to it, whichever is looser (default {DEFAULT_COST_TOLERANCE:g}); for costs "
+             "rounded to 3 decimals give 1e-3",
+    )
     parser.set_defaults(func=run_check_command)
     return parser
 
 
+DEFAULT_COST_TOLERANCE = 1e-6
+
+
+def _tolerance(text: str) -> float:
+    """An argument type: a tolerance, a finite number of 0 or more."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not (math.isfinite(value) and value >= 0):
+        raise argparse.ArgumentTypeError(f"must be a finite number of 0 or more, got {text}")
+    return value
+
+
 def run_check_command(args: argparse.Namespace) -> int:
-    """Carry out ``orvik check``: prints each violation and a summary line."""
+    """Carry out ``orvik check``: prints each violation, the recomputed route costs, the
+    tolerance the reported costs were held to and a summary line."""
     instance = load_document(args.instance)
     result = load_document(args.result, "result")
-    report = check(instance, result)
+    tolerance = getattr(args, "tolerance", DEFAULT_COST_TOLERANCE)
+    report = check(instance, result, cost_tolerance=tolerance, cost_rel_tolerance=tolerance)
     for line in report.violations:
         print(f"violation: {line}")
     for k, cost in enumerate(report.route_costs):
         print(f"route {k}: cost {cost:.6f}")
+    print(f"reported costs held to the recomputed ones within {tolerance:g} (absolute) or "
+          f"{tolerance:g} (relative), whichever is looser")
     print(report.summary())
     return 0 if report.ok else 1
 

@@ -7,7 +7,9 @@ import contextlib
 import logging
 import math
 import os
+import signal
 import sys
+import threading
 from collections.abc import Iterator, Sequence
 from pathlib import Path
 from typing import Any
@@ -36,6 +38,13 @@ examples:
 
 EXIT_INVALID = 2
 EXIT_INTERRUPTED = 130
+# Ended by SIGTERM (128 + 15) and by a reader that closed the pipe (128 + SIGPIPE), as a
+# shell reports a program that these signals end.
+EXIT_TERMINATED = 128 + signal.SIGTERM
+EXIT_BROKEN_PIPE = 128 + 13
+
+# The signal that stopped this run, once one did: "SIGINT" or "SIGTERM".
+_stopped_by: list[str] = []
 
 
 def _version() -> str:
@@ -204,14 +213,10 @@ def _run_solve(args: argparse.Namespace) -> int:
         # Validated above (once, unless --no-validate): the document is solved as it is.
         solution = solve_instance(instance, args.time_limit, validate=False,
                                   progress=None if args.quiet else live, **_solve_options(args))
-    # The routes are shown first, so that a file that cannot be written loses nothing.
-    if args.json:
-        print(solution.to_json(indent=2), end="")
-    elif args.positions:
-        _print_positions(solution)
-    else:
-        print(solution.report())
-    sys.stdout.flush()
+    # The routes are shown first, so that a file that cannot be written loses nothing; a
+    # reader that left (`orvik solve ... | head`) does not keep the files from being written.
+    shown = _show(lambda: print(solution.to_json(indent=2), end="") if args.json else
+                  _print_positions(solution) if args.positions else print(solution.report()))
     written = True
     if args.output:
         written = _write_or_say("the solution (its routes are shown above)",
@@ -222,17 +227,76 @@ def _run_solve(args: argparse.Namespace) -> int:
         written = _write_or_say("the plot", lambda: save_solution_plot(
             solution, model, args.plot, windows=args.windows)) and written
     if solution.interrupted:
-        _say("interrupted: " + ("the routes above are the best found before the stop"
-                                if solution.routes else "no solution was found before the stop"))
-        return EXIT_INTERRUPTED
+        _say(_interrupted() + ": " + ("the routes above are the best found before the stop"
+                                      if solution.routes else
+                                      "no solution was found before the stop"))
+        return _interrupted_status()
+    if not shown:
+        return EXIT_BROKEN_PIPE
     if not written:
         return 1
     return 0 if solution.solved else 1
 
 
+def _show(write: Any) -> bool:
+    """Run ``write()``, which prints to standard output, and flush it. When the reader has
+    closed the pipe, further output is dropped quietly and the result is False."""
+    try:
+        write()
+        sys.stdout.flush()
+    except BrokenPipeError:
+        _drop_output()
+        return False
+    return True
+
+
+def _drop_output() -> None:
+    """Send what is still to be written to standard output nowhere: its reader has left, and
+    the flush at exit would fail again."""
+    with contextlib.suppress(OSError, ValueError):
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+
+
+def _interrupted() -> str:
+    """How the run was stopped, in a word or two: "interrupted" (Ctrl-C) or "interrupted by
+    SIGTERM"."""
+    return "interrupted by SIGTERM" if "SIGTERM" in _stopped_by else "interrupted"
+
+
+def _interrupted_status() -> int:
+    """The exit status of a stopped run: 130 after Ctrl-C, 143 after SIGTERM."""
+    return EXIT_TERMINATED if "SIGTERM" in _stopped_by else EXIT_INTERRUPTED
+
+
+@contextlib.contextmanager
+def _stop_on_sigterm() -> Iterator[None]:
+    """While a command runs, SIGTERM stops it as Ctrl-C does (the best routes are kept and
+    printed): its handler raises SIGINT, which reaches whichever Ctrl-C handler is in place.
+    Only on the main thread, where Python runs signal handlers."""
+    _stopped_by.clear()
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+
+    def on_sigterm(signum: int, frame: Any) -> None:
+        _stopped_by.append("SIGTERM")
+        if callable(signal.getsignal(signal.SIGINT)):
+            signal.raise_signal(signal.SIGINT)
+        else:  # Ctrl-C is ignored here (a background job of a script): stop all the same
+            raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGTERM, on_sigterm)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+
+
 def _print_positions(solution: Any) -> None:
     """The compact view: routes as node positions, as the result dictionary gives them."""
-    print(f"status: {'success' if solution.routes else 'failed'}")
+    print(f"status: {solution.status}")
     print(f"timeout: {solution.statistics.timeout}")
     for route in solution.routes:
         path = " ".join(str(p) for p in route.positions)
@@ -407,18 +471,24 @@ def _run_solve_many(args: argparse.Namespace) -> int:
                        **_solve_options(args))
         except KeyboardInterrupt:
             interrupted = True
-    print(_summary(args.instances, outcomes, paths, unwritten))
     solved = sum(1 for o in outcomes.values() if isinstance(o, Solution) and o.solved)
-    print(f"{solved} of {len(args.instances)} solved")
-    for index in sorted(unwritten):
-        print(f"\n{args.instances[index]} (not written to {paths[index]}):")
-        print(outcomes[index].report())
+
+    def show() -> None:
+        print(_summary(args.instances, outcomes, paths, unwritten))
+        print(f"{solved} of {len(args.instances)} solved")
+        for index in sorted(unwritten):
+            print(f"\n{args.instances[index]} (not written to {paths[index]}):")
+            print(outcomes[index].report())
+
+    shown = _show(show)
     if unwritten:
         _say(f"{len(unwritten)} solution(s) could not be written; their routes are shown above")
     if interrupted:
-        _say("interrupted: the finished solutions and the best routes of the stopped ones are "
-             f"written to {args.out}")
-        return EXIT_INTERRUPTED
+        _say(f"{_interrupted()}: the finished solutions and the best routes of the stopped ones "
+             f"are written to {args.out}")
+        return _interrupted_status()
+    if not shown:
+        return EXIT_BROKEN_PIPE
     return 0 if solved == len(args.instances) and not unwritten else 1
 
 
@@ -520,8 +590,9 @@ def build_parser() -> argparse.ArgumentParser:
     solve.add_argument("--no-validate", action="store_true",
                        help="skip the validation of the instance")
     solve.add_argument("-q", "--quiet", action="store_true",
-                       help="show no progress on standard error (by default: a line per "
-                            "improvement and a bar over the time limit)")
+                       help="show no progress on standard error (by default: a line per new "
+                            "best value, otherwise one every 10 s, and on a terminal a bar over "
+                            "the time limit)")
     solve.add_argument("-o", "--output", metavar="RESULT",
                        help="write the solution as JSON (readable by `orvik check` and `plot`)")
     solve.add_argument("--plot", metavar="PNG", help="draw the routes into an image file")
@@ -571,11 +642,21 @@ def build_parser() -> argparse.ArgumentParser:
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the ``orvik`` command; returns the exit status: 2 for input it cannot use, said in
     one line (or a list of findings) on standard error, never a traceback."""
+    args = build_parser().parse_args(argv)
+    with _stop_on_sigterm():
+        return _run(args)
+
+
+def _run(args: argparse.Namespace) -> int:
+    """Run the parsed command; turn what goes wrong into a line and an exit status."""
     from orvik.solving import SolverError
 
-    args = build_parser().parse_args(argv)
     try:
         return int(args.func(args))
+    except BrokenPipeError:
+        # The reader of standard output left (`orvik ... | head`): nothing more to say.
+        _drop_output()
+        return EXIT_BROKEN_PIPE
     except (InstanceError, SolverError, ValueError, TypeError) as error:
         # ValidationError and InstanceError are ValueErrors: the input cannot be used.
         _say(str(error))
@@ -586,8 +667,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         where = f"{error.filename}: " if error.filename else ""
         _say(f"{where}{error.strerror or error}")
     except KeyboardInterrupt:
-        _say("interrupted")
-        return EXIT_INTERRUPTED
+        _say(_interrupted())
+        return _interrupted_status()
     return 1
 
 

@@ -1,7 +1,8 @@
 """Live progress of solves on standard error, drawn with rich.
 
-``SolveProgress`` shows one solve: a line per improvement (time, objective value, states or
-iterations per second) and a bar over the time budget. ``BatchProgress`` shows a batch: a line
+``SolveProgress`` shows one solve: a line for each new best objective value and otherwise one
+every ``QUIET_SECONDS`` at most (time, objective value, states or iterations per second), and a
+bar over the time budget. ``BatchProgress`` shows a batch: a line
 per finished instance and a bar over the instances. Both also show the solver's own warnings
 (through ``CoreLines``) above their bars. On a terminal the bars are redrawn in place and
 vanish at the end; elsewhere (a pipe, a file) only the lines are written.
@@ -11,6 +12,7 @@ from __future__ import annotations
 
 import logging
 import sys
+import time
 from types import TracebackType
 from typing import IO, Any
 
@@ -19,8 +21,11 @@ from rich.progress import BarColumn, MofNCompleteColumn, Progress, TextColumn
 
 from orvik.solution import ProgressReport, Solution
 
-# What the work of each phase counts.
-WORK_UNITS = {"search": "states", "construction": "insertions", "improvement": "iterations"}
+# What the work of each phase counts, in the singular.
+WORK_UNITS = {"search": "state", "construction": "insertion", "improvement": "iteration"}
+
+# Without a new best, a line at most this often (seconds), so that a long run shows it is alive.
+QUIET_SECONDS = 10.0
 
 
 def error_console() -> Console:
@@ -33,11 +38,17 @@ def pace(report: ProgressReport) -> float:
     return report.work / report.elapsed if report.elapsed > 0 else 0.0
 
 
+def pace_text(report: ProgressReport) -> str:
+    """The work's pace in words: "1 iteration/s", "113,992 states/s"."""
+    unit = WORK_UNITS.get(report.phase, "step")
+    shown = f"{pace(report):,.0f}"
+    return f"{shown} {unit if shown == '1' else unit + 's'}/s"
+
+
 def improvement_line(report: ProgressReport, objective: str) -> str:
     """One line for a report: seconds, objective value, and the work's pace."""
-    unit = WORK_UNITS.get(report.phase, "steps")
     best = "-" if report.best is None else f"{report.best:.6g}"
-    return f"{report.elapsed:8.2f} s  {objective} {best}  {pace(report):,.0f} {unit}/s"
+    return f"{report.elapsed:8.2f} s  {objective} {best}  {pace_text(report)}"
 
 
 class CoreLines(logging.Handler):
@@ -94,18 +105,27 @@ class SolveProgress(_Display):
         self.time_limit = time_limit
         self.objective = objective
         self.progress.update(self.task, total=max(time_limit, 1e-9))
+        # The best value a line showed, and when the last line was printed.
+        self.best: float | None = None
+        self.last_line = time.monotonic()
 
     def __call__(self, report: ProgressReport) -> None:
-        """Take one report: move the bar, and print a line when it is an improvement."""
+        """Take one report: move the bar, and print a line when it brings a new best objective
+        value, or when no line was printed for ``QUIET_SECONDS`` (before the first solution too,
+        with "-" for the value)."""
         status = f"{report.elapsed:.1f}/{self.time_limit:g} s"
         if report.best is not None:
             status += f"  {self.objective} {report.best:.6g}"
         if report.elapsed > 0:
-            status += f"  {pace(report):,.0f} {WORK_UNITS.get(report.phase, 'steps')}/s"
+            status += f"  {pace_text(report)}"
         self.progress.update(self.task, completed=min(report.elapsed, self.time_limit),
                              status=status)
-        if report.improved:
+        now = time.monotonic()
+        new_best = report.best is not None and (self.best is None or report.best < self.best)
+        if new_best or now - self.last_line >= QUIET_SECONDS:
             self.say(improvement_line(report, self.objective))
+            self.best = report.best if report.best is not None else self.best
+            self.last_line = now
 
 
 class BatchProgress(_Display):

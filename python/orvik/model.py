@@ -149,12 +149,14 @@ def _flag(value: Any, what: str) -> bool:
 class Model:
     """An instance under construction, in the caller's ids.
 
-    >>> m = Model(objective="min_max")
-    >>> m.add_depot("dock", 0, 0)
-    >>> m.add_site(101, 3, 4, window=(0, 50))
-    >>> m.add_agent("r1", "ground", start="dock")
-    >>> m.costs_from_coordinates("ground")
-    >>> solution = m.solve(time_limit=1)
+    ```python
+    m = Model(objective="min_max")
+    m.add_depot("dock", 0, 0)
+    m.add_site(101, 3, 4, window=(0, 50))
+    m.add_agent("r1", "ground", start="dock")
+    m.costs_from_coordinates("ground")
+    solution = m.solve(time_limit=1)
+    ```
 
     ``objective`` is "min_max" (the longest route) or "min_sum" (the sum of the routes);
     ``return_to_end`` false lets a route end where it started instead of at its end node;

@@ -137,21 +137,42 @@ def plot_solution(
     return ax
 
 
+_CLOCK_LABELS = {"wall": "wall-clock time (s)", "cpu": "processor time (s)"}
+
+
 def plot_history(solution: Solution, ax: Axes | None = None) -> Axes:
-    """Draw the objective of the improving solutions over the search's processor time."""
+    """Draw the objective of the improving solutions over the search, on the clock of its time
+    limit (``solution.statistics.clock``, which labels the time axis).
+
+    A step line holds each value until the next improvement and runs on to the end of the
+    search (``statistics.search_time``), with a dot at each improvement; a single solution is
+    a flat line over the run.
+    """
     _check_solution(solution)
+    _require_matplotlib()
+    from matplotlib.ticker import MaxNLocator, ScalarFormatter
+
     ax = ax if ax is not None else _new_axes((7, 4))
     if solution.history:
         times = [p.time for p in solution.history]
         values = [p.objective for p in solution.history]
-        ax.step(times, values, where="post", color="tab:blue")
+        end = max(solution.statistics.search_time, times[-1])
+        ax.step([*times, end], [*values, values[-1]], where="post", color="tab:blue",
+                linewidth=1.6, label=solution.objective)
         ax.plot(times, values, "o", color="tab:blue", markersize=4)
+        ax.set_xlim(left=0, right=end * 1.02 if end > 0 else 1)
     else:
         ax.text(0.5, 0.5, "no improving solutions recorded", ha="center", va="center",
                 transform=ax.transAxes)
-    ax.set_xlabel("processor time (s)")
+    ax.set_xlabel(_CLOCK_LABELS.get(solution.statistics.clock, "time (s)"))
     ax.set_ylabel(f"{solution.objective} ({solution.objective_meaning})")
     ax.set_title("objective over the search")
+    # Few, plain ticks: no offset or scientific notation on the values, none crowded.
+    ax.xaxis.set_major_locator(MaxNLocator(nbins=6))
+    ax.yaxis.set_major_locator(MaxNLocator(nbins=6))
+    plain = ScalarFormatter(useOffset=False)
+    plain.set_scientific(False)
+    ax.yaxis.set_major_formatter(plain)
     ax.grid(True, linewidth=0.4, alpha=0.5)
     return ax
 

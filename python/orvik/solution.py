@@ -166,7 +166,8 @@ class Solution:
 
     def __repr__(self) -> str:
         head = (f"Solution(status={self.status!r}, {self.objective}={self.objective_value:g}, "
-                f"max_cost={self.max_cost:g}, sum_cost={self.sum_cost:g}")
+                f"max_cost={self.max_cost:g}, sum_cost={self.sum_cost:g}" if self.routes else
+                f"Solution(status={self.status!r}, objective={self.objective!r}")
         if self.reasons:
             head += f", reasons={list(self.reasons)!r}"
         if not self.routes:

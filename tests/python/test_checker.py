@@ -379,3 +379,55 @@ def test_a_solution_of_the_package_reads_9999_as_a_cost():
     instance, result = _no_connection_leg()
     result["status"] = "solved"
     assert checker.check(instance, result).ok
+
+
+def _one_leg_instance(leg):
+    """One car and one site: the route 0 -> 1 -> 0 costs twice ``leg``."""
+    return {"nodes": [{"id": 0, "x": 0, "y": 0, "type": "DEPOT"}, {"id": 1, "x": 1, "y": 0}],
+            "agents": [{"id": 7, "type": "car", "start_node": 0, "end_node": 0}],
+            "costs": {"car": [[0, leg], [leg, 0]]}}
+
+
+def _rounded_result(cost):
+    return {"status": "success", "routes": [{"agent_id": 7, "path": [0, 1, 0], "cost": cost}],
+            "statistics": {"max_cost": cost, "sum_cost": cost}}
+
+
+@pytest.mark.parametrize(("leg", "reported", "tolerance", "ok"), [
+    # 168.037018530 to 3 decimals: within 1e-6 of its size.
+    (84.018509265, 168.037, None, True),
+    # 1.2345 to 3 decimals: 5e-4 off, beyond the default, within a tolerance of 1e-3.
+    (0.61725, 1.235, None, False),
+    (0.61725, 1.235, 1e-3, True),
+    (0.61725, 1.237, 1e-3, False),
+    (0.61725, 1.2345, 0.0, True),
+])
+def test_reported_costs_are_held_to_a_tolerance(run_cli, tmp_path, leg, reported, tolerance, ok):
+    instance, result = tmp_path / "instance.json", tmp_path / "result.json"
+    instance.write_text(json.dumps(_one_leg_instance(leg)))
+    result.write_text(json.dumps(_rounded_result(reported)))
+    given = [] if tolerance is None else ["--tolerance", str(tolerance)]
+    done = run_cli("check", str(instance), str(result), *given)
+    assert done.returncode == (0 if ok else 1), done.stdout + done.stderr
+    used = f"{1e-6 if tolerance is None else tolerance:g}"
+    assert (f"reported costs held to the recomputed ones within {used} (absolute) or {used} "
+            "(relative), whichever is looser") in done.stdout.splitlines()
+    report = checker.check(_one_leg_instance(leg), _rounded_result(reported),
+                           **({} if tolerance is None else
+                              {"cost_tolerance": tolerance, "cost_rel_tolerance": tolerance}))
+    assert report.ok is ok
+    if not ok:
+        assert any(v.startswith("route 0: reported cost") for v in report.violations)
+
+
+@pytest.mark.parametrize("tolerance", ["-1", "nan", "inf", "x"])
+def test_a_bad_tolerance_is_one_line(run_cli, tmp_path, tolerance):
+    instance, result = tmp_path / "instance.json", tmp_path / "result.json"
+    instance.write_text(json.dumps(_one_leg_instance(1.0)))
+    result.write_text(json.dumps(_rounded_result(2.0)))
+    done = run_cli("check", str(instance), str(result), "--tolerance", tolerance)
+    assert done.returncode == 2
+    assert "--tolerance" in done.stderr and "Traceback" not in done.stderr
+    with pytest.raises(ValueError, match="cost_tolerance must be a number of 0 or more"):
+        checker.check(_one_leg_instance(1.0), _rounded_result(2.0),
+                      cost_tolerance=float(tolerance) if tolerance != "x" else tolerance)

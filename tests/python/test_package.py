@@ -34,7 +34,7 @@ def test_solve_positions_prints_status_routes_and_statistics(run_cli, two_agents
     )
     assert done.returncode == 0, done.stderr
     lines = done.stdout.splitlines()
-    assert "status: success" in lines
+    assert "status: solved" in lines  # the package's word, as in every other view
     for route in expected["routes"]:
         path = " ".join(str(v) for v in route["path"])
         assert any(line.startswith(f"agent {route['agent_id']}: [{path}] cost ") for line in lines)

@@ -176,6 +176,10 @@ def test_reasons_for_no_solution(mutate, reason):
     solution = model.solve(time_limit=1)
     assert solution.status == "no solution"
     assert reason in solution.reasons
+    # No objective value where there are no routes.
+    assert repr(solution).startswith(f"Solution(status='no solution', objective="
+                                     f"{solution.objective!r}, reasons=[")
+    assert "=0" not in repr(solution)
 
 
 def test_solving_an_invalid_model_lists_the_errors():

@@ -139,7 +139,7 @@ TEST(SolverImprove, SameSeedAndIterationLimitGiveTheSameRoutes) {
 
 TEST(SolverImprove, RunsToTheTimeLimitWithoutAnIterationLimit) {
   const Problem problem = GridInstance(80, 3);
-  Solver solver(problem, ImproveOptions(MinMax, 0, 1, 0.05));
+  Solver solver(problem, ImproveOptions(MinMax, 0, 1, 0.5));
   CaptureOutput([&] { EXPECT_TRUE(solver.Search()); });
   EXPECT_TRUE(solver.GetResult().timeout);
   ExpectValidResult(solver, solver.GetResult());

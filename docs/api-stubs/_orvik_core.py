@@ -1,0 +1,1 @@
+../../python/_orvik_core.pyi
