@@ -9,6 +9,19 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 "$root/scripts/bootstrap.sh" --with-gtest --with-fuzz
+# The map page of `orvik serve` is tested in Debian's chromium (tests/python/test_server_page.py).
+if ! command -v chromium >/dev/null 2>&1; then
+  if [[ "$(id -u)" -eq 0 ]]; then
+    echo "[setup] installing chromium (the browser the map page is tested in)"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get install -y -q chromium >/dev/null 2>&1 || {
+      apt-get update -q >/dev/null
+      apt-get install -y -q chromium >/dev/null
+    }
+  else
+    echo "chromium is missing, so the map page's test will fail: sudo apt-get install -y chromium" >&2
+  fi
+fi
 
 venv="$root/.venv"
 export PATH="$venv/bin:$PATH"
