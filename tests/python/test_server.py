@@ -199,6 +199,7 @@ REFUSALS = [
     ("GET", "/jobs/../../etc/passwd/events", None, {}, 404, "no"),
     ("DELETE", "/jobs/not-a-job", None, {}, 404, "job ids are 32 hexadecimal digits"),
     ("GET", "/nowhere", None, {}, 404, "no such endpoint: GET /nowhere"),
+    ("GET", "/jobs/..%2F", None, {}, 404, "no such endpoint"),
     ("PUT", "/solve", None, {}, 405, "PUT is not allowed on /solve"),
 ]
 

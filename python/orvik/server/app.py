@@ -112,7 +112,7 @@ def create_app(settings: ServerSettings) -> FastAPI:
             await run_in_threadpool(runner.close)
 
     app = FastAPI(title="orvik", version=__version__, lifespan=lifespan, docs_url=None,
-                  redoc_url=None, openapi_url=None)
+                  redoc_url=None, openapi_url=None, redirect_slashes=False)
 
     # -- errors ---------------------------------------------------------------------------
 
