@@ -199,7 +199,11 @@ def create_app(settings: ServerSettings) -> FastAPI:
         def check() -> dict[str, Any]:
             from orvik.validation import validate
 
-            return findings_view(validate(read_document(body)))
+            instance = read_document(body)
+            try:
+                return findings_view(validate(instance))
+            except (TypeError, ValueError, RecursionError) as error:
+                raise RequestError(400, f"the instance cannot be read: {error}") from None
 
         return await run_in_threadpool(check)
 

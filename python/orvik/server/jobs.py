@@ -39,7 +39,7 @@ class Job:
     """One solve asked of the service."""
 
     id: str
-    instance: Instance
+    instance: Instance | None
     options: dict[str, Any]
     time_limit: float
     notes: list[str]
@@ -148,6 +148,7 @@ class JobStore:
             self._end(job)
 
     def _end(self, job: Job) -> None:
+        job.instance = None  # not needed any more: a kept job holds its outcome only
         job.finished = time.time()
         job.version += 1
         self.counts[job.status] += 1
