@@ -349,3 +349,26 @@ def test_jobs_run_on_a_dask_cluster(tmp_path: Any) -> None:
                 assert view["elapsed"] < 15
         finally:
             assert running.stop() == 0, running.log_text()
+
+
+def test_stopping_the_service_answers_the_waiting_solve_with_its_best_routes(
+        tmp_path: Any) -> None:
+    import threading
+
+    running = Service(tmp_path / "serve.log", "--workers", "1")
+    replies: list[Any] = []
+    with running.client() as client:
+        waiting = threading.Thread(target=lambda: replies.append(client.post(
+            "/solve", json={"instance": grid_instance(60), "options": {"time_limit": 30}})))
+        waiting.start()
+        end = time.monotonic() + 30
+        while time.monotonic() < end and not any(
+                w["job"] for w in client.get("/health").json()["runner"]["workers"]):
+            time.sleep(0.05)
+        time.sleep(1.0)
+        assert running.stop() == 0, running.log_text()
+        waiting.join(30)
+    [reply] = replies
+    assert reply.status_code == 200
+    solution = reply.json()
+    assert solution["status"] == "interrupted" and len(solution["routes"]) == 3

@@ -7,6 +7,7 @@ import contextlib
 import ipaddress
 import os
 import sys
+import threading
 from typing import Any
 
 DESCRIPTION = """\
@@ -89,9 +90,19 @@ def run_serve(args: argparse.Namespace) -> int:
         print(f"orvik: serving on {args.host}, reachable from other machines"
               + ("" if token else "; without --token anyone who reaches it can use it"),
               file=sys.stderr)
-    config = uvicorn.Config(create_app(settings), host=args.host, port=args.port,
-                            log_level="info", timeout_graceful_shutdown=5)
-    server = uvicorn.Server(config)
+    app = create_app(settings)
+
+    class Server(uvicorn.Server):
+        def handle_exit(self, sig: int, frame: Any) -> None:
+            # Stop the jobs as soon as the service is asked to stop, so that the requests
+            # waiting on them are answered (with the best routes so far) while uvicorn lets the
+            # responses under way finish. From a thread: this runs in a signal handler.
+            threading.Thread(target=app.state.store.close, daemon=True).start()
+            super().handle_exit(sig, frame)
+
+    config = uvicorn.Config(app, host=args.host, port=args.port, log_level="info",
+                            timeout_graceful_shutdown=10)
+    server = Server(config)
     # uvicorn shuts down cleanly on Ctrl-C and then hands it on: for the service it is the way
     # to stop, not a failure.
     with contextlib.suppress(KeyboardInterrupt):

@@ -156,7 +156,7 @@ class JobStore:
 
     # -- stopping -------------------------------------------------------------------------
 
-    def stop(self, job: Job) -> None:
+    def stop(self, job: Job, why: str = "stopped") -> None:
         """Ask a job to stop: a queued one ends at once, interrupted without routes; a running
         one is asked to stop and ends with its best routes."""
         with self.lock:
@@ -166,7 +166,7 @@ class JobStore:
             if job.status == QUEUED:
                 self.queue.remove(job)
                 job.status = INTERRUPTED
-                job.error = "stopped before it started: no routes"
+                job.error = f"{why} before it started: no routes"
                 self._end(job)
             else:
                 job.version += 1
@@ -178,7 +178,7 @@ class JobStore:
         with self.lock:
             self.closed = True
             for job in list(self.jobs.values()):
-                self.stop(job)
+                self.stop(job, "the service stopped")
             self.lock.notify_all()
 
     # -- views ------------------------------------------------------------------------------
