@@ -78,9 +78,14 @@ def test_solve_answers_as_the_command_line(client: Any) -> None:
 
 
 def test_a_bare_document_takes_its_options_from_the_query(client: Any) -> None:
-    reply = client.post("/solve?time_limit=1&seed=2&improve=false", json=example())
-    assert reply.status_code == 200, reply.text
-    assert reply.json()["status"] == "solved"
+    import orvik
+
+    model = orvik.Model.from_json(str(EXAMPLE))
+    for body in (EXAMPLE.read_text(), model.to_json()):
+        reply = client.post("/solve?time_limit=1&seed=2&improve=false", content=body,
+                            headers={"Content-Type": "application/json"})
+        assert reply.status_code == 200, reply.text
+        assert reply.json()["status"] == "solved"
 
 
 def test_a_job_reports_progress_and_streams_events_to_its_end(service: Service,
