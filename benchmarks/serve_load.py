@@ -219,7 +219,14 @@ def judge(docs: list[dict[str, Any]], run: dict[str, Any]) -> dict[str, Any]:
         outcome = got[0]
         if outcome.get("job"):
             job_ids.append(outcome["job"])
-        if outcome.get("code") == 200:
+        if outcome.get("code") == 200 and outcome["body"]["status"] == "no solution":
+            # An honest answer where the reasons say why (a 1 s limit may end before the first
+            # solution of a tight instance).
+            reasons = outcome["body"]["reasons"]
+            if not reasons:
+                problems.append(f"job {index}: no solution and no reason given")
+            errors[f"200 no solution: {'; '.join(reasons)}"] += 1
+        elif outcome.get("code") == 200:
             report = check(doc, outcome["body"])
             visited = {n for r in outcome["body"]["routes"] for n in r["nodes"]}
             if report.ok and outcome["body"]["status"] == "solved" and len(visited) == len(
@@ -313,12 +320,12 @@ def run_restart(server: Server, docs: list[dict[str, Any]]) -> dict[str, int]:
                     kind = f"whole {reply.status_code}"
                 except httpx.ConnectError:
                     kind = "refused (service down)"
-                except json.JSONDecodeError:
-                    kind = "HALF-WRITTEN"
+                except json.JSONDecodeError as error:
+                    kind = f"HALF-WRITTEN (not JSON: {error})"
                 except httpx.TransportError as error:
                     # httpx says so when a response body stops short of its length.
-                    kind = ("HALF-WRITTEN" if "complete message body" in str(error)
-                            else f"closed before a response ({type(error).__name__})")
+                    kind = (f"HALF-WRITTEN ({error})" if "complete message body" in str(error)
+                            else f"closed before a response ({type(error).__name__}: {error})")
                 with lock:
                     tally[kind] += 1
                 if kind.startswith("refused"):
@@ -374,7 +381,7 @@ def main() -> int:
           f"p99 {percentile(turns, 0.99):.2f} s")
     print(f"429 answers retried: {run['retries']['429']}")
     print(f"solutions accepted by the checker: {verdict['checked']}")
-    print(f"errors: {sum(verdict['errors'].values())}")
+    print(f"errors and answers without routes: {sum(verdict['errors'].values())}")
     for message, count in verdict["errors"].items():
         print(f"  {count} x {message}")
     print(f"killed worker: pid {run['killed'].get('pid')} during job {run['killed'].get('job')}")
@@ -390,7 +397,7 @@ def main() -> int:
         print(f"  {wrong}")
     print(f"stopped under load: {restart}")
     print(f"load average (1 min) after the jobs: {load_after_jobs}, at the end: {load()}")
-    bad = verdict["problems"] or hostile["wrong"] or "HALF-WRITTEN" in restart
+    bad = verdict["problems"] or hostile["wrong"] or any("HALF" in k for k in restart)
     return 1 if bad else 0
 
 

@@ -29,7 +29,7 @@ from fastapi.responses import HTMLResponse, JSONResponse, Response, StreamingRes
 from starlette.concurrency import run_in_threadpool
 from starlette.exceptions import HTTPException as StarletteHTTPException
 
-from orvik.server.jobs import ENDED, Job, JobStore, QueueFull
+from orvik.server.jobs import ENDED, Closed, Job, JobStore, QueueFull
 from orvik.server.requests import (
     RequestError,
     findings_view,
@@ -162,6 +162,9 @@ def create_app(settings: ServerSettings) -> FastAPI:
         except QueueFull:
             raise RequestError(429, f"the queue is full ({settings.max_queue} jobs wait); "
                                     f"try again later") from None
+        except Closed:
+            raise RequestError(503, "the service is stopping and takes no new jobs; try "
+                                    "again once it is back") from None
 
     def job_of(job_id: str) -> Job:
         job = store.get(job_id) if _JOB_ID.fullmatch(job_id) else None

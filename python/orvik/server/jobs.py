@@ -34,6 +34,10 @@ class QueueFull(Exception):
     """The queue holds as many jobs as it may."""
 
 
+class Closed(Exception):
+    """The service is stopping and takes no new jobs."""
+
+
 @dataclass
 class Job:
     """One solve asked of the service."""
@@ -77,8 +81,11 @@ class JobStore:
 
     def add(self, instance: Instance, options: dict[str, Any], time_limit: float,
             notes: list[str], warnings: list[dict[str, str]]) -> Job:
-        """Queue a new job; ``QueueFull`` when the queue holds ``max_queue`` jobs."""
+        """Queue a new job; ``QueueFull`` when the queue holds ``max_queue`` jobs, ``Closed``
+        once the service is stopping."""
         with self.lock:
+            if self.closed:
+                raise Closed
             self._drop_old()
             if len(self.queue) >= self.max_queue:
                 raise QueueFull

@@ -116,7 +116,12 @@ class _Worker:
         store = self.runner.store
         assert self.conn is not None
         self.stop.clear()
-        self.conn.send((job.instance, job.options))
+        try:
+            self.conn.send((job.instance, job.options))
+        except OSError:  # the process died while idle: the job goes to a new one
+            self._spawn()
+            assert self.conn is not None
+            self.conn.send((job.instance, job.options))
         stop_sent = False
         while True:
             if job.stop_requested and not stop_sent:
