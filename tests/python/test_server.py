@@ -377,3 +377,20 @@ def test_stopping_the_service_answers_the_waiting_solve_with_its_best_routes(
     assert reply.status_code == 200
     solution = reply.json()
     assert solution["status"] == "interrupted" and len(solution["routes"]) == 3
+
+
+def test_a_solve_whose_caller_leaves_is_stopped(service: Service, client: Any) -> None:
+    import httpx
+
+    def interrupted() -> int:
+        return client.get("/health").json()["jobs"].get("interrupted", 0)
+
+    before = interrupted()
+    with service.client() as impatient, pytest.raises(httpx.ReadTimeout):
+        impatient.post("/solve", json={"instance": grid_instance(50),
+                                       "options": {"time_limit": 8}}, timeout=2)
+    end = time.monotonic() + 4
+    while interrupted() == before and time.monotonic() < end:
+        time.sleep(0.05)
+    assert interrupted() == before + 1
+    assert client.get("/health").json()["running"] == 0

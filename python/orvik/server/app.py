@@ -25,7 +25,7 @@ from importlib import resources
 from typing import Any
 
 from fastapi import FastAPI, Request
-from fastapi.responses import HTMLResponse, JSONResponse, Response, StreamingResponse
+from fastapi.responses import HTMLResponse, JSONResponse, StreamingResponse
 from starlette.concurrency import run_in_threadpool
 from starlette.exceptions import HTTPException as StarletteHTTPException
 
@@ -88,6 +88,29 @@ async def _read_body(request: Request, limit: int) -> bytes:
     return b"".join(chunks)
 
 
+class BearerToken:
+    """Lets through only the requests that carry ``Authorization: Bearer <token>``, the page at
+    ``/`` aside (it holds no data). Plain ASGI, so that a request's disconnection still reaches
+    the endpoint that waits on a job."""
+
+    def __init__(self, app: Any, token: str) -> None:
+        self.app = app
+        self.token = token.encode()
+
+    async def __call__(self, scope: Any, receive: Any, send: Any) -> None:
+        if scope["type"] == "http" and scope["path"] != "/":
+            given = dict(scope["headers"]).get(b"authorization", b"")
+            scheme, _, value = given.partition(b" ")
+            if scheme.lower() != b"bearer" or not secrets.compare_digest(value.strip(),
+                                                                         self.token):
+                what = "a wrong token" if given else "no token"
+                response = _error(401, f"this server needs a bearer token (Authorization: "
+                                       f"Bearer <token>); the request has {what}")
+                await response(scope, receive, send)
+                return
+        await self.app(scope, receive, send)
+
+
 def create_app(settings: ServerSettings) -> FastAPI:
     """The service's application; its runner (worker processes or a Dask client) starts with
     the application and stops with it."""
@@ -132,19 +155,8 @@ def create_app(settings: ServerSettings) -> FastAPI:
         log.exception("%s %s", request.method, request.url.path)
         return _error(500, f"internal error: {type(error).__name__} (see the server's log)")
 
-    # -- the token ----------------------------------------------------------------------------
-
-    @app.middleware("http")
-    async def bearer_token(request: Request, call_next: Any) -> Response:
-        if settings.token is not None and request.url.path != "/":
-            given = request.headers.get("authorization", "")
-            scheme, _, value = given.partition(" ")
-            if scheme.lower() != "bearer" or not secrets.compare_digest(
-                    value.strip().encode(), settings.token.encode()):
-                what = "a wrong token" if given else "no token"
-                return _error(401, f"this server needs a bearer token (Authorization: Bearer "
-                                   f"<token>); the request has {what}")
-        return await call_next(request)
+    if settings.token is not None:
+        app.add_middleware(BearerToken, token=settings.token)
 
     # -- helpers --------------------------------------------------------------------------
 
@@ -217,14 +229,18 @@ def create_app(settings: ServerSettings) -> FastAPI:
     @app.post("/solve")
     async def solve(request: Request) -> JSONResponse:
         job = await new_job(request)
+        # The body has been read: what the connection says next is that the caller left.
+        left = asyncio.ensure_future(request.receive())
         try:
             while not job.ended:
-                if await request.is_disconnected():
+                if left.done() and left.result().get("type") == "http.disconnect":
                     store.stop(job)  # the caller left: the job ends with its best routes
                 await asyncio.sleep(_POLL_SECONDS)
         except asyncio.CancelledError:
             store.stop(job)
             raise
+        finally:
+            left.cancel()
         headers = {"X-Orvik-Job": job.id}
         if job.solution is None:
             return _error(500 if job.error and not job.stop_requested else 409,
