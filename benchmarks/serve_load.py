@@ -368,6 +368,13 @@ def main() -> int:
             server.stop()
     restart_server = Server(folder, args.workers, args.max_body)
     restart = run_restart(restart_server, docs[:40])
+    # And up again: the service starts anew and solves.
+    again = Server(folder, args.workers, args.max_body)
+    try:
+        answer = httpx.post(again.url + "/solve", json=docs[0], timeout=60)
+        restart["solved after the restart"] = int(answer.json().get("status") == "solved")
+    finally:
+        again.stop()
 
     outcomes = [o[0] for o in run["outcomes"].values() if o]
     waits = [o["wait"] for o in outcomes if "wait" in o]
