@@ -394,3 +394,18 @@ def test_a_solve_whose_caller_leaves_is_stopped(service: Service, client: Any) -
         time.sleep(0.05)
     assert interrupted() == before + 1
     assert client.get("/health").json()["running"] == 0
+
+
+@pytest.mark.parametrize(("args", "status", "words"), [
+    (["--port", "70000"], 2, "--port 70000: a port is from 0 to 65535"),
+    (["--workers", "0"], 2, "must be a positive, finite number"),
+    (["--max-time", "inf"], 2, "must be a positive, finite number"),
+    (["--workers", "2", "--scheduler", "tcp://127.0.0.1:1"], 2, "not allowed with argument"),
+    (["--scheduler", "tcp://127.0.0.1:1"], 1, "cannot reach the Dask scheduler"),
+])
+def test_the_command_refuses_what_it_cannot_use(args: list[str], status: int,
+                                                words: str) -> None:
+    done = subprocess.run([sys.executable, "-m", "orvik", "serve", *args], capture_output=True,
+                          text=True, timeout=60, check=False)
+    assert done.returncode == status
+    assert words in done.stderr and "Traceback" not in done.stderr

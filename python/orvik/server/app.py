@@ -112,22 +112,19 @@ class BearerToken:
 
 
 def create_app(settings: ServerSettings) -> FastAPI:
-    """The service's application; its runner (worker processes or a Dask client) starts with
-    the application and stops with it."""
+    """The service's application. With a scheduler it connects to the Dask cluster here
+    (``ConnectionError`` when it cannot, before anything listens); its runner (worker processes
+    or the cluster's client) starts with the application and stops with it."""
     from orvik import __version__
     from orvik.server.runners import ClusterRunner, ProcessRunner
 
     store = JobStore(settings.max_queue, settings.keep_seconds, settings.keep_jobs)
-    runner: Any = None
+    runner: Any = (ClusterRunner(store, settings.scheduler, settings.workers)
+                   if settings.scheduler is not None
+                   else ProcessRunner(store, settings.workers or 1))
 
     @asynccontextmanager
     async def lifespan(app: FastAPI) -> Any:
-        nonlocal runner
-        if settings.scheduler is not None:
-            runner = await run_in_threadpool(ClusterRunner, store, settings.scheduler,
-                                             settings.workers)
-        else:
-            runner = ProcessRunner(store, settings.workers or 1)
         runner.start()
         try:
             yield
@@ -202,7 +199,7 @@ def create_app(settings: ServerSettings) -> FastAPI:
     async def health() -> dict[str, Any]:
         return {"status": "ok", "version": __version__, "max_time": settings.max_time,
                 "max_body": settings.max_body, **store.summary(),
-                "runner": runner.describe() if runner is not None else None}
+                "runner": runner.describe()}
 
     @app.post("/validate")
     async def validate_instance(request: Request) -> dict[str, Any]:
