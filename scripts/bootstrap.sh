@@ -5,7 +5,7 @@
 # step checks what is already there.
 #
 # Usage: scripts/bootstrap.sh [--dev | --test] [--python PYTHON] [--venv DIR] [--with-gtest]
-#                             [--with-fuzz] [--no-package]
+#                             [--with-fuzz] [--with-browser] [--no-package]
 #   --dev          also the test, lint and documentation tools (requirements-dev.txt)
 #   --test         also the Python suite's tools (requirements-test.txt)
 #   --python PY    the interpreter (default: $ORVIK_PYTHON, else python3 on PATH when it is
@@ -13,6 +13,7 @@
 #   --venv DIR     the environment to make or update (default .venv)
 #   --with-gtest   Debian's GoogleTest (libgtest-dev), for the C++ tests
 #   --with-fuzz    Debian's clang and its libFuzzer runtime (clang, libclang-rt-dev)
+#   --with-browser Debian's chromium, the headless browser the service's map page is tested in
 #   --no-package   do not build and install the package
 #   --plan         print what would be installed and why (nothing when nothing is missing), and
 #                  stop; --quiet: install without saying so (scripts/test.sh says it for all)
@@ -27,6 +28,7 @@ requirements=solve
 python=""
 with_gtest=0
 with_fuzz=0
+with_browser=0
 with_package=1
 plan_only=0
 quiet=0
@@ -38,6 +40,7 @@ while (($# > 0)); do
     --venv) venv="${2:?--venv needs a folder}"; shift ;;
     --with-gtest) with_gtest=1 ;;
     --with-fuzz) with_fuzz=1 ;;
+    --with-browser) with_browser=1 ;;
     --no-package) with_package=0 ;;
     --plan) plan_only=1 ;;
     --quiet) quiet=1 ;;
@@ -108,6 +111,10 @@ if ((with_fuzz)) && ! fuzz_toolchain_works; then
   # The metapackages follow the release's default clang (and its compiler-rt with libFuzzer).
   debian+=(clang libclang-rt-dev)
   why+=("clang and libclang-rt-dev (clang's libFuzzer and sanitizer runtimes, for the fuzz and sanitizer runs)")
+fi
+if ((with_browser)) && ! command -v chromium >/dev/null 2>&1; then
+  debian+=(chromium)
+  why+=("chromium (the headless browser the service's map page is tested in)")
 fi
 
 plan=""

@@ -44,7 +44,7 @@ say "load average at the start (1, 5, 15 min): $(load) on $jobs cores"
 begin "set-up"
 venv="$root/.venv"
 bootstrap=("$root/scripts/bootstrap.sh")
-first_args=(--dev --with-gtest --with-fuzz --no-package)
+first_args=(--dev --with-gtest --with-fuzz --with-browser --no-package)
 # The environment of the Python on PATH first (an existing .venv keeps its Python).
 plan="$("${bootstrap[@]}" "${first_args[@]}" --plan)"
 main_python=""

@@ -18,6 +18,7 @@ from orvik.checker import add_check_command
 from orvik.documents import InstanceError, a_json_type, load_document, write_text
 from orvik.io import add_convert_command
 from orvik.rules import DEFAULT_TIME_LIMIT, ITERATIONS_END, SEED_END, count_problem
+from orvik.server.command import add_serve_command
 from orvik.settings import CLOCKS
 
 DESCRIPTION = """\
@@ -34,7 +35,8 @@ examples:
   orvik solve instance.json --time-limit 10 -o result.json --plot routes.png
   orvik solve-many instances/*.json --workers 4 --time-limit 30 --out results/
   orvik check instance.json result.json
-  orvik plot instance.json result.json -o routes.png"""
+  orvik plot instance.json result.json -o routes.png
+  orvik serve --workers 2 --max-time 30"""
 
 EXIT_INVALID = 2
 EXIT_INTERRUPTED = 130
@@ -636,6 +638,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     add_convert_command(sub)
     add_check_command(sub)
+    add_serve_command(sub)
     return parser
 
 

@@ -111,8 +111,15 @@ def read_json(path: str | os.PathLike[str]) -> Any:
         raise InstanceError(f"{name}: not a text file (not UTF-8)") from None
     except OSError as error:
         raise InstanceError(f"{name}: cannot be read ({error.strerror or error})") from None
+    return parse_json(text, name)
+
+
+def parse_json(text: str, name: str, what: str = "the file") -> Any:
+    """Parse JSON text read from ``name`` (a file, a request body). Raises ``InstanceError``
+    naming it for empty or malformed text, nesting too deep to read, or a whole number too long
+    to convert."""
     if not text.strip():
-        raise InstanceError(f"{name}: the file is empty, expected a JSON object")
+        raise InstanceError(f"{name}: {what} is empty, expected a JSON object")
     try:
         return json.loads(text)
     except json.JSONDecodeError as error:
@@ -121,6 +128,8 @@ def read_json(path: str | os.PathLike[str]) -> Any:
         ) from None
     except RecursionError:
         raise InstanceError(f"{name}: not valid JSON (nested too deeply)") from None
+    except ValueError as error:  # a whole number of more digits than Python converts
+        raise InstanceError(f"{name}: a number cannot be read ({error})") from None
 
 
 def write_json(document: Any, path: str | os.PathLike[str] | None, indent: int | None) -> str:

@@ -35,9 +35,17 @@ def imports_of(source: str) -> set[str]:
     return found
 
 
+def source_of(name: str) -> str:
+    """A module's source; a subpackage's is that of all its modules (one node of the graph)."""
+    module = PACKAGE / f"{name}.py"
+    if module.exists():
+        return module.read_text(encoding="utf-8")
+    return "\n".join(path.read_text(encoding="utf-8")
+                     for path in sorted((PACKAGE / name).glob("*.py")))
+
+
 def import_graph() -> dict[str, set[str]]:
-    return {name: imports_of((PACKAGE / f"{name}.py").read_text(encoding="utf-8")) - {name}
-            for name in MODULES}
+    return {name: imports_of(source_of(name)) - {name} for name in MODULES}
 
 
 def circle(graph: dict[str, set[str]]) -> list[str] | None:
