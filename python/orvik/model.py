@@ -460,14 +460,16 @@ class Model:
         """Read a model from an instance document: a path or a dict (or an instance already
         read by ``orvik.instance.read_instance``).
 
-        The document is validated first (``orvik.validate``); errors raise
-        ``ValidationError`` listing all of them. Nodes and agents with a ``"name"`` take it as
+        The document is validated first (``orvik.validate``, which here allows an instance
+        without sites or agents, to be completed); errors raise ``ValidationError`` listing all
+        of them. Nodes and agents with a ``"name"`` take it as
         their id. With ``validate`` false, what cannot be read raises ``InstanceError``.
         """
         instance = source if isinstance(source, Instance) else read_instance(
             load_document(source))
         if _flag(validate, "validate"):
-            findings = validate_document(instance)
+            # A document may be read to be completed: one without sites or agents is no error.
+            findings = validate_document(instance, complete=False)
             if findings.errors:
                 raise ValidationError(findings)
         return _model_of(instance.require())
