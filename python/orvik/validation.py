@@ -1,7 +1,10 @@
 """Validation of instance documents: every problem at once, each with its JSON path.
 
 Shapes and types come from the JSON Schema shipped with the package
-(``orvik/schemas/instance.schema.json``), checked with the ``jsonschema`` library. What a schema
+(``orvik/schemas/instance.schema.json``), checked with the ``jsonschema`` library (a large
+document is first checked by the schema compiled with ``fastjsonschema``, and described by
+``jsonschema`` only when it does not conform); so are the keys the format knows (see
+``orvik.schema``). What a schema
 cannot say is checked here: ids that repeat or point nowhere, agent types without costs and cost
 types without agents, matrices of the wrong size, costs that are negative, NaN or infinite,
 windows that close before they open, misspelled objectives and constraint kinds. Warnings
@@ -14,11 +17,12 @@ from __future__ import annotations
 import json
 import math
 import os
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
 from functools import cache
 from typing import Any
 
+import fastjsonschema
 import jsonschema
 
 from orvik.documents import did_you_mean, is_finite_number, is_number, json_type, read_json, show
@@ -128,9 +132,43 @@ def validate(document: Any, *, complete: bool = True) -> Findings:
 # Shapes: the schema
 
 
+# From this many elements on, the schema check runs the compiled validator first: compiling it
+# once takes longer than jsonschema takes on a few elements.
+_COMPILED_FROM = 200
+
+
 @cache
 def _validator() -> jsonschema.protocols.Validator:
     return jsonschema.Draft202012Validator(instance_schema())
+
+
+@cache
+def _compiled_validator() -> Callable[[Any], Any]:
+    """The schema compiled to Python once (``fastjsonschema``): it only says whether a document
+    conforms, quickly; ``jsonschema`` then describes the problems of one that does not."""
+    return fastjsonschema.compile(instance_schema())
+
+
+def _conforms(document: dict[str, Any]) -> bool:
+    """Whether a document conforms to the schema, by the compiled validator."""
+    try:
+        _compiled_validator()(document)
+    except (fastjsonschema.JsonSchemaException, RecursionError, TypeError, ValueError):
+        return False  # jsonschema says what is wrong
+    return True
+
+
+def _elements(document: dict[str, Any]) -> int:
+    """About how many elements the schema checks in a document (the arrays' lengths)."""
+    count = 0
+    for key in ("nodes", "agents", "constraints"):
+        section = document.get(key)
+        count += len(section) if type(section) is list else 0
+    constraints = document.get("constraints")
+    for constraint in constraints if type(constraints) is list else ():
+        items = constraint.get("items") if type(constraint) is dict else None
+        count += len(items) if type(items) is list else 0
+    return count
 
 
 def _schema_findings(document: Any, instance: Instance | None) -> Iterator[Finding]:
@@ -139,6 +177,9 @@ def _schema_findings(document: Any, instance: Instance | None) -> Iterator[Findi
     ``Instance.irregular``) and without the matrix rows, which ``_CrossCheck.check_matrix``
     checks; paths name the original places."""
     reduced, places = _for_schema(document, {} if instance is None else instance.irregular)
+    if (type(reduced) is dict and _elements(reduced) >= _COMPILED_FROM
+            and _conforms(reduced)):
+        return
     errors = []
     for error in _validator().iter_errors(reduced):
         parts = list(error.absolute_path)

@@ -414,3 +414,61 @@ def test_a_document_read_to_be_completed_may_have_no_sites_or_agents():
     assert model.solve(time_limit=1).solved
     with pytest.raises(orvik.ValidationError, match=r"\$\.agents: the instance has no agents"):
         orvik.solve(doc, time_limit=1)
+
+
+def test_the_compiled_schema_refuses_what_jsonschema_refuses():
+    """The compiled validator decides alone whether a large document conforms: on every shape
+    mistake of the tables it must say no where jsonschema finds a problem, and yes on the
+    valid document."""
+    import jsonschema
+    from orvik.validation import _conforms, instance_schema
+
+    validator = jsonschema.Draft202012Validator(instance_schema())
+    assert _conforms(_document())
+    mutations = [*SHAPES, *(case.values[0] for case in ERRORS + WARNINGS + UNKNOWN_KEYS)]
+    refused = 0
+    for mutate in mutations:
+        doc = _document()
+        mutate(doc)
+        wrong = any(True for _ in validator.iter_errors(doc))
+        assert _conforms(doc) is not wrong, [e.message for e in validator.iter_errors(doc)]
+        refused += wrong
+    assert refused >= len(SHAPES)
+
+
+@pytest.mark.parametrize("ids", ["integers", "floats"])
+def test_a_large_instance_gets_the_schema_findings_of_a_small_one(ids):
+    """Past a few hundred elements the compiled validator checks first; a mistake there is
+    still described by jsonschema, at its place."""
+    doc = _document()
+    doc["nodes"] += [{"id": 100 + v if ids == "integers" else 100.0 + v, "x": v, "y": 1}
+                     for v in range(400)]
+
+    def node_errors():  # the matrices are left as they are, too short
+        return [(f.path, f.message) for f in orvik.validate(doc).errors
+                if f.path.startswith("$.nodes")]
+
+    assert node_errors() == []
+    doc["nodes"][300]["y"] = "1"
+    assert node_errors() == [("$.nodes[300].y", "expected a number, got a string \"1\"")]
+
+
+
+def test_the_documents_the_package_writes_have_no_unknown_keys(tmp_path):
+    """Every key that the package's writers put in an instance is one the schema knows."""
+    from orvik.io import tsplib_instance
+    from orvik.random_instances import random_instance
+    from orvik.random_shapes import shape_instance
+    from test_io import TSP
+
+    documents = [random_instance(seed) for seed in range(5)]
+    documents += [shape_instance(seed) for seed in range(5)]
+    documents.append(tsplib_instance(TSP, agents=2))
+    model = orvik.Model(name="m", time_limit=2)
+    model.add_depot("dock", 0, 0)
+    model.add_site("a", 1, 1, types=["car"], window=(0, 9), demand=2)
+    model.add_agent("van", "car", start="dock", max_length=50, capacity=3)
+    model.costs_from_coordinates("car")
+    documents.append(model.to_dict())
+    for document in documents:
+        assert not [str(f) for f in orvik.validate(document) if "unknown key" in f.message]
