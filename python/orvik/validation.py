@@ -47,6 +47,7 @@ from orvik.rules import (
 )
 from orvik.schema import instance_schema as instance_schema
 from orvik.schema import stray_keys, unknown_keys
+from orvik.settings import check_flag
 from orvik.units import number, same_routes_reason, unit_scale
 
 ERROR = "error"
@@ -114,6 +115,7 @@ def validate(document: Any, *, complete: bool = True) -> Findings:
     ``complete`` false an instance without nodes, agents or a site to visit is no error (a
     document read to be completed, as ``Model.from_json`` reads one).
     """
+    check_flag("complete", complete)
     if isinstance(document, (str, os.PathLike)):
         document = read_json(document)
     instance = document if isinstance(document, Instance) else None

@@ -414,6 +414,8 @@ def test_a_document_read_to_be_completed_may_have_no_sites_or_agents():
     assert model.solve(time_limit=1).solved
     with pytest.raises(orvik.ValidationError, match=r"\$\.agents: the instance has no agents"):
         orvik.solve(doc, time_limit=1)
+    with pytest.raises(TypeError, match="complete must be True or False, got str 'no'"):
+        orvik.validate(doc, complete="no")
 
 
 def test_the_compiled_schema_refuses_what_jsonschema_refuses():
