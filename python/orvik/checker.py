@@ -51,7 +51,7 @@ from collections.abc import Iterable
 from dataclasses import dataclass, field
 from typing import Any, NamedTuple
 
-from orvik.documents import InstanceError, a_json_type, load_document
+from orvik.documents import InstanceError, a_json_type, load_document, plain_costs
 from orvik.rules import (
     CONSTRAINT_KINDS,
     ID_END,
@@ -311,6 +311,10 @@ def _matrix(read: _Reader, matrix: Any, parts: tuple[str | int, ...]
             ) -> list[list[float | None]]:
     rows: list[list[float | None]] = []
     for i, row in enumerate(read.array(matrix, parts)):
+        plain = plain_costs(row)
+        if plain is not None:
+            rows.append(plain)
+            continue
         values: list[float | None] = []
         for j, cost in enumerate(read.array(row, (*parts, i))):
             if cost is None:

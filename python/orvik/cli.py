@@ -195,7 +195,8 @@ def _run_solve(args: argparse.Namespace) -> int:
                                                              else []))
     if not args.no_validate:
         findings = validate(instance)
-        _print_findings(args.instance, findings.warnings, sys.stderr)
+        shown = findings.warnings if args.quiet else findings.warnings + findings.notes
+        _print_findings(args.instance, shown, sys.stderr)
         if findings.errors:
             _print_findings(args.instance, findings.errors, sys.stderr)
             return EXIT_INVALID

@@ -9,12 +9,21 @@ may still have no solution for reasons that take the whole search to see.
 from __future__ import annotations
 
 import math
+from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any
 
 from orvik.instance import Instance, as_instance
 
 _TOLERANCE = 1e-9
+
+
+class _OutOfTime(Exception):
+    """The time of the look for reasons is up."""
+
+
+def _never() -> bool:
+    return False
 
 
 @dataclass(frozen=True)
@@ -26,13 +35,17 @@ class _Agent:
     limit: float  # as written; 0 or less: none
 
 
-def _dijkstra(matrix: list[list[float]], source: int, reverse: bool) -> list[float]:
-    """Shortest path costs from ``source`` (to it, when ``reverse``) over a dense matrix."""
+def _dijkstra(matrix: list[list[float]], source: int, reverse: bool,
+              expired: Callable[[], bool] = _never) -> list[float]:
+    """Shortest path costs from ``source`` (to it, when ``reverse``) over a dense matrix;
+    ``_OutOfTime`` once ``expired()`` says so."""
     n = len(matrix)
     dist = [math.inf] * n
     done = [False] * n
     dist[source] = 0.0
     for _ in range(n):
+        if expired():
+            raise _OutOfTime
         u = min((v for v in range(n) if not done[v]), key=dist.__getitem__, default=None)
         if u is None or dist[u] == math.inf:
             break
@@ -45,7 +58,10 @@ def _dijkstra(matrix: list[list[float]], source: int, reverse: bool) -> list[flo
 
 
 class _Instance:
-    def __init__(self, instance: Instance) -> None:
+    def __init__(self, instance: Instance, expired: Callable[[], bool] = _never) -> None:
+        self.expired = expired
+        if expired():
+            raise _OutOfTime
         self.n = instance.node_count
         self.vertex = instance.vertex
         self.label = [node.name if node.name is not None else node.id for node in instance.nodes]
@@ -54,11 +70,7 @@ class _Instance:
             for a in instance.agents
         ]
         self.types = {a.type for a in self.agents}
-        self.matrices = {
-            t: [[math.inf if (row[j] if j < len(row) else None) is None else float(row[j])
-                 for j in range(self.n)] for row in (instance.costs.get(t) or [])]
-            for t in self.types
-        }
+        self.matrices = {t: self.matrix(instance.costs.get(t) or []) for t in self.types}
         for matrix in self.matrices.values():
             matrix += [[math.inf] * self.n for _ in range(self.n - len(matrix))]
             for v in range(self.n):
@@ -75,10 +87,22 @@ class _Instance:
         self._from: dict[tuple[str, int], list[float]] = {}
         self._to: dict[tuple[str, int], list[float]] = {}
 
+    def matrix(self, rows: list[Any]) -> list[list[float]]:
+        """A cost matrix with infinity for no connection."""
+        n = self.n
+        matrix = []
+        for row in rows:
+            if self.expired():
+                raise _OutOfTime
+            matrix.append([math.inf if (row[j] if j < len(row) else None) is None
+                           else float(row[j]) for j in range(n)])
+        return matrix
+
     def from_start(self, agent: _Agent) -> list[float]:
         key = (agent.type, agent.start)
         if key not in self._from:
-            self._from[key] = _dijkstra(self.matrices[agent.type], agent.start, reverse=False)
+            self._from[key] = _dijkstra(self.matrices[agent.type], agent.start, reverse=False,
+                                        expired=self.expired)
         return self._from[key]
 
     def back_cost(self, agent: _Agent, v: int) -> float:
@@ -87,7 +111,8 @@ class _Instance:
             return 0.0  # legs into the agent's own start or end node cost nothing
         key = (agent.type, agent.end)
         if key not in self._to:
-            self._to[key] = _dijkstra(self.matrices[agent.type], agent.end, reverse=True)
+            self._to[key] = _dijkstra(self.matrices[agent.type], agent.end, reverse=True,
+                                      expired=self.expired)
         return self._to[key][v]
 
     def serves(self, agent: _Agent, v: int) -> bool:
@@ -95,11 +120,21 @@ class _Instance:
         return allowed is None or agent.type in allowed
 
 
-def no_solution_reasons(source: Instance | dict[str, Any]) -> list[str]:
+def no_solution_reasons(source: Instance | dict[str, Any],
+                        expired: Callable[[], bool] = _never) -> list[str]:
     """Reasons why a valid instance (a document, or one already read) cannot have a solution,
-    as sentences naming the site or agent; an empty list when the quick look finds none."""
-    inst = _Instance(as_instance(source))
+    as sentences naming the site or agent; an empty list when the quick look finds none. The
+    look ends, with the reasons found so far and one saying so, once ``expired()`` is true (the
+    time limit of a solve bounds it too)."""
     reasons: list[str] = []
+    try:
+        _find_reasons(_Instance(as_instance(source), expired), reasons)
+    except _OutOfTime:
+        reasons.append("the time limit ended the look for reasons before it was done")
+    return reasons
+
+
+def _find_reasons(inst: _Instance, reasons: list[str]) -> None:
     for agent in inst.agents:
         reason = _ending_reason(inst, agent)
         if reason is not None:
@@ -112,7 +147,6 @@ def no_solution_reasons(source: Instance | dict[str, Any]) -> list[str]:
         reason = _site_reason(inst, v)
         if reason is not None:
             reasons.append(f"site {inst.label[v]}: {reason}")
-    return reasons
 
 
 def _ending_reason(inst: _Instance, agent: _Agent) -> str | None:

@@ -81,6 +81,27 @@ def did_you_mean(word: str, choices: Iterable[str]) -> str:
     return f" (did you mean {guess!r}?)" if guess is not None else ""
 
 
+def plain_costs(row: Any) -> list[float | None] | None:
+    """A row of plain costs (a list of finite numbers from 0 up, and nulls) as floats, checked
+    with builtins over the whole row (quick on large matrices); None for any other row, which
+    the caller checks cost by cost."""
+    if type(row) is not list:
+        return None
+    kinds = set(map(type, row))
+    if not kinds <= {float, int, type(None)}:
+        return None
+    has_none = type(None) in kinds
+    numbers = [c for c in row if c is not None] if has_none else row
+    try:
+        if numbers and not (math.isfinite(sum(numbers)) and min(numbers) >= 0):
+            return None
+    except OverflowError:
+        return None
+    if has_none:
+        return [None if c is None else float(c) for c in row]
+    return list(map(float, row))
+
+
 def is_number(value: Any) -> bool:
     """Whether a value is a JSON number (booleans are not)."""
     return isinstance(value, (int, float)) and not isinstance(value, bool)

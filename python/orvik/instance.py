@@ -34,7 +34,14 @@ from collections.abc import Iterator
 from dataclasses import dataclass
 from typing import Any, NamedTuple
 
-from orvik.documents import InstanceError, a_json_type, did_you_mean, is_finite_number, show
+from orvik.documents import (
+    InstanceError,
+    a_json_type,
+    did_you_mean,
+    is_finite_number,
+    show,
+    suggestion,
+)
 from orvik.rules import (
     CONSTRAINT_KINDS,
     ID_END,
@@ -44,6 +51,7 @@ from orvik.rules import (
     SEED_END,
     objective_from_name,
 )
+from orvik.schema import stray_keys
 
 Parts = tuple[str | int, ...]
 # The ids a caller gives nodes and agents: the document's integer id, or the element's "name".
@@ -393,7 +401,9 @@ class _Reader:
     def required(self, item: dict[str, Any], key: str, path: Parts) -> Any:
         if key in item:
             return item[key]
-        self.fail(path, f"missing required key {key!r}")
+        guess = suggestion(key, stray_keys(item))
+        hint = f" ({guess!r} is there: misspelled?)" if guess is not None else ""
+        self.fail(path, f"missing required key {key!r}{hint}")
         return _MISSING
 
     def id(self, value: Any, path: Parts, end: int = ID_END) -> int | None:

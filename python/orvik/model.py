@@ -16,7 +16,14 @@ from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
-from orvik.documents import InstanceError, Source, load_document, suggestion, write_json
+from orvik.documents import (
+    InstanceError,
+    Source,
+    load_document,
+    plain_costs,
+    suggestion,
+    write_json,
+)
 from orvik.instance import AgentId, Instance, NodeId, Parts, json_path, read_instance
 from orvik.rules import ID_END, INT32_MAX, INT32_MIN, MIN_SUM, OBJECTIVE_NAMES, OBJECTIVES
 from orvik.settings import check_time_limit
@@ -296,14 +303,15 @@ class Model:
     def set_costs(self, type: str, matrix: Iterable[Iterable[float | None]]) -> None:
         """Set the cost matrix of an agent type: row i, column j is the cost from the i-th to
         the j-th node added. ``None`` marks a pair with no connection. Costs, windows and route
-        limits share one unit (time)."""
+        limits share one unit (time). The nodes come first: the matrix must have a row and a
+        column for each (``ValueError`` names the row that does not fit)."""
         _type_name(type, "an agent type")
         if isinstance(matrix, (str, bytes)) or not isinstance(matrix, Iterable):
             raise TypeError(f"the cost matrix of {type!r} must be a list of rows, got "
                             f"{_short(matrix)}")
         rows: list[list[float | None]] = []
         for i, row in enumerate(matrix):
-            plain = _plain_costs(row)
+            plain = plain_costs(row)
             if plain is not None:
                 rows.append(plain)
                 continue
@@ -317,6 +325,16 @@ class Model:
                 else:
                     values.append(_real(cost, f"costs[{type!r}][{i}][{j}]", minimum=0.0))
             rows.append(values)
+        n = len(self._nodes)
+        if len(rows) != n:
+            first = "; add the nodes first" if len(rows) > n else ""
+            raise ValueError(f"the cost matrix of {type!r} has {len(rows)} rows for the "
+                             f"{n} nodes of the model (a row per node, in the order they were "
+                             f"added{first})")
+        for i, row in enumerate(rows):
+            if len(row) != n:
+                raise ValueError(f"row {i} of the cost matrix of {type!r} has {len(row)} costs "
+                                 f"for the {n} nodes of the model (a column per node)")
         self._costs[type] = rows
 
     def costs_from_coordinates(
@@ -462,14 +480,16 @@ class Model:
         """Read a model from an instance document: a path or a dict (or an instance already
         read by ``orvik.instance.read_instance``).
 
-        The document is validated first (``orvik.validate``); errors raise
-        ``ValidationError`` listing all of them. Nodes and agents with a ``"name"`` take it as
+        The document is validated first (``orvik.validate``, which here allows an instance
+        without sites or agents, to be completed); errors raise ``ValidationError`` listing all
+        of them. Nodes and agents with a ``"name"`` take it as
         their id. With ``validate`` false, what cannot be read raises ``InstanceError``.
         """
         instance = source if isinstance(source, Instance) else read_instance(
             load_document(source))
         if _flag(validate, "validate"):
-            findings = validate_document(instance)
+            # A document may be read to be completed: one without sites or agents is no error.
+            findings = validate_document(instance, complete=False)
             if findings.errors:
                 raise ValidationError(findings)
         return _model_of(instance.require())
@@ -492,7 +512,9 @@ class Model:
 
         ``time_limit`` in seconds (default: the model's, else ``rules.DEFAULT_TIME_LIMIT``),
         counted on ``clock``: "wall" (wall-clock time, the default) or "cpu" (the processor
-        time of the solving thread, which other threads' work does not use up). ``improve``,
+        time of the solving thread, which other threads' work does not use up). It bounds the
+        whole call: writing and validating the instance count, and the search gets what is
+        left. ``improve``,
         ``seed`` and ``iterations`` steer the improvement of the routes after the search.
 
         ``progress`` is called with a ``ProgressReport`` on every improvement and every half
@@ -504,29 +526,9 @@ class Model:
         ``validate=False`` skips this). When a cost, a window bound or a route limit reaches
         9999 the solver works in scaled units and the solution says so in its notes.
         """
-        return solve_instance(read_instance(self.to_dict()), time_limit, improve=improve,
-                              seed=seed, iterations=iterations, clock=clock, progress=progress,
-                              stop=stop, validate=validate)
-
-
-def _plain_costs(row: Any) -> list[float | None] | None:
-    """A row of plain costs (a list of numbers from 0 up, and nulls) as floats, checked with
-    builtins over the whole row; None for any other row, which is checked cost by cost."""
-    if type(row) is not list:
-        return None
-    kinds = set(map(type, row))
-    if not kinds <= {float, int, type(None)}:
-        return None
-    has_none = type(None) in kinds
-    numbers = [c for c in row if c is not None] if has_none else row
-    try:
-        if numbers and not (math.isfinite(sum(numbers)) and min(numbers) >= 0):
-            return None
-    except OverflowError:
-        return None
-    if has_none:
-        return [None if c is None else float(c) for c in row]
-    return list(map(float, row))
+        return solve_instance(lambda: read_instance(self.to_dict()), time_limit,
+                              improve=improve, seed=seed, iterations=iterations, clock=clock,
+                              progress=progress, stop=stop, validate=validate)
 
 
 def _int32(value: Any, what: str) -> float:

@@ -12,6 +12,7 @@ import math
 import numbers
 from typing import Any, Protocol
 
+from orvik.documents import did_you_mean
 from orvik.rules import DEFAULT_TIME_LIMIT, ITERATIONS_END, SEED_END, count_problem
 
 # The clocks a time limit may count: wall-clock time, or the processor time of the thread that
@@ -70,7 +71,8 @@ def check_solve_options(options: dict[str, Any], caller: str = "solve") -> None:
     """Refuse an unknown option of a solve, or a value it cannot take, naming it."""
     unknown = [key for key in options if key not in SOLVE_OPTIONS]
     if unknown:
-        raise TypeError(f"{caller}() got an unknown option {unknown[0]!r}; the options are "
+        raise TypeError(f"{caller}() got an unknown option {unknown[0]!r}"
+                        f"{did_you_mean(unknown[0], SOLVE_OPTIONS)}; the options are "
                         f"{', '.join(SOLVE_OPTIONS)}")
     check_time_limit(options.get("time_limit"))
     for flag in ("improve", "validate"):

@@ -13,6 +13,7 @@ from __future__ import annotations
 import json
 import logging
 import os
+import time
 from collections.abc import Callable
 from typing import Any, Protocol
 
@@ -84,15 +85,68 @@ def _progress_hook(progress: ProgressCallback | None,
     return hook
 
 
-def _run_solver(document: dict[str, Any], **arguments: Any) -> dict[str, Any]:
-    """Run one solve of an instance document through the solver's entry point, the settings of
-    the solve given as arguments, and return its result dictionary. Every solve of the package
-    goes through here."""
+class CallClock:
+    """When a solve was called, on both clocks a limit may count, so that its time limit bounds
+    the whole call: reading, validating and writing the instance for the solver, the search,
+    and the look for reasons when there is no solution. As the solver's stop event it also
+    stops the search at the end of the call's time (and says so in ``reached``), or when the
+    caller's own stop event is set."""
+
+    def __init__(self) -> None:
+        self.wall = time.monotonic()
+        self.cpu = time.thread_time()
+        self.clock = "wall"
+        self.limit = float("inf")
+        self.stop: StopEvent | None = None
+        self.reached = False
+
+    def start(self, clock: str, limit: float, stop: StopEvent | None) -> CallClock:
+        """Count ``limit`` seconds on ``clock`` from the call; ``stop``: the caller's event."""
+        self.clock, self.limit, self.stop = clock, limit, stop
+        return self
+
+    def elapsed(self) -> float:
+        """Seconds since the call on its clock (the processor time of this thread for "cpu")."""
+        if self.clock == "wall":
+            return time.monotonic() - self.wall
+        return time.thread_time() - self.cpu
+
+    def left(self) -> float:
+        """Seconds of the limit left (0 or less: none)."""
+        return self.limit - self.elapsed()
+
+    def expired(self) -> bool:
+        """Whether the call's time is up."""
+        return self.left() <= 0
+
+    def is_set(self) -> bool:
+        """The solver's stop event: the caller's, or the end of the call's time."""
+        if self.stop is not None and self.stop.is_set():
+            return True
+        if self.expired():
+            self.reached = True
+            return True
+        return False
+
+
+# The least time a search is given when reading and validating the instance used up the limit:
+# it then stops at its first look at the clock.
+_LEAST_SEARCH = 1e-3
+
+
+def _solver_text(document: dict[str, Any]) -> str:
+    """The instance document as the JSON text the solver reads."""
     try:
-        text = json.dumps(document, allow_nan=False)
+        return json.dumps(document, allow_nan=False)
     except ValueError:
         raise InstanceError("the instance holds a NaN or an infinite number where the solver "
                             "reads one (validate it to find where)") from None
+
+
+def _run_solver(text: str, **arguments: Any) -> dict[str, Any]:
+    """Run one solve of an instance (the JSON text of its document) through the solver's entry
+    point, the settings of the solve given as arguments, and return its result dictionary.
+    Every solve of the package goes through here."""
     try:
         return _orvik_core.solve_document(text, log=_log_core_line, **arguments)
     except _CallbackFailed as failed:
@@ -117,7 +171,7 @@ def read_for_solve(instance: Any) -> Instance:
 
 
 def solve_instance(
-    instance: Instance | dict[str, Any] | str | os.PathLike[str],
+    instance: Instance | dict[str, Any] | str | os.PathLike[str] | Callable[[], Instance],
     time_limit: float | None = None,
     *,
     improve: bool = True,
@@ -134,26 +188,35 @@ def solve_instance(
     The instance is read once and validated as it is (``ValidationError`` lists its errors),
     then solved as it is. The settings of the solve reach the solver as arguments: the time
     limit given, else the instance's own, else ``rules.DEFAULT_TIME_LIMIT``; the seed and the
-    iteration limit given, else the instance's own ("seed", "improve_iterations")."""
+    iteration limit given, else the instance's own ("seed", "improve_iterations"). The time
+    limit bounds the whole call, reading and validation included. ``instance`` may also be a
+    function that gives the instance read (``Model.solve`` writes its document in the call)."""
+    called = CallClock()
     check_solve_options({"time_limit": time_limit, "improve": improve, "seed": seed,
                          "iterations": iterations, "clock": clock, "progress": progress,
                          "stop": stop, "validate": validate})
-    reading = read_for_solve(instance)
+    reading = read_for_solve(instance() if callable(instance) else instance)
     # What cannot be read is refused first; validation lists the rest.
     reading.require(every=not validate)
     if validate:
         refuse_errors(reading)
     own = reading.options
+    called.start(clock, budget_seconds(own, time_limit), stop)
     try:
         scale = unit_scale(reading)
         if scale.refused:
             refuse_errors(reading)
+        text = _solver_text(solver_document(reading, scale))
+        set_up = called.elapsed()
         result = _run_solver(
-            solver_document(reading, scale), time_limit=budget_seconds(own, time_limit),
-            clock=clock, improve=improve, seed=own.seed if seed is None else seed,
+            text, time_limit=max(called.left(), _LEAST_SEARCH), clock=clock, improve=improve,
+            seed=own.seed if seed is None else seed,
             iterations=own.iterations if iterations is None else iterations,
-            progress=_progress_hook(progress, scale.factor), stop=stop)
-        return _solution(reading, scale, result, bool(result["interrupted"]))
+            progress=_progress_hook(progress, scale.factor), stop=called)
+        if called.reached:
+            result["timeout"] = True
+        return _solution(reading, scale, result, bool(result["interrupted"]) and not
+                         called.reached, called, set_up)
     except (KeyError, TypeError, AttributeError, IndexError, ValueError, SolverError):
         if not validate:
             refuse_errors(reading)  # an instance solved unvalidated: say what is wrong
@@ -172,6 +235,8 @@ def _solution(
     scale: UnitScale,
     result: dict[str, Any],
     interrupted: bool,
+    called: CallClock,
+    set_up: float,
 ) -> Solution:
     f = scale.factor
     objective = instance.objective
@@ -198,12 +263,17 @@ def _solution(
     if not found or report.violations:
         # A search that ends without routes, or with routes that break the rules (a leg with
         # no connection, say), has no solution to show.
-        reasons = () if interrupted else tuple(no_solution_reasons(instance))
+        reasons = () if interrupted else tuple(no_solution_reasons(instance, called.expired))
         if found:
             reasons += ((f"the solver's routes break the rules ({len(report.violations)} "
                         f"violation(s)), first: {report.violations[0]}"),)
         elif not reasons and not interrupted:
             reasons = ("the search found no solution within its limits",)
+            if set_up >= called.limit / 2:
+                left = max(called.limit - set_up, 0)
+                reasons = (f"the time limit of {called.limit:g} s left the search {left:.3g} s: "
+                           "reading, validating and writing the instance for the solver took "
+                           f"{set_up:.3g} s of it"),
         return Solution(INTERRUPTED if interrupted else NO_SOLUTION, objective, 0.0, 0.0, 0.0,
                         history=history, statistics=statistics, reasons=reasons,
                         notes=scale.notes, scale=f, instance=document)

@@ -1,7 +1,10 @@
 """Validation of instance documents: every problem at once, each with its JSON path.
 
 Shapes and types come from the JSON Schema shipped with the package
-(``orvik/schemas/instance.schema.json``), checked with the ``jsonschema`` library. What a schema
+(``orvik/schemas/instance.schema.json``), checked with the ``jsonschema`` library (a large
+document is first checked by the schema compiled with ``fastjsonschema``, and described by
+``jsonschema`` only when it does not conform); so are the keys the format knows (see
+``orvik.schema``). What a schema
 cannot say is checked here: ids that repeat or point nowhere, agent types without costs and cost
 types without agents, matrices of the wrong size, costs that are negative, NaN or infinite,
 windows that close before they open, misspelled objectives and constraint kinds. Warnings
@@ -14,12 +17,12 @@ from __future__ import annotations
 import json
 import math
 import os
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
 from functools import cache
-from importlib import resources
 from typing import Any
 
+import fastjsonschema
 import jsonschema
 
 from orvik.documents import did_you_mean, is_finite_number, is_number, json_type, read_json, show
@@ -42,10 +45,15 @@ from orvik.rules import (
     NO_CONNECTION,
     SEARCH_POINT_LIMIT,
 )
+from orvik.schema import instance_schema as instance_schema
+from orvik.schema import stray_keys, unknown_keys
+from orvik.settings import check_flag
 from orvik.units import number, same_routes_reason, unit_scale
 
 ERROR = "error"
 WARNING = "warning"
+# What the author may like to know, about a reading that is the documented normal case.
+NOTE = "note"
 NODE_TYPES = ("DEPOT", "TARGET")
 # At most this many findings of one kind in one place; the rest are counted in one more finding.
 _MOST_PER_PLACE = 10
@@ -77,6 +85,11 @@ class Findings(list[Finding]):
         return [f for f in self if f.severity == WARNING]
 
     @property
+    def notes(self) -> list[Finding]:
+        """The findings that only inform (neither errors nor warnings)."""
+        return [f for f in self if f.severity == NOTE]
+
+    @property
     def ok(self) -> bool:
         """Whether there are no errors (warnings may remain)."""
         return not self.errors
@@ -93,20 +106,16 @@ class ValidationError(ValueError):
         super().__init__("\n".join(lines))
 
 
-@cache
-def instance_schema() -> dict[str, Any]:
-    """The JSON Schema of the instance format, as shipped with the package."""
-    text = resources.files("orvik").joinpath("schemas/instance.schema.json").read_text("utf-8")
-    return json.loads(text)
-
-
-def validate(document: Any) -> Findings:
+def validate(document: Any, *, complete: bool = True) -> Findings:
     """Validate an instance (a dict, the path of a JSON file, or an instance already read by
     ``orvik.instance.read_instance``) and return every finding.
 
     A path that cannot be read or parsed raises ``orvik.documents.InstanceError``; everything
-    about the document itself comes back as findings, errors and warnings together.
+    about the document itself comes back as findings: errors, warnings and notes. With
+    ``complete`` false an instance without nodes, agents or a site to visit is no error (a
+    document read to be completed, as ``Model.from_json`` reads one).
     """
+    check_flag("complete", complete)
     if isinstance(document, (str, os.PathLike)):
         document = read_json(document)
     instance = document if isinstance(document, Instance) else None
@@ -115,8 +124,9 @@ def validate(document: Any) -> Findings:
     if isinstance(document, dict) and instance is None:
         instance = read_instance(document)
     findings = Findings(_schema_findings(document, instance))
+    findings += _unknown_key_findings(document)
     if instance is not None and isinstance(document, dict):
-        _CrossCheck(instance, findings).run()
+        _CrossCheck(instance, findings, complete).run()
     return findings
 
 
@@ -124,9 +134,43 @@ def validate(document: Any) -> Findings:
 # Shapes: the schema
 
 
+# From this many elements on, the schema check runs the compiled validator first: compiling it
+# once takes longer than jsonschema takes on a few elements.
+_COMPILED_FROM = 200
+
+
 @cache
 def _validator() -> jsonschema.protocols.Validator:
     return jsonschema.Draft202012Validator(instance_schema())
+
+
+@cache
+def _compiled_validator() -> Callable[[Any], Any]:
+    """The schema compiled to Python once (``fastjsonschema``): it only says whether a document
+    conforms, quickly; ``jsonschema`` then describes the problems of one that does not."""
+    return fastjsonschema.compile(instance_schema())
+
+
+def _conforms(document: dict[str, Any]) -> bool:
+    """Whether a document conforms to the schema, by the compiled validator."""
+    try:
+        _compiled_validator()(document)
+    except (fastjsonschema.JsonSchemaException, RecursionError, TypeError, ValueError):
+        return False  # jsonschema says what is wrong
+    return True
+
+
+def _elements(document: dict[str, Any]) -> int:
+    """About how many elements the schema checks in a document (the arrays' lengths)."""
+    count = 0
+    for key in ("nodes", "agents", "constraints"):
+        section = document.get(key)
+        count += len(section) if type(section) is list else 0
+    constraints = document.get("constraints")
+    for constraint in constraints if type(constraints) is list else ():
+        items = constraint.get("items") if type(constraint) is dict else None
+        count += len(items) if type(items) is list else 0
+    return count
 
 
 def _schema_findings(document: Any, instance: Instance | None) -> Iterator[Finding]:
@@ -135,6 +179,9 @@ def _schema_findings(document: Any, instance: Instance | None) -> Iterator[Findi
     ``Instance.irregular``) and without the matrix rows, which ``_CrossCheck.check_matrix``
     checks; paths name the original places."""
     reduced, places = _for_schema(document, {} if instance is None else instance.irregular)
+    if (type(reduced) is dict and _elements(reduced) >= _COMPILED_FROM
+            and _conforms(reduced)):
+        return
     errors = []
     for error in _validator().iter_errors(reduced):
         parts = list(error.absolute_path)
@@ -179,6 +226,26 @@ def _for_schema(document: Any, irregular: dict[Parts, tuple[int, ...]]
     return reduced, places
 
 
+def _unknown_key_findings(document: Any) -> list[Finding]:
+    """A warning for each unknown key, with the known key it most likely misspells; a key
+    unknown in many elements of one array is one warning at its first place."""
+    first: dict[tuple[Any, ...], tuple[Parts, str, frozenset[str]]] = {}
+    counts: dict[tuple[Any, ...], int] = {}
+    for unknown in unknown_keys(document):
+        group = (*(None if type(p) is int else p for p in unknown.parent), unknown.key)
+        if group not in first:
+            first[group] = (unknown.path, unknown.key, unknown.known)
+        counts[group] = counts.get(group, 0) + 1
+    findings = []
+    for group, (path, key, known) in first.items():
+        message = f"unknown key {key!r} is ignored" + did_you_mean(key, known)
+        if counts[group] > 1:
+            section = next((p for p in reversed(path[:-1]) if type(p) is str), "elements")
+            message += f" ({counts[group]} of the {section} have it)"
+        findings.append(Finding(json_path(*path), message, WARNING))
+    return findings
+
+
 def _sort_key(path: Iterable[str | int]) -> tuple[tuple[int, str | int], ...]:
     return tuple((0, p) if isinstance(p, int) else (1, p) for p in path)
 
@@ -188,7 +255,11 @@ def _schema_message(error: jsonschema.ValidationError, parts: list[str | int]) -
     value = error.instance
     if kind == "required":
         key = error.message.removesuffix(" is a required property")
-        return f"missing required key {key}"
+        hint = ""
+        if isinstance(value, dict):
+            guess = suggestion(key.strip("'\""), stray_keys(value))
+            hint = f" ({guess!r} is there: misspelled?)" if guess is not None else ""
+        return f"missing required key {key}{hint}"
     if kind == "type":
         expected = error.validator_value
         return _type_message(expected if isinstance(expected, list) else [expected], value)
@@ -223,9 +294,10 @@ class _CrossCheck:
     reads the instance's records; what they leave out (a value of the wrong type) the schema
     reports."""
 
-    def __init__(self, instance: Instance, out: Findings) -> None:
+    def __init__(self, instance: Instance, out: Findings, complete: bool = True) -> None:
         self.instance = instance
         self.out = out
+        self.complete = complete
         # What decides whether solving changes units, and so which limits need a closer look.
         self.reaches_no_connection = False
         self.fractional_limit = False
@@ -238,12 +310,17 @@ class _CrossCheck:
     def warn(self, path: str, message: str) -> None:
         self.out.append(Finding(path, message, WARNING))
 
+    def note(self, path: str, message: str) -> None:
+        self.out.append(Finding(path, message, NOTE))
+
     def run(self) -> None:
         self.check_nodes()
         self.check_agents()
         self.check_costs()
         self.check_constraints()
         self.check_options()
+        if self.complete:
+            self.check_empty()
         if not self.out.errors and (self.fractional_limit or self.reaches_no_connection):
             self.check_applied_limits()
 
@@ -538,22 +615,42 @@ class _CrossCheck:
                           "costs, windows and limits to smaller units")
 
     def check_unassigned(self, assigned: set[int], has_assignment: bool) -> None:
+        """A node without an assignment entry is open to every agent type, as documented: when
+        some nodes have one and others not, one note says how many have none."""
+        if not has_assignment:
+            return
         missing = [(node.index, node.id) for node in self.instance.nodes
                    if node.id is not None and node.id not in self.endpoints
                    and node.id not in assigned]
         if not missing:
             return
-        if not has_assignment:
-            where = "constraints" if "constraints" in self.instance.document else "nodes"
-            self.warn(json_path(where),
-                      "no node has an assignment entry: every agent type may serve every node")
+        i, node_id = missing[0]
+        if len(missing) == 1:
+            self.note(json_path("nodes"), f"site {node_id} ({json_path('nodes', i)}) has no "
+                      "assignment entry, so every agent type may serve it")
             return
-        for i, node_id in missing[:_MOST_PER_PLACE]:
-            self.warn(json_path("nodes", i),
-                      f"node {node_id} has no assignment entry: every agent type may serve it")
-        if len(missing) > _MOST_PER_PLACE:
-            self.warn(json_path("nodes"),
-                      f"{len(missing) - _MOST_PER_PLACE} more nodes without an assignment entry")
+        self.note(json_path("nodes"), f"{len(missing)} sites have no assignment entry, so every "
+                  f"agent type may serve them (the first is node {node_id}, "
+                  f"{json_path('nodes', i)})")
+
+    def check_empty(self) -> None:
+        """An instance needs nodes, agents, and a site to visit: a node that is no agent's start
+        or end node."""
+        document = self.instance.document
+        nodes = document.get("nodes")
+        agents = document.get("agents")
+        if isinstance(nodes, list) and not nodes:
+            self.error(json_path("nodes"), "the instance has no nodes: list the depots and the "
+                       "sites to visit")
+        if isinstance(agents, list) and not agents:
+            self.error(json_path("agents"), "the instance has no agents: list at least one to "
+                       "visit the sites")
+        readable = self.instance.nodes
+        if (isinstance(nodes, list) and nodes and self.instance.agents
+                and len(readable) == len(nodes)) and all(
+                node.id in self.endpoints for node in readable):
+            self.error(json_path("nodes"), "no site to visit: every node is an agent's start "
+                       "or end node")
 
     # -- options -------------------------------------------------------------------------------
 

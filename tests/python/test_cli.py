@@ -112,6 +112,49 @@ def test_no_validate_skips_the_findings(run_cli, tmp_path):
     assert quiet.returncode == 0 and "warning" not in quiet.stderr
 
 
+def test_misspelled_keys_and_sites_without_assignment_are_said_once(run_cli, tmp_path):
+    """An unknown key is a warning naming the key meant; sites without an assignment entry,
+    the normal case, are one note, which -q leaves out."""
+    doc = _document()
+    doc["option"] = doc.pop("options")
+    doc["agents"][0]["max_lenght"] = 50
+    del doc["constraints"][0]["items"][1:]
+    path = tmp_path / "typos.json"
+    path.write_text(json.dumps(doc))
+    checked = run_cli("validate", str(path))
+    assert checked.returncode == 0
+    assert checked.stdout.splitlines() == [
+        f"{path}: warning: $.option: unknown key 'option' is ignored (did you mean 'options'?)",
+        (f"{path}: warning: $.agents[0].max_lenght: unknown key 'max_lenght' is ignored (did "
+         "you mean 'max_length'?)"),
+        (f"{path}: note: $.nodes: 3 sites have no assignment entry, so every agent type may "
+         "serve them (the first is node 12, $.nodes[2])"),
+        f"{path}: 0 error(s), 2 warning(s)"]
+    for quiet, notes in ((False, 1), (True, 0)):
+        solved = run_cli("solve", str(path), "--time-limit", "1", *(["-q"] if quiet else []))
+        assert solved.returncode == 0, solved.stderr
+        assert solved.stderr.count(": warning: ") == 2
+        assert solved.stderr.count(": note: ") == notes
+
+
+@pytest.mark.parametrize(("nodes", "agents", "message"), [
+    ([], [], "$.nodes: the instance has no nodes"),
+    (None, [], "$.agents: the instance has no agents"),
+    ([{"id": 10, "x": 0, "y": 0}], None, "$.nodes: no site to visit"),
+])
+def test_an_empty_instance_is_refused(run_cli, tmp_path, nodes, agents, message):
+    doc = _document()
+    doc["nodes"] = doc["nodes"] if nodes is None else nodes
+    doc["agents"] = doc["agents"] if agents is None else agents
+    doc["constraints"], doc["costs"] = [], {}
+    path = tmp_path / "empty.json"
+    path.write_text(json.dumps(doc))
+    for command, status in (("validate", 1), ("solve", 2)):
+        done = run_cli(command, str(path))
+        assert done.returncode == status
+        assert f"{path}: error: {message}" in (done.stdout + done.stderr), done.stderr
+
+
 @pytest.fixture
 def solved(run_cli, files, tmp_path):
     """A result of the valid instance from `orvik solve -o`."""

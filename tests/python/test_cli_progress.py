@@ -40,7 +40,8 @@ def test_quiet_shows_no_progress(run_cli, long_instance, clock):
     assert done.stderr == ""
     solution = json.loads(done.stdout)
     assert solution["statistics"]["clock"] == clock
-    assert solution["statistics"]["search_time"] >= 0.5
+    # The limit bounds the whole solve: the search gets what its set-up leaves of it.
+    assert solution["statistics"]["search_time"] >= 0.4
 
 
 def _start(*args: str) -> subprocess.Popen[str]:

@@ -163,6 +163,18 @@ API_ERRORS = [
                  id="time-limit-negative"),
     pytest.param(lambda m: m.solve(math.nan), ValueError, "time_limit must be a positive",
                  id="time-limit-nan"),
+    pytest.param(lambda m: m.solve(math.inf), ValueError, "time_limit must be a positive, "
+                 "finite number of seconds", id="time-limit-infinite"),
+    pytest.param(lambda m: m.solve("5"), TypeError, "time_limit must be a number of seconds "
+                 "or None, got str '5'", id="time-limit-digit-text"),
+    pytest.param(lambda m: m.set_costs("ground", [[0] * 5] * 4), ValueError,
+                 "the cost matrix of 'ground' has 4 rows for the 5 nodes", id="matrix-short"),
+    pytest.param(lambda m: m.set_costs("ground", [[0] * 5] * 6), ValueError,
+                 "6 rows for the 5 nodes of the model (a row per node, in the order they were "
+                 "added; add the nodes first)", id="matrix-long"),
+    pytest.param(lambda m: m.set_costs("ground", [[0] * 5] * 3 + [[0] * 4, [0] * 5]),
+                 ValueError, "row 3 of the cost matrix of 'ground' has 4 costs for the 5 nodes",
+                 id="row-short"),
     pytest.param(lambda m: m.solve(1, improve="no"), TypeError, "improve must be True or False",
                  id="improve-text"),
     pytest.param(lambda m: m.solve(1, progress=5), TypeError, "progress must be a function",

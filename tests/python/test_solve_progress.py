@@ -57,7 +57,8 @@ def test_the_clock_is_chosen_and_reported():
         solution = model.solve(0.3, clock=clock, improve=False)
         assert solution.statistics.clock == clock
         assert solution.statistics.timeout
-        assert solution.statistics.search_time >= 0.3
+        # The limit bounds the whole call: the search gets what the set-up leaves of it.
+        assert solution.statistics.search_time >= 0.2
     with pytest.raises(ValueError, match="clock must be one of 'wall', 'cpu', got 'gpu'"):
         model.solve(1, clock="gpu")
 

@@ -6,7 +6,7 @@ import math
 
 import orvik
 import pytest
-from orvik.validation import ERROR, WARNING
+from orvik.validation import ERROR, NOTE, WARNING
 
 
 def _document():
@@ -145,8 +145,6 @@ WARNINGS = [
     pytest.param(_set(["costs", "car", 3, 0], 12000.0),
                  ("$.costs.car[3][0]", "reaches 9999, which the solver reads as no connection"),
                  id="cost-reaches-no-connection"),
-    pytest.param(_delete(["constraints", 0, "items", 1]),
-                 ("$.nodes[2]", "node 12 has no assignment entry"), id="node-without-assignment"),
     pytest.param(_set(["nodes", 1, "demand"], 4),
                  ("$.nodes[1].demand", "demand is stored but not used"), id="demand-ignored"),
     pytest.param(_set(["agents", 0, "capacity"], 10),
@@ -262,3 +260,217 @@ def test_the_shortened_schema_check_finds_what_jsonschema_finds():
         found = {(f.path, f.message) for f in orvik.validate(doc).errors}
         expected = set(_full_schema_findings(doc))
         assert expected <= found, (expected - found, found)
+
+
+# Each row: a key added where the format has no such key, and the warning it must give (JSON
+# path, words of the message).
+UNKNOWN_KEYS = [
+    pytest.param(_set(["option"], {"objective": "min_sum"}),
+                 ("$.option", "unknown key 'option' is ignored (did you mean 'options'?)"),
+                 id="top-level"),
+    pytest.param(_set(["agents", 1, "max_lenght"], 50),
+                 ("$.agents[1].max_lenght", "(did you mean 'max_length'?)"), id="agent"),
+    pytest.param(_set(["nodes", 2, "Demand"], 4),
+                 ("$.nodes[2].Demand", "(did you mean 'demand'?)"), id="node-case"),
+    pytest.param(_set(["constraints", 1, "items", 0, "windw"], [0, 5]),
+                 ("$.constraints[1].items[0].windw", "unknown key 'windw' is ignored"),
+                 id="window-item-no-near-key"),
+    pytest.param(_set(["constraints", 0, "itmes"], []),
+                 ("$.constraints[0].itmes", "(did you mean 'items'?)"), id="constraint"),
+    pytest.param(_set(["constraints", 0, "precedence"], []),
+                 ("$.constraints[0].precedence", "unknown key 'precedence' is ignored"),
+                 id="key-of-another-kind"),
+    pytest.param(_set(["options", "time_limt"], 5),
+                 ("$.options.time_limt", "(did you mean 'time_limit'?)"), id="options"),
+    pytest.param(_set(["options", "return-to-end"], False),
+                 ('$.options["return-to-end"]', "(did you mean 'return_to_end'?)"),
+                 id="options-dashes"),
+    pytest.param(_append(["constraints"], {"kind": "sequence", "precedence": [
+        {"before": 11, "after": 12, "typ": "same"}]}),
+                 ("$.constraints[2].precedence[0].typ", "(did you mean 'type'?)"),
+                 id="sequence-pair"),
+]
+
+
+@pytest.mark.parametrize(("mutate", "expected"), UNKNOWN_KEYS)
+def test_an_unknown_key_is_a_warning_naming_the_near_known_key(mutate, expected):
+    doc = _document()
+    mutate(doc)
+    findings = orvik.validate(doc)
+    assert findings.ok, [str(f) for f in findings.errors]
+    unknown = [f for f in findings.warnings if "unknown key" in f.message]
+    assert len(unknown) == 1, [str(f) for f in findings]
+    assert (unknown[0].path, expected[1] in unknown[0].message) == (expected[0], True), (
+        str(unknown[0]))
+
+
+def test_a_key_unknown_in_every_node_is_one_warning_with_a_count():
+    doc = _document()
+    for node in doc["nodes"]:
+        node["lable"] = "x"
+    (finding,) = orvik.validate(doc)
+    assert (finding.path, finding.severity) == ("$.nodes[0].lable", WARNING)
+    assert finding.message.startswith("unknown key 'lable' is ignored")
+    assert finding.message.endswith("(5 of the nodes have it)")
+
+
+@pytest.mark.parametrize(("mutate", "path"), [
+    pytest.param(_set(["costs", "boat"], []), "$.costs.boat", id="cost-type-is-no-key"),
+    pytest.param(_set(["constraints", 1, "kind"], "time_window"), "$.constraints[1].kind",
+                 id="misspelled-kind-keeps-its-keys"),
+])
+def test_keys_that_are_names_or_belong_to_a_misspelled_kind_are_not_unknown(mutate, path):
+    doc = _document()
+    mutate(doc)
+    findings = orvik.validate(doc)
+    assert {f.path for f in findings.errors} == {path}, [str(f) for f in findings]
+    assert not [f for f in findings if "unknown key" in f.message]
+
+
+@pytest.mark.parametrize(("section", "index", "missing", "written"), [
+    ("agents", 0, "start_node", "strat_node"),
+    ("nodes", 1, "x", "X"),
+    ("agents", 1, "end_node", "endnode"),
+])
+def test_a_missing_required_key_names_the_near_unknown_key(section, index, missing, written):
+    doc = _document()
+    doc[section][index][written] = doc[section][index].pop(missing)
+    findings = orvik.validate(doc)
+    expected = f"missing required key '{missing}' ('{written}' is there: misspelled?)"
+    assert [(f.path, f.message) for f in findings.errors] == [
+        (f"$.{section}[{index}]", expected)]
+    with pytest.raises(orvik.InstanceError, match=r"\(" + f"'{written}' is there"):
+        orvik.Model.from_json(doc, validate=False)
+
+
+def test_a_missing_key_is_not_matched_to_a_known_key_it_resembles():
+    doc = _document()
+    del doc["agents"][0]["end_node"]  # start_node is there, and is no misspelling of it
+    (finding,) = orvik.validate(doc).errors
+    assert finding.message == "missing required key 'end_node'"
+
+
+@pytest.mark.parametrize(("removed", "expected"), [
+    pytest.param([1], ("site 12 ($.nodes[2]) has", "may serve it"), id="one"),
+    pytest.param([3, 1, 0], ("3 sites have", "node 11, $.nodes[1]"), id="three"),
+])
+def test_sites_without_an_assignment_entry_are_one_note(removed, expected):
+    """A site without an assignment entry is open to every agent type, the documented normal
+    case: one note for all of them, no warning."""
+    doc = _document()
+    for i in removed:
+        del doc["constraints"][0]["items"][i]
+    findings = orvik.validate(doc)
+    (note,) = findings
+    assert (note.path, note.severity, findings.notes, findings.warnings) == (
+        "$.nodes", NOTE, [note], [])
+    assert note.message.startswith(expected[0]) and expected[1] in note.message, note.message
+
+
+def test_a_model_document_has_no_findings_about_assignment():
+    """A model writes assignment entries only for the sites given types."""
+    model = orvik.Model()
+    model.add_depot("dock", 0, 0)
+    for i in range(12):
+        model.add_site(i, i, 1, types=["car"] if i == 0 else None)
+    model.add_agent("van", "car", start="dock")
+    model.costs_from_coordinates("car")
+    findings = orvik.validate(model.to_dict())
+    assert findings.errors == findings.warnings == []
+    assert len(findings.notes) == 1
+
+
+@pytest.mark.parametrize(("mutate", "path", "words"), [
+    pytest.param(_set(["nodes"], []), "$.nodes", "the instance has no nodes", id="no-nodes"),
+    pytest.param(_set(["agents"], []), "$.agents", "the instance has no agents", id="no-agents"),
+    pytest.param(_set(["nodes"], [{"id": 10, "x": 0, "y": 0, "type": "DEPOT"}]), "$.nodes",
+                 "no site to visit: every node is an agent's start or end node",
+                 id="no-sites"),
+])
+def test_an_instance_with_nothing_to_visit_or_no_one_to_visit_it_is_an_error(mutate, path,
+                                                                            words):
+    doc = _document()
+    mutate(doc)
+    doc["constraints"] = []
+    doc["costs"] = {t: [[0.0] * len(doc["nodes"])] * len(doc["nodes"])
+                    for t in ("car", "drone")}
+    findings = orvik.validate(doc)
+    assert _has(findings.errors, path, words), [str(f) for f in findings]
+
+
+def test_an_empty_document_is_refused_with_what_it_needs():
+    messages = [f.message for f in orvik.validate({"nodes": [], "agents": []}).errors]
+    assert messages[0].startswith("the instance has no nodes")
+    assert messages[1].startswith("the instance has no agents")
+
+
+def test_a_document_read_to_be_completed_may_have_no_sites_or_agents():
+    doc = {"nodes": [{"id": 0, "x": 0, "y": 0, "type": "DEPOT"}], "agents": []}
+    assert orvik.validate(doc, complete=False) == []
+    model = orvik.Model.from_json(doc)
+    model.add_site(1, 3, 4)
+    model.add_agent("van", "car", start=0)
+    model.costs_from_coordinates("car")
+    assert model.solve(time_limit=1).solved
+    with pytest.raises(orvik.ValidationError, match=r"\$\.agents: the instance has no agents"):
+        orvik.solve(doc, time_limit=1)
+    with pytest.raises(TypeError, match="complete must be True or False, got str 'no'"):
+        orvik.validate(doc, complete="no")
+
+
+def test_the_compiled_schema_refuses_what_jsonschema_refuses():
+    """The compiled validator decides alone whether a large document conforms: on every shape
+    mistake of the tables it must say no where jsonschema finds a problem, and yes on the
+    valid document."""
+    import jsonschema
+    from orvik.validation import _conforms, instance_schema
+
+    validator = jsonschema.Draft202012Validator(instance_schema())
+    assert _conforms(_document())
+    mutations = [*SHAPES, *(case.values[0] for case in ERRORS + WARNINGS + UNKNOWN_KEYS)]
+    refused = 0
+    for mutate in mutations:
+        doc = _document()
+        mutate(doc)
+        wrong = any(True for _ in validator.iter_errors(doc))
+        assert _conforms(doc) is not wrong, [e.message for e in validator.iter_errors(doc)]
+        refused += wrong
+    assert refused >= len(SHAPES)
+
+
+@pytest.mark.parametrize("ids", ["integers", "floats"])
+def test_a_large_instance_gets_the_schema_findings_of_a_small_one(ids):
+    """Past a few hundred elements the compiled validator checks first; a mistake there is
+    still described by jsonschema, at its place."""
+    doc = _document()
+    doc["nodes"] += [{"id": 100 + v if ids == "integers" else 100.0 + v, "x": v, "y": 1}
+                     for v in range(400)]
+
+    def node_errors():  # the matrices are left as they are, too short
+        return [(f.path, f.message) for f in orvik.validate(doc).errors
+                if f.path.startswith("$.nodes")]
+
+    assert node_errors() == []
+    doc["nodes"][300]["y"] = "1"
+    assert node_errors() == [("$.nodes[300].y", "expected a number, got a string \"1\"")]
+
+
+
+def test_the_documents_the_package_writes_have_no_unknown_keys(tmp_path):
+    """Every key that the package's writers put in an instance is one the schema knows."""
+    from orvik.io import tsplib_instance
+    from orvik.random_instances import random_instance
+    from orvik.random_shapes import shape_instance
+    from test_io import TSP
+
+    documents = [random_instance(seed) for seed in range(5)]
+    documents += [shape_instance(seed) for seed in range(5)]
+    documents.append(tsplib_instance(TSP, agents=2))
+    model = orvik.Model(name="m", time_limit=2)
+    model.add_depot("dock", 0, 0)
+    model.add_site("a", 1, 1, types=["car"], window=(0, 9), demand=2)
+    model.add_agent("van", "car", start="dock", max_length=50, capacity=3)
+    model.costs_from_coordinates("car")
+    documents.append(model.to_dict())
+    for document in documents:
+        assert not [str(f) for f in orvik.validate(document) if "unknown key" in f.message]
