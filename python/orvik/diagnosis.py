@@ -2,7 +2,8 @@
 
 ``no_solution_reasons(instance)`` looks at a valid instance (a document, where null marks no
 connection, or one already read) with the cheapest bounds there are: shortest paths under each
-agent type's costs, ignoring the other sites. A reason found this way is certain; an instance
+agent type's costs, ignoring the other sites, and the loads and orders no route set satisfies
+(``orvik.loads``). A reason found this way is certain; an instance
 may still have no solution for reasons that take the whole search to see.
 """
 
@@ -12,7 +13,8 @@ import math
 from dataclasses import dataclass
 from typing import Any
 
-from orvik.instance import Instance, as_instance
+from orvik.instance import Instance, as_instance, json_path
+from orvik.loads import load_problems
 
 _TOLERANCE = 1e-9
 
@@ -98,8 +100,10 @@ class _Instance:
 def no_solution_reasons(source: Instance | dict[str, Any]) -> list[str]:
     """Reasons why a valid instance (a document, or one already read) cannot have a solution,
     as sentences naming the site or agent; an empty list when the quick look finds none."""
-    inst = _Instance(as_instance(source))
-    reasons: list[str] = []
+    instance = as_instance(source)
+    inst = _Instance(instance)
+    reasons = [f"{problem.message} (at {json_path(*problem.path)})"
+               for problem in load_problems(instance)]
     for agent in inst.agents:
         reason = _ending_reason(inst, agent)
         if reason is not None:
