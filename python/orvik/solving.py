@@ -124,6 +124,13 @@ def core_enforces_constraints() -> bool:
     return bool(routes) and all("schedule" in route for route in routes)
 
 
+def _has_loads_or_orders(instance: Instance) -> bool:
+    """Whether an instance has any rule of loads and orders."""
+    return bool(instance.dimensions or any(node.service for node in instance.nodes)
+                or any(True for _ in instance.pairs())
+                or any(True for _ in instance.shipment_items()))
+
+
 def read_for_solve(instance: Any) -> Instance:
     """The instance of a solve, read once: an instance already read, or an instance document
     (a dict, or a path read here). What cannot be read is an ``InstanceError`` when the solve
@@ -165,6 +172,10 @@ def solve_instance(
     if validate:
         refuse_errors(reading)
     own = reading.options
+    if _has_loads_or_orders(reading) and not core_enforces_constraints():
+        raise SolverError("the instance has loads, service durations, shipments or sequence "
+                          "pairs, which this build of the core does not honour; install a "
+                          "build that does")
     try:
         scale = unit_scale(reading)
         if scale.refused:
