@@ -115,6 +115,8 @@ def core_enforces_constraints() -> bool:
                        {"id": 1, "x": 1.0, "y": 0.0, "z": 0.0, "demand": 1, "service": 1}],
              "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0, "capacity": 2}],
              "costs": {"t": [[0.0, 1.0], [1.0, 0.0]]},
+             "constraints": [{"kind": "assignment", "items": [{"node": 0, "types": ["t"]},
+                                                               {"node": 1, "types": ["t"]}]}],
              "options": {"objective": "min_sum", "enforce_constraints": True}}
     try:
         result = _orvik_core.solve_json_str(json.dumps(probe), time_limit=1.0)
