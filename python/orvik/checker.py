@@ -602,10 +602,16 @@ def _check_orders(rules: _Rules, schedules: list[list[StopTime]], out: list[str]
                 at[stop.vertex] = (k, i, stop.start)
             seen.add(stop.vertex)
 
+    endpoints = rules.starts | rules.ends
+
     def served(where: str, vertices: tuple[int | None, ...]) -> bool:
         for vertex in vertices:
             if vertex is None:
                 out.append(f"{where}: names a node that does not exist")
+                return False
+            if vertex in endpoints:
+                out.append(f"{where}: names {_describe(rules, vertex)}, an agent's start or end "
+                           "node, which no route serves")
                 return False
         return all(vertex in at for vertex in vertices)
 

@@ -275,6 +275,11 @@ CHECKS = [
     ([_pair(2, 1, "same")], _result([0, 1, 2, 0], [0, 0]), "in the wrong order"),
     ([_pair(1, 2, "diff")], _result([0, 1, 2, 0], [0, 0]), "must be on two routes"),
     ([_pair(1, 2, "diff")], _result([0, 1, 0], [0, 2, 0]), None),
+    ([_pair(0, 2)], _result([0, 2, 0], [0, 0]), ("names vertex 0 (node id 0), an agent's start "
+                                                "or end node, which no route serves")),
+    ([_pair(1, 9)], _result([0, 1, 0], [0, 0]), "names a node that does not exist"),
+    ([_shipment(1, 2), _pair(1, 2, "diff")], _result([0, 1, 0], [0, 2, 0]),
+     "picked up on route 0 and delivered on route 1"),
     ([_pair(1, 3)], _result([0, 1, 0], [0, 3, 0]), None),
     ([_pair(3, 1)], _result([0, 1, 0], [0, 3, 0]), "service starts at 3.000000, after"),
     ([_pair(1, 3), (["nodes", 3, "service"], 0.5)], _result([0, 3, 1, 0], [0, 0], costs=[6.5, 0]),
