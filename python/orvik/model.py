@@ -455,7 +455,9 @@ class Model:
     ) -> None:
         """Compute the cost matrix of an agent type from the node coordinates when the
         instance is built: the distance (``metric`` "euclidean" or "manhattan", over x, y, z)
-        divided by ``speed``, plus ``service`` when leaving a site (not a depot)."""
+        divided by ``speed``, plus ``service`` when leaving a site (not a depot). That ``service``
+        is part of every leg's cost; a site's own service duration (``add_site(service=)``) is
+        reported as such at each stop: give one or the other."""
         _type_name(type, "an agent type")
         if not isinstance(metric, str) or metric not in METRICS:
             raise ValueError(f"unknown metric {metric!r}; use {' or '.join(METRICS)}")
