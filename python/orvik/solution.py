@@ -463,8 +463,11 @@ class _SolutionReader:
         value = self.get(stop, "load", parts, [])
         if not isinstance(value, list) or len(value) > 4:
             raise self.fail((*parts, "load"), "expected an array of up to 4 numbers")
-        return tuple(self.number({"v": v}, "v", (*parts, "load", d))
-                     for d, v in enumerate(value))
+        for d, amount in enumerate(value):
+            if isinstance(amount, bool) or not isinstance(amount, (int, float)) or (
+                    not math.isfinite(amount)):
+                raise self.fail((*parts, "load", d), f"expected a finite number, got {amount!r}")
+        return tuple(float(amount) for amount in value)
 
 
 def _instance_document(instance: HasDocument | Source | None) -> dict[str, Any]:

@@ -528,3 +528,16 @@ def test_the_plot_labels_each_site_with_its_load():
     texts = [t.get_text() for t in ax.texts]
     assert any(text.endswith("load 3/0") for text in texts), texts
     assert any("leaves with 2/1" in t.get_text() for t in ax.get_legend().get_texts())
+
+
+@pytest.mark.parametrize(("load", "words"), [
+    ([1, "2"], r"\$\.routes\[0\]\.stops\[1\]\.load\[1\]: expected a finite number, got '2'"),
+    ([1, 2, 3, 4, 5], r"\$\.routes\[0\]\.stops\[1\]\.load: expected an array of up to 4"),
+    ("3", r"\$\.routes\[0\]\.stops\[1\]\.load: expected an array"),
+])
+def test_a_solution_document_with_a_bad_load_is_refused_naming_the_place(load, words):
+    _, solution = _solved_by_hand()
+    doc = solution.to_dict()
+    doc["routes"][0]["stops"][1]["load"] = load
+    with pytest.raises(orvik.InstanceError, match=words):
+        orvik.Solution.from_json(doc)
