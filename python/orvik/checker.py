@@ -39,10 +39,10 @@ The rules of loads and orders hold for a solution of ``orvik`` (which always hon
 for the raw module's result when the instance's options set ``"enforce_constraints"``; without
 it the raw module ignores them, and so does the check:
 
-- Service: at every stop between a route's two ends (the sites it serves), service starts on
-  arrival or when the window opens, whichever is later (the window bounds the start), and lasts
-  the node's ``"service"``; the agent leaves when it ends. The route cost is the time the route
-  ends, service included.
+- Service: at every stop a route leaves (its sites, and its start), service starts on arrival
+  or when the window opens, whichever is later (the window bounds the start), and lasts the
+  node's ``"service"``; the agent leaves when it ends, as if the service were folded into the
+  legs that leave the node. The route ends on arriving at its last stop: its cost is that time.
 - Loads, one number per dimension (the longest amount or capacity of the instance; a number is
   one dimension, a missing dimension 0): the deliveries (``"demand"`` or ``"delivery"``) of the
   sites a route serves are on board when it starts; each site drops its delivery and takes its
@@ -515,8 +515,12 @@ def _check_route(
     limit = agent.limit
     limit_reported = False
     last = len(path) - 1
+    # Service is spent at every stop the agent leaves (its start included), as if folded into
+    # the legs that leave it; the route ends on arriving at its last stop.
     cost = _apply_window(rules, path[0], 0.0, who, out, tolerance)
-    schedule.append(StopTime(path[0], 0.0, cost, cost))
+    service = rules.services[path[0]] if rules.enforce and last > 0 else 0.0
+    schedule.append(StopTime(path[0], 0.0, cost, cost + service, service))
+    cost += service
     for i in range(1, len(path)):
         u, x = path[i - 1], path[i]
         if not rules.serves(agent.type_name, x):
@@ -531,7 +535,6 @@ def _check_route(
         arrival = cost
         cost = _apply_window(rules, x, cost, who, out, tolerance)
         start = cost
-        # Service is spent at the sites a route serves: every stop between its two ends.
         service = rules.services[x] if rules.enforce and i < last else 0.0
         cost += service
         schedule.append(StopTime(x, arrival, start - arrival, cost, service))
@@ -659,7 +662,9 @@ def _compare_schedule(k: int, reported: Any, schedule: list[StopTime], out: list
         if not isinstance(entry, dict):
             out.append(f"route {k}: schedule entry {i} is not an object")
             return
-        expected = {"arrival": stop.arrival, "start": stop.start, "departure": stop.departure}
+        expected = {"arrival": stop.arrival, "start": stop.start}
+        if i < len(schedule) - 1:  # the route ends on arriving at its last stop
+            expected["departure"] = stop.departure
         for key, value in expected.items():
             if key in entry and not _close(entry[key], value, tolerance):
                 out.append(f"route {k}: reported {key} {entry[key]!r} at position {i}, "

@@ -339,12 +339,14 @@ class _CrossCheck:
             self.error(path, f"amount {show(list(amount) if len(amount) > 1 else amount[0])}")
 
     def check_services(self) -> None:
-        """A service duration at a node no route serves is never spent."""
+        """A service duration where routes only end is never spent (a route ends on arriving
+        at its end node; at a start node, service is spent before leaving)."""
+        starts = {a.start_node for a in self.instance.agents}
         for node in self.instance.nodes:
-            if node.service and node.id in self.endpoints:
+            if node.service and node.id in self.endpoints and node.id not in starts:
                 self.warn(json_path("nodes", node.index, "service"),
-                          "a service duration at an agent's start or end node is not spent: "
-                          "service is spent at the sites a route serves")
+                          "a service duration at a node where routes only end is never spent: "
+                          "a route ends on arriving there")
 
     def check_agents(self) -> None:
         ids: dict[int, int] = {}

@@ -236,7 +236,7 @@ def _complete(doc, result):
     rest = [v for v in range(1, len(doc["nodes"])) if v not in served]
     path = [0, *rest, 0]
     cost = sum(abs(a - b) for a, b in itertools.pairwise(path)) + sum(
-        doc["nodes"][v].get("service", 0) for v in rest)
+        doc["nodes"][v].get("service", 0) for v in [0, *rest])
     routes = [*result["routes"], {"agent_id": len(result["routes"]), "path": path,
                                   "cost": float(cost)}]
     return dict(result, routes=routes)
@@ -286,6 +286,8 @@ CHECKS = [
      "service starts at 5.500000, after the service at its 'after' site starts at 3.000000"),
     # service durations and windows on the start of service
     ([(["nodes", 1, "service"], 5)], _result([0, 1, 0], [0, 0], costs=[7, 0]), None),
+    ([(["nodes", 0, "service"], 2), (["agents", 2, "capacity"], 0)],
+     _result([0, 1, 0], [0], costs=[4, 0]), None),
     ([(["nodes", 1, "service"], 5)], _result([0, 1, 0], [0, 0]), "reported cost 2"),
     ([(["nodes", 1, "service"], 5), ("+", {"kind": "timewindow", "items": [
         {"node": 2, "start": 0, "end": 1.5}]})],
@@ -440,13 +442,15 @@ def test_validation_finds_shipments_no_single_agent_serves():
 
 
 def test_validation_refuses_a_delivery_given_twice_and_warns_of_an_unspent_service():
+    # The van ends at node 4, where no route starts; the depot, where both start, is left.
     doc = _with(_two_types(), (["nodes", 1, "demand"], 1), (["nodes", 1, "delivery"], 1),
-                (["nodes", 0, "service"], 5))
+                (["nodes", 0, "service"], 5), (["agents", 1, "end_node"], 4),
+                (["nodes", 4, "service"], 3))
     findings = orvik.validate(doc)
     assert [(f.path, f.severity) for f in findings if "not both" in f.message] == [
         ("$.nodes[1].delivery", ERROR)]
-    assert [(f.path, f.severity) for f in findings if "not spent" in f.message] == [
-        ("$.nodes[0].service", WARNING)]
+    assert [(f.path, f.severity) for f in findings if "never spent" in f.message] == [
+        ("$.nodes[4].service", WARNING)]
 
 
 def test_no_warning_says_loads_or_pairs_are_stored_but_not_used():
