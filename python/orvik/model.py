@@ -98,7 +98,7 @@ class AgentSpec:
 
 
 @dataclass(frozen=True)
-class Shipment:
+class ShipmentSpec:
     """Goods picked up at one site and delivered at another by the same agent, pickup first;
     ``amount`` is on board in between."""
 
@@ -108,7 +108,7 @@ class Shipment:
 
 
 @dataclass(frozen=True)
-class Precedence:
+class PrecedenceSpec:
     """Two sites in order: service at ``before`` starts no later than at ``after``.
     ``same_agent`` True: one agent serves both, ``before`` earlier on its route; False: two
     different agents serve them (no order then); None: any agents, in that order of time."""
@@ -247,8 +247,8 @@ class Model:
         self._node_keys: dict[int, NodeId] = {}
         self._agent_keys: dict[int, AgentId] = {}
         self._costs: dict[str, list[list[float | None]] | _Recipe] = {}
-        self._shipments: list[Shipment] = []
-        self._pairs: list[Precedence] = []
+        self._shipments: list[ShipmentSpec] = []
+        self._pairs: list[PrecedenceSpec] = []
         self.objective = objective
         self.return_to_end = _flag(return_to_end, "return_to_end")
         self.time_limit = time_limit
@@ -379,7 +379,7 @@ class Model:
         return agent
 
     def add_shipment(self, pickup_site: NodeId, delivery_site: NodeId,
-                     amount: float | Sequence[float] = 0.0) -> Shipment:
+                     amount: float | Sequence[float] = 0.0) -> ShipmentSpec:
         """Add a shipment: the same agent serves both sites, ``pickup_site`` first, and carries
         ``amount`` (a number, or one per dimension of the load) from one to the other. Both
         sites must be added first; returns it."""
@@ -388,13 +388,13 @@ class Model:
         if pickup == delivery:
             raise ValueError(f"a shipment picks up and delivers at two sites, got {pickup!r} "
                              "twice")
-        shipment = Shipment(pickup, delivery,
+        shipment = ShipmentSpec(pickup, delivery,
                             _amount(amount, f"amount of the shipment {pickup!r} -> {delivery!r}"))
         self._shipments.append(shipment)
         return shipment
 
     def add_precedence(self, before: NodeId, after: NodeId,
-                       same_agent: bool | None = None) -> Precedence:
+                       same_agent: bool | None = None) -> PrecedenceSpec:
         """Order two sites: service at ``before`` starts no later than at ``after``, whichever
         agents serve them (``same_agent`` None); ``same_agent`` True: one agent serves both,
         ``before`` earlier on its route; False: two different agents serve them (no order of
@@ -404,7 +404,7 @@ class Model:
             _flag(same_agent, "same_agent")
         if first == second:
             raise ValueError(f"a precedence orders two sites, got {first!r} twice")
-        pair = Precedence(first, second, same_agent)
+        pair = PrecedenceSpec(first, second, same_agent)
         self._pairs.append(pair)
         return pair
 
@@ -415,12 +415,12 @@ class Model:
         return id
 
     @property
-    def shipments(self) -> tuple[Shipment, ...]:
+    def shipments(self) -> tuple[ShipmentSpec, ...]:
         """The shipments in the order they were added."""
         return tuple(self._shipments)
 
     @property
-    def precedences(self) -> tuple[Precedence, ...]:
+    def precedences(self) -> tuple[PrecedenceSpec, ...]:
         """The ordered pairs in the order they were added."""
         return tuple(self._pairs)
 

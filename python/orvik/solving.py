@@ -246,15 +246,14 @@ def _solution(
         # A search that ends without routes, or with routes that break the rules (a leg with
         # no connection, say), has no solution to show.
         reasons = () if interrupted else tuple(no_solution_reasons(instance))
-        # The core's own reason, when its rules of loads and orders leave no solution.
+        # The core's own reason, when the quick look finds none.
         core_reason = result.get("reason")
-        if not found and not interrupted and isinstance(core_reason, str) and core_reason:
-            reasons += (core_reason,)
         if found:
             reasons += ((f"the solver's routes break the rules ({len(report.violations)} "
                         f"violation(s)), first: {report.violations[0]}"),)
         elif not reasons and not interrupted:
-            reasons = ("the search found no solution within its limits",)
+            reasons = ((core_reason,) if isinstance(core_reason, str) and core_reason
+                       else ("the search found no solution within its limits",))
         return Solution(INTERRUPTED if interrupted else NO_SOLUTION, objective, 0.0, 0.0, 0.0,
                         history=history, statistics=statistics, reasons=reasons,
                         notes=scale.notes, scale=f, instance=document)

@@ -207,8 +207,8 @@ def test_the_settings_reach_the_solver_as_arguments(monkeypatch, own, given, exp
     assert orvik.solve(doc, improve=False, **given).solved  # the search alone: at once
     ((sent, arguments),) = calls
     assert {key: arguments[key] for key in expected} == expected
-    assert arguments["improve"] is False and sent["options"] == {"return_to_end": True,
-                                                                 "objective": "min_max"}
+    assert arguments["improve"] is False and sent["options"] == {
+        "return_to_end": True, "objective": "min_max", "enforce_constraints": True}
 
 
 def _routes(solution):
