@@ -13,6 +13,7 @@ REGISTERED = [
     "Node",
     "Agent",
     "Options",
+    "Shipment",
     "AssignmentConstraint",
     "TimeWindowConstraint",
     "Problem",

@@ -28,6 +28,11 @@ RouteCost CostEvaluator::Finish(const PlannedAgent& agent, const RouteSummary& r
   out.cost = route.time.ArrivalFrom(0.0, out.violation[kTimeWarp]);
   out.violation[kOverLength] =
       agent.max_length > 0.0 ? std::max(out.cost - agent.max_length, 0.0) : 0.0;
+  double over = 0.0;
+  for (std::size_t d = 0; d < route.load.dims; ++d) {
+    over += std::max(route.load.HighestLoad(d) - agent.capacity[d], 0.0);
+  }
+  out.violation[kOverCapacity] = over;
   out.broken = route.broken;
   out.ends_at_start = at_start;
   double penalty = 0.0;
