@@ -16,7 +16,6 @@ using plenro::Options;
 using plenro::Position;
 using plenro::Problem;
 using plenro::Result;
-using plenro::Shipment;
 using plenro::TimeWindowConstraint;
 
 void bind_model(py::module_& m) {
@@ -28,23 +27,16 @@ void bind_model(py::module_& m) {
   bind_value_class<Position>(m, "Position", field("x", &Position::x), field("y", &Position::y),
                              field("z", &Position::z));
   bind_value_class<Node>(m, "Node", field("id", &Node::id), view_field("position", &Node::position),
-                         field("type", &Node::type), field("demand", &Node::demand),
-                         field("delivery", &Node::delivery), field("pickup", &Node::pickup),
-                         field("service", &Node::service));
+                         field("type", &Node::type), field("demand", &Node::demand));
   bind_value_class<Agent>(
       m, "Agent", field("id", &Agent::id), field("type", &Agent::type),
       field("start_node", &Agent::start_node), field("end_node", &Agent::end_node),
-      field("capacity_limit", &Agent::capacity_limit), field("time_limit", &Agent::time_limit),
-      field("capacity", &Agent::capacity));
+      field("capacity_limit", &Agent::capacity_limit), field("time_limit", &Agent::time_limit));
   bind_value_class<Options>(m, "Options", field("return_to_end", &Options::return_to_end),
                             field("objective", &Options::objective),
                             field("time_limit", &Options::time_limit),
                             field("improve", &Options::improve), field("seed", &Options::seed),
-                            field("improve_iterations", &Options::improve_iterations),
-                            field("enforce_constraints", &Options::enforce_constraints));
-  bind_value_class<Shipment>(m, "Shipment", field("pickup", &Shipment::pickup),
-                             field("delivery", &Shipment::delivery),
-                             field("amount", &Shipment::amount));
+                            field("improve_iterations", &Options::improve_iterations));
 
   bind_value_class<AssignmentConstraint>(m, "AssignmentConstraint")
       .def("set_assignment", &AssignmentConstraint::set_assignment, py::arg("node"),
@@ -53,10 +45,7 @@ void bind_model(py::module_& m) {
       .def("set_timewindow", &TimeWindowConstraint::set_timewindow, py::arg("node"),
            py::arg("start"), py::arg("end"));
 
-  auto problem = bind_value_class<Problem>(m, "Problem", field("shipments", &Problem::shipments),
-                                           field("precedence_pairs", &Problem::precedence_pairs),
-                                           field("same_agent_pairs", &Problem::same_agent_pairs),
-                                           field("diff_agent_pairs", &Problem::diff_agent_pairs));
+  auto problem = bind_value_class<Problem>(m, "Problem");
   problem.def("add_node", &Problem::add_node, py::arg("node"))
       .def("add_agent", &Problem::add_agent, py::arg("agent"), py::arg("id"))
       .def("set_cost_matrix", &Problem::set_cost_matrix, py::arg("agent_type"), py::arg("matrix"))

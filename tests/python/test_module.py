@@ -13,7 +13,6 @@ REGISTERED = [
     "Node",
     "Agent",
     "Options",
-    "Shipment",
     "AssignmentConstraint",
     "TimeWindowConstraint",
     "Problem",

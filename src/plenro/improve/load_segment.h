@@ -22,29 +22,35 @@ namespace plenro {
 // route is its deliveries plus its peak.
 //
 // Only the first `dims` dimensions are used; a summary without loads (dims 0) joins in O(1)
-// without touching them.
+// without touching them. The amounts are held in single precision, which keeps the route
+// summaries small (every move copies and joins them); whole amounts up to 2^24 are exact, and
+// the route evaluation, in double precision, has the last word on every returned route.
 struct LoadSegment {
   static constexpr std::size_t kDims = kMaxLoadDimensions;
 
+  using Amount = float;
+
+  std::array<Amount, kDims> delivery{};  // loaded at the route's start for this stretch
+  std::array<Amount, kDims> change{};    // the load after the stretch less the load before it
+  std::array<Amount, kDims> peak{};      // the highest load inside less the load before, >= 0
   std::uint8_t dims = 0;
-  std::array<double, kDims> delivery{};  // loaded at the route's start for this stretch
-  std::array<double, kDims> change{};    // the load after the stretch less the load before it
-  std::array<double, kDims> peak{};      // the highest load inside less the load before, >= 0
 
   // One point with delivery `delivery` and load change `change` (each `dims` entries).
   static LoadSegment Point(std::size_t dims, const double* delivery, const double* change) {
     LoadSegment s;
     s.dims = static_cast<std::uint8_t>(dims);
     for (std::size_t d = 0; d < dims; ++d) {
-      s.delivery[d] = delivery[d];
-      s.change[d] = change[d];
-      s.peak[d] = std::max(change[d], 0.0);
+      s.delivery[d] = static_cast<Amount>(delivery[d]);
+      s.change[d] = static_cast<Amount>(change[d]);
+      s.peak[d] = std::max(s.change[d], Amount{0});
     }
     return s;
   }
 
   // The highest load of a route made of this stretch alone, in dimension d.
-  double HighestLoad(std::size_t d) const { return delivery[d] + peak[d]; }
+  double HighestLoad(std::size_t d) const {
+    return static_cast<double>(delivery[d]) + static_cast<double>(peak[d]);
+  }
 };
 
 // `a` followed by `b`.

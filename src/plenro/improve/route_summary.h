@@ -48,15 +48,10 @@ inline RouteSummary Join(const RouteSummary& a, const RouteSummary& b, double le
   if (b.empty()) {
     return a;
   }
-  RouteSummary out;
-  out.first = a.first;
-  out.last = b.last;
-  out.broken = a.broken + b.broken + (no_connection ? 1 : 0);
-  out.time = Join(a.time, b.time, leg);
-  if ((a.load.dims | b.load.dims) != 0) {
-    out.load = Join(a.load, b.load);
-  }
-  return out;
+  // Built in place: a summary without loads pays for its (zero) load only in stores.
+  return RouteSummary{a.first, b.last, a.broken + b.broken + (no_connection ? 1 : 0),
+                      Join(a.time, b.time, leg),
+                      (a.load.dims | b.load.dims) != 0 ? Join(a.load, b.load) : LoadSegment{}};
 }
 
 }  // namespace plenro
