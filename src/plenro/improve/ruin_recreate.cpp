@@ -155,6 +155,20 @@ void RuinRecreate::SortForRecreate(RandomSource& random) {
 }
 
 void RuinRecreate::Recreate(Solution& s, RandomSource& random, double blink) {
+  // Points that found no place earlier (orders can leave one out) get another chance.
+  if (static_cast<std::size_t>(s.num_unassigned()) > removed_.size()) {
+    for (const std::int32_t v : removed_) {
+      is_removed_[static_cast<std::size_t>(v)] = 1;
+    }
+    for (const std::int32_t v : instance_->customers()) {
+      if (s.RouteOf(v) < 0 && is_removed_[static_cast<std::size_t>(v)] == 0) {
+        removed_.push_back(v);
+      }
+    }
+    for (const std::int32_t v : removed_) {
+      is_removed_[static_cast<std::size_t>(v)] = 0;
+    }
+  }
   SortForRecreate(random);
   for (const std::int32_t v : removed_) {
     if (s.RouteOf(v) >= 0) {
