@@ -120,7 +120,8 @@ class ImprovementEngine::Impl {
         ruins_(objective == MinMax ? kRuins : kRuins - 1, kRuinSegment, kRuinReaction, kRuinFloor),
         current_(instance_, evaluator_),
         candidate_(instance_, evaluator_),
-        best_(instance_, evaluator_) {}
+        best_(instance_, evaluator_),
+        mend_(instance_, evaluator_) {}
 
   ImproveOutcome Run(const RoutePlan* initial, const ImproveSettings& settings,
                      const Stopwatch& clock, const RunControl& control, const Listener& listener);
@@ -141,6 +142,9 @@ class ImprovementEngine::Impl {
   bool OfferPlan(RoutePlan plan, bool announce);
   // Offers s as a new best solution; true when it is one (best_ then holds it).
   bool Offer(const Solution& s);
+  // Where s keeps every rule but an order across two routes: moves the points of the orders it
+  // breaks onto one route and offers the result.
+  bool MendOrdersAcross(const Solution& s);
   // From now on the search climbs the instance's own objective (see Run).
   void EndBalancing();
   // The current solution back to the best one.
@@ -172,9 +176,11 @@ class ImprovementEngine::Impl {
   AdaptiveChoice ruins_;
   Solution current_;
   Solution candidate_;
-  Solution best_;           // the best solution found, as the engine holds it
-  bool has_best_ = false;   // best_ holds one
-  bool balancing_ = false;  // climbing the balanced key until a first solution
+  Solution best_;            // the best solution found, as the engine holds it
+  Solution mend_;            // scratch of MendOrdersAcross
+  std::string order_break_;  // the last order across routes that kept a solution out
+  bool has_best_ = false;    // best_ holds one
+  bool balancing_ = false;   // climbing the balanced key until a first solution
 
   ImproveSettings settings_;
   const Stopwatch* clock_ = nullptr;
@@ -276,6 +282,11 @@ bool ImprovementEngine::Impl::OfferPlan(RoutePlan plan, bool announce) {
       return false;
     }
   }
+  // Orders across routes, judged on the routes' schedules.
+  if (instance_.linked() && route_evaluation_.BrokenAcross(plan.routes) >= 0) {
+    order_break_ = route_evaluation_.OrdersAcross(plan.routes);
+    return false;
+  }
   const ObjectiveKey key = KeyOf(objective_, TotalsOf(plan.costs));
   if (outcome_.found && !Better(key, best_key_)) {
     return false;
@@ -302,11 +313,53 @@ bool ImprovementEngine::Impl::Offer(const Solution& s) {
     return false;
   }
   if (!OfferPlan(Export(s), true)) {
-    return false;
+    return instance_.linked() && MendOrdersAcross(s);
   }
   best_ = s;
   has_best_ = true;
   return true;
+}
+
+bool ImprovementEngine::Impl::MendOrdersAcross(const Solution& s) {
+  // A precedence whose two points are on different routes and served in the wrong order: its
+  // second point moves behind its first on the first's route, or its first ahead of the
+  // second on the second's route, and the result is offered again (a few times).
+  constexpr int kMends = 4;
+  mend_ = s;
+  for (int round = 0; round < kMends; ++round) {
+    RoutePlan plan = Export(mend_);
+    const std::int64_t k = route_evaluation_.BrokenAcross(plan.routes);
+    if (k < 0) {
+      return false;  // something else refused it
+    }
+    const OrderLink& link = instance_.view().orders()[static_cast<std::size_t>(k)];
+    const auto first = static_cast<std::int32_t>(link.first);
+    const auto second = static_cast<std::int32_t>(link.second);
+    bool moved = false;
+    for (const auto& [mover, target] : {std::pair{second, first}, std::pair{first, second}}) {
+      const std::int32_t r = mend_.RouteOf(target);
+      mend_.Remove({mover});
+      const Placement place = inserter_.BestInRoute(mend_, mover, r, nullptr, 0.0, true);
+      if (place.found()) {
+        mend_.Insert(mover, place.route, place.after);
+        moved = true;
+        break;
+      }
+      mend_ = s;  // put it back as it was
+    }
+    if (!moved || !mend_.Feasible()) {
+      return false;
+    }
+    if (outcome_.found && !Better(KeyOf(objective_, mend_.CostTotals()), best_key_)) {
+      return false;
+    }
+    if (OfferPlan(Export(mend_), true)) {
+      best_ = mend_;
+      has_best_ = true;
+      return true;
+    }
+  }
+  return false;
 }
 
 void ImprovementEngine::Impl::EndBalancing() {
@@ -336,7 +389,8 @@ void ImprovementEngine::Impl::CollectViolations(const Solution& s,
     if (route.cost.feasible()) {
       continue;
     }
-    const bool whole = !route.cost.Meets(kOverLength) || route.cost.broken > 0;
+    const bool whole =
+        !route.cost.Meets(kOverLength) || !route.cost.Meets(kOverCapacity) || route.cost.broken > 0;
     for (std::int32_t p = 1; p <= route.size(); ++p) {
       if (whole || LateBy(route, p) > RouteCost::kTolerance) {
         out.push_back(route.At(p));
@@ -348,6 +402,7 @@ void ImprovementEngine::Impl::CollectViolations(const Solution& s,
 std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const {
   std::vector<std::string> late;
   std::vector<std::string> over;
+  std::vector<std::string> overloaded;
   std::int32_t broken = 0;
   for (std::int32_t r = 0; r < s.num_routes(); ++r) {
     const PlannedRoute& route = s.route(r);
@@ -363,6 +418,11 @@ std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const 
       std::ostringstream text;
       text << instance_.DescribeAgent(r) << " by " << route.cost.violation[kOverLength];
       over.push_back(text.str());
+    }
+    if (!route.cost.Meets(kOverCapacity)) {
+      std::ostringstream text;
+      text << instance_.DescribeAgent(r) << " by " << route.cost.violation[kOverCapacity];
+      overloaded.push_back(text.str());
     }
     broken += route.cost.broken;
   }
@@ -387,6 +447,13 @@ std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const 
   if (!over.empty()) {
     faults.push_back("run over the route limit of " + std::to_string(over.size()) +
                      (over.size() == 1 ? " agent (" : " agents (") + list(over) + ")");
+  }
+  if (!overloaded.empty()) {
+    faults.push_back("load over the capacity of " + std::to_string(overloaded.size()) +
+                     (overloaded.size() == 1 ? " agent (" : " agents (") + list(overloaded) + ")");
+  }
+  if (faults.empty() && s.num_unassigned() == 0 && !order_break_.empty()) {
+    faults.push_back("break an order across routes (" + order_break_ + ")");
   }
   if (broken > 0) {
     faults.push_back("travel " + std::to_string(broken) + (broken == 1 ? " leg" : " legs") +
@@ -437,6 +504,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   control_ = &control;
   listener_ = listener;
   outcome_ = ImproveOutcome{};
+  order_break_.clear();
   best_iteration_ = 0;
   restarted_at_ = 0;
   has_best_ = false;
@@ -484,7 +552,13 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   current_.Refresh();
   Descend(current_, instance_.customers());
   Offer(current_);
-  Anneal();
+  if (settings.construct_only) {
+    if (!outcome_.found && instance_.priced() && current_.num_unassigned() == 0) {
+      Repair(current_);
+    }
+  } else {
+    Anneal();
+  }
   if (!outcome_.found) {
     outcome_.shortfall = DescribeShortfall(current_);
   }
@@ -493,8 +567,8 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
 }
 
 void ImprovementEngine::Impl::Anneal() {
-  // Penalty weights matter only where windows or route limits can be violated.
-  const bool adapt = instance_.timed();
+  // Penalty weights matter only where windows, route limits or capacities can be violated.
+  const bool adapt = instance_.priced();
 
   const double legs = static_cast<double>(instance_.customers().size()) +
                       static_cast<double>(current_.num_routes());
