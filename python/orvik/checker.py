@@ -658,7 +658,7 @@ def _check_orders(rules: _Rules, schedules: list[list[StopTime]], out: list[str]
 
 
 def _compare_schedule(k: int, reported: Any, schedule: list[StopTime], out: list[str],
-                      tolerance: float) -> None:
+                      tolerance: _CostTolerance) -> None:
     """A route's schedule as the solver reports it ("schedule": arrival, start, departure and
     load per stop) is the one recomputed."""
     if not isinstance(reported, list) or len(reported) != len(schedule):
@@ -747,7 +747,7 @@ def check(
         costs.append(cost)
         schedules.append(schedule)
         if "schedule" in route and schedule:
-            _compare_schedule(k, route["schedule"], schedule, violations, cost_tolerance)
+            _compare_schedule(k, route["schedule"], schedule, violations, within)
         reported = route.get("cost")
         if not _close(reported, cost, within):
             violations.append(f"route {k}: reported cost {reported!r}, recomputed {cost:.9f}")
