@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "improve_test_support.h"
@@ -141,6 +142,161 @@ TEST(EngineRules, SameSeedAndIterationLimitGiveTheSameRoutes) {
   const ImproveOutcome b = RunEngine(view, MinSum, 9, 30);
   EXPECT_EQ(a.best.routes, b.best.routes);
   EXPECT_EQ(a.moves_evaluated, b.moves_evaluated);
+}
+
+// A precedence whose first point opens late, so that its second point is served in time only
+// when a route reaches it late enough: on the other agent's route (the types force it), on the
+// first's route behind it, or either; with the second also the delivery of a shipment.
+struct LateOrder {
+  const char* name;
+  std::vector<std::uint64_t> first_types;
+  std::vector<std::uint64_t> second_types;
+  bool shipment = false;
+};
+
+void PrintTo(const LateOrder& c, std::ostream* os) {
+  *os << c.name;
+}
+
+InstanceView LateOrderView(const LateOrder& c) {
+  // Point 0 is both agents' depot; 1 the precedence's first, 2 its second, 3..5 others.
+  const std::vector<std::pair<double, double>> at = {{0, 0},  {50, 0},  {0, 10},
+                                                     {0, 40}, {0, -40}, {30, 30}};
+  const auto n = static_cast<std::uint64_t>(at.size());
+  std::vector<Point> points(n);
+  for (std::uint64_t v = 0; v < n; ++v) {
+    points[v].x = at[v].first;
+    points[v].y = at[v].second;
+    points[v].id = 100 + v;
+    points[v].types = {0, 1};
+  }
+  points[1].types = c.first_types;
+  points[2].types = c.second_types;
+  std::vector<AgentInfo> agents(2);
+  for (std::uint64_t a = 0; a < 2; ++a) {
+    agents[a].id = a;
+    agents[a].type = static_cast<std::int64_t>(a);
+    agents[a].capacities = {5.0};
+  }
+  CostTable table(n, 2);
+  for (std::uint64_t u = 0; u < n; ++u) {
+    for (std::uint64_t v = 0; v < n; ++v) {
+      if (u != v) {
+        const double d = std::hypot(at[u].first - at[v].first, at[u].second - at[v].second);
+        table.Set(u, v, 0, d);
+        table.Set(u, v, 1, d);
+      }
+    }
+  }
+  InstanceView view;
+  view.SetEnforced(true);
+  view.SetPoints(points);
+  view.SetAgents(agents);
+  view.SetStarts({0, 0});
+  view.SetGoals({0, 0});
+  view.SetTimeWindows(TimeWindowMap{{1, {100.0, 300.0}}});
+  view.SetReturnToEnd(true);
+  view.SetCosts(std::move(table));
+  std::vector<OrderLink> orders = {OrderLink{LinkKind::kPrecedence, 1, 2, {}}};
+  if (c.shipment) {
+    orders.push_back(OrderLink{LinkKind::kShipment, 3, 2, {4.0}});
+  }
+  view.SetOrders(orders);
+  return view;
+}
+
+class EngineLateOrder : public ::testing::TestWithParam<LateOrder> {};
+
+TEST_P(EngineLateOrder, FindsRoutesThatServeTheSecondPointLateEnough) {
+  const InstanceView view = LateOrderView(GetParam());
+  for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+    for (const ObjectiveType objective : {MinSum, MinMax}) {
+      const ImproveOutcome outcome = RunEngine(view, objective, seed, 200);
+      ASSERT_TRUE(outcome.found) << "seed " << seed << ": " << outcome.shortfall;
+      ExpectKeepsEveryRule(view, outcome.best);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EngineLateOrder,
+    ::testing::Values(LateOrder{"on_two_routes", {0}, {1}}, LateOrder{"on_one_route", {0}, {0}},
+                      LateOrder{"either", {0, 1}, {0, 1}},
+                      LateOrder{"on_two_routes_with_a_shipment", {0}, {1}, true},
+                      LateOrder{"either_with_a_shipment", {0, 1}, {0, 1}, true}),
+    [](const ::testing::TestParamInfo<LateOrder>& info) { return info.param.name; });
+
+// Three agents of three types at one depot (costs 1, 1.3 and 0.8 times the distance), two
+// shipments and a precedence whose first point, open late and to two types only, must start
+// no later than the delivery of a shipment on another agent's route: the routes that keep it
+// are few, and the cheapest routes on their own break it.
+InstanceView OrderAcrossTypedRoutesView() {
+  struct Site {
+    double x, y;
+    std::vector<std::uint64_t> types;
+    double delivery, pickup, service;
+  };
+  const std::vector<Site> sites = {
+      {6.579, 40.087, {0, 1, 2}, 0, 0, 0}, {4.335, 76.727, {0, 1, 2}, 0, 0, 0},
+      {98.2, 9.935, {0, 1, 2}, 0, 0, 14},  {4.923, 2.787, {2}, 9, 2, 8},
+      {51.022, 77.888, {2}, 0, 0, 1},      {19.426, 18.935, {0, 1, 2}, 5, 9, 0},
+      {70.823, 98.123, {1, 2}, 0, 0, 1},   {94.03, 63.87, {0, 1, 2}, 0, 0, 14}};
+  const auto n = static_cast<std::uint64_t>(sites.size());
+  std::vector<Point> points(n);
+  for (std::uint64_t v = 0; v < n; ++v) {
+    points[v].x = sites[v].x;
+    points[v].y = sites[v].y;
+    points[v].id = v == 0 ? 0 : 99 + v;
+    points[v].types = sites[v].types;
+    points[v].delivery = {sites[v].delivery};
+    points[v].pickup = {sites[v].pickup};
+    points[v].service = sites[v].service;
+  }
+  const std::vector<double> factor = {1.0, 1.3, 0.8};
+  std::vector<AgentInfo> agents(3);
+  const std::vector<double> limits = {482.0, 264.0, 0.0};
+  const std::vector<double> capacities = {13.0, 1.0, 12.0};
+  for (std::uint64_t a = 0; a < 3; ++a) {
+    agents[a].id = 1000 + a;
+    agents[a].type = static_cast<std::int64_t>(a);
+    agents[a].max_length = limits[a];
+    agents[a].capacities = {capacities[a]};
+  }
+  CostTable table(n, 3);
+  for (std::uint64_t u = 0; u < n; ++u) {
+    for (std::uint64_t v = 0; v < n; ++v) {
+      if (u != v) {
+        const double d = std::hypot(sites[u].x - sites[v].x, sites[u].y - sites[v].y);
+        for (std::uint64_t t = 0; t < 3; ++t) {
+          table.Set(u, v, t, d * factor[t]);
+        }
+      }
+    }
+  }
+  InstanceView view;
+  view.SetEnforced(true);
+  view.SetPoints(points);
+  view.SetAgents(agents);
+  view.SetStarts({0, 0, 0});
+  view.SetGoals({0, 0, 0});
+  view.SetTimeWindows(TimeWindowMap{{6, {97.48, 174.94}}});
+  view.SetReturnToEnd(true);
+  view.SetCosts(std::move(table));
+  view.SetOrders({OrderLink{LinkKind::kShipment, 5, 2, {3.0}},
+                  OrderLink{LinkKind::kShipment, 3, 4, {9.0}},
+                  OrderLink{LinkKind::kPrecedence, 6, 2, {}}});
+  return view;
+}
+
+TEST(EngineLateOrder, KeepsAnOrderAcrossRoutesOfAgentsOfDifferentTypes) {
+  const InstanceView view = OrderAcrossTypedRoutesView();
+  for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+    for (const ObjectiveType objective : {MinMax, MinSum}) {
+      const ImproveOutcome outcome = RunEngine(view, objective, seed, 300);
+      ASSERT_TRUE(outcome.found) << "seed " << seed << ": " << outcome.shortfall;
+      ExpectKeepsEveryRule(view, outcome.best);
+    }
+  }
 }
 
 struct Impossible {
