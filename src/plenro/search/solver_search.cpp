@@ -371,8 +371,7 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
   }
   const std::int64_t id = NewStateId();
   child.id = id;
-  store_.Store(id, child);
-  store_.SetParent(id, cur_.id);
+  store_.StoreChild(id, cur_.id, child);
   sets_.open.Insert(child.f, id);
   result_.n_generated += 1;
   if (child.f <= sets_.focal_bound) {
