@@ -122,7 +122,7 @@ void DominanceTable::AddToFrontier(const SearchState& s) {
   }
   if (frontier_of_[k] == kNone) {
     frontier_of_[k] = static_cast<std::uint32_t>(frontiers_.size());
-    frontiers_.emplace_back(s.costs.size());
+    frontiers_.emplace_back(s.costs.size(), visited_words_);
   }
   frontiers_[frontier_of_[k]].Insert(s);
 }
@@ -135,6 +135,7 @@ void DominanceTable::Clear() {
   hashes_.clear();
   frontiers_.clear();
   frontier_count_ = 0;
+  visited_words_ = 4;
 }
 
 const Frontier* DominanceTable::FindFrontier(const std::vector<std::int64_t>& positions,

@@ -35,6 +35,9 @@ class DominanceTable {
   bool IsDominated(const SearchState& s);
   // Files a copy of s in the frontier of its combination, registering it first if needed.
   void AddToFrontier(const SearchState& s);
+  // How many words of the visited set the frontiers made from now on keep (see Frontier); a
+  // search passes those that cover its points. Clear sets it back to all four.
+  void SetVisitedWords(std::size_t words) { visited_words_ = words; }
   // Sets the counter that numbers newly registered frontiers back to 0.
   void ResetFrontierCounter() { frontier_count_ = 0; }
   // Forgets every key and frontier.
@@ -65,13 +68,14 @@ class DominanceTable {
   static std::uint64_t Hash(const std::string& key);
 
   std::int64_t frontier_count_ = 0;
-  std::vector<char> pool_;                 // every key, back to back
-  std::vector<std::uint64_t> key_ends_;    // key k is pool_[key_ends_[k-1], key_ends_[k])
-  std::vector<std::uint32_t> frontier_of_; // per key: its index in frontiers_, or kNone
-  std::vector<std::uint32_t> table_;       // open addressing: key numbers, kNone for empty
-  std::vector<std::uint32_t> hashes_;      // per key: low bits of its hash, for regrowth
-  std::deque<Frontier> frontiers_;         // a deque keeps the frontiers where they are
+  std::vector<char> pool_;                  // every key, back to back
+  std::vector<std::uint64_t> key_ends_;     // key k is pool_[key_ends_[k-1], key_ends_[k])
+  std::vector<std::uint32_t> frontier_of_;  // per key: its index in frontiers_, or kNone
+  std::vector<std::uint32_t> table_;        // open addressing: key numbers, kNone for empty
+  std::vector<std::uint32_t> hashes_;       // per key: low bits of its hash, for regrowth
+  std::deque<Frontier> frontiers_;          // a deque keeps the frontiers where they are
   Frontier empty_{0};
+  std::size_t visited_words_ = 4;
   std::string key_;
 };
 

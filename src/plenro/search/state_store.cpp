@@ -1,6 +1,7 @@
 #include "plenro/search/state_store.h"
 
 #include <algorithm>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
@@ -13,7 +14,7 @@ void StateStore::Reset(std::size_t num_agents) {
     throw std::invalid_argument(message.str());
   }
   num_agents_ = num_agents;
-  const std::size_t raw = sizeof(VisitedSet) + 8 + num_agents * (sizeof(double) + 2);
+  const std::size_t raw = sizeof(VisitedSet) + 24 + num_agents * (sizeof(double) + 2);
   whole_stride_ = (raw + alignof(double) - 1) / alignof(double) * alignof(double);
   whole_count_ = 0;
   count_ = 0;
@@ -71,6 +72,8 @@ void StateStore::WriteWhole(Record& header, std::int64_t id, const SearchState& 
   ++whole_count_;
   VisitedOf(k) = state.visited;
   NumBitsOf(k) = state.num_bits;
+  GhOf(k)[0] = state.g;
+  GhOf(k)[1] = state.h;
   std::copy(state.costs.begin(), state.costs.end(), CostsOf(k));
   std::uint8_t* to = PositionsOf(k);
   for (std::size_t i = 0; i < num_agents_; ++i) {
@@ -99,10 +102,7 @@ void StateStore::Store(std::int64_t id, const SearchState& state) {
   }
   Record& header = Header(id);
   WriteWhole(header, id, state);
-  header.h = state.h;
-  header.g = state.g;
   header.f = state.f;
-  header.cost = 0.0;
   header.position = 0;
   header.unfinished = static_cast<std::uint16_t>(state.unfinished);
   header.last_agent = static_cast<std::uint16_t>(state.last_agent);
@@ -110,8 +110,8 @@ void StateStore::Store(std::int64_t id, const SearchState& state) {
 
 void StateStore::StoreChild(std::int64_t id, std::int64_t parent, const SearchState& state) {
   const Record& above = Header(parent);
-  if (above.hops == 0 || state.last_agent >= num_agents_ ||
-      state.positions.size() != num_agents_ || state.costs.size() != num_agents_) {
+  if (above.hops == 0 || state.last_agent >= num_agents_ || state.positions.size() != num_agents_ ||
+      state.costs.size() != num_agents_) {
     std::ostringstream message;
     message << "state " << id << " cannot be stored as a change of state " << parent
             << (above.hops == 0 ? ", which holds nothing" : ": its last agent or size is wrong");
@@ -126,11 +126,8 @@ void StateStore::StoreChild(std::int64_t id, std::int64_t parent, const SearchSt
   Record& header = Header(id);
   header.position = CheckedPosition(id, a, state.positions[a]);
   header.cost = state.costs[a];
-  header.h = state.h;
-  header.g = state.g;
   header.f = state.f;
   header.parent = static_cast<std::int32_t>(parent);
-  header.whole = 0;
   header.last_agent = static_cast<std::uint16_t>(a);
   header.unfinished = static_cast<std::uint16_t>(state.unfinished);
   header.hops = static_cast<std::uint8_t>(above.hops + 1);
@@ -178,8 +175,12 @@ void StateStore::Load(std::int64_t id, SearchState& out) const {
     }
     unfinished = change.unfinished;
   }
-  out.h = header.h;
-  out.g = header.g;
+  if (chain_.empty()) {
+    out.g = GhOf(k)[0];
+    out.h = GhOf(k)[1];
+  } else {
+    out.g = out.h = std::numeric_limits<double>::quiet_NaN();
+  }
   out.f = header.f;
   out.unfinished = header.unfinished;
   out.last_agent = header.last_agent;

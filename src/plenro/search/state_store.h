@@ -15,20 +15,22 @@ namespace plenro {
 // 7168, then grows by 4096 at a time. A reserved slot that was never stored reads as an empty
 // state with parent 0.
 //
-// Every state has one compact record: f, g, h, the parent as a 32-bit index, the last agent
-// and the unfinished count as 16-bit numbers, and either the last agent's new position and
-// route cost (a state stored as its parent's change, StoreChild) or the number of a whole record
-// (Store): the visited set, then per agent the route cost, the position (one byte: a search
-// has at most 256 points) and the finished flag. A change is all a child adds to its parent; a
-// whole record is written instead once a state lies kMaxHops changes below the last whole one,
-// so that a load reads at most kMaxHops records. The auxiliary vector is not kept; the search
-// never fills it, so it loads empty.
+// Every state has one compact record of 32 bytes: f, the parent as a 32-bit index, the last
+// agent and the unfinished count as 16-bit numbers, and either the last agent's new position
+// and route cost (a state stored as its parent's change, StoreChild) or the number of a whole
+// record (Store): the visited set, g, h, then per agent the route cost, the position (one byte:
+// a search has at most 256 points) and the finished flag. A change is all a child adds to its
+// parent; a whole record is written instead once a state lies kMaxHops changes below the last
+// whole one, so that a load reads at most kMaxHops records. A change keeps neither g nor h: the
+// search never reads h again, and g is its objective's value of the costs, which the owner
+// computes again after a load. The auxiliary vector is not kept; the search never fills it, so
+// it loads empty.
 class StateStore {
  public:
   static constexpr std::int64_t kFirstGrowthStep = 1024;
   static constexpr std::int64_t kGrowthCap = 4096;
   // Largest number of changes between a state and the whole record it is rebuilt from.
-  static constexpr std::uint8_t kMaxHops = 8;
+  static constexpr std::uint8_t kMaxHops = 16;
   // Most agents a state may have (its counts are 16-bit), and most states a store holds.
   static constexpr std::size_t kMaxAgents = 65535;
   static constexpr std::int64_t kMaxStates = 0x7fffffff;
@@ -60,8 +62,8 @@ class StateStore {
   void Store(std::int64_t id, const SearchState& state);
   // Files under a reserved id a state that differs from the stored state `parent` only by the
   // move of its last agent: that agent's position (which becomes visited), route cost and, when
-  // the unfinished count dropped, finished flag; f, g, h and the counts are its own. Sets the
-  // parent link.
+  // the unfinished count dropped, finished flag; f and the counts are its own. Sets the parent
+  // link. Unless it is stored whole (every kMaxHops-th generation), it loads with g and h NaN.
   void StoreChild(std::int64_t id, std::int64_t parent, const SearchState& state);
   // Copies the state stored under id into `out`, reusing out's vectors.
   void Load(std::int64_t id, SearchState& out) const;
@@ -82,15 +84,15 @@ class StateStore {
  private:
   struct Record {
     double f;
-    double g;
-    double h;
-    double cost;             // a change: the last agent's new route cost
+    union {
+      double cost;          // a change: the last agent's new route cost
+      std::uint32_t whole;  // stored whole: the number of its whole record
+    };
     std::int32_t parent;
-    std::uint32_t whole;     // a whole record: its number
     std::uint16_t last_agent;
     std::uint16_t unfinished;
-    std::uint8_t position;   // a change: the last agent's new position
-    std::uint8_t hops;       // 0: nothing stored; 1: stored whole; k: k-1 changes below one
+    std::uint8_t position;  // a change: the last agent's new position
+    std::uint8_t hops;      // 0: nothing stored; 1: stored whole; k: k-1 changes below one
   };
   static constexpr std::int64_t kBlockShift = 10;  // records per block: 1024
   static constexpr std::int64_t kBlockSlots = std::int64_t{1} << kBlockShift;
@@ -99,8 +101,8 @@ class StateStore {
     return blocks_[static_cast<std::size_t>(id >> kBlockShift)]
                   [static_cast<std::size_t>(id & (kBlockSlots - 1))];
   }
-  // A whole record: the visited set, num_bits (in an 8-byte slot), then per agent the costs,
-  // the positions and the finished flags. Blocks are byte arrays, so the arrays inside them
+  // A whole record: the visited set, num_bits (in an 8-byte slot), g, h, then per agent the
+  // costs, the positions and the finished flags. Blocks are byte arrays, so the arrays inside them
   // are created implicitly; the stride is a multiple of 8, which keeps every cost aligned.
   std::byte* Whole(std::uint32_t k) const {
     return whole_blocks_[k >> kBlockShift].get() + (k & (kBlockSlots - 1)) * whole_stride_;
@@ -109,9 +111,10 @@ class StateStore {
   std::int32_t& NumBitsOf(std::uint32_t k) const {
     return *reinterpret_cast<std::int32_t*>(Whole(k) + sizeof(VisitedSet));
   }
-  double* CostsOf(std::uint32_t k) const {
+  double* GhOf(std::uint32_t k) const {
     return reinterpret_cast<double*>(Whole(k) + sizeof(VisitedSet) + 8);
   }
+  double* CostsOf(std::uint32_t k) const { return GhOf(k) + 2; }
   std::uint8_t* PositionsOf(std::uint32_t k) const {
     return reinterpret_cast<std::uint8_t*>(CostsOf(k) + num_agents_);
   }
@@ -123,6 +126,7 @@ class StateStore {
   static std::uint8_t CheckedPosition(std::int64_t id, std::size_t agent, std::int64_t p);
 
   static_assert(sizeof(VisitedSet) % alignof(double) == 0);
+  static_assert(sizeof(Record) == 32);
 
   std::size_t num_agents_ = 0;
   std::size_t whole_stride_ = 0;
