@@ -121,7 +121,7 @@ std::int64_t Frontier::Insert(const SearchState& s) {
   const std::size_t at = ordered ? first : size_;
   const std::size_t needed = (size_ + 1) * stride_;
   if (needed > bytes_.capacity()) {
-    bytes_.reserve(needed + bytes_.capacity() / 4);
+    bytes_.reserve(needed + bytes_.capacity() / 8);
   }
   bytes_.resize(needed);
   std::byte* base = bytes_.data();

@@ -40,7 +40,7 @@ class Frontier {
  private:
   // Each filed state is one record of 8-byte slots: g, the kept visited words, then the costs.
   // Records lie back to back, so a scan reads memory in order; slots are read with memcpy. The
-  // storage grows by a quarter at a time, since the frontiers hold most of a search's memory.
+  // storage grows by an eighth at a time, since the frontiers hold most of a search's memory.
   static constexpr std::size_t kSlotBytes = 8;
 
   const std::byte* Record(std::size_t i) const { return bytes_.data() + i * stride_; }

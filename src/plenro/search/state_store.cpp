@@ -80,7 +80,7 @@ void StateStore::WriteWhole(Record& header, std::int64_t id, const SearchState& 
     to[i] = static_cast<std::uint8_t>(state.positions[i]);
   }
   std::copy(state.finished.begin(), state.finished.end(), FinishedOf(k));
-  header.whole = k;
+  header.set_whole(k);
   header.hops = 1;
 }
 
@@ -102,7 +102,7 @@ void StateStore::Store(std::int64_t id, const SearchState& state) {
   }
   Record& header = Header(id);
   WriteWhole(header, id, state);
-  header.f = state.f;
+  header.set_f(state.f);
   header.position = 0;
   header.unfinished = static_cast<std::uint16_t>(state.unfinished);
   header.last_agent = static_cast<std::uint16_t>(state.last_agent);
@@ -125,9 +125,9 @@ void StateStore::StoreChild(std::int64_t id, std::int64_t parent, const SearchSt
   const std::size_t a = state.last_agent;
   Record& header = Header(id);
   header.position = CheckedPosition(id, a, state.positions[a]);
-  header.cost = state.costs[a];
-  header.f = state.f;
-  header.parent = static_cast<std::int32_t>(parent);
+  header.set_cost(state.costs[a]);
+  header.set_f(state.f);
+  header.set_parent(static_cast<std::int32_t>(parent));
   header.last_agent = static_cast<std::uint16_t>(a);
   header.unfinished = static_cast<std::uint16_t>(state.unfinished);
   header.hops = static_cast<std::uint8_t>(above.hops + 1);
@@ -151,9 +151,9 @@ void StateStore::Load(std::int64_t id, SearchState& out) const {
   const Record* r = &header;
   while (r->hops > 1) {
     chain_.push_back(r);
-    r = &Header(r->parent);
+    r = &Header(r->parent());
   }
-  const std::uint32_t k = r->whole;
+  const std::uint32_t k = r->whole();
   out.visited = VisitedOf(k);
   out.num_bits = NumBitsOf(k);
   const double* costs = CostsOf(k);
@@ -168,7 +168,7 @@ void StateStore::Load(std::int64_t id, SearchState& out) const {
     const Record& change = **it;
     const std::size_t a = change.last_agent;
     out.positions[a] = change.position;
-    out.costs[a] = change.cost;
+    out.costs[a] = change.cost();
     out.visited.Set(change.position);
     if (change.unfinished < unfinished) {
       out.finished[a] = 1;
@@ -181,7 +181,7 @@ void StateStore::Load(std::int64_t id, SearchState& out) const {
   } else {
     out.g = out.h = std::numeric_limits<double>::quiet_NaN();
   }
-  out.f = header.f;
+  out.f = header.f();
   out.unfinished = header.unfinished;
   out.last_agent = header.last_agent;
 }
@@ -195,9 +195,9 @@ std::int64_t StateStore::Position(std::int64_t id, std::size_t agent) const {
     if (r->last_agent == agent) {
       return r->position;
     }
-    r = &Header(r->parent);
+    r = &Header(r->parent());
   }
-  return PositionsOf(r->whole)[agent];
+  return PositionsOf(r->whole())[agent];
 }
 
 double StateStore::Cost(std::int64_t id, std::size_t agent) const {
@@ -207,11 +207,11 @@ double StateStore::Cost(std::int64_t id, std::size_t agent) const {
   }
   while (r->hops > 1) {
     if (r->last_agent == agent) {
-      return r->cost;
+      return r->cost();
     }
-    r = &Header(r->parent);
+    r = &Header(r->parent());
   }
-  return CostsOf(r->whole)[agent];
+  return CostsOf(r->whole())[agent];
 }
 
 }  // namespace plenro

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -15,7 +16,7 @@ namespace plenro {
 // 7168, then grows by 4096 at a time. A reserved slot that was never stored reads as an empty
 // state with parent 0.
 //
-// Every state has one compact record of 32 bytes: f, the parent as a 32-bit index, the last
+// Every state has one compact record of 26 bytes: f, the parent as a 32-bit index, the last
 // agent and the unfinished count as 16-bit numbers, and either the last agent's new position
 // and route cost (a state stored as its parent's change, StoreChild) or the number of a whole
 // record (Store): the visited set, g, h, then per agent the route cost, the position (one byte:
@@ -30,7 +31,7 @@ class StateStore {
   static constexpr std::int64_t kFirstGrowthStep = 1024;
   static constexpr std::int64_t kGrowthCap = 4096;
   // Largest number of changes between a state and the whole record it is rebuilt from.
-  static constexpr std::uint8_t kMaxHops = 16;
+  static constexpr std::uint8_t kMaxHops = 32;
   // Most agents a state may have (its counts are 16-bit), and most states a store holds.
   static constexpr std::size_t kMaxAgents = 65535;
   static constexpr std::int64_t kMaxStates = 0x7fffffff;
@@ -68,31 +69,51 @@ class StateStore {
   // Copies the state stored under id into `out`, reusing out's vectors.
   void Load(std::int64_t id, SearchState& out) const;
 
-  std::int64_t Parent(std::int64_t id) const { return Header(id).parent; }
+  std::int64_t Parent(std::int64_t id) const { return Header(id).parent(); }
   // Sets the parent link of a state stored whole (StoreChild sets its own).
   void SetParent(std::int64_t id, std::int64_t parent) {
-    Header(id).parent = static_cast<std::int32_t>(parent);
+    Header(id).set_parent(static_cast<std::int32_t>(parent));
   }
 
   // Cheap reads of single fields of a stored state.
-  double F(std::int64_t id) const { return Header(id).f; }
+  double F(std::int64_t id) const { return Header(id).f(); }
   std::int64_t Unfinished(std::int64_t id) const { return Header(id).unfinished; }
   std::uint64_t LastAgent(std::int64_t id) const { return Header(id).last_agent; }
   std::int64_t Position(std::int64_t id, std::size_t agent) const;
   double Cost(std::int64_t id, std::size_t agent) const;
 
  private:
+  // 26 bytes, the most numerous record of a search: the doubles and the parent are kept as
+  // bytes and read with memcpy, so nothing in it needs more than two-byte alignment.
   struct Record {
-    double f;
-    union {
-      double cost;          // a change: the last agent's new route cost
-      std::uint32_t whole;  // stored whole: the number of its whole record
-    };
-    std::int32_t parent;
+    unsigned char f_bytes[8];
+    // A change: the last agent's new route cost; stored whole: the number of its whole record.
+    unsigned char cost_bytes[8];
+    unsigned char parent_bytes[4];
     std::uint16_t last_agent;
     std::uint16_t unfinished;
     std::uint8_t position;  // a change: the last agent's new position
     std::uint8_t hops;      // 0: nothing stored; 1: stored whole; k: k-1 changes below one
+
+    double f() const { return Read<double>(f_bytes); }
+    void set_f(double v) { Write(f_bytes, v); }
+    double cost() const { return Read<double>(cost_bytes); }
+    void set_cost(double v) { Write(cost_bytes, v); }
+    std::uint32_t whole() const { return Read<std::uint32_t>(cost_bytes); }
+    void set_whole(std::uint32_t v) { Write(cost_bytes, v); }
+    std::int32_t parent() const { return Read<std::int32_t>(parent_bytes); }
+    void set_parent(std::int32_t v) { Write(parent_bytes, v); }
+
+    template <class T>
+    static T Read(const unsigned char* from) {
+      T v;
+      std::memcpy(&v, from, sizeof(T));
+      return v;
+    }
+    template <class T>
+    static void Write(unsigned char* to, T v) {
+      std::memcpy(to, &v, sizeof(T));
+    }
   };
   static constexpr std::int64_t kBlockShift = 10;  // records per block: 1024
   static constexpr std::int64_t kBlockSlots = std::int64_t{1} << kBlockShift;
@@ -126,7 +147,7 @@ class StateStore {
   static std::uint8_t CheckedPosition(std::int64_t id, std::size_t agent, std::int64_t p);
 
   static_assert(sizeof(VisitedSet) % alignof(double) == 0);
-  static_assert(sizeof(Record) == 32);
+  static_assert(sizeof(Record) == 26);
 
   std::size_t num_agents_ = 0;
   std::size_t whole_stride_ = 0;
