@@ -94,7 +94,7 @@ def main(argv: list[str] | None = None) -> int:
             cases.append(("uniform100 (seed 99), 5 agents, MinMax", path, args.memory_seconds))
         for title, path, seconds in cases:
             print(f"{title}, {seconds:g} s of search")
-            for round_ in range(args.rounds):
+            for _ in range(args.rounds):
                 for label, program in builds:
                     figures = run(program, seconds, path)
                     load = os.getloadavg()[0]
