@@ -2,9 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <deque>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "plenro/plugins/search_state.h"
@@ -23,6 +23,10 @@ namespace plenro {
 // position part is prefix-free and fixes the agent count, hence the length of the flag part, so
 // equal combinations give equal keys and different ones different keys. It is built into a
 // reused buffer, so a look-up allocates nothing.
+//
+// Keys lie back to back in one byte pool and are found through an open-addressing table of key
+// numbers; a combination gets its Frontier object only when its first state is filed, so the
+// many combinations that are only ever looked up cost a few bytes each.
 class DominanceTable {
  public:
   // True when a state filed under s's combination dominates s. A combination seen for the
@@ -31,15 +35,19 @@ class DominanceTable {
   bool IsDominated(const SearchState& s);
   // Files a copy of s in the frontier of its combination, registering it first if needed.
   void AddToFrontier(const SearchState& s);
+  // How many words of the visited set the frontiers made from now on keep (see Frontier); a
+  // search passes those that cover its points. Clear sets it back to all four.
+  void SetVisitedWords(std::size_t words) { visited_words_ = words; }
   // Sets the counter that numbers newly registered frontiers back to 0.
   void ResetFrontierCounter() { frontier_count_ = 0; }
   // Forgets every key and frontier.
   void Clear();
 
-  std::size_t NumKeys() const { return index_.size(); }
+  std::size_t NumKeys() const { return key_ends_.size(); }
   std::int64_t FrontierCount() const { return frontier_count_; }
-  // The frontier filed under the positions and finished flags, or nullptr when they are not
-  // registered. A flag missing from `finished` reads as 0 (the route goes on).
+  // The frontier filed under the positions and finished flags (an empty one when they are
+  // registered but nothing was filed), or nullptr when they are not registered. A flag missing
+  // from `finished` reads as 0 (the route goes on).
   const Frontier* FindFrontier(const std::vector<std::int64_t>& positions,
                                const std::vector<char>& finished = {});
 
@@ -48,12 +56,26 @@ class DominanceTable {
                        const std::vector<char>& finished, std::string& key);
 
  private:
-  // Index of the frontier for the key in key_, registering it when absent.
-  std::int64_t Register(std::size_t num_costs);
+  static constexpr std::uint32_t kNone = 0xffffffffu;
 
-  std::unordered_map<std::string, std::int64_t> index_;
+  // Number of the key in key_, or kNone; `slot` receives the table slot where the search ended
+  // (the key's, or the empty one where it belongs).
+  std::uint32_t Find(std::uint64_t hash, std::size_t& slot) const;
+  // Registers key_ (absent, hashing to `hash`, whose search ended at `slot`); its number.
+  std::uint32_t Register(std::uint64_t hash, std::size_t slot);
+  void Grow();
+  std::string_view KeyOf(std::uint32_t k) const;
+  static std::uint64_t Hash(const std::string& key);
+
   std::int64_t frontier_count_ = 0;
-  std::vector<std::unique_ptr<Frontier>> frontiers_;
+  std::vector<char> pool_;                  // every key, back to back
+  std::vector<std::uint64_t> key_ends_;     // key k is pool_[key_ends_[k-1], key_ends_[k])
+  std::vector<std::uint32_t> frontier_of_;  // per key: its index in frontiers_, or kNone
+  std::vector<std::uint32_t> table_;        // open addressing: key numbers, kNone for empty
+  std::vector<std::uint32_t> hashes_;       // per key: low bits of its hash, for regrowth
+  std::deque<Frontier> frontiers_;          // a deque keeps the frontiers where they are
+  Frontier empty_{0};
+  std::size_t visited_words_ = 4;
   std::string key_;
 };
 

@@ -19,19 +19,19 @@ std::uint64_t ReadWord(const std::byte* p) {
   return value;
 }
 
-// True when every bit of the four visited words `sub` is set in the four words at `super`.
-bool Covers(const std::byte* super, const std::uint64_t* sub) {
+// True when every bit of the first `words` visited words `sub` is set in the words at `super`.
+bool Covers(const std::byte* super, const std::uint64_t* sub, std::size_t words) {
   std::uint64_t missing = 0;
-  for (std::size_t w = 0; w < 4; ++w) {
+  for (std::size_t w = 0; w < words; ++w) {
     missing |= sub[w] & ~ReadWord(super + w * 8);
   }
   return missing == 0;
 }
 
-// True when every bit of the four visited words at `sub` is set in `super`.
-bool CoveredBy(const std::byte* sub, const std::uint64_t* super) {
+// True when every bit of the `words` visited words at `sub` is set in `super`.
+bool CoveredBy(const std::byte* sub, const std::uint64_t* super, std::size_t words) {
   std::uint64_t missing = 0;
-  for (std::size_t w = 0; w < 4; ++w) {
+  for (std::size_t w = 0; w < words; ++w) {
     missing |= ReadWord(sub + w * 8) & ~super[w];
   }
   return missing == 0;
@@ -86,8 +86,8 @@ bool Frontier::IsDominated(const SearchState& s) const {
     if (!(ReadDouble(t) <= s.g)) {
       break;
     }
-    if (Covers(t + kSlotBytes, s_visited) &&
-        FiledCostsNoLarger(t + kHeaderSlots * kSlotBytes, s_costs, num_costs_)) {
+    if (Covers(t + kSlotBytes, s_visited, words_) &&
+        FiledCostsNoLarger(t + CostsOffset(), s_costs, num_costs_)) {
       return true;
     }
   }
@@ -103,9 +103,8 @@ std::int64_t Frontier::Insert(const SearchState& s) {
   std::size_t write = first;
   for (std::size_t read = first; read < size_; ++read) {
     const std::byte* t = Record(read);
-    const bool dominated =
-        read < ordered_size_ && CoveredBy(t + kSlotBytes, s_visited) &&
-        CostsNoLargerThanFiled(s_costs, t + kHeaderSlots * kSlotBytes, num_costs_);
+    const bool dominated = read < ordered_size_ && CoveredBy(t + kSlotBytes, s_visited, words_) &&
+                           CostsNoLargerThanFiled(s_costs, t + CostsOffset(), num_costs_);
     if (dominated) {
       continue;
     }
@@ -120,14 +119,18 @@ std::int64_t Frontier::Insert(const SearchState& s) {
 
   // File s: at `first` among the ordered records, or at the back when its g is NaN.
   const std::size_t at = ordered ? first : size_;
-  bytes_.resize((size_ + 1) * stride_);
+  const std::size_t needed = (size_ + 1) * stride_;
+  if (needed > bytes_.capacity()) {
+    bytes_.reserve(needed + bytes_.capacity() / 8);
+  }
+  bytes_.resize(needed);
   std::byte* base = bytes_.data();
   std::memmove(base + (at + 1) * stride_, base + at * stride_, (size_ - at) * stride_);
   std::byte* record = base + at * stride_;
   std::memcpy(record, &s.g, kSlotBytes);
-  std::memcpy(record + kSlotBytes, s.visited.words.data(), 4 * kSlotBytes);
+  std::memcpy(record + kSlotBytes, s.visited.words.data(), words_ * kSlotBytes);
   if (num_costs_ > 0) {  // with no agents s_costs may be null, which memcpy must not see
-    std::memcpy(record + kHeaderSlots * kSlotBytes, s_costs, num_costs_ * kSlotBytes);
+    std::memcpy(record + CostsOffset(), s_costs, num_costs_ * kSlotBytes);
   }
   ++size_;
   if (ordered) {

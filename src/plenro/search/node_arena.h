@@ -14,7 +14,7 @@ namespace plenro {
 // global allocator.
 class NodeArena {
  public:
-  static constexpr std::size_t kGranule = 16;
+  static constexpr std::size_t kGranule = 8;
   static constexpr std::size_t kMaxNodeBytes = 256;
 
   NodeArena() = default;

@@ -103,6 +103,8 @@ bool Solver::RoomForNextState() {
 bool Solver::StartSearch(std::uint64_t n) {
   const auto m = static_cast<std::size_t>(num_agents_);
   num_points_ = n;
+  // Every state sets the bits from n up, so the frontiers compare only the words below.
+  dominance_.SetVisitedWords((n + 63) / 64);
 
   SearchState& root = cur_;
   root.positions.assign(starts_.begin(), starts_.end());
@@ -252,6 +254,8 @@ Solver::StepEnd Solver::Step(std::size_t pass) {
 
   const std::int64_t id = sets_.focal.Front().id;
   store_.Load(id, cur_);
+  // The store keeps no g for a state stored as a change: it is the objective of the costs.
+  cur_.g = objective_->Evaluate(cur_.costs);
   sets_.focal.PopFront();
   sets_.open.Erase(cur_.f, cur_.id);
 
@@ -373,8 +377,7 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
   }
   const std::int64_t id = NewStateId();
   child.id = id;
-  store_.Store(id, child);
-  store_.SetParent(id, cur_.id);
+  store_.StoreChild(id, cur_.id, child);
   sets_.open.Insert(child.f, id);
   result_.n_generated += 1;
   if (child.f <= sets_.focal_bound) {

@@ -1,22 +1,38 @@
 #include "plenro/search/state_store.h"
 
 #include <algorithm>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
 namespace plenro {
 
 void StateStore::Reset(std::size_t num_agents) {
+  if (num_agents > kMaxAgents) {
+    std::ostringstream message;
+    message << "the search handles at most " << kMaxAgents << " agents; got " << num_agents;
+    throw std::invalid_argument(message.str());
+  }
   num_agents_ = num_agents;
-  const std::size_t raw = sizeof(SlotHeader) + num_agents * (sizeof(double) + 2);
-  stride_bytes_ = (raw + alignof(double) - 1) / alignof(double) * alignof(double);
+  const std::size_t raw = sizeof(VisitedSet) + 24 + num_agents * (sizeof(double) + 2);
+  whole_stride_ = (raw + alignof(double) - 1) / alignof(double) * alignof(double);
+  whole_count_ = 0;
   count_ = 0;
   capacity_ = 0;
   growth_step_ = kFirstGrowthStep;
   blocks_.clear();
+  whole_blocks_.clear();
+}
+
+std::size_t StateStore::BytesPerState() const {
+  const std::size_t raw = sizeof(Record) + (whole_stride_ + kMaxHops - 1) / kMaxHops;
+  return (raw + alignof(double) - 1) / alignof(double) * alignof(double);
 }
 
 std::int64_t StateStore::NewStateId() {
+  if (count_ >= kMaxStates) {
+    throw std::length_error("the search's state store is full (2^31 - 1 states)");
+  }
   const std::int64_t id = count_;
   ++count_;
   if (capacity_ >= count_) {
@@ -25,13 +41,47 @@ std::int64_t StateStore::NewStateId() {
   capacity_ += growth_step_;
   // Zeroed blocks: a reserved slot reads as "not stored" with parent 0.
   while (static_cast<std::int64_t>(blocks_.size()) * kBlockSlots < capacity_) {
-    blocks_.push_back(
-        std::make_unique<std::byte[]>(static_cast<std::size_t>(kBlockSlots) * stride_bytes_));
+    blocks_.push_back(std::make_unique<Record[]>(static_cast<std::size_t>(kBlockSlots)));
   }
   if (growth_step_ < kGrowthCap) {
     growth_step_ *= 2;
   }
   return id;
+}
+
+std::uint8_t StateStore::CheckedPosition(std::int64_t id, std::size_t agent, std::int64_t p) {
+  if (p < 0 || p >= kMaxPoints) {
+    std::ostringstream message;
+    message << "state " << id << ": agent " << agent << " stands at " << p
+            << ", outside the points 0.." << kMaxPoints - 1;
+    throw std::invalid_argument(message.str());
+  }
+  return static_cast<std::uint8_t>(p);
+}
+
+void StateStore::WriteWhole(Record& header, std::int64_t id, const SearchState& state) {
+  // Check every position before anything is written.
+  for (std::size_t i = 0; i < num_agents_; ++i) {
+    CheckedPosition(id, i, state.positions[i]);
+  }
+  const std::uint32_t k = whole_count_;
+  if ((k >> kBlockShift) >= whole_blocks_.size()) {
+    whole_blocks_.push_back(
+        std::make_unique<std::byte[]>(static_cast<std::size_t>(kBlockSlots) * whole_stride_));
+  }
+  ++whole_count_;
+  VisitedOf(k) = state.visited;
+  NumBitsOf(k) = state.num_bits;
+  GhOf(k)[0] = state.g;
+  GhOf(k)[1] = state.h;
+  std::copy(state.costs.begin(), state.costs.end(), CostsOf(k));
+  std::uint8_t* to = PositionsOf(k);
+  for (std::size_t i = 0; i < num_agents_; ++i) {
+    to[i] = static_cast<std::uint8_t>(state.positions[i]);
+  }
+  std::copy(state.finished.begin(), state.finished.end(), FinishedOf(k));
+  header.set_whole(k);
+  header.hops = 1;
 }
 
 void StateStore::Store(std::int64_t id, const SearchState& state) {
@@ -43,34 +93,50 @@ void StateStore::Store(std::int64_t id, const SearchState& state) {
             << state.finished.size() << " finished flags";
     throw std::invalid_argument(message.str());
   }
-  SlotHeader& header = Header(id);
-  header.visited = state.visited;
-  header.h = state.h;
-  header.g = state.g;
-  header.f = state.f;
-  header.unfinished = state.unfinished;
-  header.last_agent = state.last_agent;
-  header.num_bits = state.num_bits;
-  header.stored = 1;
-  std::copy(state.costs.begin(), state.costs.end(), CostsOf(id));
-  std::uint8_t* positions = PositionsOf(id);
-  for (std::size_t i = 0; i < num_agents_; ++i) {
-    const std::int64_t p = state.positions[i];
-    if (p < 0 || p >= kMaxPoints) {
-      std::ostringstream message;
-      message << "state " << id << ": agent " << i << " stands at " << p
-              << ", outside the points 0.." << kMaxPoints - 1;
-      throw std::invalid_argument(message.str());
-    }
-    positions[i] = static_cast<std::uint8_t>(p);
+  if (state.unfinished < 0 || state.unfinished > static_cast<std::int64_t>(kMaxAgents) ||
+      state.last_agent > kMaxAgents) {
+    std::ostringstream message;
+    message << "state " << id << ": unfinished count " << state.unfinished << " or last agent "
+            << state.last_agent << " outside 0.." << kMaxAgents;
+    throw std::invalid_argument(message.str());
   }
-  std::copy(state.finished.begin(), state.finished.end(), FinishedOf(id));
+  Record& header = Header(id);
+  WriteWhole(header, id, state);
+  header.set_f(state.f);
+  header.position = 0;
+  header.unfinished = static_cast<std::uint16_t>(state.unfinished);
+  header.last_agent = static_cast<std::uint16_t>(state.last_agent);
+}
+
+void StateStore::StoreChild(std::int64_t id, std::int64_t parent, const SearchState& state) {
+  const Record& above = Header(parent);
+  if (above.hops == 0 || state.last_agent >= num_agents_ || state.positions.size() != num_agents_ ||
+      state.costs.size() != num_agents_) {
+    std::ostringstream message;
+    message << "state " << id << " cannot be stored as a change of state " << parent
+            << (above.hops == 0 ? ", which holds nothing" : ": its last agent or size is wrong");
+    throw std::invalid_argument(message.str());
+  }
+  if (above.hops >= kMaxHops) {
+    Store(id, state);
+    SetParent(id, parent);
+    return;
+  }
+  const std::size_t a = state.last_agent;
+  Record& header = Header(id);
+  header.position = CheckedPosition(id, a, state.positions[a]);
+  header.set_cost(state.costs[a]);
+  header.set_f(state.f);
+  header.set_parent(static_cast<std::int32_t>(parent));
+  header.last_agent = static_cast<std::uint16_t>(a);
+  header.unfinished = static_cast<std::uint16_t>(state.unfinished);
+  header.hops = static_cast<std::uint8_t>(above.hops + 1);
 }
 
 void StateStore::Load(std::int64_t id, SearchState& out) const {
-  const SlotHeader& header = Header(id);
+  const Record& header = Header(id);
   out.id = id;
-  if (header.stored == 0) {
+  if (header.hops == 0) {
     out.positions.clear();
     out.costs.clear();
     out.finished.clear();
@@ -81,19 +147,71 @@ void StateStore::Load(std::int64_t id, SearchState& out) const {
     out.last_agent = 0;
     return;
   }
-  out.visited = header.visited;
-  out.num_bits = header.num_bits;
-  out.h = header.h;
-  out.g = header.g;
-  out.f = header.f;
+  chain_.clear();
+  const Record* r = &header;
+  while (r->hops > 1) {
+    chain_.push_back(r);
+    r = &Header(r->parent());
+  }
+  const std::uint32_t k = r->whole();
+  out.visited = VisitedOf(k);
+  out.num_bits = NumBitsOf(k);
+  const double* costs = CostsOf(k);
+  out.costs.assign(costs, costs + num_agents_);
+  const std::uint8_t* positions = PositionsOf(k);
+  out.positions.assign(positions, positions + num_agents_);
+  const char* finished = FinishedOf(k);
+  out.finished.assign(finished, finished + num_agents_);
+  // Replay the changes from the whole record down to the state.
+  std::uint16_t unfinished = r->unfinished;
+  for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
+    const Record& change = **it;
+    const std::size_t a = change.last_agent;
+    out.positions[a] = change.position;
+    out.costs[a] = change.cost();
+    out.visited.Set(change.position);
+    if (change.unfinished < unfinished) {
+      out.finished[a] = 1;
+    }
+    unfinished = change.unfinished;
+  }
+  if (chain_.empty()) {
+    out.g = GhOf(k)[0];
+    out.h = GhOf(k)[1];
+  } else {
+    out.g = out.h = std::numeric_limits<double>::quiet_NaN();
+  }
+  out.f = header.f();
   out.unfinished = header.unfinished;
   out.last_agent = header.last_agent;
-  const double* costs = CostsOf(id);
-  out.costs.assign(costs, costs + num_agents_);
-  const std::uint8_t* positions = PositionsOf(id);
-  out.positions.assign(positions, positions + num_agents_);
-  const char* finished = FinishedOf(id);
-  out.finished.assign(finished, finished + num_agents_);
+}
+
+std::int64_t StateStore::Position(std::int64_t id, std::size_t agent) const {
+  const Record* r = &Header(id);
+  if (r->hops == 0) {
+    return 0;
+  }
+  while (r->hops > 1) {
+    if (r->last_agent == agent) {
+      return r->position;
+    }
+    r = &Header(r->parent());
+  }
+  return PositionsOf(r->whole())[agent];
+}
+
+double StateStore::Cost(std::int64_t id, std::size_t agent) const {
+  const Record* r = &Header(id);
+  if (r->hops == 0) {
+    return 0.0;
+  }
+  while (r->hops > 1) {
+    if (r->last_agent == agent) {
+      return r->cost();
+    }
+    r = &Header(r->parent());
+  }
+  return CostsOf(r->whole())[agent];
 }
 
 }  // namespace plenro

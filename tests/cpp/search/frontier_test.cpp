@@ -110,6 +110,52 @@ TEST(DominanceTableTest, FirstSightRegistersAnEmptyFrontierWithoutFilingTheState
   EXPECT_FALSE(table.IsDominated(s));
 }
 
+// Kept words: a frontier that keeps fewer visited words answers as one that keeps all four,
+// for states whose later words are alike (all set, as above the point count of a search).
+TEST(FrontierTest, KeepingOnlyTheWordsOfThePointsChangesNoAnswer) {
+  std::vector<SearchState> states;
+  for (std::uint64_t k = 0; k < 40; ++k) {
+    SearchState s = MakeState({0, 0}, {static_cast<double>(k % 5), static_cast<double>(k % 7)},
+                              static_cast<double>(k % 9), {});
+    s.num_bits = 100;
+    s.visited = VisitedSet::Sized(100);
+    for (std::uint64_t p = 0; p < 100; ++p) {
+      if ((p * 7 + k * 13) % 11 < k % 6 || (p == 70 && k % 2 == 0)) {
+        s.visited.Set(p);
+      }
+    }
+    states.push_back(s);
+  }
+  Frontier all(2);
+  Frontier two(2, 2);
+  for (const SearchState& s : states) {
+    ASSERT_EQ(two.IsDominated(s), all.IsDominated(s));
+    ASSERT_EQ(two.Insert(s), all.Insert(s));
+    ASSERT_EQ(two.Size(), all.Size());
+  }
+}
+
+TEST(DominanceTableTest, LookedUpCombinationsHaveAnEmptyFrontierUntilAStateIsFiled) {
+  DominanceTable table;
+  const SearchState s = MakeState({2, 5}, {1.0, 2.0}, 2.0, {2});
+  EXPECT_EQ(table.FindFrontier({2, 5}), nullptr);
+  EXPECT_FALSE(table.IsDominated(s));
+  ASSERT_NE(table.FindFrontier({2, 5}), nullptr);
+  EXPECT_EQ(table.FindFrontier({2, 5})->Size(), 0u);
+  table.AddToFrontier(s);
+  EXPECT_EQ(table.FindFrontier({2, 5})->Size(), 1u);
+  // Many combinations: the table grows and still finds every one, each with its own frontier.
+  for (std::int64_t p = 0; p < 3000; ++p) {
+    table.AddToFrontier(MakeState({p % 250, p / 250}, {1.0, 1.0}, 1.0, {}));
+  }
+  for (std::int64_t p = 0; p < 3000; ++p) {
+    const Frontier* frontier = table.FindFrontier({p % 250, p / 250});
+    ASSERT_NE(frontier, nullptr) << p;
+    EXPECT_EQ(frontier->Size(), p == 5 * 250 + 2 ? 2u : 1u) << p;
+  }
+  EXPECT_EQ(table.NumKeys(), 3000u);
+}
+
 TEST(DominanceTableTest, StatesAtDifferentPositionsNeverMeet) {
   DominanceTable table;
   const SearchState a = MakeState({1, 23}, {1.0, 1.0}, 1.0, {1, 2, 3});

@@ -342,9 +342,9 @@ TEST(SolverSearchTest, MemoryBudgetEndsTheSearchLikeATimeout) {
             std::string::npos);
   const Result result = solver.GetResult();
   EXPECT_TRUE(result.timeout);
-  // Two agents take about 250 bytes per state: 3072 states fit in 1 MiB, 7168 do not, so the
-  // search ends when the store is full at 3072.
-  EXPECT_EQ(result.n_generated, 3072);
+  // Two agents take about 120 bytes per state: 7168 states fit in 1 MiB, 11264 do not, so the
+  // search ends when the store is full at 7168.
+  EXPECT_EQ(result.n_generated, 7168);
 }
 
 struct IdleAgentsCase {

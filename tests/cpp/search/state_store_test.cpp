@@ -110,6 +110,81 @@ TEST(StateStoreTest, StatesAcrossBlockBoundariesStayApart) {
   }
 }
 
+// A line of children, each stored as its parent's change: every one loads as it was filed,
+// across the whole records written every kMaxHops generations, with g and h given back only
+// for those stored whole.
+TEST(StateStoreTest, ChildrenStoredAsChangesLoadAsTheyWereFiled) {
+  const std::size_t agents = 3;
+  StateStore store(agents);
+  SearchState state = MakeState({0, 255, 7}, {0.0, 0.5, 1.0}, {0, 0, 0});
+  state.unfinished = 3;
+  state.last_agent = 0;
+  std::vector<SearchState> filed;
+  std::int64_t parent = store.NewStateId();
+  store.Store(parent, state);
+  store.SetParent(parent, -1);
+  filed.push_back(state);
+  for (std::int64_t step = 1; step < 3 * StateStore::kMaxHops + 5; ++step) {
+    const auto a = static_cast<std::size_t>(step * 5 % agents);
+    state.last_agent = a;
+    state.positions[a] = (step * 37) % 70;
+    state.visited.Set(static_cast<std::uint64_t>(state.positions[a]));
+    state.costs[a] += 0.1 * static_cast<double>(step);
+    if (step % 11 == 0 && state.finished[a] == 0) {
+      state.finished[a] = 1;
+      state.unfinished -= 1;
+    }
+    state.f = static_cast<double>(step) + 0.25;
+    state.g = 2.0 * static_cast<double>(step);
+    state.h = 0.5;
+    const std::int64_t id = store.NewStateId();
+    store.StoreChild(id, parent, state);
+    EXPECT_EQ(store.Parent(id), parent);
+    parent = id;
+    filed.push_back(state);
+  }
+  SearchState out;
+  std::size_t whole = 0;
+  for (std::size_t id = 0; id < filed.size(); ++id) {
+    const SearchState& expected = filed[id];
+    store.Load(static_cast<std::int64_t>(id), out);
+    EXPECT_EQ(out.positions, expected.positions) << id;
+    EXPECT_EQ(out.costs, expected.costs) << id;
+    EXPECT_EQ(out.finished, expected.finished) << id;
+    EXPECT_EQ(out.visited, expected.visited) << id;
+    EXPECT_EQ(out.num_bits, expected.num_bits) << id;
+    EXPECT_EQ(out.f, expected.f) << id;
+    EXPECT_EQ(out.unfinished, expected.unfinished) << id;
+    EXPECT_EQ(out.last_agent, expected.last_agent) << id;
+    if (out.g == out.g) {
+      ++whole;
+      EXPECT_EQ(out.g, expected.g) << id;
+      EXPECT_EQ(out.h, expected.h) << id;
+    }
+    for (std::size_t a = 0; a < agents; ++a) {
+      EXPECT_EQ(store.Position(static_cast<std::int64_t>(id), a), expected.positions[a]) << id;
+      EXPECT_EQ(store.Cost(static_cast<std::int64_t>(id), a), expected.costs[a]) << id;
+    }
+  }
+  // The root and one in every kMaxHops generations after it.
+  EXPECT_EQ(whole, (filed.size() + StateStore::kMaxHops - 1) / StateStore::kMaxHops);
+}
+
+TEST(StateStoreTest, RefusesAChangeOfAStateThatHoldsNothing) {
+  StateStore store(2);
+  const std::int64_t parent = store.NewStateId();
+  const std::int64_t child = store.NewStateId();
+  SearchState s = MakeState({0, 1}, {0.0, 0.0}, {0, 0});
+  EXPECT_THROW(store.StoreChild(child, parent, s), std::invalid_argument);
+  store.Store(parent, s);
+  s.last_agent = 2;  // no such agent
+  EXPECT_THROW(store.StoreChild(child, parent, s), std::invalid_argument);
+  s.last_agent = 1;
+  s.positions[1] = 256;
+  EXPECT_THROW(store.StoreChild(child, parent, s), std::invalid_argument);
+  EXPECT_THROW(StateStore(StateStore::kMaxAgents + 1), std::invalid_argument);
+}
+
 TEST(StateStoreTest, RejectsStatesThatDoNotFitTheLayout) {
   StateStore store(2);
   const std::int64_t id = store.NewStateId();
@@ -131,7 +206,9 @@ TEST(StateStoreTest, ResetStartsOverWithTheFirstStep) {
   EXPECT_EQ(store.NewStateId(), 0);
   EXPECT_EQ(store.Capacity(), 1024);
   EXPECT_EQ(store.BytesPerState() % 8, 0u);
-  EXPECT_GE(store.BytesPerState(), 4 * (sizeof(double) + 2));
+  // A slot holds at least the compact record: f, a route cost, the parent, two counts, a
+  // position and the hop count; the agents' costs lie in the whole records.
+  EXPECT_GE(store.BytesPerState(), 2 * sizeof(double) + 4 + 2 * 2 + 2);
 }
 
 }  // namespace
