@@ -119,12 +119,41 @@ SolveOutcome SolveInstance(const nlohmann::json& document, const OptionOverrides
   outcome.stopped = solver.stopped();
   outcome.result = solver.GetResult();
   outcome.anytime = solver.GetAnytimeResults();
+  if (options.enforce_constraints) {
+    const plenro::RouteEvaluator evaluator(solver.view());
+    for (std::size_t a = 0; a < outcome.problem.agents_ordered().size(); ++a) {
+      const auto path = outcome.result.paths.find(a);
+      outcome.schedules.push_back(path == outcome.result.paths.end()
+                                      ? std::vector<plenro::Stop>{}
+                                      : evaluator.Schedule(path->second, a));
+    }
+    outcome.reason = solver.no_solution_reason();
+  }
   return outcome;
 }
 
 py::dict MakeResultDict(const SolveOutcome& outcome) {
   py::dict out = make_result_dict(outcome.result, outcome.problem, outcome.solve_time);
   out["anytime"] = make_anytime_list(outcome.anytime, outcome.options.objective);
+  if (outcome.options.enforce_constraints) {
+    py::list routes = out["routes"];
+    for (std::size_t a = 0; a < outcome.schedules.size(); ++a) {
+      py::list schedule;
+      for (const plenro::Stop& stop : outcome.schedules[a]) {
+        py::dict entry;
+        entry["arrival"] = py::float_(stop.arrival);
+        entry["start"] = py::float_(stop.start);
+        entry["departure"] = py::float_(stop.departure);
+        entry["load"] = py::cast(stop.load);
+        schedule.append(std::move(entry));
+      }
+      py::dict route = routes[a];
+      route["schedule"] = std::move(schedule);
+    }
+    if (outcome.result.paths.empty() && !outcome.reason.empty()) {
+      out["reason"] = py::str(outcome.reason);
+    }
+  }
   return out;
 }
 

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bindings.h"
+#include "plenro/instance/route_evaluation.h"
 #include "plenro/model/problem.h"
 #include "plenro/model/result.h"
 #include "plenro/model/run_control.h"
@@ -30,6 +31,10 @@ struct SolveOutcome {
   double solve_time = 0.0;
   double search_time = 0.0;
   bool stopped = false;
+  // With the option "enforce_constraints": each route's stops by agent position (arrival,
+  // service start, departure, load after the stop), and why no solution exists or was found.
+  std::vector<std::vector<plenro::Stop>> schedules;
+  std::string reason;
 };
 
 // What a caller gives besides the document. Each setting given replaces the document's own
@@ -47,6 +52,8 @@ SolveOutcome SolveInstance(const nlohmann::json& document, const OptionOverrides
                            const plenro::RunControl& control);
 
 // The result dictionary: "status", "timeout", "routes", "statistics", "anytime", in this order.
+// With the option "enforce_constraints", each route also has "schedule", and a result without
+// routes has "reason" when the solver gave one.
 py::dict MakeResultDict(const SolveOutcome& outcome);
 
 }  // namespace orvik_bindings

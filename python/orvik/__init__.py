@@ -33,6 +33,8 @@ from orvik.documents import InstanceError as InstanceError
 from orvik.model import AgentSpec as AgentSpec
 from orvik.model import Location as Location
 from orvik.model import Model as Model
+from orvik.model import PrecedenceSpec as PrecedenceSpec
+from orvik.model import ShipmentSpec as ShipmentSpec
 from orvik.solution import Progress as Progress
 from orvik.solution import ProgressReport as ProgressReport
 from orvik.solution import Route as Route
@@ -65,11 +67,13 @@ __all__ = [
     "ObjectiveType",
     "Options",
     "Position",
+    "PrecedenceSpec",
     "Problem",
     "Progress",
     "ProgressReport",
     "Result",
     "Route",
+    "ShipmentSpec",
     "Solution",
     "Solver",
     "SolverError",

@@ -3,7 +3,8 @@
 ``check(instance, result)`` reads a JSON instance (as a dict) and a result dictionary
 (``{"status", "routes": [{"agent_id", "path", "cost"}], "statistics": {...}}``, or a solution
 document of ``orvik.Solution``) and recomputes everything from the instance's own numbers,
-the schedule of every route included (arrival, wait and departure at each stop). It judges the
+the schedule of every route included (arrival, wait, service and departure at each stop, and
+the load after it). It judges the
 instance as written and takes nothing from the result on trust: an instance or a result it
 cannot read (a section of the wrong type, an id that is no whole number from 0 to 2^64 - 1, a
 constraint of an unknown kind, a route limit outside -2^31 .. 2^31 - 1, a cost that is negative,
@@ -33,6 +34,26 @@ rules it enforces:
   before 0 is a violation.
 - A positive ``max_length`` bounds the route cost after every leg, as written (0.5 is 0.5; a
   boolean reads as 1 or 0).
+
+The rules of loads and orders hold for a solution of ``orvik`` (which always honours them) and
+for the raw module's result when the instance's options set ``"enforce_constraints"``; without
+it the raw module ignores them, and so does the check:
+
+- Service: at every stop a route leaves (its sites, and its start), service starts on arrival
+  or when the window opens, whichever is later (the window bounds the start), and lasts the
+  node's ``"service"``; the agent leaves when it ends, as if the service were folded into the
+  legs that leave the node. The route ends on arriving at its last stop: its cost is that time.
+- Loads, one number per dimension (the longest amount or capacity of the instance; a number is
+  one dimension, a missing dimension 0): the deliveries (``"demand"`` or ``"delivery"``) of the
+  sites a route serves are on board when it starts; each site drops its delivery and takes its
+  ``"pickup"``; a shipment's amount is on board from its pickup stop to its delivery stop. After
+  every stop the load is within the agent's ``"capacity"`` in each dimension where that is above
+  0.
+- A shipment's two sites are on one route, the pickup first. A sequence pair of type "same" is
+  on one route, ``before`` first; of type "diff", on two routes; without a type, service at
+  ``before`` starts no later than service at ``after`` (on one route or two, by the schedules).
+- A route's reported ``"schedule"`` (arrival, start, departure and load per stop), when there is
+  one, is the schedule recomputed.
 - The reported route costs, ``max_cost`` and ``sum_cost`` match the recomputed ones within
   ``cost_tolerance`` (absolute, 1e-6) or ``cost_rel_tolerance`` (relative, 1e-6), whichever is
   looser; another tool that rounds its costs to 3 decimals needs ``cost_tolerance=1e-3``
@@ -59,6 +80,7 @@ from orvik.rules import (
     INT32_MIN,
     MIN_SUM,
     NO_CONNECTION,
+    PAIR_TYPES,
     is_no_connection,
     objective_from_name,
     objective_value,
@@ -70,12 +92,21 @@ SUCCESS_STATUSES = ("success", "solved", "interrupted")
 
 
 class StopTime(NamedTuple):
-    """When a route is at one of its vertices: arrival, waiting for the window, departure."""
+    """When a route is at one of its vertices: arrival, waiting for the window, departure
+    (service starts after the wait and lasts ``service``), and the load on board after the
+    stop, one number per dimension (empty when the instance has no loads)."""
 
     vertex: int
     arrival: float
     wait: float
     departure: float
+    service: float = 0.0
+    load: tuple[float, ...] = ()
+
+    @property
+    def start(self) -> float:
+        """When service starts: the arrival, or the window's opening when that is later."""
+        return self.arrival + self.wait
 
 
 @dataclass
@@ -165,6 +196,17 @@ class _Reader:
             raise self.fail(parts, f"expected a finite number, got {value!r}")
         return float(value)
 
+    def amount(self, value: Any, parts: tuple[str | int, ...]) -> tuple[float, ...]:
+        """A number, or an array of 1 to 4 numbers, each finite and 0 or more."""
+        values = value if isinstance(value, list) else [value]
+        if isinstance(value, list) and not 1 <= len(value) <= 4:
+            raise self.fail(parts, f"expected 1 to 4 numbers, got {len(value)}")
+        amount = tuple(self.number(v, (*parts, d) if isinstance(value, list) else parts)
+                       for d, v in enumerate(values))
+        if any(a < 0 for a in amount):
+            raise self.fail(parts, f"negative amount {value!r}")
+        return amount
+
     def string(self, value: Any, parts: tuple[str | int, ...]) -> str:
         if not isinstance(value, str):
             raise self.fail(parts, f"expected a string, got {a_json_type(value)}")
@@ -183,6 +225,23 @@ class _Agent:
     start: int | None
     end: int | None
     limit: float  # the route limit as written; 0 or less: none
+    capacity: tuple[float, ...] = ()  # per dimension; 0: no limit in it
+
+
+@dataclass
+class _Shipment:
+    where: str
+    pickup: int | None  # vertices (None: no node has the id)
+    delivery: int | None
+    amount: tuple[float, ...]
+
+
+@dataclass
+class _Pair:
+    where: str
+    before: int | None
+    after: int | None
+    type: str | None
 
 
 class _Rules:
@@ -198,10 +257,23 @@ class _Rules:
         nodes = read.array(read.required(instance, "nodes", ()), ("nodes",))
         self.n = len(nodes)
         self.node_ids: list[int] = []
+        self.deliveries: list[tuple[float, ...]] = []
+        self.pickups: list[tuple[float, ...]] = []
+        self.services: list[float] = []
         for v, raw_node in enumerate(nodes):
             where = ("nodes", v)
             node = read.object(raw_node, where)
             self.node_ids.append(read.id(read.required(node, "id", where), (*where, "id")))
+            if "demand" in node and "delivery" in node:
+                raise read.fail((*where, "delivery"), "a node gives its delivery as \"demand\" "
+                                                      "or as \"delivery\", not both")
+            key = "delivery" if "delivery" in node else "demand"
+            self.deliveries.append(read.optional(node, key, where, read.amount, ()))
+            self.pickups.append(read.optional(node, "pickup", where, read.amount, ()))
+            service = read.optional(node, "service", where, read.number, 0.0)
+            if service < 0:
+                raise read.fail((*where, "service"), f"negative service duration {service!r}")
+            self.services.append(service)
         self.vertex_of: dict[int, int] = {}
         for vertex, node_id in enumerate(self.node_ids):
             self.vertex_of[node_id] = vertex  # a repeated id keeps its last node
@@ -219,6 +291,7 @@ class _Rules:
                 self._vertex(ends[0], f"agent {k} start_node"),
                 self._vertex(ends[1], f"agent {k} end_node"),
                 _limit(read, raw.get("max_length"), (*where, "max_length")),
+                _capacity(read, raw.get("capacity"), (*where, "capacity")),
             ))
         self.type_names = {a.type_name for a in self.agents}
 
@@ -230,6 +303,8 @@ class _Rules:
 
         assignment: dict[int, list[str]] = {}
         windows: dict[int, tuple[float, float]] = {}
+        self.shipments: list[_Shipment] = []
+        self.pairs: list[_Pair] = []
         constraints = read.optional(instance, "constraints", (), read.array, [])
         for c, raw_constraint in enumerate(constraints):
             where = ("constraints", c)
@@ -240,8 +315,12 @@ class _Rules:
                     f"{kind!r} is not a constraint kind; the kinds are "
                     f"{', '.join(CONSTRAINT_KINDS)}"))
             if kind == "sequence":
-                continue  # stored, not used by the solver: no rule to check
+                self._read_pairs(read, constraint, where)
+                continue
             items = read.array(read.required(constraint, "items", where), (*where, "items"))
+            if kind == "shipment":
+                self._read_shipments(read, items, where)
+                continue
             for i, raw_item in enumerate(items):
                 at = (*where, "items", i)
                 item = read.object(raw_item, at)
@@ -268,10 +347,48 @@ class _Rules:
         options = read.optional(instance, "options", (), read.object, {})
         self.return_to_end = read.optional(options, "return_to_end", ("options",), read.boolean,
                                            True)
+        # The loads, shipments, pairs and service durations are rules of a solution of this
+        # package, and of the raw module's when the instance asks for them.
+        self.enforce = numbers_are_costs or read.optional(
+            options, "enforce_constraints", ("options",), read.boolean, False)
+        self.dimensions = max((len(a) for a in (*self.deliveries, *self.pickups,
+                                                *(s.amount for s in self.shipments),
+                                                *(a.capacity for a in self.agents))), default=0)
         self.objective = objective_from_name(
             read.optional(options, "objective", ("options",), read.string, None))
         self.starts = {a.start for a in self.agents if a.start is not None}
         self.ends = {a.end for a in self.agents if a.end is not None}
+
+    def _read_pairs(self, read: _Reader, constraint: dict[str, Any],
+                    where: tuple[str | int, ...]) -> None:
+        pairs = read.array(read.required(constraint, "precedence", where),
+                           (*where, "precedence"))
+        for i, raw_pair in enumerate(pairs):
+            at = (*where, "precedence", i)
+            pair = read.object(raw_pair, at)
+            ends = [read.id(read.required(pair, key, at), (*at, key)) for key in ("before",
+                                                                               "after")]
+            kind = read.optional(pair, "type", at, read.string, None)
+            if kind is not None and kind not in PAIR_TYPES:
+                raise read.fail((*at, "type"), f"{kind!r} is not a pair type; the types are "
+                                               f"{', '.join(PAIR_TYPES)}")
+            self.pairs.append(_Pair(_where("instance", at), self.vertex_of.get(ends[0]),
+                                    self.vertex_of.get(ends[1]), kind))
+
+    def _read_shipments(self, read: _Reader, items: list[Any],
+                        where: tuple[str | int, ...]) -> None:
+        for i, raw_item in enumerate(items):
+            at = (*where, "items", i)
+            item = read.object(raw_item, at)
+            ends = [read.id(read.required(item, key, at), (*at, key)) for key in ("pickup",
+                                                                               "delivery")]
+            self.shipments.append(_Shipment(
+                _where("instance", at), self.vertex_of.get(ends[0]), self.vertex_of.get(ends[1]),
+                read.optional(item, "amount", at, read.amount, ())))
+
+    def padded(self, amount: tuple[float, ...]) -> tuple[float, ...]:
+        """An amount in every dimension of the instance (a missing one is 0)."""
+        return amount + (0.0,) * (self.dimensions - len(amount))
 
     def _vertex(self, node_id: int, what: str) -> int | None:
         vertex = self.vertex_of.get(node_id)
@@ -305,6 +422,16 @@ def _limit(read: _Reader, value: Any, parts: tuple[str | int, ...]) -> float:
         raise read.fail(parts, f"max_length {value!r} is not a valid 32-bit integer "
                                "(from -2^31 to 2^31 - 1)")
     return float(value)
+
+
+def _capacity(read: _Reader, value: Any, parts: tuple[str | int, ...]) -> tuple[float, ...]:
+    """A capacity as written: an amount (0 in a dimension: no limit there), a boolean 1 or 0,
+    or absent (none)."""
+    if value is None:
+        return ()
+    if isinstance(value, bool):
+        return (float(value),)
+    return read.amount(value, parts)
 
 
 def _matrix(read: _Reader, matrix: Any, parts: tuple[str | int, ...]
@@ -393,8 +520,13 @@ def _check_route(
 
     limit = agent.limit
     limit_reported = False
+    last = len(path) - 1
+    # Service is spent at every stop the agent leaves (its start included), as if folded into
+    # the legs that leave it; the route ends on arriving at its last stop.
     cost = _apply_window(rules, path[0], 0.0, who, out, tolerance)
-    schedule.append(StopTime(path[0], 0.0, cost, cost))
+    service = rules.services[path[0]] if rules.enforce and last > 0 else 0.0
+    schedule.append(StopTime(path[0], 0.0, cost, cost + service, service))
+    cost += service
     for i in range(1, len(path)):
         u, x = path[i - 1], path[i]
         if not rules.serves(agent.type_name, x):
@@ -408,12 +540,150 @@ def _check_route(
             cost += leg
         arrival = cost
         cost = _apply_window(rules, x, cost, who, out, tolerance)
-        schedule.append(StopTime(x, arrival, cost - arrival, cost))
+        start = cost
+        service = rules.services[x] if rules.enforce and i < last else 0.0
+        cost += service
+        schedule.append(StopTime(x, arrival, start - arrival, cost, service))
         if limit > 0 and cost > limit + tolerance and not limit_reported:
             out.append(f"{who}: cost {cost:.6f} exceeds its max_length {limit:.12g} at "
                        f"position {i}")
             limit_reported = True
+    if rules.enforce and rules.dimensions:
+        _check_loads(rules, agent, who, schedule, out, tolerance)
     return cost
+
+
+def _check_loads(rules: _Rules, agent: _Agent, who: str, schedule: list[StopTime],
+                 out: list[str], tolerance: float) -> None:
+    """The load after every stop: the deliveries of the route's sites are on board at its
+    start; each site drops its delivery and takes its pickup, a shipment's amount is on board
+    from its pickup to its delivery. Every dimension stays within the agent's capacity (0: no
+    limit). Fills in the schedule's loads."""
+    interior = [stop.vertex for stop in schedule[1:-1]]
+    dims = rules.dimensions
+    change: dict[int, list[float]] = {}
+    for shipment in rules.shipments:
+        amount = rules.padded(shipment.amount)
+        for vertex, sign in ((shipment.pickup, 1.0), (shipment.delivery, -1.0)):
+            if vertex is not None:
+                totals = change.setdefault(vertex, [0.0] * dims)
+                for d in range(dims):
+                    totals[d] += sign * amount[d]
+    load = [0.0] * dims
+    for vertex in interior:
+        delivery = rules.padded(rules.deliveries[vertex])
+        for d in range(dims):
+            load[d] += delivery[d]
+    capacity = rules.padded(agent.capacity)
+    reported = False
+    for i, stop in enumerate(schedule):
+        if 0 < i < len(schedule) - 1:
+            delivery = rules.padded(rules.deliveries[stop.vertex])
+            pickup = rules.padded(rules.pickups[stop.vertex])
+            extra = change.get(stop.vertex, [0.0] * dims)
+            for d in range(dims):
+                load[d] += pickup[d] - delivery[d] + extra[d]
+        schedule[i] = stop._replace(load=tuple(load))
+        over = [d for d in range(dims) if capacity[d] and load[d] > capacity[d] + tolerance]
+        if over and not reported:
+            out.append(f"{who}: load {_amount(load)} after position {i} "
+                       f"({_describe(rules, stop.vertex)}) exceeds its capacity "
+                       f"{_amount(capacity)} in dimension {', '.join(map(str, over))}")
+            reported = True
+
+
+def _amount(values: Iterable[float]) -> str:
+    items = list(values)
+    return f"{items[0]:g}" if len(items) == 1 else "[" + ", ".join(f"{v:g}" for v in items) + "]"
+
+
+def _check_orders(rules: _Rules, schedules: list[list[StopTime]], out: list[str],
+                  tolerance: float) -> None:
+    """Shipments and sequence pairs, judged by where and when the routes serve their sites (a
+    site served on no route, or on several, is reported already)."""
+    at: dict[int, tuple[int, int, float]] = {}  # vertex: route, position, start of service
+    seen: set[int] = set()
+    for k, schedule in enumerate(schedules):
+        for i, stop in enumerate(schedule[1:-1], start=1):
+            if stop.vertex in seen:
+                at.pop(stop.vertex, None)
+            else:
+                at[stop.vertex] = (k, i, stop.start)
+            seen.add(stop.vertex)
+
+    endpoints = rules.starts | rules.ends
+
+    def served(where: str, vertices: tuple[int | None, ...]) -> bool:
+        for vertex in vertices:
+            if vertex is None:
+                out.append(f"{where}: names a node that does not exist")
+                return False
+            if vertex in endpoints:
+                out.append(f"{where}: names {_describe(rules, vertex)}, an agent's start or end "
+                           "node, which no route serves")
+                return False
+        return all(vertex in at for vertex in vertices)
+
+    for shipment in rules.shipments:
+        if not served(shipment.where, (shipment.pickup, shipment.delivery)):
+            continue
+        assert shipment.pickup is not None and shipment.delivery is not None
+        (kp, ip, _), (kd, id_, _) = at[shipment.pickup], at[shipment.delivery]
+        what = (f"shipment from {_describe(rules, shipment.pickup)} to "
+                f"{_describe(rules, shipment.delivery)} ({shipment.where})")
+        if kp != kd:
+            out.append(f"{what}: picked up on route {kp} and delivered on route {kd}")
+        elif ip > id_:
+            out.append(f"{what}: delivered at position {id_} of route {kd}, before its pickup "
+                       f"at position {ip}")
+    for pair in rules.pairs:
+        if not served(pair.where, (pair.before, pair.after)):
+            continue
+        assert pair.before is not None and pair.after is not None
+        (kb, ib, tb), (ka, ia, ta) = at[pair.before], at[pair.after]
+        what = (f"pair {_describe(rules, pair.before)} before "
+                f"{_describe(rules, pair.after)} ({pair.where})")
+        if pair.type == "same":
+            if kb != ka:
+                out.append(f"{what}: must be on one route, served on routes {kb} and {ka}")
+            elif ib > ia:
+                out.append(f"{what}: served at positions {ib} and {ia} of route {kb}, in the "
+                           "wrong order")
+        elif pair.type == "diff":
+            if kb == ka:
+                out.append(f"{what}: must be on two routes, both served on route {kb}")
+        elif tb > ta + tolerance:
+            out.append(f"{what}: service starts at {tb:.6f}, after the service at its 'after' "
+                       f"site starts at {ta:.6f}")
+
+
+def _compare_schedule(k: int, reported: Any, schedule: list[StopTime], out: list[str],
+                      tolerance: _CostTolerance) -> None:
+    """A route's schedule as the solver reports it ("schedule": arrival, start, departure and
+    load per stop) is the one recomputed."""
+    if not isinstance(reported, list) or len(reported) != len(schedule):
+        out.append(f"route {k}: the reported schedule has not one entry per stop")
+        return
+    for i, (entry, stop) in enumerate(zip(reported, schedule, strict=True)):
+        if not isinstance(entry, dict):
+            out.append(f"route {k}: schedule entry {i} is not an object")
+            return
+        expected = {"arrival": stop.arrival, "start": stop.start}
+        if i < len(schedule) - 1:  # the route ends on arriving at its last stop
+            expected["departure"] = stop.departure
+        for key, value in expected.items():
+            if key in entry and not _close(entry[key], value, tolerance):
+                out.append(f"route {k}: reported {key} {entry[key]!r} at position {i}, "
+                           f"recomputed {value:.9f}")
+                return
+        load = entry.get("load")
+        if stop.load and load is not None and (
+                not isinstance(load, list)
+                or any(not _close(a, b, tolerance) for a, b in zip(load, stop.load, strict=False))
+                or any(not _close(a, 0.0, tolerance) for a in load[len(stop.load):])):
+            out.append(f"route {k}: reported load {load!r} after position {i}, recomputed "
+                       f"{list(stop.load)}")
+            return
 
 
 def check(
@@ -476,6 +746,8 @@ def check(
         cost = _check_route(rules, k, path, violations, served, tolerance, schedule)
         costs.append(cost)
         schedules.append(schedule)
+        if "schedule" in route and schedule:
+            _compare_schedule(k, route["schedule"], schedule, violations, within)
         reported = route.get("cost")
         if not _close(reported, cost, within):
             violations.append(f"route {k}: reported cost {reported!r}, recomputed {cost:.9f}")
@@ -488,6 +760,8 @@ def check(
         if len(served[vertex]) > 1:
             violations.append(f"{_describe(rules, vertex)} served {len(served[vertex])} times, "
                               f"by routes {served[vertex]}")
+    if rules.enforce:
+        _check_orders(rules, schedules, violations, tolerance)
 
     max_cost, sum_cost = route_totals(costs)
     statistics = read.optional(result, "statistics", (), read.object, {})

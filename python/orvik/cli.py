@@ -228,7 +228,7 @@ def _run_solve(args: argparse.Namespace) -> int:
         from orvik.plotting import save_solution_plot
 
         written = _write_or_say("the plot", lambda: save_solution_plot(
-            solution, model, args.plot, windows=args.windows)) and written
+            solution, model, args.plot, windows=args.windows, loads=args.loads)) and written
     if solution.interrupted:
         _say(_interrupted() + ": " + ("the routes above are the best found before the stop"
                                       if solution.routes else
@@ -329,7 +329,7 @@ def _run_plot(args: argparse.Namespace) -> int:
         check_matches(solution, model)
     except ValueError as error:
         raise InstanceError(f"{args.result}: {error} ({args.instance})") from None
-    save_solution_plot(solution, model, output, windows=args.windows)
+    save_solution_plot(solution, model, output, windows=args.windows, loads=args.loads)
     print(f"wrote {output}")
     return 0
 
@@ -601,6 +601,8 @@ def build_parser() -> argparse.ArgumentParser:
     solve.add_argument("--plot", metavar="PNG", help="draw the routes into an image file")
     solve.add_argument("--windows", action="store_true",
                        help="with --plot: show time windows and arrival times")
+    solve.add_argument("--loads", action="store_true",
+                       help="with --plot: show the load on board as each site is left")
     view = solve.add_mutually_exclusive_group()
     view.add_argument("--positions", action="store_true",
                       help="print routes as node positions (the compact view)")
@@ -635,6 +637,8 @@ def build_parser() -> argparse.ArgumentParser:
     plot.add_argument("-o", "--output", required=True, metavar="PNG",
                       help="image file to write (.png added when the name has no extension)")
     plot.add_argument("--windows", action="store_true", help="show time windows and arrivals")
+    plot.add_argument("--loads", action="store_true",
+                      help="show the load on board as each site is left")
     plot.set_defaults(func=_run_plot)
 
     add_convert_command(sub)

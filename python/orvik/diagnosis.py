@@ -2,7 +2,8 @@
 
 ``no_solution_reasons(instance)`` looks at a valid instance (a document, where null marks no
 connection, or one already read) with the cheapest bounds there are: shortest paths under each
-agent type's costs, ignoring the other sites. A reason found this way is certain; an instance
+agent type's costs, ignoring the other sites, and the loads and orders no route set satisfies
+(``orvik.loads``). A reason found this way is certain; an instance
 may still have no solution for reasons that take the whole search to see.
 """
 
@@ -13,7 +14,8 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any
 
-from orvik.instance import Instance, as_instance
+from orvik.instance import Instance, as_instance, json_path
+from orvik.loads import load_problems
 
 _TOLERANCE = 1e-9
 
@@ -126,9 +128,11 @@ def no_solution_reasons(source: Instance | dict[str, Any],
     as sentences naming the site or agent; an empty list when the quick look finds none. The
     look ends, with the reasons found so far and one saying so, once ``expired()`` is true (the
     time limit of a solve bounds it too)."""
-    reasons: list[str] = []
+    instance = as_instance(source)
+    reasons = [f"{problem.message} (at {json_path(*problem.path)})"
+               for problem in load_problems(instance)]
     try:
-        _find_reasons(_Instance(as_instance(source), expired), reasons)
+        _find_reasons(_Instance(instance, expired), reasons)
     except _OutOfTime:
         reasons.append("the time limit ended the look for reasons before it was done")
     return reasons

@@ -22,7 +22,9 @@ The checker (``orvik.checker``) reads documents its own way: it is the referee o
 routes and of this reading too.
 
 Numbers are kept as written (an integer stays an integer), and a matrix keeps the document's
-rows (not copied; validation checks their entries, linearly, with builtins).
+rows (not copied; validation checks their entries, linearly, with builtins). An amount (a
+delivery, a pickup, a capacity, a shipment's amount) is written as a number or an array of 1 to
+``MAX_DIMENSIONS`` numbers and read as a tuple (a number is the one-dimensional tuple).
 """
 
 from __future__ import annotations
@@ -59,6 +61,12 @@ NodeId = int | str
 AgentId = int | str
 
 _PLAIN_KEY = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
+# An amount per dimension (weight, volume, ...): a number of the document is a tuple of one.
+Amount = tuple[float, ...]
+# The most dimensions a load has.
+MAX_DIMENSIONS = 4
+# The node keys of a delivery amount: "demand" (the format's scalar) or "delivery", not both.
+DELIVERY_KEYS = ("demand", "delivery")
 
 
 def json_path(*parts: str | int) -> str:
@@ -120,7 +128,10 @@ class Problem(NamedTuple):
 
 class NodeRecord(NamedTuple):
     """A node: its position in ``$.nodes`` (its vertex), its id, and what it holds. A value
-    that could not be read is None; ``z`` and ``demand`` are 0 when absent."""
+    that could not be read is None; ``z`` and ``service`` are 0 when absent, the amounts empty.
+    ``delivery`` is the amount loaded at the agent's start and dropped here (written as
+    "demand" or "delivery": ``delivery_key``), ``pickup`` the amount taken here to the route's
+    end, ``service`` the time spent here once service starts."""
 
     index: int
     id: int | None
@@ -129,12 +140,20 @@ class NodeRecord(NamedTuple):
     y: float | None = None
     z: float | None = 0.0
     kind: str | None = None  # its "type" as written
-    demand: float | None = 0.0
+    delivery: Amount | None = ()
+    pickup: Amount | None = ()
+    service: float | None = 0.0
+    delivery_key: str = "demand"
 
     @property
     def path(self) -> Parts:
         """Where the node is in the document."""
         return ("nodes", self.index)
+
+    @property
+    def demand(self) -> float:
+        """The first dimension of the delivery (the format's scalar demand); 0 when none."""
+        return self.delivery[0] if self.delivery else 0.0
 
     @property
     def depot(self) -> bool:
@@ -161,12 +180,18 @@ class AgentRecord(NamedTuple):
     start: int | None = None
     end: int | None = None
     max_length: float | bool | None = None
-    capacity: float | bool | None = None
+    capacity: Amount | bool | None = None
 
     @property
     def path(self) -> Parts:
         """Where the agent is in the document."""
         return ("agents", self.index)
+
+    @property
+    def capacities(self) -> Amount:
+        """The capacity per dimension (0: no limit in that one); empty when there is none."""
+        value = self.capacity
+        return value if isinstance(value, tuple) else ()
 
     @property
     def label(self) -> AgentId | None:
@@ -199,7 +224,9 @@ class WindowItem(NamedTuple):
 
 
 class PrecedencePair(NamedTuple):
-    """A pair of a sequence constraint (stored, not used by the solver)."""
+    """A pair of a sequence constraint: "same" (one agent's route, ``before`` earlier on it),
+    "diff" (two agents' routes) or no type (service at ``before`` starts no later than at
+    ``after``)."""
 
     path: Parts
     before: int | None
@@ -207,14 +234,25 @@ class PrecedencePair(NamedTuple):
     type: str | None = None
 
 
+class ShipmentItem(NamedTuple):
+    """A shipment: picked up at one node and delivered at another by the same agent, the
+    amount on board in between."""
+
+    path: Parts
+    pickup: int | None
+    delivery: int | None
+    amount: Amount | None = ()
+
+
 class ConstraintRecord(NamedTuple):
     """A constraint object: its position, its kind (None when it has none that reads), its
-    items (assignment and time-window entries) or its pairs (a sequence)."""
+    items (assignment and time-window entries), its pairs (a sequence) or its shipments."""
 
     index: int
     kind: str | None
     items: tuple[AssignmentItem | WindowItem, ...] = ()
     pairs: tuple[PrecedencePair, ...] = ()
+    shipments: tuple[ShipmentItem, ...] = ()
 
     @property
     def path(self) -> Parts:
@@ -231,6 +269,7 @@ class OptionsRecord(NamedTuple):
     improve: bool | None = None
     seed: int | None = None
     iterations: int | None = None  # "improve_iterations"
+    enforce: bool | None = None  # "enforce_constraints"
 
     @property
     def time_limit(self) -> float | None:
@@ -289,6 +328,29 @@ class Instance:
         """The agents' type names, in order of first appearance."""
         return tuple(dict.fromkeys(a.type for a in self.agents if a.type is not None))
 
+    @property
+    def dimensions(self) -> int:
+        """The number of load dimensions: the longest amount or capacity of the document (0:
+        none has any)."""
+        longest = 0
+        for node in self.nodes:
+            longest = max(longest, len(node.delivery or ()), len(node.pickup or ()))
+        for agent in self.agents:
+            longest = max(longest, len(agent.capacities))
+        for item in self.shipment_items():
+            longest = max(longest, len(item.amount or ()))
+        return longest
+
+    def shipment_items(self) -> Iterator[ShipmentItem]:
+        """Every shipment, in document order."""
+        for constraint in self.constraints:
+            yield from constraint.shipments
+
+    def pairs(self) -> Iterator[PrecedencePair]:
+        """Every pair of the sequence constraints, in document order."""
+        for constraint in self.constraints:
+            yield from constraint.pairs
+
     def window_items(self) -> Iterator[WindowItem]:
         """Every time-window entry, in document order."""
         for constraint in self.constraints:
@@ -345,12 +407,13 @@ def _plain_node(index: int, node: dict[str, Any]) -> NodeRecord | None:
     demand = node.get("demand", 0.0)
     kind = node.get("type", _MISSING)
     name = node.get("name", _MISSING)
-    if not (type(z) in _NUMBERS and type(demand) in _NUMBERS
+    if not (type(z) in _NUMBERS and type(demand) in _NUMBERS and demand >= 0
             and (kind is _MISSING or type(kind) is str)
-            and (name is _MISSING or (type(name) is str and name))):
+            and (name is _MISSING or (type(name) is str and name))
+            and "delivery" not in node and "pickup" not in node and "service" not in node):
         return None
     return NodeRecord(index, node_id, None if name is _MISSING else name, x, y, z,
-                      None if kind is _MISSING else kind, demand)
+                      None if kind is _MISSING else kind, (demand,) if demand else ())
 
 
 class _Reader:
@@ -444,6 +507,25 @@ class _Reader:
             return value
         return self.number(value, (*path, key))
 
+    def amount(self, value: Any, path: Parts) -> Amount | None:
+        """An amount: a number, or an array of 1 to MAX_DIMENSIONS numbers (absent: empty).
+        Its range (0 or more) is validation's."""
+        if value is _MISSING:
+            return ()
+        if isinstance(value, list):
+            if not 1 <= len(value) <= MAX_DIMENSIONS:
+                self.fail(path, f"expected 1 to {MAX_DIMENSIONS} numbers (one per dimension of "
+                                f"the load), got {len(value)}")
+                return None
+            numbers = [self.number(v, (*path, i)) for i, v in enumerate(value)]
+            if any(n is None for n in numbers):
+                return None
+            return tuple(numbers)  # type: ignore[arg-type]
+        number = self.number(value, path)
+        if number is None:
+            return None
+        return (number,) if number else ()
+
     def string(self, value: Any, path: Parts, nonempty: bool = False) -> str | None:
         if value is _MISSING:
             return None
@@ -524,6 +606,10 @@ class _Reader:
             if not isinstance(node, dict):
                 self.fail(path, "expected an object")
                 continue
+            key = "delivery" if "delivery" in node else "demand"
+            if "delivery" in node and "demand" in node:
+                self.fail((*path, "delivery"), "a node gives its delivery as \"demand\" or as "
+                          "\"delivery\", not both", fatal=False)
             yield NodeRecord(
                 i,
                 self.id(self.required(node, "id", path), (*path, "id")),
@@ -532,7 +618,10 @@ class _Reader:
                 number(self.required(node, "y", path), (*path, "y")),
                 self.optional_number(node, "z", path, 0.0),
                 self.kind(node, path),
-                self.optional_number(node, "demand", path, 0.0),
+                self.amount(node.get(key, _MISSING), (*path, key)),
+                self.amount(node.get("pickup", _MISSING), (*path, "pickup")),
+                self.optional_number(node, "service", path, 0.0),
+                key,
             )
 
     def agents(self, section: list[Any], vertex: dict[int, int]) -> Iterator[AgentRecord]:
@@ -551,7 +640,17 @@ class _Reader:
                     self.fail((*path, key), f"no node has id {node_id}")
             yield AgentRecord(k, agent_id, name, kind, ends[0], ends[1], vertices[0],
                               vertices[1], self.number_or_flag(agent, "max_length", path),
-                              self.number_or_flag(agent, "capacity", path))
+                              self.capacity(agent, path))
+
+    def capacity(self, agent: dict[str, Any], path: Parts) -> Amount | bool | None:
+        """A capacity: an amount, or a boolean (which validation refuses); None when absent."""
+        if "capacity" not in agent:
+            return None
+        value = agent["capacity"]
+        if isinstance(value, bool):
+            return value
+        amount = self.amount(value, (*path, "capacity"))
+        return None if amount is None else amount
 
     def costs(self, section: dict[str, Any]) -> dict[str, list[Any] | None]:
         costs: dict[str, list[Any] | None] = {}
@@ -577,11 +676,15 @@ class _Reader:
             if kind is None or problem is not None:
                 yield ConstraintRecord(c, kind)
             elif kind == "sequence":
-                with self.lenient():  # stored, not used by the solver
-                    pairs = self.section(constraint, "precedence", path, list, required=True)
-                    records = tuple(self.pair(pair, (*path, "precedence", i))
-                                    for i, pair in self.objects(pairs, (*path, "precedence")))
+                pairs = self.section(constraint, "precedence", path, list, required=True)
+                records = tuple(self.pair(pair, (*path, "precedence", i))
+                                for i, pair in self.objects(pairs, (*path, "precedence")))
                 yield ConstraintRecord(c, kind, pairs=records)
+            elif kind == "shipment":
+                items = self.section(constraint, "items", path, list, required=True)
+                shipments = tuple(self.shipment(item, (*path, "items", i))
+                                  for i, item in self.objects(items, (*path, "items")))
+                yield ConstraintRecord(c, kind, shipments=shipments)
             else:
                 items = self.section(constraint, "items", path, list, required=True)
                 yield ConstraintRecord(c, kind, self.items(kind, items, (*path, "items"))
@@ -631,6 +734,12 @@ class _Reader:
             self.id(self.required(pair, "after", path), (*path, "after")),
             self.string(pair["type"], (*path, "type")) if "type" in pair else None)
 
+    def shipment(self, item: dict[str, Any], path: Parts) -> ShipmentItem:
+        return ShipmentItem(
+            path, self.id(self.required(item, "pickup", path), (*path, "pickup")),
+            self.id(self.required(item, "delivery", path), (*path, "delivery")),
+            self.amount(item.get("amount", _MISSING), (*path, "amount")))
+
     def options(self, section: dict[str, Any]) -> OptionsRecord:
         path = ("options",)
         objective = None
@@ -655,4 +764,8 @@ class _Reader:
                     else None)
             iterations = (self.id(section["improve_iterations"], (*path, "improve_iterations"),
                                   ITERATIONS_END) if "improve_iterations" in section else None)
-        return OptionsRecord(objective, return_to_end, time_limit, improve, seed, iterations)
+        enforce = None
+        if "enforce_constraints" in section:
+            enforce = self.flag(section["enforce_constraints"], (*path, "enforce_constraints"))
+        return OptionsRecord(objective, return_to_end, time_limit, improve, seed, iterations,
+                             enforce)

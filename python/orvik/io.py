@@ -6,7 +6,9 @@ Two sources are read, through the ``vrplib`` package (install ``orvik[vrplib]``)
   rounding rule below; ``ATT`` (pseudo-Euclidean) and ``GEO`` (geographical, whole kilometres)
   follow TSPLIB's definitions; ``EXPLICIT`` matrices (``FULL_MATRIX``, ``LOWER_ROW``) and the
   other ``*_2D`` types are read by ``vrplib``. The first node (a VRPLIB file's depot) is the
-  depot; a VRPLIB file's demands and capacity are copied.
+  depot; a VRPLIB file's demands (the sites' deliveries) and capacity are copied, and its
+  VEHICLES (else the "-kN" of its name, the fewest routes it states) is the default number of
+  agents, so that a CVRPLIB file solves as the literature means it.
 - Solomon VRPTW files: one row per site with seven numbers (number, x, y, demand, ready time,
   due time, service time), row 0 being the depot. A file with the usual header (``VEHICLE`` /
   ``NUMBER CAPACITY`` / ``CUSTOMER``) is read by ``vrplib`` and its capacity copied to the
@@ -69,14 +71,22 @@ class Site:
 @dataclass(frozen=True)
 class LibraryFile:
     """A TSPLIB or VRPLIB file as read: its sites in file order, its edge weight type, the
-    matrix when the type defines one (None for EUC_2D, whose rounding is chosen later) and a
-    VRPLIB capacity."""
+    matrix when the type defines one (None for EUC_2D, whose rounding is chosen later), a
+    VRPLIB capacity and the fleet size the file gives (None: it gives none)."""
 
     name: str
     sites: list[Site]
     weight_type: str
     matrix: list[list[float]] | None
     capacity: int | None
+    vehicles: int | None = None
+
+
+def named_fleet(name: str) -> int | None:
+    """The smallest number of routes a CVRPLIB name states ("X-n101-k25": 25); None when it
+    states none."""
+    found = re.search(r"-k(\d+)(?:\b|_|$)", name)
+    return int(found.group(1)) if found and int(found.group(1)) > 0 else None
 
 
 WEIGHT_TYPES = ("EUC_2D", "ATT", "GEO", "EXPLICIT", "CEIL_2D", "FLOOR_2D", "EXACT_2D")
@@ -170,13 +180,27 @@ def read_tsplib(path: str | os.PathLike[str]) -> LibraryFile:
         raise ValueError(f"{path}: the edge weights cover {len(matrix)} nodes, not {count}")
     name = str(data.get("name") or os.path.splitext(os.path.basename(path))[0])
     capacity = data.get("capacity")
+    vehicles = data.get("vehicles")
+    if vehicles is not None and (not float(vehicles).is_integer() or int(vehicles) < 1):
+        raise ValueError(f"{path}: VEHICLES is {vehicles}, not a positive whole number")
     return LibraryFile(name, sites, weight_type, matrix,
-                       None if capacity is None else int(capacity))
+                       None if capacity is None else int(capacity),
+                       int(vehicles) if vehicles is not None else named_fleet(name))
 
 
-def read_solomon(path: str | os.PathLike[str]) -> tuple[str, int | None, list[Site]]:
-    """Read a Solomon VRPTW file; returns its name, the vehicle capacity (None when the file
-    has no header) and its sites, depot first."""
+@dataclass(frozen=True)
+class SolomonFile:
+    """A Solomon file as read: its name, its sites (depot first), and the vehicle capacity and
+    count of its header (None: the file has no header)."""
+
+    name: str
+    sites: list[Site]
+    capacity: int | None = None
+    vehicles: int | None = None
+
+
+def read_solomon(path: str | os.PathLike[str]) -> SolomonFile:
+    """Read a Solomon VRPTW file."""
     with open(path, encoding="utf-8") as handle:
         text = handle.read()
     if re.search(r"^\s*VEHICLE\s*$", text, re.MULTILINE):
@@ -184,6 +208,7 @@ def read_solomon(path: str | os.PathLike[str]) -> tuple[str, int | None, list[Si
     lines = text.splitlines()
     name = os.path.splitext(os.path.basename(path))[0]
     capacity: int | None = None
+    vehicles: int | None = None
     sites: list[Site] = []
     expect_vehicle_row = False
     for raw in lines:
@@ -192,7 +217,7 @@ def read_solomon(path: str | os.PathLike[str]) -> tuple[str, int | None, list[Si
             continue
         if all(_is_number(p) for p in parts):
             if expect_vehicle_row and len(parts) == 2:
-                capacity = int(float(parts[1]))
+                vehicles, capacity = int(float(parts[0])), int(float(parts[1]))
                 expect_vehicle_row = False
                 continue
             if len(parts) != 7:
@@ -207,10 +232,10 @@ def read_solomon(path: str | os.PathLike[str]) -> tuple[str, int | None, list[Si
         raise ValueError(f"{path}: no site rows")
     if sites[0].number != 0:
         raise ValueError(f"{path}: the first row must be the depot (number 0)")
-    return name, capacity, sites
+    return SolomonFile(name, sites, capacity, vehicles)
 
 
-def _read_solomon_with_header(path: str | os.PathLike[str]) -> tuple[str, int | None, list[Site]]:
+def _read_solomon_with_header(path: str | os.PathLike[str]) -> SolomonFile:
     data = _read_library(path, "solomon")
     sites = [
         Site(number, float(x), float(y), float(demand), float(ready), float(due), float(service))
@@ -220,7 +245,9 @@ def _read_solomon_with_header(path: str | os.PathLike[str]) -> tuple[str, int | 
     ]
     if not sites:
         raise ValueError(f"{path}: no site rows")
-    return str(data["name"]), int(data["capacity"]), sites
+    vehicles = data.get("vehicles")
+    return SolomonFile(str(data["name"]), sites, int(data["capacity"]),
+                       None if vehicles is None else int(vehicles))
 
 
 def _is_number(text: str) -> bool:
@@ -254,8 +281,25 @@ def distance(a: Site, b: Site, rounding: str = "exact") -> float:
 # Instance building
 
 
-def _check_common(agents: int, objective: str, rounding: str) -> None:
-    if isinstance(agents, bool) or not isinstance(agents, int) or agents < 1:
+def _fleet(path: str | os.PathLike[str], agents: int | None, given: int | None) -> int:
+    """The number of agents: the one asked for, else the one the file gives."""
+    if agents is not None:
+        return agents
+    if given is None:
+        raise ValueError(f"{path} gives no number of vehicles; give the number of agents "
+                         "(--agents)")
+    return given
+
+
+def _check_capacity(capacity: float | None) -> None:
+    if capacity is not None and (isinstance(capacity, bool) or not isinstance(
+            capacity, (int, float)) or not math.isfinite(capacity) or capacity <= 0):
+        raise ValueError(f"the capacity must be a positive number, got {capacity!r}")
+
+
+def _check_common(agents: int | None, objective: str, rounding: str) -> None:
+    if agents is not None and (isinstance(agents, bool) or not isinstance(agents, int)
+                               or agents < 1):
         raise ValueError(f"the number of agents must be a positive integer, got {agents!r}")
     if objective not in OBJECTIVES:
         raise ValueError(f"unknown objective {objective!r}; expected one of {OBJECTIVES}")
@@ -291,7 +335,7 @@ def _build(
     objective: str,
     agent_type: str,
     windows: list[tuple[float, float]] | None,
-    capacity: int | None,
+    capacity: float | None,
     time_limit: float | None,
     source: dict[str, Any],
 ) -> dict[str, Any]:
@@ -344,19 +388,25 @@ def _build(
 
 def tsplib_instance(
     path: str | os.PathLike[str],
-    agents: int,
+    agents: int | None = None,
     objective: str = MIN_MAX,
     rounding: str = "exact",
     *,
     scale: float | None = None,
     agent_type: str = "salesman",
     time_limit: float | None = None,
+    capacity: float | None = None,
 ) -> dict[str, Any]:
     """Convert a TSPLIB or VRPLIB file into an instance: node ids are file positions
     (0-based), the first node is the depot and every agent starts and ends there. ``rounding``
-    applies to EUC_2D distances; the other types bring their own rule."""
+    applies to EUC_2D distances; the other types bring their own rule. A VRPLIB file's demands
+    are the sites' deliveries and its capacity every agent's (``capacity`` replaces it).
+    ``agents`` defaults to the file's fleet: its VEHICLES, else the smallest number of routes
+    its name states ("-k25")."""
     _check_common(agents, objective, rounding)
+    _check_capacity(capacity)
     read = read_tsplib(path)
+    agents = _fleet(path, agents, read.vehicles)
     sites = read.sites
     matrix = read.matrix or [
         [0.0 if i == j else distance(a, b, rounding) for j, b in enumerate(sites)]
@@ -367,14 +417,14 @@ def tsplib_instance(
     if read.weight_type != "EUC_2D":
         source = {"format": "tsplib", "edge_weight_type": read.weight_type, "scale": factor}
     return _build(
-        read.name, sites, matrix, agents, objective, agent_type, None, read.capacity,
-        time_limit, source,
+        read.name, sites, matrix, agents, objective, agent_type, None,
+        read.capacity if capacity is None else capacity, time_limit, source,
     )
 
 
 def solomon_instance(
     path: str | os.PathLike[str],
-    agents: int,
+    agents: int | None = None,
     objective: str = MIN_SUM,
     customers: int | None = None,
     rounding: str = "one-decimal",
@@ -382,11 +432,19 @@ def solomon_instance(
     scale: float | None = None,
     agent_type: str = "vehicle",
     time_limit: float | None = None,
+    capacity: float | None = None,
 ) -> dict[str, Any]:
     """Convert a Solomon VRPTW file (the depot plus its first ``customers`` customers, all when
-    None) into an instance with service times folded into the legs and time windows."""
+    None) into an instance with service times folded into the legs and time windows. The
+    demands are the sites' deliveries; the capacity is the file's (``capacity`` replaces it,
+    and gives one to a file without a header). ``agents`` defaults to the file's vehicle
+    count."""
     _check_common(agents, objective, rounding)
-    name, capacity, sites = read_solomon(path)
+    _check_capacity(capacity)
+    read = read_solomon(path)
+    name, sites = read.name, read.sites
+    agents = _fleet(path, agents, read.vehicles)
+    capacity = read.capacity if capacity is None else capacity
     available = len(sites) - 1
     if customers is not None:
         if isinstance(customers, bool) or not isinstance(customers, int) or customers < 1:
@@ -431,7 +489,11 @@ def add_convert_command(subparsers: Any) -> argparse.ArgumentParser:
                         help="format of the input (tsplib and vrplib are read alike)")
     parser.add_argument("input", help="benchmark file to read")
     parser.add_argument("output", help="JSON instance file to write")
-    parser.add_argument("--agents", type=int, required=True, help="number of agents")
+    parser.add_argument("--agents", type=int,
+                        help="number of agents (default: the file's VEHICLES, or the smallest "
+                             "number of routes its name states, or its Solomon vehicle count)")
+    parser.add_argument("--capacity", type=float,
+                        help="every agent's capacity (default: the file's CAPACITY)")
     parser.add_argument(
         "--objective", choices=OBJECTIVES, help="min_max (TSPLIB default) or min_sum (Solomon)"
     )
@@ -481,6 +543,7 @@ def run_convert_command(args: argparse.Namespace) -> int:
                 args.rounding or "exact",
                 scale=args.scale,
                 time_limit=args.time_limit,
+                capacity=args.capacity,
             )
         else:
             instance = solomon_instance(
@@ -491,6 +554,7 @@ def run_convert_command(args: argparse.Namespace) -> int:
                 args.rounding or "one-decimal",
                 scale=args.scale,
                 time_limit=args.time_limit,
+                capacity=args.capacity,
             )
     except (OSError, ValueError) as error:
         print(f"orvik convert: {error}", file=sys.stderr)

@@ -24,10 +24,28 @@ from orvik.documents import (
     suggestion,
     write_json,
 )
-from orvik.instance import AgentId, Instance, NodeId, Parts, json_path, read_instance
-from orvik.rules import ID_END, INT32_MAX, INT32_MIN, MIN_SUM, OBJECTIVE_NAMES, OBJECTIVES
+from orvik.instance import (
+    MAX_DIMENSIONS,
+    AgentId,
+    Amount,
+    Instance,
+    NodeId,
+    Parts,
+    json_path,
+    read_instance,
+)
+from orvik.rules import (
+    ID_END,
+    INT32_MAX,
+    INT32_MIN,
+    MIN_SUM,
+    OBJECTIVE_NAMES,
+    OBJECTIVES,
+    PAIR_TYPES,
+)
 from orvik.settings import check_time_limit
 from orvik.solving import solve_instance
+from orvik.units import amount_value
 from orvik.validation import ValidationError
 from orvik.validation import validate as validate_document
 
@@ -43,8 +61,11 @@ class Location:
     """A node of a model: a depot or a site, where it is and what it asks for.
 
     ``types`` lists the agent types that may serve it (None: every type); ``window`` is the
-    (open, close) interval in which service may start; ``key`` is the integer id the node has
-    in an instance document when ``id`` is a string (None until one is needed).
+    (open, close) interval in which service may start; ``delivery`` is the amount (one number
+    per dimension of the load) loaded at the start of the agent that serves it and dropped
+    here, ``pickup`` the amount taken here to the route's end, ``service`` the time spent here
+    once service starts; ``key`` is the integer id the node has in an instance document when
+    ``id`` is a string (None until one is needed).
     """
 
     id: NodeId
@@ -54,17 +75,24 @@ class Location:
     depot: bool = False
     types: tuple[str, ...] | None = None
     window: tuple[float, float] | None = None
-    demand: float = 0.0
+    delivery: Amount = ()
+    pickup: Amount = ()
+    service: float = 0.0
     key: int | None = None
+
+    @property
+    def demand(self) -> float:
+        """The first dimension of the delivery (the format's scalar demand); 0 when none."""
+        return self.delivery[0] if self.delivery else 0.0
 
 
 @dataclass(frozen=True)
 class AgentSpec:
-    """An agent of a model: its id, type, start and end node ids and its route limit.
+    """An agent of a model: its id, type, start and end node ids, its route limit and capacity.
 
-    ``max_length`` bounds the route cost (None: no bound); ``capacity`` is kept in the instance
-    but not used by the solver; ``key`` is the agent's integer id in a document when ``id`` is a
-    string.
+    ``max_length`` bounds the route cost (None: no bound); ``capacity`` bounds the load it
+    carries at every point of its route, one number per dimension (0 in a dimension, or none at
+    all: no limit); ``key`` is the agent's integer id in a document when ``id`` is a string.
     """
 
     id: AgentId
@@ -72,8 +100,34 @@ class AgentSpec:
     start: NodeId
     end: NodeId
     max_length: float | None = None
-    capacity: float = 0.0
+    capacity: Amount = ()
     key: int | None = None
+
+
+@dataclass(frozen=True)
+class ShipmentSpec:
+    """Goods picked up at one site and delivered at another by the same agent, pickup first;
+    ``amount`` is on board in between."""
+
+    pickup: NodeId
+    delivery: NodeId
+    amount: Amount = ()
+
+
+@dataclass(frozen=True)
+class PrecedenceSpec:
+    """Two sites in order: service at ``before`` starts no later than at ``after``.
+    ``same_agent`` True: one agent serves both, ``before`` earlier on its route; False: two
+    different agents serve them (no order then); None: any agents, in that order of time."""
+
+    before: NodeId
+    after: NodeId
+    same_agent: bool | None = None
+
+    @property
+    def type(self) -> str | None:
+        """The pair's type in an instance document: "same", "diff" or none."""
+        return {True: "same", False: "diff", None: None}[self.same_agent]
 
 
 @dataclass(frozen=True)
@@ -113,6 +167,21 @@ def _real(value: Any, what: str, *, minimum: float | None = None) -> float:
     if minimum is not None and number < minimum:
         raise ValueError(f"{what} must be at least {minimum:g}, got {number:g}")
     return number
+
+
+def _amount(value: Any, what: str) -> Amount:
+    """An amount: a number, or a sequence of 1 to MAX_DIMENSIONS numbers (one per dimension of
+    the load), each 0 or more; 0 is no amount."""
+    if isinstance(value, (str, bytes)) or not isinstance(value, (numbers.Real, Sequence)):
+        raise TypeError(f"{what} must be a number or a sequence of numbers (one per dimension), "
+                        f"got {type(value).__name__} {_short(value)}")
+    if isinstance(value, Sequence):
+        if not 1 <= len(value) <= MAX_DIMENSIONS:
+            raise ValueError(f"{what} has 1 to {MAX_DIMENSIONS} numbers (one per dimension of "
+                             f"the load), got {len(value)}")
+        return tuple(_real(v, f"{what}[{d}]", minimum=0.0) for d, v in enumerate(value))
+    number = _real(value, what, minimum=0.0)
+    return (number,) if number else ()
 
 
 def _window(value: Any, what: str) -> tuple[float, float] | None:
@@ -187,7 +256,8 @@ class Model:
         self._node_keys: dict[int, NodeId] = {}
         self._agent_keys: dict[int, AgentId] = {}
         self._costs: dict[str, list[list[float | None]] | _Recipe] = {}
-        self._sequences: list[dict[str, Any]] = []
+        self._shipments: list[ShipmentSpec] = []
+        self._pairs: list[PrecedenceSpec] = []
         self.objective = objective
         self.return_to_end = _flag(return_to_end, "return_to_end")
         self.time_limit = time_limit
@@ -232,14 +302,25 @@ class Model:
         self, id: NodeId, x: float, y: float, z: float = 0.0, *,
         types: Iterable[str] | None = None,
         window: tuple[float, float] | None = None,
-        demand: float = 0.0,
+        delivery: float | Sequence[float] = 0.0,
+        pickup: float | Sequence[float] = 0.0,
+        service: float = 0.0,
+        demand: float | Sequence[float] | None = None,
     ) -> Location:
         """Add a site to be served exactly once; returns it.
 
-        ``types`` restricts the agent types that may serve it; ``window`` is (open, close):
-        arriving before ``open`` waits, arriving after ``close`` is not allowed; ``demand`` is
-        kept in the instance but not used by the solver.
+        ``types`` restricts the agent types that may serve it; ``window`` is (open, close), the
+        interval in which service starts: arriving before ``open`` waits, arriving after
+        ``close`` is not allowed. ``delivery`` is loaded at the start of the agent that serves
+        the site and dropped here, ``pickup`` is taken here to the end of the route: each a
+        number, or one number per dimension of the load (weight, volume, ... up to 4).
+        ``service`` is the time spent here once service starts, before leaving. ``demand`` is
+        another name of ``delivery`` (the instance format's).
         """
+        if demand is not None:
+            if delivery:
+                raise ValueError(f"site {id!r}: give demand or delivery, not both")
+            delivery = demand
         if types is not None:
             if isinstance(types, (str, bytes)):
                 raise TypeError(f"types of site {id!r} must be a list of type names, not a string")
@@ -252,7 +333,9 @@ class Model:
         return self._add_node(Location(
             _check_id(id, "site id"), _real(x, "x"), _real(y, "y"), _real(z, "z"),
             types=types, window=_window(window, f"window of site {id!r}"),
-            demand=_real(demand, f"demand of site {id!r}"),
+            delivery=_amount(delivery, f"delivery of site {id!r}"),
+            pickup=_amount(pickup, f"pickup of site {id!r}"),
+            service=_real(service, f"service of site {id!r}", minimum=0.0),
         ))
 
     def _add_node(self, node: Location) -> Location:
@@ -268,18 +351,19 @@ class Model:
     def add_agent(
         self, id: AgentId, type: str, start: NodeId, end: NodeId | None = None, *,
         max_length: float | None = None,
-        capacity: float = 0.0,
+        capacity: float | Sequence[float] = 0.0,
     ) -> AgentSpec:
         """Add an agent of a type, starting at node ``start`` and ending at ``end`` (by default
         where it starts); returns it.
 
-        ``max_length`` bounds the cost of its route (read as a whole number by the solver);
-        ``capacity`` is kept in the instance but not used by the solver.
+        ``max_length`` bounds the cost of its route; ``capacity`` bounds the load it carries at
+        every point of its route: a number, or one number per dimension of the load (0 in a
+        dimension: no limit there).
         """
         return self._add_agent(id, type, start, end, max_length, capacity, None)
 
     def _add_agent(self, id: AgentId, type: str, start: NodeId, end: NodeId | None,
-                   max_length: float | None, capacity: float, key: int | None) -> AgentSpec:
+                   max_length: float | None, capacity: Any, key: int | None) -> AgentSpec:
         _check_id(id, "agent id")
         if id in self._agent_at:
             raise ValueError(f"agent id {id!r} is already used")
@@ -292,13 +376,62 @@ class Model:
                 raise ValueError(f"{which} node {node_id!r} of agent {id!r} is not a node of the "
                                  "model; add it first")
         limit = None if max_length is None else _int32(max_length, f"max_length of agent {id!r}")
-        agent = AgentSpec(id, type, start, end, limit,
-                          _int32(capacity, f"capacity of agent {id!r}"), key)
+        what = f"capacity of agent {id!r}"
+        capacity = _amount(capacity, what)
+        for d, value in enumerate(capacity):
+            _int32(value, what if len(capacity) == 1 else f"{what}[{d}]")
+        agent = AgentSpec(id, type, start, end, limit, capacity, key)
         self._agent_at[id] = len(self._agents)
         self._agents.append(agent)
         if key is not None:
             self._agent_keys[key] = id
         return agent
+
+    def add_shipment(self, pickup_site: NodeId, delivery_site: NodeId,
+                     amount: float | Sequence[float] = 0.0) -> ShipmentSpec:
+        """Add a shipment: the same agent serves both sites, ``pickup_site`` first, and carries
+        ``amount`` (a number, or one per dimension of the load) from one to the other. Both
+        sites must be added first; returns it."""
+        pickup, delivery = (self._site_id(pickup_site, "pickup site"),
+                            self._site_id(delivery_site, "delivery site"))
+        if pickup == delivery:
+            raise ValueError(f"a shipment picks up and delivers at two sites, got {pickup!r} "
+                             "twice")
+        shipment = ShipmentSpec(pickup, delivery,
+                            _amount(amount, f"amount of the shipment {pickup!r} -> {delivery!r}"))
+        self._shipments.append(shipment)
+        return shipment
+
+    def add_precedence(self, before: NodeId, after: NodeId,
+                       same_agent: bool | None = None) -> PrecedenceSpec:
+        """Order two sites: service at ``before`` starts no later than at ``after``, whichever
+        agents serve them (``same_agent`` None); ``same_agent`` True: one agent serves both,
+        ``before`` earlier on its route; False: two different agents serve them (no order of
+        time then). Both sites must be added first; returns the pair."""
+        first, second = self._site_id(before, "before"), self._site_id(after, "after")
+        if same_agent is not None:
+            _flag(same_agent, "same_agent")
+        if first == second:
+            raise ValueError(f"a precedence orders two sites, got {first!r} twice")
+        pair = PrecedenceSpec(first, second, same_agent)
+        self._pairs.append(pair)
+        return pair
+
+    def _site_id(self, id: NodeId, what: str) -> NodeId:
+        _check_id(id, what)
+        if id not in self._node_at:
+            raise ValueError(f"{what} {id!r} is not a node of the model; add it first")
+        return id
+
+    @property
+    def shipments(self) -> tuple[ShipmentSpec, ...]:
+        """The shipments in the order they were added."""
+        return tuple(self._shipments)
+
+    @property
+    def precedences(self) -> tuple[PrecedenceSpec, ...]:
+        """The ordered pairs in the order they were added."""
+        return tuple(self._pairs)
 
     def set_costs(self, type: str, matrix: Iterable[Iterable[float | None]]) -> None:
         """Set the cost matrix of an agent type: row i, column j is the cost from the i-th to
@@ -342,7 +475,9 @@ class Model:
     ) -> None:
         """Compute the cost matrix of an agent type from the node coordinates when the
         instance is built: the distance (``metric`` "euclidean" or "manhattan", over x, y, z)
-        divided by ``speed``, plus ``service`` when leaving a site (not a depot)."""
+        divided by ``speed``, plus ``service`` when leaving a site (not a depot). That ``service``
+        is part of every leg's cost; a site's own service duration (``add_site(service=)``) is
+        reported as such at each stop: give one or the other."""
         _type_name(type, "an agent type")
         if not isinstance(metric, str) or metric not in METRICS:
             raise ValueError(f"unknown metric {metric!r}; use {' or '.join(METRICS)}")
@@ -435,8 +570,12 @@ class Model:
             if isinstance(node.id, str):
                 item["name"] = node.id
             item.update(x=node.x, y=node.y, z=node.z, type="DEPOT" if node.depot else "TARGET")
-            if node.demand:
-                item["demand"] = node.demand
+            if node.delivery:
+                item["demand"] = amount_value(node.delivery)
+            if node.pickup:
+                item["pickup"] = amount_value(node.pickup)
+            if node.service:
+                item["service"] = node.service
             nodes.append(item)
         agents = []
         for agent, key in zip(self._agents, self.agent_keys(), strict=True):
@@ -447,7 +586,7 @@ class Model:
             if agent.max_length is not None:
                 item["max_length"] = agent.max_length
             if agent.capacity:
-                item["capacity"] = agent.capacity
+                item["capacity"] = amount_value(agent.capacity)
             agents.append(item)
         document["nodes"] = nodes
         document["agents"] = agents
@@ -461,7 +600,15 @@ class Model:
                    for n in self._nodes if n.window is not None]
         if windows:
             constraints.append({"kind": "timewindow", "items": windows})
-        constraints += [dict(s) for s in self._sequences]
+        if self._shipments:
+            constraints.append({"kind": "shipment", "items": [
+                {"pickup": keys[s.pickup], "delivery": keys[s.delivery]}
+                | ({"amount": amount_value(s.amount)} if s.amount else {})
+                for s in self._shipments]})
+        if self._pairs:
+            constraints.append({"kind": "sequence", "precedence": [
+                {"before": keys[p.before], "after": keys[p.after]}
+                | ({} if p.type is None else {"type": p.type}) for p in self._pairs]})
         document["constraints"] = constraints
         options: dict[str, Any] = {"objective": self.objective,
                                    "return_to_end": self.return_to_end}
@@ -597,12 +744,6 @@ def _model_of(instance: Instance) -> Model:
             name=instance.name,
         )
     windows: dict[int | None, tuple[float, float]] = {}
-    for constraint in instance.constraints:
-        if constraint.kind == "sequence":
-            model._sequences.append({"kind": "sequence", "precedence": [
-                {"before": pair.before, "after": pair.after}
-                | ({} if pair.type is None else {"type": pair.type})
-                for pair in constraint.pairs]})
     for item in instance.window_items():
         with _at(item.path):
             windows[item.node] = (_real(item.start, "start"), _real(item.end, "end"))
@@ -614,7 +755,9 @@ def _model_of(instance: Instance) -> Model:
                 label, _real(node.x, "x"), _real(node.y, "y"), _real(node.z, "z"),
                 depot=node.depot, types=instance.allowed.get(node.id) if node.id is not None
                 else None, window=windows.get(node.id),
-                demand=_real(node.demand, "demand"),
+                delivery=_amount(list(node.delivery or ()) or 0.0, node.delivery_key),
+                pickup=_amount(list(node.pickup or ()) or 0.0, "pickup"),
+                service=_real(node.service, "service", minimum=0.0),
                 key=node.id if label != node.id else None,
             ))
         by_key.setdefault(node.id, label)
@@ -624,10 +767,30 @@ def _model_of(instance: Instance) -> Model:
             model._add_agent(
                 agent.label, agent.type, by_key[agent.start_node], by_key[agent.end_node],
                 None if limit is None else _real(limit, "max_length"),
-                _real(0.0 if agent.capacity is None else agent.capacity, "capacity"),
+                list(agent.capacities) or 0.0,
                 agent.id if agent.label != agent.id else None,
             )
     for kind, matrix in instance.costs.items():
         with _at(("costs", kind)):
             model.set_costs(kind, matrix)
+    for item in instance.shipment_items():
+        with _at(item.path):
+            model.add_shipment(_label(by_key, item.pickup, "pickup"),
+                               _label(by_key, item.delivery, "delivery"),
+                               list(item.amount or ()) or 0.0)
+    for pair in instance.pairs():
+        with _at(pair.path):
+            if pair.type not in (None, *PAIR_TYPES):
+                raise ValueError(f"type {pair.type!r} is not a pair type; use "
+                                 f"{' or '.join(PAIR_TYPES)} (or none)")
+            model.add_precedence(_label(by_key, pair.before, "before"),
+                                 _label(by_key, pair.after, "after"),
+                                 {"same": True, "diff": False}.get(pair.type or ""))
     return model
+
+
+def _label(by_key: dict[int | None, NodeId], key: int | None, what: str) -> NodeId:
+    """The model's id of the node a document names by its integer id."""
+    if key not in by_key:
+        raise ValueError(f"{what}: no node has id {key}")
+    return by_key[key]

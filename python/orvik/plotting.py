@@ -73,12 +73,15 @@ def plot_solution(
     *,
     windows: bool = False,
     labels: bool = True,
+    loads: bool = False,
 ) -> Axes:
     """Draw the routes of a solution over the model's nodes (x, y), one colour per agent.
 
     Depots are black squares, sites grey dots labelled with their ids (``labels``); with
-    ``windows`` each site with a time window shows "[open, close]" and its arrival time. The
-    legend names each agent with its type and route cost.
+    ``windows`` each site with a time window shows "[open, close]" and its arrival time; with
+    ``loads`` each site served shows the load on board when its agent leaves it (and each
+    route's legend entry the load it starts with). The legend names each agent with its type
+    and route cost.
     """
     _check_solution(solution)
     model = _model(model)
@@ -86,14 +89,18 @@ def plot_solution(
     ax = ax if ax is not None else _new_axes((10, 6.5))
     place = {node.id: (node.x, node.y) for node in model.nodes}
     arrivals = {stop.node: stop.arrival for route in solution.routes for stop in route.stops}
+    carried = {stop.node: stop.load for route in solution.routes for stop in route.stops[1:-1]
+               if stop.load}
     colours = _colours(len(solution.routes))
     for route, colour in zip(solution.routes, colours, strict=True):
         points = [place[node] for node in route.nodes]
         if len(points) < 2:
             continue
         xs, ys = zip(*points, strict=True)
+        start_load = route.stops[0].load
         ax.plot(xs, ys, color=colour, linewidth=1.8, alpha=0.9, zorder=2,
-                label=f"{route.agent} ({route.agent_type}): cost {route.cost:.5g}")
+                label=f"{route.agent} ({route.agent_type}): cost {route.cost:.5g}"
+                + (f", leaves with {_load(start_load)}" if loads and start_load else ""))
         for (x0, y0), (x1, y1) in itertools.pairwise(points):
             ax.annotate("", xy=((x0 + x1) / 2 + (x1 - x0) * 0.05, (y0 + y1) / 2 + (y1 - y0) * 0.05),
                         xytext=((x0 + x1) / 2, (y0 + y1) / 2),
@@ -121,6 +128,8 @@ def plot_solution(
             text += f"\n[{node.window[0]:g}, {node.window[1]:g}]"
             if node.id in arrivals and not node.depot:
                 text += f" @{arrivals[node.id]:.4g}"
+        if loads and node.id in carried:
+            text += f"\nload {_load(carried[node.id])}"
         if text:
             ax.annotate(text, (node.x, node.y), xytext=(4, 4), textcoords="offset points",
                         fontsize=7, color="0.15", zorder=6)
@@ -183,11 +192,12 @@ def save_solution_plot(
     path: str | os.PathLike[str],
     *,
     windows: bool = False,
+    loads: bool = False,
 ) -> None:
     """Plot a solution (``plot_solution``) into an image file; the format follows the
     file's extension (png, svg, pdf; see ``image_path``)."""
     target = image_path(path)
-    ax = plot_solution(solution, model, windows=windows)
+    ax = plot_solution(solution, model, windows=windows, loads=loads)
     ax.figure.savefig(target, dpi=130)
 
 
@@ -208,6 +218,11 @@ def image_path(path: str | os.PathLike[str]) -> str:
         raise ValueError(f"{name}: {extension} is not an image format matplotlib writes; use "
                          f"one of {', '.join('.' + f for f in sorted(formats))}")
     return name
+
+
+def _load(load: tuple[float, ...]) -> str:
+    """A load as a label: a number for one dimension, else numbers separated by slashes."""
+    return "/".join(f"{value:.4g}" for value in load)
 
 
 def _colours(count: int) -> list[Any]:

@@ -9,7 +9,11 @@ own probability, so that the instances cover the combinations:
 - assignment entries that restrict a node to one type;
 - time windows on some nodes, and route-length limits (``max_length``) on some agents;
 - missing cost entries: a matrix with fewer rows than nodes, rows cut short, or cells set to
-  9999 (no connection).
+  9999 (no connection);
+- loads (deliveries, pickups and capacities, in one or two dimensions), service durations,
+  shipments and sequence pairs of each type: off by default, drawn after everything else so
+  that the rest of an instance does not depend on them; with any of them the options set
+  "enforce_constraints".
 
 Pass a probability of 0.0 or 1.0 to switch a feature off or on for every instance.
 """
@@ -54,6 +58,9 @@ def random_instance(
     separate_ends: float = 0.4,
     assignment: float = 0.4,
     time_limit: float = 5.0,
+    loads: float = 0.0,
+    services: float = 0.0,
+    orders: float = 0.0,
 ) -> dict[str, Any]:
     """A random instance drawn from ``seed``; the keyword arguments are the probabilities of the
     features listed in the module docstring."""
@@ -102,7 +109,7 @@ def random_instance(
             spans.append({"node": 10 + v, "start": opens, "end": opens + rng.randint(5, 60)})
         constraints.append({"kind": "timewindow", "items": spans})
 
-    return {
+    instance = {
         "nodes": nodes,
         "agents": agents,
         "costs": costs,
@@ -113,3 +120,44 @@ def random_instance(
             "time_limit": time_limit,
         },
     }
+    if loads or services or orders:
+        _loads_and_orders(rng, instance, set(depots), loads, services, orders)
+    return instance
+
+
+def _loads_and_orders(rng: random.Random, instance: dict[str, Any], depots: set[int],
+                      loads: float, services: float, orders: float) -> None:
+    """Adds loads, service durations, shipments and pairs to an instance drawn above."""
+    nodes = instance["nodes"]
+    sites = [v for v in range(len(nodes)) if v not in depots]
+    dimensions = rng.choice([1, 2])
+
+    def amount(top: int) -> Any:
+        values = [rng.randint(0, top) for _ in range(dimensions)]
+        return values[0] if dimensions == 1 else values
+
+    for v in sites:
+        if rng.random() < loads:
+            nodes[v][rng.choice(["demand", "delivery"])] = amount(6)
+        if rng.random() < loads:
+            nodes[v]["pickup"] = amount(6)
+        if rng.random() < services:
+            nodes[v]["service"] = float(rng.randint(1, 8))
+    if loads:
+        for agent in instance["agents"]:
+            agent["capacity"] = amount(15)
+    pairs, shipments = [], []
+    if len(sites) >= 2:
+        for _ in range(rng.randint(0, 2) if rng.random() < orders else 0):
+            a, b = rng.sample(sites, 2)
+            pair = {"before": 10 + a, "after": 10 + b}
+            kind = rng.choice(["same", "diff", None])
+            pairs.append(pair if kind is None else dict(pair, type=kind))
+        if rng.random() < orders:
+            a, b = rng.sample(sites, 2)
+            shipments.append({"pickup": 10 + a, "delivery": 10 + b, "amount": amount(5)})
+    if shipments:
+        instance["constraints"].append({"kind": "shipment", "items": shipments})
+    if pairs:
+        instance["constraints"].append({"kind": "sequence", "precedence": pairs})
+    instance["options"]["enforce_constraints"] = True

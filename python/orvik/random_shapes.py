@@ -70,6 +70,10 @@ def shape_and_plan(
     limits: float | None = None,
     objective: str | None = None,
     time_limit: float = 10.0,
+    loads: float = 0.0,
+    services: float = 0.0,
+    shipments: float = 0.0,
+    pairs: float = 0.0,
 ) -> tuple[dict[str, Any], dict[str, Any]]:
     """An instance drawn from ``seed`` and its reference plan, as a result dictionary (routes
     of vertex positions with their costs) that ``orvik.checker.check`` accepts.
@@ -84,7 +88,18 @@ def shape_and_plan(
       the agent's own start and end points cost nothing;
     - ``windows``: the share of sites with a time window (0, 0.2 or 0.5 by default);
     - ``limits``: the share of agents with a route limit (``max_length``);
-    - ``objective``: ``"min_max"`` or ``"min_sum"``.
+    - ``objective``: ``"min_max"`` or ``"min_sum"``;
+    - ``loads``: the share of sites with a delivery, a pickup or both (in one or two
+      dimensions), every agent's capacity then lying a little above its reference route's
+      largest load;
+    - ``services``: the share of sites with a service duration;
+    - ``shipments``: the share of reference routes with a shipment between two of their sites;
+    - ``pairs``: the share of sites in a sequence pair ("same" on a reference route, "diff"
+      across two, or without a type in the order of the reference plan's service starts).
+
+    The last four are off by default and drawn from their own random numbers, so that turning
+    them on leaves the rest of the instance as it is; with any of them on, the instance's options
+    set "enforce_constraints" (the raw module honours them only then).
     """
     rng = random.Random(seed)
     n_sites = _draw(rng, sites, (30, 200))
@@ -130,6 +145,9 @@ def shape_and_plan(
         roomy = [k for k in able if len(plan[k]) < cap] or able
         k = min(roomy, key=lambda k: (math.dist(xy[fleet[k]["start"]], xy[v]), k))
         plan[k].append(v)
+    orders = random.Random(f"{seed}-loads-and-orders")
+    service = {v: float(orders.randint(1, 15)) for v in range(n_depots, len(xy))
+               if orders.random() < services}
     arrival: dict[int, float] = {}
     route_cost: list[float] = []
     paths: list[list[int]] = []
@@ -140,7 +158,8 @@ def shape_and_plan(
         while left:
             nxt = min(left, key=lambda v: (math.dist(xy[here], xy[v]), v))
             t += _leg(speed, xy[here], xy[nxt])
-            arrival[nxt] = t
+            arrival[nxt] = t  # service starts on arrival: the windows open before it
+            t += service.get(nxt, 0.0)
             left.remove(nxt)
             here = nxt
             paths[k].append(here)
@@ -172,12 +191,21 @@ def shape_and_plan(
     def node_id(v: int) -> int:
         return DEPOT_ID + v if v < n_depots else SITE_ID + v - n_depots
 
+    sites_of = [path[1:] for path in paths]  # each reference route's sites, in order
+    amounts, shipment_items = _draw_loads(orders, sites_of, loads, shipments, node_id)
+    if amounts or shipment_items:
+        _set_capacities(orders, agent_items, sites_of, amounts, shipment_items, node_id)
+    pair_items = _draw_pairs(orders, sites_of, arrival, pairs, node_id)
     constraints: list[dict[str, Any]] = [{"kind": "assignment", "items": [
         {"node": node_id(v), "types": list(type_names) if v < n_depots else allowed[v - n_depots]}
         for v in range(len(xy))
     ]}]
     if window_items:
         constraints.append({"kind": "timewindow", "items": window_items})
+    if shipment_items:
+        constraints.append({"kind": "shipment", "items": shipment_items})
+    if pair_items:
+        constraints.append({"kind": "sequence", "precedence": pair_items})
 
     instance = {
         "name": f"shape-{seed}",
@@ -185,6 +213,7 @@ def shape_and_plan(
         "nodes": [
             {"id": node_id(v), "x": round(x, 3), "y": round(y, 3), "z": 0.0,
              "type": "DEPOT" if v < n_depots else "TARGET"}
+            | amounts.get(v, {}) | ({"service": service[v]} if v in service else {})
             for v, (x, y) in enumerate(xy)
         ],
         "agents": agent_items,
@@ -194,9 +223,102 @@ def shape_and_plan(
         "options": {"objective": objective, "return_to_end": not open_routes,
                     "time_limit": time_limit},
     }
+    if amounts or service or shipment_items or pair_items:
+        instance["options"]["enforce_constraints"] = True
     plan_result = {
         "status": "success",
         "routes": [{"agent_id": AGENT_ID + k, "path": paths[k], "cost": route_cost[k]}
                    for k in range(m)],
     }
     return instance, plan_result
+
+
+def _draw_loads(rng: random.Random, sites_of: list[list[int]], share: float,
+                shipment_share: float, node_id: Any
+                ) -> tuple[dict[int, dict[str, Any]], list[dict[str, Any]]]:
+    """Deliveries and pickups of some sites (vertex: its amount keys) and shipments between
+    two sites of one reference route, the earlier one the pickup."""
+    dimensions = rng.choice([1, 2])
+
+    def amount() -> Any:
+        values = [rng.randint(1, 9) for _ in range(dimensions)]
+        return values[0] if dimensions == 1 else values
+
+    amounts: dict[int, dict[str, Any]] = {}
+    for sites in sites_of:
+        for v in sites[:-1]:  # the last stop is the agent's end
+            if rng.random() < share:
+                keys = rng.choice([("demand",), ("pickup",), ("demand", "pickup")])
+                amounts[v] = {key: amount() for key in keys}
+    shipments = []
+    for sites in sites_of:
+        inner = sites[:-1]
+        if len(inner) >= 2 and rng.random() < shipment_share:
+            first, second = sorted(rng.sample(range(len(inner)), 2))
+            shipments.append({"pickup": node_id(inner[first]),
+                              "delivery": node_id(inner[second]), "amount": amount()})
+    return amounts, shipments
+
+
+def _set_capacities(rng: random.Random, agents: list[dict[str, Any]], sites_of: list[list[int]],
+                    amounts: dict[int, dict[str, Any]], shipments: list[dict[str, Any]],
+                    node_id: Any) -> None:
+    """Each agent's capacity a little above the largest load of its reference route."""
+    def vector(value: Any) -> list[float]:
+        return [float(value)] if not isinstance(value, list) else [float(v) for v in value]
+
+    dimensions = max((len(vector(value)) for keys in amounts.values()
+                      for value in keys.values()), default=1)
+    dimensions = max([dimensions] + [len(vector(s["amount"])) for s in shipments])
+
+    def padded(value: Any) -> list[float]:
+        values = vector(value)
+        return values + [0.0] * (dimensions - len(values))
+
+    change: dict[int, list[float]] = {}
+    for shipment in shipments:
+        for key, sign in (("pickup", 1.0), ("delivery", -1.0)):
+            totals = change.setdefault(shipment[key], [0.0] * dimensions)
+            for d, a in enumerate(padded(shipment["amount"])):
+                totals[d] += sign * a
+    for agent, sites in zip(agents, sites_of, strict=True):
+        inner = sites[:-1]
+        load = [0.0] * dimensions
+        for v in inner:
+            for d, a in enumerate(padded(amounts.get(v, {}).get("demand", 0))):
+                load[d] += a
+        peak = list(load)
+        for v in inner:
+            keys = amounts.get(v, {})
+            extra = change.get(node_id(v), [0.0] * dimensions)
+            for d, (drop, take) in enumerate(zip(padded(keys.get("demand", 0)),
+                                                 padded(keys.get("pickup", 0)), strict=True)):
+                load[d] += take - drop + extra[d]
+                peak[d] = max(peak[d], load[d])
+        capacity = [max(1, math.ceil(p * rng.uniform(1.0, 1.25))) for p in peak]
+        agent["capacity"] = capacity[0] if dimensions == 1 else capacity
+
+
+def _draw_pairs(rng: random.Random, sites_of: list[list[int]], arrival: dict[int, float],
+                share: float, node_id: Any) -> list[dict[str, Any]]:
+    """Sequence pairs the reference plan keeps: "same" on one of its routes in order, "diff"
+    across two, and pairs without a type in the order of the plan's service starts."""
+    routes = [sites[:-1] for sites in sites_of if len(sites) > 1]
+    every = [v for sites in routes for v in sites]
+    pairs: list[dict[str, Any]] = []
+    for _ in range(round(share * len(every) / 2)):
+        kind = rng.choice(["same", "diff", None])
+        long_routes = [r for r in routes if len(r) >= 2]
+        if kind == "same" and long_routes:
+            route = rng.choice(long_routes)
+            i, j = sorted(rng.sample(range(len(route)), 2))
+            pairs.append({"before": node_id(route[i]), "after": node_id(route[j]),
+                          "type": "same"})
+        elif kind == "diff" and len(routes) >= 2:
+            first, second = rng.sample(routes, 2)
+            pairs.append({"before": node_id(rng.choice(first)),
+                          "after": node_id(rng.choice(second)), "type": "diff"})
+        elif len(every) >= 2:
+            a, b = sorted(rng.sample(every, 2), key=lambda v: (arrival[v], v))
+            pairs.append({"before": node_id(a), "after": node_id(b)})
+    return pairs

@@ -13,7 +13,7 @@
   the sum; MinSum: the longest route), each compared with the tolerance.
 - The numbers of a document: ids are whole numbers below ``ID_END`` (2^64); route limits and
   capacities are read as 32-bit integers (``INT32_MIN`` to ``INT32_MAX``); ``CONSTRAINT_KINDS``
-  are the kinds of constraint there are.
+  are the kinds of constraint there are, ``PAIR_TYPES`` the types of a sequence pair.
 - The options of a solve: ``DEFAULT_TIME_LIMIT`` seconds when neither the call nor the instance
   gives a time limit; seeds are whole numbers below ``SEED_END``, improvement iterations below
   ``ITERATIONS_END`` (0: no limit); ``count_problem`` is their one range check.
@@ -30,7 +30,10 @@ SEARCH_POINT_LIMIT = 256
 ID_END = 1 << 64
 INT32_MIN = -(1 << 31)
 INT32_MAX = (1 << 31) - 1
-CONSTRAINT_KINDS = ("assignment", "timewindow", "sequence")
+CONSTRAINT_KINDS = ("assignment", "timewindow", "sequence", "shipment")
+# The types of a sequence pair: one agent's route ("same") or two agents' routes ("diff"); a pair
+# without a type orders the starts of service wherever the two sites are served.
+PAIR_TYPES = ("same", "diff")
 
 DEFAULT_TIME_LIMIT = 60.0
 SEED_END = 1 << 64

@@ -144,7 +144,10 @@ def known_keys(shape: _Shape, value: dict[str, Any]) -> tuple[frozenset[str] | N
         else:
             listed = True
             keys |= branch_keys
-        children.update(branch_children)
+        for key, child in branch_children.items():
+            # Branches that give one key different shapes (the items of every kind, when the
+            # kind is none of them) leave what is under it unchecked.
+            children[key] = child if children.get(key, child) is child else _Shape()
     return (frozenset(keys) if listed and not admits_any else None), children
 
 

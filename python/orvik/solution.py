@@ -3,7 +3,8 @@
 A solution holds its status ("solved", "no solution" with the reasons known, or
 "interrupted": stopped by Ctrl-C or a stop event, with the best routes found until then if there
 were any), the objective and its value, one ``Route`` per agent with the schedule of every
-stop (arrival, waiting for the window, departure), the history of improving solutions and the
+stop (arrival, waiting for the window, start and length of service, departure, and the load
+after the stop), the history of improving solutions and the
 search statistics. It writes and reads its own JSON document, which ``orvik check`` accepts.
 """
 
@@ -35,14 +36,23 @@ STATUSES = (SOLVED, NO_SOLUTION, INTERRUPTED)
 
 @dataclass(frozen=True)
 class Stop:
-    """A route's visit to one node: its id, its position in the node list, and the times at
-    which the agent arrives, waits for the window to open, and leaves."""
+    """A route's visit to one node: its id, its position in the node list, the times at which
+    the agent arrives, waits for the window to open, and leaves (after its service, which starts
+    at ``start`` and lasts ``service``), and the load on board after the stop, one number per
+    dimension (empty when the instance has no loads)."""
 
     node: NodeId
     position: int
     arrival: float
     wait: float
     departure: float
+    service: float = 0.0
+    load: tuple[float, ...] = ()
+
+    @property
+    def start(self) -> float:
+        """When service starts: on arrival, or when the window opens if that is later."""
+        return self.arrival + self.wait
 
 
 @dataclass(frozen=True)
@@ -70,8 +80,23 @@ class Route:
         """The node ids served on the way: the stops between the start and the end."""
         return [s.node for s in self.stops[1:-1]]
 
+    @property
+    def loads(self) -> list[tuple[float, ...]]:
+        """The load after every stop, one number per dimension (empty without loads)."""
+        return [s.load for s in self.stops]
+
     def __repr__(self) -> str:
-        return f"Route(agent={self.agent!r}, cost={self.cost:g}, nodes={self.nodes!r})"
+        loads = ""
+        if any(s.load for s in self.stops):
+            loads = ", loads=[" + ", ".join(_amount(s.load) for s in self.stops) + "]"
+        return f"Route(agent={self.agent!r}, cost={self.cost:g}, nodes={self.nodes!r}{loads})"
+
+
+def _amount(load: tuple[float, ...]) -> str:
+    """A load for a report: a number for one dimension, else a list."""
+    if len(load) == 1:
+        return f"{load[0]:.6g}"
+    return "[" + ", ".join(f"{v:.6g}" for v in load) + "]"
 
 
 @dataclass(frozen=True)
@@ -177,7 +202,9 @@ class Solution:
 
     def report(self) -> str:
         """The human view: status, reasons and notes, the objective with its meaning, and per
-        agent its route in node ids and a table of its stops (arrival, wait, departure)."""
+        agent its route in node ids and a table of its stops (arrival, wait, the start and length
+        of service when a site has a service duration, departure, and the load after the stop
+        when there are loads)."""
         solution = self
         lines = [f"status: {solution.status}"]
         lines += [f"reason: {reason}" for reason in solution.reasons]
@@ -199,10 +226,17 @@ class Solution:
             lines.append(f"agent {label(route.agent)} ({route.agent_type}): cost "
                          f"{route.cost:.6g}, {len(route.sites)} site(s)")
             lines.append("  " + " -> ".join(label(node) for node in route.nodes))
-            rows = [["stop", "node", "arrival", "wait", "departure"]]
-            rows += [[str(i), label(s.node), f"{s.arrival:.6g}", f"{s.wait:.6g}",
-                      f"{s.departure:.6g}"] for i, s in enumerate(route.stops)]
-            lines += ["  " + line for line in _table(rows, right={0, 2, 3, 4})]
+            with_loads = any(s.load for s in route.stops)
+            # The start and length of service when a site has a service duration.
+            timed = any(s.service for r in solution.routes for s in r.stops)
+            rows = [["stop", "node", "arrival", "wait"] + (["start", "service"] if timed else [])
+                    + ["departure"] + (["load"] if with_loads else [])]
+            rows += [[str(i), label(s.node), f"{s.arrival:.6g}", f"{s.wait:.6g}"]
+                     + ([f"{s.start:.6g}", f"{s.service:.6g}"] if timed else [])
+                     + [f"{s.departure:.6g}"]
+                     + ([_amount(s.load) if s.load else "-"] if with_loads else [])
+                     for i, s in enumerate(route.stops)]
+            lines += ["  " + line for line in _table(rows, right={0, 2, 3, 4, 5, 6, 7})]
         return "\n".join(lines)
 
     # -- checking ------------------------------------------------------------------------------
@@ -234,8 +268,9 @@ class Solution:
                     "path": route.positions,
                     "nodes": route.nodes,
                     "stops": [
-                        {"node": s.node, "arrival": s.arrival, "wait": s.wait,
-                         "departure": s.departure}
+                        {"node": s.node, "arrival": s.arrival, "wait": s.wait, "start": s.start,
+                         "service": s.service, "departure": s.departure}
+                        | ({"load": list(s.load)} if s.load else {})
                         for s in route.stops
                     ],
                 }
@@ -421,8 +456,19 @@ class _SolutionReader:
             at = (*parts, "stops", i)
             result.append(Stop(self.id(stop, "node", at), position,
                                *(self.number(stop, key, at)
-                                 for key in ("arrival", "wait", "departure"))))
+                                 for key in ("arrival", "wait", "departure")),
+                               self.number(stop, "service", at, 0.0), self.load(stop, at)))
         return tuple(result)
+
+    def load(self, stop: dict[str, Any], parts: tuple[str | int, ...]) -> tuple[float, ...]:
+        value = self.get(stop, "load", parts, [])
+        if not isinstance(value, list) or len(value) > 4:
+            raise self.fail((*parts, "load"), "expected an array of up to 4 numbers")
+        for d, amount in enumerate(value):
+            if isinstance(amount, bool) or not isinstance(amount, (int, float)) or (
+                    not math.isfinite(amount)):
+                raise self.fail((*parts, "load", d), f"expected a finite number, got {amount!r}")
+        return tuple(float(amount) for amount in value)
 
 
 def _instance_document(instance: HasDocument | Source | None) -> dict[str, Any]:

@@ -3,13 +3,16 @@
 Every solve of the package goes one way (``solve_instance``): an instance document (a dict or
 a path, or a ``Model``'s document) is read once (``orvik.instance``), validated once as it is,
 handed to the solver as it is (in scaled units, without the keys the solver does not read) with
-the settings of the solve as arguments, and its routes told in the caller's ids. The solver runs
+the settings of the solve as arguments, and its routes told in the caller's ids, with the
+schedule and loads of every stop as the independent checker recomputes them (the solver's own
+schedule, when it reports one, must agree with it). The solver runs
 without the interpreter lock, so other Python threads (and other solves) run meanwhile. Its own
 lines go to the logger ``orvik.core``: its warnings at WARNING, its progress lines at DEBUG.
 """
 
 from __future__ import annotations
 
+import functools
 import json
 import logging
 import os
@@ -157,6 +160,33 @@ def _run_solver(text: str, **arguments: Any) -> dict[str, Any]:
         raise SolverError(f"the solver refused the instance: {error}") from None
 
 
+@functools.cache
+def core_enforces_constraints() -> bool:
+    """Whether the bound core honours loads, shipments, sequence pairs and service durations
+    (the option "enforce_constraints"): a core that does reports each route's "schedule". Asked
+    once, with a two-node instance."""
+    probe = {"nodes": [{"id": 0, "x": 0.0, "y": 0.0, "z": 0.0, "type": "DEPOT"},
+                       {"id": 1, "x": 1.0, "y": 0.0, "z": 0.0, "demand": 1, "service": 1}],
+             "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0, "capacity": 2}],
+             "costs": {"t": [[0.0, 1.0], [1.0, 0.0]]},
+             "constraints": [{"kind": "assignment", "items": [{"node": 0, "types": ["t"]},
+                                                               {"node": 1, "types": ["t"]}]}],
+             "options": {"objective": "min_sum", "enforce_constraints": True}}
+    try:
+        result = _orvik_core.solve_json_str(json.dumps(probe), time_limit=1.0)
+    except (RuntimeError, ValueError):
+        return False
+    routes = result.get("routes") or []
+    return bool(routes) and all("schedule" in route for route in routes)
+
+
+def _has_loads_or_orders(instance: Instance) -> bool:
+    """Whether an instance has any rule of loads and orders."""
+    return bool(instance.dimensions or any(node.service for node in instance.nodes)
+                or any(True for _ in instance.pairs())
+                or any(True for _ in instance.shipment_items()))
+
+
 def read_for_solve(instance: Any) -> Instance:
     """The instance of a solve, read once: an instance already read, or an instance document
     (a dict, or a path read here). What cannot be read is an ``InstanceError`` when the solve
@@ -202,6 +232,10 @@ def solve_instance(
         refuse_errors(reading)
     own = reading.options
     called.start(clock, budget_seconds(own, time_limit), stop)
+    if _has_loads_or_orders(reading) and not core_enforces_constraints():
+        raise SolverError("the instance has loads, service durations, shipments or sequence "
+                          "pairs, which this build of the core does not honour; install a "
+                          "build that does")
     try:
         scale = unit_scale(reading)
         if scale.refused:
@@ -228,6 +262,19 @@ def refuse_errors(instance: Instance | dict[str, Any]) -> None:
     findings = validate(instance)
     if findings.errors:
         raise ValidationError(findings) from None
+
+
+def _in_units(route: dict[str, Any], cost: float, f: float) -> dict[str, Any]:
+    """A route of the solver in the instance's units: its cost, and the times of its reported
+    schedule (the loads are no times)."""
+    route = dict(route, cost=cost)
+    schedule = route.get("schedule")
+    if f != 1.0 and isinstance(schedule, list):
+        route["schedule"] = [
+            {key: value * f if key in ("arrival", "start", "departure") else value
+             for key, value in entry.items()} if isinstance(entry, dict) else entry
+            for entry in schedule]
+    return route
 
 
 def _solution(
@@ -257,18 +304,21 @@ def _solution(
     # routes are offered as a solution of the package.
     report = check(document, {
         "status": INTERRUPTED if interrupted else SOLVED,
-        "routes": [dict(route, cost=cost) for route, cost in zip(result["routes"], costs,
-                                                                 strict=False)],
+        "routes": [_in_units(route, cost, f) for route, cost in zip(result["routes"], costs,
+                                                                    strict=False)],
     })
     if not found or report.violations:
         # A search that ends without routes, or with routes that break the rules (a leg with
         # no connection, say), has no solution to show.
         reasons = () if interrupted else tuple(no_solution_reasons(instance, called.expired))
+        # The core's own reason, when the quick look finds none.
+        core_reason = result.get("reason")
         if found:
             reasons += ((f"the solver's routes break the rules ({len(report.violations)} "
                         f"violation(s)), first: {report.violations[0]}"),)
         elif not reasons and not interrupted:
-            reasons = ("the search found no solution within its limits",)
+            reasons = ((core_reason,) if isinstance(core_reason, str) and core_reason
+                       else ("the search found no solution within its limits",))
             if set_up >= called.limit / 2:
                 left = max(called.limit - set_up, 0)
                 reasons = (f"the time limit of {called.limit:g} s left the search {left:.3g} s: "
@@ -283,7 +333,8 @@ def _solution(
             agent=agent.label,
             agent_type=agent.type,
             cost=cost,
-            stops=tuple(Stop(nodes[s.vertex].label, s.vertex, s.arrival, s.wait, s.departure)
+            stops=tuple(Stop(nodes[s.vertex].label, s.vertex, s.arrival, s.wait, s.departure,
+                             s.service, s.load)
                         for s in schedule),
             agent_key=agent.id,
         )

@@ -3,8 +3,10 @@
 Two readings of the solver need care:
 
 - It reads every cost or edge weight of 9999 or more as "no connection", waits included. When
-  a cost, a window bound or a route limit of an instance reaches 9999, costs, windows and limits
-  are divided by one factor before solving and results multiplied back afterwards.
+  a cost, a window bound, a service duration or a route limit of an instance reaches 9999,
+  costs, windows, service durations and limits (the times) are divided by one factor before
+  solving and results multiplied back afterwards. Amounts and capacities are no times and keep
+  their values.
 - It reads a route limit (``max_length``) as a whole number. A limit the factor does not
   divide, 0.5 or 150.9 say, would be cut to a whole number of units, and 0 means no limit at
   all. The factor is then chosen smaller (the instance solved in finer units, 2**-k) until every
@@ -29,6 +31,7 @@ from typing import Any
 from orvik.documents import is_finite_number
 from orvik.instance import (
     AgentRecord,
+    Amount,
     AssignmentItem,
     ConstraintRecord,
     Instance,
@@ -95,11 +98,12 @@ def _written_limits(instance: Instance) -> list[float | None]:
 
 
 def _values(instance: Instance) -> Iterator[list[Any]]:
-    """The cost rows and the window bounds of a valid instance, as lists of numbers (and
-    nulls)."""
+    """The cost rows, the window bounds and the service durations of a valid instance, as lists
+    of numbers (and nulls): the values route costs are made of."""
     for matrix in instance.costs.values():
         yield from matrix or ()
     yield [abs(bound) for item in instance.window_items() for bound in (item.start, item.end)]
+    yield [node.service for node in instance.nodes if node.service]
 
 
 def _largest(instance: Instance, limits: list[float | None]) -> float:
@@ -283,14 +287,16 @@ def solver_document(
     already read): what the solver reads of the instance and nothing else (keys it ignores are
     left out), values in scaled units, no-connection entries (null) as 9999, route limits as the
     solver applies them, every node's allowed types spelled out and z given. The options are
-    those that make the problem (the objective and ``return_to_end``); the package hands the
+    those that make the problem (the objective, ``return_to_end`` and ``enforce_constraints``,
+    always on: the package honours loads, shipments, pairs and service durations); the package
+    hands the
     settings of a solve to the solver's entry point as arguments, and ``improve`` and ``seed``
     are written into the options only when given here, for the entry points that take none."""
     instance = as_instance(source)
     f = scale.factor
     limits = scale.limits or (None,) * len(instance.agents)
     doc: dict[str, Any] = {
-        "nodes": [_node(node) for node in instance.nodes],
+        "nodes": [_node(node, f) for node in instance.nodes],
         "agents": [_agent(agent, used, f) for agent, used in zip(instance.agents, limits,
                                                                   strict=True)],
         "costs": {kind: [_row(row, f) for row in matrix]
@@ -310,20 +316,29 @@ def solver_document(
     return doc
 
 
-def _node(node: NodeRecord) -> dict[str, Any]:
+def amount_value(amount: Amount) -> float | list[float]:
+    """An amount as a document writes it: a number for one dimension, else an array."""
+    return amount[0] if len(amount) == 1 else list(amount)
+
+
+def _node(node: NodeRecord, f: float) -> dict[str, Any]:
     item: dict[str, Any] = {"id": node.id, "x": node.x, "y": node.y, "z": node.z}
     if node.kind is not None:
         item["type"] = node.kind
-    if node.demand:
-        item["demand"] = node.demand
+    if node.delivery:
+        item["demand"] = amount_value(node.delivery)
+    if node.pickup:
+        item["pickup"] = amount_value(node.pickup)
+    if node.service:
+        item["service"] = node.service / f
     return item
 
 
 def _agent(agent: AgentRecord, used: float | None, f: float) -> dict[str, Any]:
     item: dict[str, Any] = {"id": agent.id, "type": agent.type, "start_node": agent.start_node,
                             "end_node": agent.end_node}
-    if agent.capacity is not None:
-        item["capacity"] = agent.capacity
+    if agent.capacities:
+        item["capacity"] = amount_value(agent.capacities)
     limit = agent.max_length
     if used is not None:
         assert limit is not None
@@ -345,7 +360,9 @@ def _row(row: list[float | None], f: float) -> list[float]:
 
 
 def _options(instance: Instance) -> dict[str, Any]:
-    options: dict[str, Any] = {"return_to_end": instance.options.return_to_end}
+    # The package honours every rule of the instance: loads, shipments, pairs and services.
+    options: dict[str, Any] = {"return_to_end": instance.options.return_to_end,
+                               "enforce_constraints": True}
     if instance.options.objective is not None:
         options["objective"] = instance.options.objective
     return options
@@ -358,6 +375,11 @@ def _constraint(constraint: ConstraintRecord, f: float) -> dict[str, Any]:
         return {"kind": kind, "precedence": [
             {"before": pair.before, "after": pair.after}
             | ({} if pair.type is None else {"type": pair.type}) for pair in constraint.pairs]}
+    if kind == "shipment":
+        return {"kind": kind, "items": [
+            {"pickup": item.pickup, "delivery": item.delivery}
+            | ({"amount": amount_value(item.amount)} if item.amount else {})
+            for item in constraint.shipments]}
     items: list[dict[str, Any]] = []
     for item in constraint.items:
         if isinstance(item, AssignmentItem):

@@ -7,7 +7,8 @@ document is first checked by the schema compiled with ``fastjsonschema``, and de
 ``orvik.schema``). What a schema
 cannot say is checked here: ids that repeat or point nowhere, agent types without costs and cost
 types without agents, matrices of the wrong size, costs that are negative, NaN or infinite,
-windows that close before they open, misspelled objectives and constraint kinds. Warnings
+windows that close before they open, misspelled objectives and constraint kinds, and loads and
+orders no route set satisfies (``orvik.loads``). Warnings
 (things the solver ignores or reads in a way the author may not expect) are kept apart from
 errors: only errors stop a solve.
 """
@@ -28,6 +29,7 @@ import jsonschema
 from orvik.documents import did_you_mean, is_finite_number, is_number, json_type, read_json, show
 from orvik.documents import suggestion as suggestion
 from orvik.instance import (
+    MAX_DIMENSIONS,
     AssignmentItem,
     Instance,
     Parts,
@@ -38,6 +40,7 @@ from orvik.instance import (
     time_limit_problem,
 )
 from orvik.instance import json_path as json_path
+from orvik.loads import load_problems
 from orvik.rules import (
     DEFAULT_TIME_LIMIT,
     INT32_MAX,
@@ -264,12 +267,31 @@ def _schema_message(error: jsonschema.ValidationError, parts: list[str | int]) -
         expected = error.validator_value
         return _type_message(expected if isinstance(expected, list) else [expected], value)
     if kind == "minimum":
+        if error.validator_value == 0 and _is_amount(parts):
+            return f"a negative amount, {show(value)}: amounts and capacities are 0 or more"
+        if parts and parts[-1] == "service":
+            return f"a negative service duration, {show(value)}"
         return f"{show(value)} is below the smallest allowed value, {error.validator_value}"
     if kind == "maximum":
         return f"{show(value)} is above the largest allowed value, {error.validator_value}"
     if kind == "minLength":
         return "must not be empty"
+    if kind in ("minItems", "maxItems") and _is_amount(parts):
+        return (f"an amount has 1 to {MAX_DIMENSIONS} numbers, one per dimension of the load; "
+                f"got {len(value)}")
+    if kind == "enum":
+        choices = error.validator_value
+        return (f"{show(value)} is not one of {', '.join(json.dumps(c) for c in choices)}"
+                + (did_you_mean(value, choices) if isinstance(value, str) else ""))
     return error.message
+
+
+_AMOUNT_KEYS = ("demand", "delivery", "pickup", "capacity", "amount")
+
+
+def _is_amount(parts: list[str | int]) -> bool:
+    """Whether a place holds an amount (or is one of its numbers)."""
+    return any(part in _AMOUNT_KEYS for part in parts[-2:])
 
 
 def _type_message(expected: list[str], value: Any) -> str:
@@ -316,9 +338,12 @@ class _CrossCheck:
     def run(self) -> None:
         self.check_nodes()
         self.check_agents()
+        self.check_services()
         self.check_costs()
         self.check_constraints()
         self.check_options()
+        for problem in load_problems(self.instance):
+            self.error(json_path(*problem.path), problem.message)
         if self.complete:
             self.check_empty()
         if not self.out.errors and (self.fractional_limit or self.reaches_no_connection):
@@ -337,15 +362,6 @@ class _CrossCheck:
                        f"{json_path(section, seen[value])}")
         else:
             seen[value] = index
-
-    def warn_unused(self, section: str, key: str, values: list[tuple[int, Any]]) -> None:
-        """One warning for a key the solver stores but does not use, at its first use."""
-        users = [i for i, value in values
-                 if value is True or (is_number(value) and value != 0)]
-        if users:
-            self.warn(json_path(section, users[0], key),
-                      f"{key} is stored but not used by the solver ({len(users)} of the "
-                      f"{section} have one)")
 
     def check_node_count(self) -> None:
         """The search alone handles at most SEARCH_POINT_LIMIT nodes; the improvement (on by
@@ -367,7 +383,8 @@ class _CrossCheck:
         ids: dict[int, int] = {}
         names: dict[str, int] = {}
         finite = _all_finite([value for node in self.instance.nodes
-                              for value in (node.x, node.y, node.z, node.demand)
+                              for value in (node.x, node.y, node.z, node.service,
+                                            *(node.delivery or ()), *(node.pickup or ()))
                               if value is not None])
         for node in self.instance.nodes:
             i = node.index
@@ -378,14 +395,35 @@ class _CrossCheck:
                 hint = " (write \"DEPOT\" for a depot)" if kind.upper() == "DEPOT" else ""
                 self.warn(json_path("nodes", i, "type"),
                           f"{kind!r} is read as a target{hint}")
+            if node.delivery_key == "delivery" and "demand" in self.instance.document[
+                    "nodes"][i]:
+                self.error(json_path("nodes", i, "delivery"),
+                           "a node gives its delivery as \"demand\" or as \"delivery\", not "
+                           "both")
             if finite:
                 continue
-            for axis, value in (("x", node.x), ("y", node.y), ("z", node.z)):
+            for axis, value in (("x", node.x), ("y", node.y), ("z", node.z),
+                                ("service", node.service)):
                 if value is not None and not is_finite_number(value):
-                    self.error(json_path("nodes", i, axis), f"coordinate {show(value)}")
-            if node.demand is not None and not is_finite_number(node.demand):
-                self.error(json_path("nodes", i, "demand"), f"demand {show(node.demand)}")
-        self.warn_unused("nodes", "demand", [(n.index, n.demand) for n in self.instance.nodes])
+                    what = "service duration" if axis == "service" else "coordinate"
+                    self.error(json_path("nodes", i, axis), f"{what} {show(value)}")
+            for key, amount in ((node.delivery_key, node.delivery), ("pickup", node.pickup)):
+                self.check_amount(json_path("nodes", i, key), amount)
+
+    def check_amount(self, path: str, amount: tuple[float, ...] | None) -> None:
+        """An amount's numbers are finite (their range the schema checks)."""
+        if amount and not all(is_finite_number(value) for value in amount):
+            self.error(path, f"amount {show(list(amount) if len(amount) > 1 else amount[0])}")
+
+    def check_services(self) -> None:
+        """A service duration where routes only end is never spent (a route ends on arriving
+        at its end node; at a start node, service is spent before leaving)."""
+        starts = {a.start_node for a in self.instance.agents}
+        for node in self.instance.nodes:
+            if node.service and node.id in self.endpoints and node.id not in starts:
+                self.warn(json_path("nodes", node.index, "service"),
+                          "a service duration at a node where routes only end is never spent: "
+                          "a route ends on arriving there")
 
     def check_agents(self) -> None:
         ids: dict[int, int] = {}
@@ -406,8 +444,6 @@ class _CrossCheck:
                     self.endpoints.add(node_id)
             self.check_limit(k, agent.max_length)
             self.check_capacity(k, agent.capacity)
-        self.warn_unused("agents", "capacity",
-                         [(a.index, a.capacity) for a in self.instance.agents])
 
     def check_limit(self, k: int, limit: float | bool | None) -> None:
         path = json_path("agents", k, "max_length")
@@ -432,19 +468,21 @@ class _CrossCheck:
             self.warn(path, f"route limit {show(limit)} reaches {NO_CONNECTION:g}; solving "
                             "scales costs, windows and limits to smaller units")
 
-    def check_capacity(self, k: int, capacity: float | bool | None) -> None:
+    def check_capacity(self, k: int, capacity: tuple[float, ...] | bool | None) -> None:
         path = json_path("agents", k, "capacity")
         if isinstance(capacity, bool):
             self.error(path, f"a capacity is a number, not {json.dumps(capacity)} (which the "
                              "raw module reads as 1 or 0)")
             return
-        if capacity is None:
+        if not capacity:
             return
-        if not is_finite_number(capacity):
-            self.error(path, f"capacity {show(capacity)}")
-        elif not INT32_MIN <= capacity <= INT32_MAX:
-            self.error(path, f"capacity {show(capacity)} is outside the range the solver "
-                             "reads, -2^31 to 2^31 - 1")
+        for d, value in enumerate(capacity):
+            where = path if len(capacity) == 1 else f"{path}[{d}]"
+            if not is_finite_number(value):
+                self.error(where, f"capacity {show(value)}")
+            elif not INT32_MIN <= value <= INT32_MAX:
+                self.error(where, f"capacity {show(value)} is outside the range the solver "
+                                  "reads, -2^31 to 2^31 - 1")
 
     def check_applied_limits(self) -> None:
         """How solving applies the route limits: a limit the solver receives as another number
@@ -538,7 +576,6 @@ class _CrossCheck:
     def check_constraints(self) -> None:
         assigned: set[int] = set()
         has_assignment = False
-        sequences = 0
         for constraint in self.instance.constraints:
             kind = constraint.kind
             if kind is None:
@@ -562,14 +599,8 @@ class _CrossCheck:
                     assert isinstance(item, WindowItem)
                     self.check_window(item, finite)
             else:
-                sequences += 1
-                if sequences == 1:
-                    self.warn(json_path(*constraint.path),
-                              "sequence constraints are stored but not used by the solver")
-                for pair in constraint.pairs:
-                    for key, node_id in (("before", pair.before), ("after", pair.after)):
-                        if node_id is not None and node_id not in self.instance.vertex:
-                            self.error(json_path(*pair.path, key), f"no node has id {node_id}")
+                for item in constraint.shipments:
+                    self.check_amount(json_path(*item.path, "amount"), item.amount)
         self.check_unassigned(assigned, has_assignment)
 
     def known_node(self, node_id: int | None, where: Parts) -> int | None:

@@ -103,11 +103,11 @@ def test_solve_writes_result_and_plot_and_plot_redraws_it(run_cli, files, tmp_pa
 
 def test_no_validate_skips_the_findings(run_cli, tmp_path):
     doc = _document()
-    doc["constraints"].append({"kind": "sequence", "precedence": []})
-    path = tmp_path / "seq.json"
+    doc["nodes"][1]["type"] = "target"  # read as a target, with a warning
+    path = tmp_path / "typed.json"
     path.write_text(json.dumps(doc))
     warned = run_cli("solve", str(path), "--time-limit", "1")
-    assert ": warning: $.constraints[2]: sequence constraints" in warned.stderr
+    assert ": warning: $.nodes[1].type: 'target' is read as a target" in warned.stderr
     quiet = run_cli("solve", str(path), "--time-limit", "1", "--no-validate")
     assert quiet.returncode == 0 and "warning" not in quiet.stderr
 

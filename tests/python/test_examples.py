@@ -3,7 +3,9 @@
 import re
 from pathlib import Path
 
+import pytest
 from conftest import run_interpreter
+from orvik.solving import core_enforces_constraints
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 
@@ -42,3 +44,31 @@ def test_plot_solution_example_writes_both_pngs(tmp_path):
     assert done.returncode == 0, done.stderr
     for name in ("routes.png", "history.png"):
         assert (tmp_path / name).read_bytes()[:4] == b"\x89PNG"
+
+
+# The two examples of loads and orders solve with a core that honours them; another build of the
+# core refuses them in one line instead of answering without them.
+ENFORCED = core_enforces_constraints()
+
+
+@pytest.mark.parametrize(("script", "solved"), [
+    ("delivery_fleet_capacities.py", r"solved: total \d+\.\d minutes"),
+    ("robots_pickup_and_delivery.py", r"solved: last robot done after \d+\.\d s"),
+])
+def test_the_examples_of_loads_and_orders_keep_every_rule(script, solved, tmp_path):
+    done = run_interpreter(str(EXAMPLES / script), "--time-limit", "1")
+    if not ENFORCED:
+        assert done.returncode != 0
+        assert "which this build of the core does not honour" in done.stderr
+        return
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert re.fullmatch(solved, lines[0]), lines[0]
+    assert lines[-1].startswith("checker: feasible"), lines[-1]
+    if script.startswith("delivery"):
+        shops = [line.split()[0] for line in lines if "starts at" in line]
+        assert len(shops) == 15 and len(set(shops)) == 15
+    else:
+        stops = [line.split()[0] for line in lines if " tote(s) on board" in line]
+        assert sorted(stops) == sorted(["shelf-A3", "pack-1", "shelf-B7", "pack-2", "shelf-C1",
+                                        "pack-3", "shelf-D4", "pack-4", "shelf-E2", "pack-5"])

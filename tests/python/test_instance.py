@@ -102,7 +102,7 @@ PROBLEMS = [
                  "missing required key 'kind'", False, id="kind-missing"),
     pytest.param(_set(["constraints", 1, "kind"], "time_window"), ("constraints", 1, "kind"),
                  "'time_window' is not a constraint kind; the kinds are assignment, timewindow, "
-                 "sequence (did you mean 'timewindow'?)", False, id="kind-misspelled"),
+                 "sequence, shipment (did you mean 'timewindow'?)", False, id="kind-misspelled"),
     pytest.param(_set(["options", "objective"], "minmax"), ("options", "objective"),
                  "'minmax' is not an objective; use min_max or min_sum (did you mean "
                  "'min_max'?)", False, id="objective-misspelled"),
@@ -176,7 +176,8 @@ def test_the_solver_document_carries_no_settings_of_the_solve():
     doc = _document()
     doc["options"].update(time_limit=5, improve=False, seed=7, improve_iterations=30)
     sent = solver_document(doc, unit_scale(doc))
-    assert sent["options"] == {"return_to_end": True, "objective": "min_max"}
+    assert sent["options"] == {"return_to_end": True, "objective": "min_max",
+                               "enforce_constraints": True}
     assert "name" not in sent["nodes"][0] and sent["nodes"][2]["id"] == 12
 
 
@@ -210,8 +211,8 @@ def test_the_settings_reach_the_solver_as_arguments(monkeypatch, own, given, exp
     assert {key: arguments[key] for key in settings} == settings
     # The limit bounds the whole call: the solver gets what reading and validating left of it.
     assert budget - 1 < arguments["time_limit"] <= budget
-    assert arguments["improve"] is False and sent["options"] == {"return_to_end": True,
-                                                                 "objective": "min_max"}
+    assert arguments["improve"] is False and sent["options"] == {
+        "return_to_end": True, "objective": "min_max", "enforce_constraints": True}
 
 
 def _routes(solution):

@@ -203,3 +203,70 @@ def test_convert_command_writes_a_loadable_file(tmp_path):
     bad = parser.parse_args(["convert", "tsplib", str(TSP), str(out), "--agents", "2",
                              "--customers", "3"])
     assert bad.func(bad) == 2  # an option that does not apply: input it cannot use
+
+
+# ---------------------------------------------------------------------------------------------
+# Capacities, demands and fleets as the files give them
+
+CVRP = DATA / "X-n101-k25.vrp"  # CVRPLIB, VEHICLES 26, CAPACITY 206
+C101 = DATA / "c101.txt"  # Solomon rows without a header
+
+
+def _convert(*arguments):
+    import argparse
+
+    parser = argparse.ArgumentParser()
+    oio.add_convert_command(parser.add_subparsers(dest="command"))
+    args = parser.parse_args(["convert", *map(str, arguments)])
+    return args.func(args)
+
+
+@pytest.mark.parametrize(("edit", "agents", "given"), [
+    (lambda text: text, 26, []),
+    (lambda text: text.replace("VEHICLES : 26", ""), 25, []),
+    (lambda text: text, 30, ["--agents", "30"]),
+], ids=["vehicles-line", "name-k", "asked"])
+def test_a_cvrplib_file_converts_with_its_capacity_demands_and_fleet(tmp_path, edit, agents,
+                                                                    given):
+    source = tmp_path / "X-n101-k25.vrp"
+    source.write_text(edit(CVRP.read_text()))
+    out = tmp_path / "x.json"
+    assert _convert("vrplib", source, out, "--rounding", "tsplib", "--objective", "min_sum",
+                    *given) == 0
+    inst = json.loads(out.read_text())
+    assert len(inst["agents"]) == agents
+    assert {a["capacity"] for a in inst["agents"]} == {206}
+    demands = [n.get("demand", 0) for n in inst["nodes"]]
+    assert demands[0] == 0 and len(demands) == 101 and sum(demands) > 0
+    assert demands[1:4] == [38.0, 51.0, 73.0]
+    assert _matrix(inst)[0][1] == float(int(math.hypot(365 - 146, 689 - 180) + 0.5))
+    import orvik
+
+    assert orvik.validate(inst).ok
+
+
+def test_a_solomon_file_converts_with_the_capacity_and_fleet_given(tmp_path):
+    out = tmp_path / "c101.json"
+    assert _convert("solomon", C101, out, "--agents", "10", "--capacity", "200") == 0
+    inst = json.loads(out.read_text())
+    assert len(inst["agents"]) == 10 and {a["capacity"] for a in inst["agents"]} == {200}
+    assert [n.get("demand", 0) for n in inst["nodes"][:4]] == [0, 10.0, 30.0, 10.0]
+    assert sum(n.get("demand", 0) for n in inst["nodes"]) == 1810
+    header = oio.solomon_instance(SOLOMON)  # the header's vehicle count and capacity
+    assert len(header["agents"]) == 3 and header["agents"][0]["capacity"] == 200
+
+
+@pytest.mark.parametrize(("arguments", "words"), [
+    (["solomon", C101], "gives no number of vehicles; give the number of agents (--agents)"),
+    (["tsplib", TSP], "gives no number of vehicles"),
+    (["solomon", C101, "--agents", "3", "--capacity", "-5"], "capacity must be a positive"),
+], ids=["solomon-rows", "tsplib", "negative-capacity"])
+def test_convert_says_what_the_file_does_not_give(tmp_path, capsys, arguments, words):
+    assert _convert(arguments[0], arguments[1], tmp_path / "out.json", *arguments[2:]) == 2
+    assert words in capsys.readouterr().err
+
+
+@pytest.mark.parametrize(("name", "fleet"), [
+    ("X-n101-k25", 25), ("A-n32-k5", 5), ("eil51", None), ("P-n16-k8_x", 8), ("k9", None)])
+def test_the_fleet_a_name_states(name, fleet):
+    assert oio.named_fleet(name) == fleet

@@ -145,15 +145,6 @@ WARNINGS = [
     pytest.param(_set(["costs", "car", 3, 0], 12000.0),
                  ("$.costs.car[3][0]", "reaches 9999, which the solver reads as no connection"),
                  id="cost-reaches-no-connection"),
-    pytest.param(_set(["nodes", 1, "demand"], 4),
-                 ("$.nodes[1].demand", "demand is stored but not used"), id="demand-ignored"),
-    pytest.param(_set(["agents", 0, "capacity"], 10),
-                 ("$.agents[0].capacity", "capacity is stored but not used"),
-                 id="capacity-ignored"),
-    pytest.param(_append(["constraints"], {"kind": "sequence",
-                                           "precedence": [{"before": 11, "after": 12}]}),
-                 ("$.constraints[2]", "sequence constraints are stored but not used"),
-                 id="sequence-ignored"),
     pytest.param(_set(["agents", 0, "max_length"], 150.9),
                  ("$.agents[0].max_length", "150.9 limits the route cost to 150"),
                  id="fractional-limit"),
@@ -174,6 +165,21 @@ def test_warnings_are_kept_apart_from_errors(mutate, expected):
     assert findings.ok, [str(f) for f in findings.errors]
     assert _has(findings.warnings, *expected), [str(f) for f in findings]
     assert all(f.severity == WARNING for f in findings)
+
+
+@pytest.mark.parametrize("mutate", [
+    pytest.param(_set(["nodes", 1, "demand"], 4), id="demand"),
+    pytest.param(_set(["agents", 0, "capacity"], 10), id="capacity"),
+    pytest.param(_append(["constraints"], {"kind": "sequence",
+                                           "precedence": [{"before": 11, "after": 12}]}),
+                 id="sequence"),
+])
+def test_loads_and_pairs_are_used_and_draw_no_warning(mutate):
+    """The solver honours demands, capacities and sequence pairs: nothing says they are not
+    used."""
+    doc = _document()
+    mutate(doc)
+    assert orvik.validate(doc) == []
 
 
 def test_a_path_is_read_and_a_list_is_no_instance(tmp_path):

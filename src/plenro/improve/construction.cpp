@@ -14,6 +14,8 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // changed (see Run), unless windows or route limits make every later place of the route change
 // with it.
 constexpr std::int32_t kLazyAbove = 400;
+// A load above a capacity by less than this is rounding.
+constexpr double kLoadTolerance = 1e-9;
 
 }  // namespace
 
@@ -104,7 +106,121 @@ std::string RegretConstruction::Unservable(const RoutingInstance& instance) {
              (!reached ? "into it" : "out of it");
     }
   }
+  return UnorderableOrOverloaded(instance);
+}
+
+std::string RegretConstruction::UnorderableOrOverloaded(const RoutingInstance& instance) {
+  const auto node = [&instance](std::int32_t v) {
+    return std::to_string(instance.view().points()[static_cast<std::size_t>(v)].id);
+  };
+  // Orders: two points that must share a route and must not; a cycle of orders.
+  const InstanceView& view = instance.view();
+  const std::uint64_t n = view.num_points();
+  std::vector<std::vector<std::int32_t>> after(n);
+  for (const OrderLink& link : view.orders()) {
+    if (link.kind == LinkKind::kOtherRoute) {
+      for (const OrderLink& other : view.orders()) {
+        const bool same_points = (other.first == link.first && other.second == link.second) ||
+                                 (other.first == link.second && other.second == link.first);
+        if (same_points &&
+            (other.kind == LinkKind::kShipment || other.kind == LinkKind::kSameRoute)) {
+          return "nodes " + node(static_cast<std::int32_t>(link.first)) + " and " +
+                 node(static_cast<std::int32_t>(link.second)) +
+                 " cannot be ordered: they must share a route and must not";
+        }
+      }
+      continue;
+    }
+    after[link.first].push_back(static_cast<std::int32_t>(link.second));
+  }
+  // Depth-first search for a cycle; `state`: 0 unseen, 1 on the path, 2 done.
+  std::vector<char> state(n, 0);
+  std::vector<std::int32_t> parent(n, -1);
+  for (std::uint64_t root = 0; root < n; ++root) {
+    if (state[root] != 0) {
+      continue;
+    }
+    std::vector<std::pair<std::int32_t, std::size_t>> stack{{static_cast<std::int32_t>(root), 0}};
+    state[root] = 1;
+    while (!stack.empty()) {
+      auto& [v, next] = stack.back();
+      const auto x = static_cast<std::size_t>(v);
+      if (next == after[x].size()) {
+        state[x] = 2;
+        stack.pop_back();
+        continue;
+      }
+      const std::int32_t w = after[x][next++];
+      const auto y = static_cast<std::size_t>(w);
+      if (state[y] == 1) {
+        // The cycle runs from w along the path to v and back to w.
+        std::string cycle = node(w);
+        std::vector<std::int32_t> path;
+        for (std::int32_t u = v; u != w && u >= 0; u = parent[static_cast<std::size_t>(u)]) {
+          path.push_back(u);
+        }
+        for (auto it = path.rbegin(); it != path.rend(); ++it) {
+          cycle += " before node " + node(*it);
+        }
+        return "the orders cannot be kept: they form a cycle (node " + cycle + " before node " +
+               node(w) + ")";
+      }
+      if (state[y] == 0) {
+        state[y] = 1;
+        parent[y] = v;
+        stack.emplace_back(w, 0);
+      }
+    }
+  }
+  // Loads: a point (with its partner, if it has one) that no agent that may serve it can carry.
+  const auto fits = [&instance](std::int32_t a, const LoadSegment& load) {
+    for (std::size_t d = 0; d < load.dims; ++d) {
+      if (load.HighestLoad(d) > instance.agent(a).capacity[d] + kLoadTolerance) {
+        return false;
+      }
+    }
+    return true;
+  };
+  for (const std::int32_t v : instance.customers()) {
+    const std::int32_t partner = instance.Partner(v);
+    const bool paired = partner >= 0;
+    const std::int32_t first = paired && !instance.PartnerFirst(v) ? partner : v;
+    const std::int32_t second = paired && !instance.PartnerFirst(v) ? v : partner;
+    const LoadSegment load = paired
+                                 ? Join(instance.Single(first).load, instance.Single(second).load)
+                                 : instance.Single(v).load;
+    bool served = false;
+    bool carried = false;
+    for (std::int32_t a = 0; a < instance.num_agents() && !carried; ++a) {
+      const std::int32_t type = instance.agent(a).type;
+      if (instance.Serves(type, v) && (!paired || instance.Serves(type, partner))) {
+        served = true;
+        carried = fits(a, load);
+      }
+    }
+    const std::string what = paired ? "the pair of node " + node(first) + " and node " +
+                                          node(second) + " (first before second)"
+                                    : instance.DescribePoint(v);
+    if (!served) {
+      return what + " cannot be served: no agent's type may serve both";
+    }
+    if (!carried) {
+      return what + " cannot be carried: its load exceeds the capacity of every agent that may " +
+             "serve it";
+    }
+  }
   return "";
+}
+
+bool RegretConstruction::TiedTo(std::int32_t p, std::int32_t v) const {
+  for (const std::uint32_t k : instance_->OrdersOf(p)) {
+    const OrderLink& link = instance_->Order(k);
+    if (link.first == static_cast<std::uint64_t>(v) ||
+        link.second == static_cast<std::uint64_t>(v)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 double RegretConstruction::Value(const Solution& s, const Placement& place) const {
@@ -125,7 +241,8 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
   // A point placed with windows or a route limit delays everything after it on its route and
   // lengthens the route: a cached place elsewhere on it may now come too late or run over, and
   // a stale table would send points into routes that no longer have room for them.
-  const bool lazy = !instance_->timed() && static_cast<std::int32_t>(pending_.size()) > kLazyAbove;
+  const bool lazy = !instance_->priced() && !instance_->linked() &&
+                    static_cast<std::int32_t>(pending_.size()) > kLazyAbove;
   best_route_.assign(pending_.size(), -1);
   table_.assign(pending_.size() * stride, Placement{});
   for (std::size_t i = 0; i < pending_.size(); ++i) {
@@ -172,7 +289,7 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
               inserter_->BestInRoute(s, pending_[i], r, nullptr, 0.0, true);
         }
         collect();
-        if (best_route < 0) {
+        if (best_route < 0 && !instance_->linked()) {
           throw std::logic_error(instance_->DescribePoint(pending_[i]) + " fits no route");
         }
       }
@@ -201,13 +318,22 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
     }
 
     const std::int32_t v = pending_[chosen];
-    Placement place = table_[chosen * stride + static_cast<std::size_t>(chosen_route)];
+    Placement place = chosen_route >= 0
+                          ? table_[chosen * stride + static_cast<std::size_t>(chosen_route)]
+                          : Placement{};
     if (lazy) {
       // Its entry may be stale: place it where the route is now.
       const Placement fresh = inserter_->BestInRoute(s, v, chosen_route, nullptr, 0.0, false);
       place = fresh.found() ? fresh : place;
     }
-    s.Insert(v, place.route, place.after);
+    if (instance_->linked()) {
+      // A point tied to others goes where they are now; one that fits nowhere stays out (the
+      // search reports the shortfall).
+      place = inserter_->Best(s, v, nullptr, 0.0);
+    }
+    if (place.found()) {
+      s.Insert(v, place.route, place.after);
+    }
     // Drop the point's row (the last row moves into its place), then refresh the route's column:
     // every entry, or on large instances those whose best route it was and those of the points
     // that have v among their candidates (the others keep an older value until chosen).
@@ -224,11 +350,20 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
     if (lazy) {
       MarkReverse(v, 1);
     }
-    for (std::size_t i = 0; i < pending_.size(); ++i) {
+    for (std::size_t i = 0; i < pending_.size() && place.found(); ++i) {
       const auto p = static_cast<std::size_t>(pending_[i]);
       if (!lazy || best_route_[i] == place.route || touched_[p] != 0) {
         table_[i * stride + static_cast<std::size_t>(place.route)] =
             inserter_->BestInRoute(s, pending_[i], place.route, nullptr, 0.0, false);
+      }
+      // A point tied to v may now go into v's route only: its places elsewhere are gone.
+      if (instance_->linked() && TiedTo(pending_[i], v)) {
+        for (std::int32_t r = 0; r < m; ++r) {
+          if (r != place.route) {
+            table_[i * stride + static_cast<std::size_t>(r)] =
+                inserter_->BestInRoute(s, pending_[i], r, nullptr, 0.0, false);
+          }
+        }
       }
     }
     if (lazy) {

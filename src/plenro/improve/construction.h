@@ -19,7 +19,9 @@ namespace plenro {
 // was and those that have the placed point among their candidates (the rest keep an older
 // value, and a point is placed where its route is when it is chosen).
 // Every constraint is honoured where the evaluator's penalties can keep it; what is left is
-// for the local search to repair.
+// for the local search to repair. Orders are kept outright: a point tied to points on routes
+// goes only where it keeps its orders with them (Inserter::KeepsOrders), and one that fits
+// nowhere stays unplaced.
 class RegretConstruction {
  public:
   RegretConstruction(const RoutingInstance& instance, const CandidateLists& candidates,
@@ -33,11 +35,17 @@ class RegretConstruction {
   // for open routes, its start point) and that every point can be served at all: some agent's
   // type may serve it and that type has a connection into and out of it. Returns why the first
   // agent cannot finish or the first point cannot be served (naming it), or an empty text.
+  // Then, where loads and orders apply: that some agent that may serve a point (with its
+  // partner) can carry its load, that no two points must share a route and must not, and that
+  // the orders form no cycle.
   static std::string Unservable(const RoutingInstance& instance);
+  static std::string UnorderableOrOverloaded(const RoutingInstance& instance);
 
  private:
   // Value of placing a point on route r at the cached best place (lower is better).
   double Value(const Solution& s, const Placement& place) const;
+  // Whether an order names both p and v.
+  bool TiedTo(std::int32_t p, std::int32_t v) const;
   // Sets the mark of every point that has v among its candidates.
   void MarkReverse(std::int32_t v, char mark);
 

@@ -6,6 +6,13 @@
 
 namespace plenro {
 
+namespace {
+
+// Relative rounding of a load summed in single precision over a route.
+constexpr double kLoadRounding = 1e-5;
+
+}  // namespace
+
 RouteCost CostEvaluator::Close(std::int32_t agent, const RouteSummary& body) const {
   const PlannedAgent& a = instance_->agent(agent);
   const RouteCost at_goal =
@@ -28,6 +35,15 @@ RouteCost CostEvaluator::Finish(const PlannedAgent& agent, const RouteSummary& r
   out.cost = route.time.ArrivalFrom(0.0, out.violation[kTimeWarp]);
   out.violation[kOverLength] =
       agent.max_length > 0.0 ? std::max(out.cost - agent.max_length, 0.0) : 0.0;
+  // Loads are summed in single precision (LoadSegment): an excess within its rounding is none.
+  double over = 0.0;
+  for (std::size_t d = 0; d < route.load.dims; ++d) {
+    const double excess = route.load.HighestLoad(d) - agent.capacity[d];
+    if (excess > kLoadRounding * std::max(1.0, agent.capacity[d])) {
+      over += excess;
+    }
+  }
+  out.violation[kOverCapacity] = over;
   out.broken = route.broken;
   out.ends_at_start = at_start;
   double penalty = 0.0;

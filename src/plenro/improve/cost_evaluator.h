@@ -13,10 +13,11 @@ namespace plenro {
 
 // The kinds of violation the search tolerates for a while and prices, each at a weight of its
 // own that the engine adapts: time warp (arriving after a window closes) and length over the
-// agent's route limit, both from the time resource. A new resource adds its kinds here and
+// agent's route limit, both from the time resource, and load over the agent's capacity (summed
+// over the dimensions) from the load resource. A new resource adds its kinds here and
 // computes them in CostEvaluator::Finish. A leg without a connection is no such violation: it
 // has a fixed price (CostEvaluator::kBrokenPenalty) and is never tolerated in a result.
-enum Violation : std::size_t { kTimeWarp, kOverLength, kViolationKinds };
+enum Violation : std::size_t { kTimeWarp, kOverLength, kOverCapacity, kViolationKinds };
 
 // One penalty weight per kind of violation, indexed by Violation.
 using PenaltyWeights = std::array<double, kViolationKinds>;

@@ -120,7 +120,15 @@ class ImprovementEngine::Impl {
         ruins_(objective == MinMax ? kRuins : kRuins - 1, kRuinSegment, kRuinReaction, kRuinFloor),
         current_(instance_, evaluator_),
         candidate_(instance_, evaluator_),
-        best_(instance_, evaluator_) {}
+        best_(instance_, evaluator_),
+        mend_(instance_, evaluator_) {
+    const std::vector<OrderLink>& orders = view.orders();
+    for (std::size_t k = 0; k < orders.size(); ++k) {
+      if (orders[k].kind == LinkKind::kPrecedence) {
+        precedences_.push_back(k);
+      }
+    }
+  }
 
   ImproveOutcome Run(const RoutePlan* initial, const ImproveSettings& settings,
                      const Stopwatch& clock, const RunControl& control, const Listener& listener);
@@ -141,6 +149,9 @@ class ImprovementEngine::Impl {
   bool OfferPlan(RoutePlan plan, bool announce);
   // Offers s as a new best solution; true when it is one (best_ then holds it).
   bool Offer(const Solution& s);
+  // Where s keeps every rule but an order across two routes: moves the points of the orders it
+  // breaks onto one route and offers the result.
+  bool MendOrdersAcross(const Solution& s);
   // From now on the search climbs the instance's own objective (see Run).
   void EndBalancing();
   // The current solution back to the best one.
@@ -152,6 +163,10 @@ class ImprovementEngine::Impl {
   void Repair(Solution& s);
   // The points where s breaks a window, a limit or a connection.
   void CollectViolations(const Solution& s, std::vector<std::int32_t>& out) const;
+  // How much later than allowed s starts service at the firsts of the precedences it splits over
+  // two routes, summed over them (0 when it keeps them all); the points of those it breaks go
+  // to `out` when given.
+  double OrderLateness(const Solution& s, std::vector<std::int32_t>* out);
   // What keeps s from being a solution, in words.
   std::string DescribeShortfall(const Solution& s) const;
   // A descent after the points `moved` changed place: from them and what they touch, so that
@@ -172,9 +187,18 @@ class ImprovementEngine::Impl {
   AdaptiveChoice ruins_;
   Solution current_;
   Solution candidate_;
-  Solution best_;           // the best solution found, as the engine holds it
-  bool has_best_ = false;   // best_ holds one
-  bool balancing_ = false;  // climbing the balanced key until a first solution
+  Solution best_;            // the best solution found, as the engine holds it
+  Solution mend_;            // scratch of MendOrdersAcross
+  std::string order_break_;  // the last order across routes that kept a solution out
+  // The precedences (indices into the orders), which only a whole schedule can judge across
+  // routes; the search prices their lateness with a weight of its own.
+  std::vector<std::size_t> precedences_;
+  double order_weight_ = kStartWeight;
+  std::vector<double> starts_;             // scratch of OrderLateness: service start per point
+  std::vector<Route> routes_;              // scratch of OrderLateness
+  std::vector<std::int32_t> mend_points_;  // scratch of MendOrdersAcross
+  bool has_best_ = false;                  // best_ holds one
+  bool balancing_ = false;                 // climbing the balanced key until a first solution
 
   ImproveSettings settings_;
   const Stopwatch* clock_ = nullptr;
@@ -276,6 +300,11 @@ bool ImprovementEngine::Impl::OfferPlan(RoutePlan plan, bool announce) {
       return false;
     }
   }
+  // Orders across routes, judged on the routes' schedules.
+  if (instance_.linked() && route_evaluation_.BrokenAcross(plan.routes) >= 0) {
+    order_break_ = route_evaluation_.OrdersAcross(plan.routes);
+    return false;
+  }
   const ObjectiveKey key = KeyOf(objective_, TotalsOf(plan.costs));
   if (outcome_.found && !Better(key, best_key_)) {
     return false;
@@ -302,11 +331,92 @@ bool ImprovementEngine::Impl::Offer(const Solution& s) {
     return false;
   }
   if (!OfferPlan(Export(s), true)) {
-    return false;
+    return instance_.linked() && MendOrdersAcross(s);
   }
   best_ = s;
   has_best_ = true;
   return true;
+}
+
+bool ImprovementEngine::Impl::MendOrdersAcross(const Solution& s) {
+  // A precedence whose two points are on different routes and served in the wrong order: one of
+  // its points moves to every place on either of the two routes (its second later on its own
+  // route or behind the first on the first's, its first earlier on its own route or ahead of
+  // the second on the second's), and the move that keeps every route's rules with the least
+  // lateness left (then the best key) is taken; a few rounds, until none is left.
+  constexpr int kMends = 4;
+  if (precedences_.empty()) {
+    return false;
+  }
+  mend_ = s;
+  std::vector<std::int32_t> one(1);  // the point that moves, as Remove takes it
+  double late = OrderLateness(mend_, &mend_points_);
+  if (late <= 0.0) {
+    return false;  // something else refused it
+  }
+  for (int round = 0; round < kMends && late > 0.0; ++round) {
+    const std::vector<std::int32_t> broken = mend_points_;
+    double best_late = late;
+    ObjectiveKey best_key;
+    std::int32_t best_point = -1;
+    std::int32_t best_route = -1;
+    std::int32_t best_after = 0;
+    for (std::size_t i = 0; i < broken.size(); i += 2) {
+      const std::array<std::int32_t, 2> routes = {mend_.RouteOf(broken[i]),
+                                                  mend_.RouteOf(broken[i + 1])};
+      for (const std::int32_t mover : {broken[i], broken[i + 1]}) {
+        const std::int32_t home = mend_.RouteOf(mover);
+        const std::int32_t home_after = mend_.PositionOf(mover) - 1;
+        one[0] = mover;
+        mend_.Remove(one);
+        for (const std::int32_t r : routes) {
+          if (!instance_.Serves(mend_.route(r).type, mover)) {
+            continue;
+          }
+          for (std::int32_t after = 0; after <= mend_.route(r).size(); ++after) {
+            if (r == home && after == home_after) {
+              continue;  // where it was
+            }
+            mend_.Insert(mover, r, after);
+            if (mend_.Feasible()) {
+              const double left = OrderLateness(mend_, nullptr);
+              const ObjectiveKey key = mend_.Key();
+              if (left < best_late - RouteCost::kTolerance ||
+                  (best_point >= 0 && left <= best_late + RouteCost::kTolerance &&
+                   Better(key, best_key))) {
+                best_late = left;
+                best_key = key;
+                best_point = mover;
+                best_route = r;
+                best_after = after;
+              }
+            }
+            mend_.Remove(one);
+          }
+        }
+        mend_.Insert(mover, home, home_after);
+      }
+    }
+    if (best_point < 0) {
+      return false;
+    }
+    one[0] = best_point;
+    mend_.Remove(one);
+    mend_.Insert(best_point, best_route, best_after);
+    late = OrderLateness(mend_, &mend_points_);
+  }
+  if (late > 0.0) {
+    return false;
+  }
+  if (outcome_.found && !Better(KeyOf(objective_, mend_.CostTotals()), best_key_)) {
+    return false;
+  }
+  if (OfferPlan(Export(mend_), true)) {
+    best_ = mend_;
+    has_best_ = true;
+    return true;
+  }
+  return false;
 }
 
 void ImprovementEngine::Impl::EndBalancing() {
@@ -336,7 +446,8 @@ void ImprovementEngine::Impl::CollectViolations(const Solution& s,
     if (route.cost.feasible()) {
       continue;
     }
-    const bool whole = !route.cost.Meets(kOverLength) || route.cost.broken > 0;
+    const bool whole =
+        !route.cost.Meets(kOverLength) || !route.cost.Meets(kOverCapacity) || route.cost.broken > 0;
     for (std::int32_t p = 1; p <= route.size(); ++p) {
       if (whole || LateBy(route, p) > RouteCost::kTolerance) {
         out.push_back(route.At(p));
@@ -345,9 +456,59 @@ void ImprovementEngine::Impl::CollectViolations(const Solution& s,
   }
 }
 
+double ImprovementEngine::Impl::OrderLateness(const Solution& s, std::vector<std::int32_t>* out) {
+  if (out != nullptr) {
+    out->clear();
+  }
+  if (precedences_.empty()) {
+    return 0.0;
+  }
+  starts_.assign(static_cast<std::size_t>(instance_.num_vertices()), 0.0);
+  routes_.resize(static_cast<std::size_t>(s.num_routes()));
+  for (std::int32_t r = 0; r < s.num_routes(); ++r) {
+    const PlannedRoute& route = s.route(r);
+    if (route.empty()) {
+      continue;
+    }
+    Route& path = routes_[static_cast<std::size_t>(r)];
+    const PlannedAgent& agent = instance_.agent(r);
+    path.clear();
+    path.push_back(agent.start);
+    path.insert(path.end(), route.visits.begin(), route.visits.end());
+    path.push_back(route.cost.ends_at_start ? agent.start : agent.goal);
+    const std::vector<plenro::Stop> stops =
+        route_evaluation_.Schedule(path, static_cast<std::uint64_t>(r));
+    for (std::size_t i = 1; i + 1 < path.size(); ++i) {
+      starts_[static_cast<std::size_t>(path[i])] = stops[i].start;
+    }
+  }
+  double late = 0.0;
+  for (const std::size_t k : precedences_) {
+    const OrderLink& link = instance_.view().orders()[k];
+    const auto first = static_cast<std::int32_t>(link.first);
+    const auto second = static_cast<std::int32_t>(link.second);
+    const std::int32_t a = s.RouteOf(first);
+    const std::int32_t b = s.RouteOf(second);
+    if (a < 0 || b < 0 || a == b) {
+      continue;  // one route's own rules judge it
+    }
+    const double by =
+        starts_[static_cast<std::size_t>(first)] - starts_[static_cast<std::size_t>(second)];
+    if (by > RouteCost::kTolerance) {
+      late += by;
+      if (out != nullptr) {
+        out->push_back(first);
+        out->push_back(second);
+      }
+    }
+  }
+  return late;
+}
+
 std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const {
   std::vector<std::string> late;
   std::vector<std::string> over;
+  std::vector<std::string> overloaded;
   std::int32_t broken = 0;
   for (std::int32_t r = 0; r < s.num_routes(); ++r) {
     const PlannedRoute& route = s.route(r);
@@ -363,6 +524,11 @@ std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const 
       std::ostringstream text;
       text << instance_.DescribeAgent(r) << " by " << route.cost.violation[kOverLength];
       over.push_back(text.str());
+    }
+    if (!route.cost.Meets(kOverCapacity)) {
+      std::ostringstream text;
+      text << instance_.DescribeAgent(r) << " by " << route.cost.violation[kOverCapacity];
+      overloaded.push_back(text.str());
     }
     broken += route.cost.broken;
   }
@@ -387,6 +553,13 @@ std::string ImprovementEngine::Impl::DescribeShortfall(const Solution& s) const 
   if (!over.empty()) {
     faults.push_back("run over the route limit of " + std::to_string(over.size()) +
                      (over.size() == 1 ? " agent (" : " agents (") + list(over) + ")");
+  }
+  if (!overloaded.empty()) {
+    faults.push_back("load over the capacity of " + std::to_string(overloaded.size()) +
+                     (overloaded.size() == 1 ? " agent (" : " agents (") + list(overloaded) + ")");
+  }
+  if (faults.empty() && s.num_unassigned() == 0 && !order_break_.empty()) {
+    faults.push_back("break an order across routes (" + order_break_ + ")");
   }
   if (broken > 0) {
     faults.push_back("travel " + std::to_string(broken) + (broken == 1 ? " leg" : " legs") +
@@ -437,6 +610,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   control_ = &control;
   listener_ = listener;
   outcome_ = ImproveOutcome{};
+  order_break_.clear();
   best_iteration_ = 0;
   restarted_at_ = 0;
   has_best_ = false;
@@ -484,7 +658,13 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   current_.Refresh();
   Descend(current_, instance_.customers());
   Offer(current_);
-  Anneal();
+  if (settings.construct_only) {
+    if (!outcome_.found && instance_.priced() && current_.num_unassigned() == 0) {
+      Repair(current_);
+    }
+  } else {
+    Anneal();
+  }
   if (!outcome_.found) {
     outcome_.shortfall = DescribeShortfall(current_);
   }
@@ -493,8 +673,8 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
 }
 
 void ImprovementEngine::Impl::Anneal() {
-  // Penalty weights matter only where windows or route limits can be violated.
-  const bool adapt = instance_.timed();
+  // Penalty weights matter only where windows, route limits or capacities can be violated.
+  const bool adapt = instance_.priced();
 
   const double legs = static_cast<double>(instance_.customers().size()) +
                       static_cast<double>(current_.num_routes());
@@ -516,6 +696,12 @@ void ImprovementEngine::Impl::Anneal() {
   std::int64_t seen = 0;
   std::array<std::int64_t, kViolationKinds> met{};
   std::int64_t infeasible_since = -1;  // iteration since which the current is infeasible
+  // Precedences split over two routes: their lateness, priced by a weight that adapts as the
+  // others do, steers the acceptance.
+  const bool ordered = !precedences_.empty();
+  order_weight_ = kStartWeight;
+  std::int64_t order_met = 0;
+  double current_late = OrderLateness(current_, nullptr);
   while (!stopped_) {
     if (settings_.iteration_limit > 0 && outcome_.iterations >= settings_.iteration_limit) {
       break;
@@ -541,6 +727,7 @@ void ImprovementEngine::Impl::Anneal() {
          (infeasible_since >= 0 &&
           outcome_.iterations - infeasible_since >= kInfeasibleWindows * adapt_every))) {
       Restart();
+      current_late = OrderLateness(current_, nullptr);
       infeasible_since = -1;
     }
 
@@ -564,6 +751,11 @@ void ImprovementEngine::Impl::Anneal() {
         }
       } else if (adapt && !current_.Feasible() && random_.Chance(kTargetedRuinShare)) {
         CollectViolations(current_, repair_seeds_);
+        if (!repair_seeds_.empty()) {
+          seed = repair_seeds_[random_.Below(repair_seeds_.size())];
+        }
+      } else if (current_late > 0.0 && random_.Chance(kTargetedRuinShare)) {
+        OrderLateness(current_, &repair_seeds_);
         if (!repair_seeds_.empty()) {
           seed = repair_seeds_[random_.Below(repair_seeds_.size())];
         }
@@ -594,18 +786,23 @@ void ImprovementEngine::Impl::Anneal() {
       }
     }
 
-    const double before = evaluator_.Scalar(current_.Key());
-    const double after = evaluator_.Scalar(candidate_.Key());
+    const double candidate_late = ordered ? OrderLateness(candidate_, nullptr) : 0.0;
+    if (ordered) {
+      order_met += candidate_late > 0.0 ? 0 : 1;
+    }
+    const double before = evaluator_.Scalar(current_.Key()) + order_weight_ * current_late;
+    const double after = evaluator_.Scalar(candidate_.Key()) + order_weight_ * candidate_late;
     const double threshold = before - temperature * std::log(1.0 - random_.Uniform());
     const bool accepted = after < threshold;
     if (accepted) {
       std::swap(current_, candidate_);
+      current_late = candidate_late;
     }
     ruins_.Record(ruin, new_best         ? AdaptiveChoice::Outcome::kNewBest
                         : !accepted      ? AdaptiveChoice::Outcome::kRejected
                         : after < before ? AdaptiveChoice::Outcome::kImproved
                                          : AdaptiveChoice::Outcome::kAccepted);
-    if (adapt && has_best_ && !current_.Feasible()) {
+    if (has_best_ && ((adapt && !current_.Feasible()) || current_late > 0.0)) {
       infeasible_since = infeasible_since < 0 ? outcome_.iterations : infeasible_since;
     } else {
       infeasible_since = -1;
@@ -614,6 +811,12 @@ void ImprovementEngine::Impl::Anneal() {
       AdaptWeights(met, seen);
       seen = 0;
       met.fill(0);
+    }
+    if (ordered && outcome_.iterations % adapt_every == 0) {
+      const double share = static_cast<double>(order_met) / static_cast<double>(adapt_every);
+      order_weight_ = std::clamp(order_weight_ * (share < kTargetFeasible ? kRaise : kLower),
+                                 kMinWeight, kMaxWeight);
+      order_met = 0;
     }
   }
 }

@@ -22,6 +22,9 @@ struct ImproveSettings {
   std::int64_t iteration_limit = 0;
   // Seconds on the caller's clock (counted from its start) at which the engine stops.
   double time_limit = 0.0;
+  // Build the first routes and descend from them (with one repair where they break a rule),
+  // without ruin and recreate.
+  bool construct_only = false;
 };
 
 // A solution as the solver reports it: per agent, by agent index, its route (start point,
@@ -40,7 +43,8 @@ struct ImproveOutcome {
   std::int64_t moves_evaluated = 0;  // local-search moves and insertion places scored
   bool out_of_time = false;          // stopped by the time limit
   bool interrupted = false;          // stopped by the run control's stop flag
-  // Why no solution can exist (a point no agent can serve at all); empty otherwise.
+  // Why no solution can exist (a point no agent can serve or carry at all, orders that cannot
+  // be kept); empty otherwise.
   std::string unservable;
   // Why a run that ended without a solution found none: the windows, route limits and
   // connections its closest routes break. Empty when it found one or `unservable` is set.

@@ -1,5 +1,6 @@
 #include "plenro/improve/insertion.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace plenro {
@@ -29,8 +30,12 @@ Placement Inserter::BestInRoute(const Solution& s, std::int32_t v, std::int32_t 
     return best;
   }
   double lowest = std::numeric_limits<double>::infinity();
+  const bool linked = instance_->linked();
   const auto consider = [&](std::int32_t after) {
     if (random != nullptr && random->Chance(blink)) {
+      return;
+    }
+    if (linked && !KeepsOrders(s, v, r, after)) {
       return;
     }
     const RouteCost cost = CostAt(s, v, r, after);
@@ -88,6 +93,9 @@ std::int32_t Inserter::TimeSlot(const Solution& s, std::int32_t v, std::int32_t 
 
 void Inserter::Consider(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after,
                         Placement& best) {
+  if (instance_->linked() && !KeepsOrders(s, v, r, after)) {
+    return;
+  }
   const RouteCost cost = CostAt(s, v, r, after);
   const ObjectiveKey key = s.KeyChange(r, cost);
   if (!best.found() || Better(key, best.key)) {
@@ -98,8 +106,93 @@ void Inserter::Consider(const Solution& s, std::int32_t v, std::int32_t r, std::
   }
 }
 
+bool Inserter::KeepsOrders(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after) {
+  const RoutingInstance& in = s.instance();
+  for (const std::uint32_t k : in.OrdersOf(v)) {
+    const OrderLink& link = in.Order(k);
+    const bool v_first = link.first == static_cast<std::uint64_t>(v);
+    const auto other = static_cast<std::int32_t>(v_first ? link.second : link.first);
+    const std::int32_t on = s.RouteOf(other);
+    if (on < 0) {
+      continue;
+    }
+    // v goes before the other point exactly when it is inserted before the other's position.
+    const bool before = after < s.PositionOf(other);
+    switch (link.kind) {
+      case LinkKind::kShipment:
+      case LinkKind::kSameRoute:
+        if (on != r || before != v_first) {
+          return false;
+        }
+        break;
+      case LinkKind::kOtherRoute:
+        if (on == r) {
+          return false;
+        }
+        break;
+      case LinkKind::kPrecedence:
+        if (on == r && before != v_first) {
+          return false;
+        }
+        break;
+    }
+  }
+  return true;
+}
+
+Placement Inserter::BestPair(const Solution& s, std::int32_t first, std::int32_t second,
+                             std::int32_t& second_after, RandomSource* random, double blink,
+                             std::int32_t only_route) const {
+  const RoutingInstance& in = *instance_;
+  Placement best;
+  double lowest = std::numeric_limits<double>::infinity();
+  for (std::int32_t r = std::max(only_route, 0);
+       r < (only_route >= 0 ? only_route + 1 : s.num_routes()); ++r) {
+    const PlannedRoute& R = s.route(r);
+    if (!in.Serves(R.type, first) || !in.Serves(R.type, second)) {
+      continue;
+    }
+    for (std::int32_t i = 0; i <= R.size(); ++i) {
+      if (!KeepsOrders(s, first, r, i)) {
+        continue;
+      }
+      // Start, visits up to i, first; then visits i + 1 .. j, second, the rest.
+      RouteSummary head = in.Join(R.prefix[static_cast<std::size_t>(i)], in.Single(first), r);
+      for (std::int32_t j = i; j <= R.size(); ++j) {
+        if (j > i) {
+          head = in.Join(head, in.Single(R.At(j)), r);
+        }
+        if ((random != nullptr && random->Chance(blink)) || !KeepsOrders(s, second, r, j)) {
+          continue;
+        }
+        ++evaluated_;
+        const RouteSummary body = in.Join(in.Join(head, in.Single(second), r),
+                                          R.suffix[static_cast<std::size_t>(j) + 1], r);
+        const RouteCost cost = s.evaluator().Close(r, body);
+        const ObjectiveKey key = only_route >= 0 ? ObjectiveKey{} : s.KeyChange(r, cost);
+        const double value = only_route >= 0 ? cost.penalised() : s.evaluator().Scalar(key);
+        if (!best.found() || value < lowest) {
+          lowest = value;
+          best.route = r;
+          best.after = i;
+          best.cost = cost;
+          best.key = key;
+          second_after = j;
+        }
+      }
+    }
+  }
+  return best;
+}
+
 Placement Inserter::Best(const Solution& s, std::int32_t v, RandomSource* random, double blink) {
   Placement best;
+  if (instance_->linked()) {
+    const std::int32_t partner = instance_->Partner(v);
+    if (partner >= 0 && s.RouteOf(partner) >= 0) {
+      return BestInRoute(s, v, s.RouteOf(partner), random, blink);
+    }
+  }
   if (granular_) {
     for (std::int32_t t = 0; t < instance_->num_types(); ++t) {
       if (!instance_->Serves(t, v)) {

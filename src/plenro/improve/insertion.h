@@ -36,8 +36,21 @@ class Inserter {
   // route on a large instance offers only the places next to v's candidates.
   Placement BestInRoute(const Solution& s, std::int32_t v, std::int32_t r, RandomSource* random,
                         double blink, bool all_places = true) const;
-  // The best place for v over all routes.
+  // The best place for v over all routes. A point whose partner (RoutingInstance::Partner) is
+  // on a route goes into that route only, on its side of the partner.
   Placement Best(const Solution& s, std::int32_t v, RandomSource* random, double blink);
+  // The best places for the unplaced points `first` and `second` on one route, `first` before
+  // `second`; `after` of the result is first's place, `second_after` second's place in the
+  // route as it is before either is inserted (second_after >= after). With `only_route` >= 0,
+  // on that route alone, and the places are compared by the route's penalised value.
+  Placement BestPair(const Solution& s, std::int32_t first, std::int32_t second,
+                     std::int32_t& second_after, RandomSource* random, double blink,
+                     std::int32_t only_route = -1) const;
+  // Whether v inserted after position `after` of route r keeps the orders that name v and a
+  // point on a route: a point it must share a route with is on r on the right side, one it
+  // must not share a route with is not on r, and one it precedes or follows on r is on the
+  // right side. Orders with unplaced points hold.
+  static bool KeepsOrders(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after);
 
   // Places evaluated since construction.
   std::int64_t evaluated() const { return evaluated_; }

@@ -1,6 +1,7 @@
 #include "plenro/improve/local_search.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace plenro {
 
@@ -17,7 +18,10 @@ constexpr std::int64_t kMaxMovesFloor = 1000;
 LocalSearch::LocalSearch(const RoutingInstance& instance, const CandidateLists& candidates)
     : instance_(&instance),
       candidates_(&candidates),
+      pairs_(instance, candidates, std::numeric_limits<std::int32_t>::max()),
       queued_(static_cast<std::size_t>(instance.num_vertices()), 0),
+      where_route_(static_cast<std::size_t>(instance.num_vertices()), -1),
+      where_position_(static_cast<std::size_t>(instance.num_vertices()), 0),
       max_moves_(std::max(kMaxMovesFloor, kMaxMovesPerPoint * static_cast<std::int64_t>(
                                                                   instance.customers().size()))) {}
 
@@ -106,7 +110,173 @@ bool LocalSearch::TryPair(Solution& s, std::int32_t u, std::int32_t v) {
       Commit(s, RouteMoves::Swap(s, u, 2, v, 2, m))) {
     return true;
   }
-  return Commit(s, RouteMoves::TwoOpt(s, u, v, m)) || Commit(s, RouteMoves::TwoOptStar(s, u, v, m));
+  if (Commit(s, RouteMoves::TwoOpt(s, u, v, m)) || Commit(s, RouteMoves::TwoOptStar(s, u, v, m))) {
+    return true;
+  }
+  return instance_->linked() && TryPairMoves(s, u, v);
+}
+
+bool LocalSearch::TryPairMoves(Solution& s, std::int32_t u, std::int32_t v) {
+  const RoutingInstance& in = *instance_;
+  const std::int32_t partner = in.Partner(u);
+  const std::int32_t a = s.RouteOf(u);
+  const std::int32_t b = s.RouteOf(v);
+  if (partner < 0 || a == b || s.RouteOf(partner) != a) {
+    return false;
+  }
+  const std::int32_t first = in.PartnerFirst(u) ? u : partner;
+  const std::int32_t second = in.PartnerFirst(u) ? partner : u;
+  const PlannedRoute& A = s.route(a);
+  const PlannedRoute& B = s.route(b);
+  if (!in.Serves(B.type, first) || !in.Serves(B.type, second)) {
+    return false;
+  }
+  const std::int32_t p = s.PositionOf(first);
+  const std::int32_t q = s.PositionOf(second);
+  if (p > q) {
+    return false;
+  }
+  // Route a without the pair.
+  RouteSummary rest = A.prefix[static_cast<std::size_t>(p - 1)];
+  if (q > p + 1) {
+    rest = in.Join(rest, s.Range(a, p + 1, q - 1, A.agent), A.agent);
+  }
+  rest = in.Join(rest, A.suffix[static_cast<std::size_t>(q + 1)], A.agent);
+  const RouteCost without = s.evaluator().Close(a, rest);
+
+  // Pair relocate: the pair at its best places on route b.
+  std::int32_t second_after = 0;
+  const Placement place = pairs_.BestPair(s, first, second, second_after, nullptr, 0.0, b);
+  if (place.found()) {
+    ++evaluated_;
+    first_.clear();
+    for (const std::int32_t w : A.visits) {
+      if (w != first && w != second) {
+        first_.push_back(w);
+      }
+    }
+    second_.assign(B.visits.begin(), B.visits.end());
+    second_.insert(second_.begin() + second_after, second);
+    second_.insert(second_.begin() + place.after, first);
+    if (CommitVisits(s, a, without, b, place.cost)) {
+      return true;
+    }
+  }
+
+  // Pair exchange: v and its partner take the pair's places on route a, and the other way.
+  const std::int32_t v_partner = in.Partner(v);
+  if (v_partner < 0 || s.RouteOf(v_partner) != b || !in.Serves(A.type, v) ||
+      !in.Serves(A.type, v_partner)) {
+    return false;
+  }
+  const std::int32_t v_first = in.PartnerFirst(v) ? v : v_partner;
+  const std::int32_t v_second = in.PartnerFirst(v) ? v_partner : v;
+  const std::int32_t pv = s.PositionOf(v_first);
+  const std::int32_t qv = s.PositionOf(v_second);
+  if (pv > qv) {
+    return false;
+  }
+  ++evaluated_;
+  const auto exchanged = [&s, &in](std::int32_t r, std::int32_t x, std::int32_t y, std::int32_t nx,
+                                   std::int32_t ny) {
+    // Route r with its points at positions x < y replaced by nx and ny.
+    const PlannedRoute& R = s.route(r);
+    RouteSummary body = in.Join(R.prefix[static_cast<std::size_t>(x - 1)], in.Single(nx), R.agent);
+    if (y > x + 1) {
+      body = in.Join(body, s.Range(r, x + 1, y - 1, R.agent), R.agent);
+    }
+    body = in.Join(body, in.Single(ny), R.agent);
+    return s.evaluator().Close(r,
+                               in.Join(body, R.suffix[static_cast<std::size_t>(y + 1)], R.agent));
+  };
+  const RouteCost ca = exchanged(a, p, q, v_first, v_second);
+  const RouteCost cb = exchanged(b, pv, qv, first, second);
+  first_.assign(A.visits.begin(), A.visits.end());
+  first_[static_cast<std::size_t>(p - 1)] = v_first;
+  first_[static_cast<std::size_t>(q - 1)] = v_second;
+  second_.assign(B.visits.begin(), B.visits.end());
+  second_[static_cast<std::size_t>(pv - 1)] = first;
+  second_[static_cast<std::size_t>(qv - 1)] = second;
+  return CommitVisits(s, a, ca, b, cb);
+}
+
+bool LocalSearch::CommitVisits(Solution& s, std::int32_t a, const RouteCost& ca, std::int32_t b,
+                               const RouteCost& cb) {
+  const ObjectiveKey change = s.KeyChange(a, ca, b, cb);
+  if (!Better(change, ObjectiveKey{}) || !OrdersHold(s, a, b)) {
+    return false;
+  }
+  ++applied_;
+  s.SetVisits(a, first_);
+  if (b >= 0 && b != a) {
+    s.SetVisits(b, second_);
+  }
+  return true;
+}
+
+bool LocalSearch::OrdersHold(const Solution& s, std::int32_t a, std::int32_t b) {
+  const RoutingInstance& in = *instance_;
+  const auto mark = [this](const std::vector<std::int32_t>& visits, std::int32_t r) {
+    for (std::size_t i = 0; i < visits.size(); ++i) {
+      where_route_[static_cast<std::size_t>(visits[i])] = r;
+      where_position_[static_cast<std::size_t>(visits[i])] = static_cast<std::int32_t>(i) + 1;
+    }
+  };
+  const auto unmark = [this](const std::vector<std::int32_t>& visits) {
+    for (const std::int32_t v : visits) {
+      where_route_[static_cast<std::size_t>(v)] = -1;
+    }
+  };
+  const bool two = b >= 0 && b != a;
+  mark(first_, a);
+  if (two) {
+    mark(second_, b);
+  }
+  const auto check = [&](const std::vector<std::int32_t>& visits) {
+    for (const std::int32_t v : visits) {
+      const auto x = static_cast<std::size_t>(v);
+      for (const std::uint32_t k : in.OrdersOf(v)) {
+        const OrderLink& link = in.Order(k);
+        const bool v_first = link.first == static_cast<std::uint64_t>(v);
+        const auto other = static_cast<std::size_t>(v_first ? link.second : link.first);
+        const bool moved = where_route_[other] >= 0;
+        const std::int32_t on =
+            moved ? where_route_[other] : s.RouteOf(static_cast<std::int32_t>(other));
+        const std::int32_t at =
+            moved ? where_position_[other] : s.PositionOf(static_cast<std::int32_t>(other));
+        if (on < 0) {
+          continue;
+        }
+        const bool same = on == where_route_[x];
+        const bool in_order = (where_position_[x] < at) == v_first;
+        switch (link.kind) {
+          case LinkKind::kShipment:
+          case LinkKind::kSameRoute:
+            if (!same || !in_order) {
+              return false;
+            }
+            break;
+          case LinkKind::kOtherRoute:
+            if (same) {
+              return false;
+            }
+            break;
+          case LinkKind::kPrecedence:
+            if (same && !in_order) {
+              return false;
+            }
+            break;
+        }
+      }
+    }
+    return true;
+  };
+  const bool ok = check(first_) && (!two || check(second_));
+  unmark(first_);
+  if (two) {
+    unmark(second_);
+  }
+  return ok;
 }
 
 bool LocalSearch::Commit(Solution& s, bool proposed) {
@@ -126,12 +296,15 @@ bool LocalSearch::Commit(Solution& s, bool proposed) {
   if (!Better(change, ObjectiveKey{})) {
     return false;
   }
-  ++applied_;
   // Both lists are read before either route changes.
   m.Gather(s, 0, first_);
   if (m.count == 2) {
     m.Gather(s, 1, second_);
   }
+  if (instance_->linked() && !OrdersHold(s, m.route[0], m.count == 2 ? m.route[1] : -1)) {
+    return false;
+  }
+  ++applied_;
   s.SetVisits(m.route[0], first_);
   if (m.count == 2) {
     s.SetVisits(m.route[1], second_);

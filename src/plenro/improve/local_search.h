@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "plenro/improve/candidate_lists.h"
+#include "plenro/improve/insertion.h"
 #include "plenro/improve/random_source.h"
 #include "plenro/improve/route_moves.h"
 #include "plenro/improve/solution.h"
@@ -19,7 +20,12 @@ namespace plenro {
 //   - swap 1 or 2 consecutive points at u with 1 or 2 at v;
 //   - on one route, reverse the stretch after u up to v (2-opt; costs may be asymmetric);
 //   - on two routes of the same type, exchange their tails after u and from v (2-opt*);
-//   - move u into an empty route.
+//   - move u into an empty route;
+//   - where points are tied to a partner on their route (a shipment, a pair of one route):
+//     move u and its partner together to their best places on v's route (pair relocate), or
+//     exchange them with v and its partner (pair exchange).
+// Where orders tie points (RoutingInstance::linked), a move applies only if the routes it makes
+// keep every order among the points on them (OrdersHold).
 // The descent tries the moves of a queue of points: the points it starts from, their neighbours
 // on their routes, and the points each applied move touches ("don't look bits", Bentley), so a
 // descent after a small change of a large solution costs in proportion to the change.
@@ -58,17 +64,29 @@ class LocalSearch {
   // Queues v and the points next to it on its route, unless queued already.
   void Activate(const Solution& s, std::int32_t v);
   bool TryEmptyRoutes(Solution& s, std::int32_t u);
+  // The pair moves of u (with its partner) toward v's route.
+  bool TryPairMoves(Solution& s, std::int32_t u, std::int32_t v);
+  // Applies new visits to routes a and b (b may be -1) when the key improves and the orders
+  // hold; the visits are in first_ and second_.
+  bool CommitVisits(Solution& s, std::int32_t a, const RouteCost& ca, std::int32_t b,
+                    const RouteCost& cb);
+  // Whether the new visits in first_ (route a) and second_ (route b, unless -1) keep the
+  // orders that name their points.
+  bool OrdersHold(const Solution& s, std::int32_t a, std::int32_t b);
   // Applies the proposal if it improves the solution's key; `proposed` tells whether a move
   // applied at all.
   bool Commit(Solution& s, bool proposed);
 
   const RoutingInstance* instance_;
   const CandidateLists* candidates_;
+  Inserter pairs_;  // the places of a pair on a route
   std::vector<std::int32_t> queue_;
   std::vector<char> queued_;
   MoveProposal proposal_;
   std::vector<std::int32_t> first_;  // scratch: new visits of the routes a move changes
   std::vector<std::int32_t> second_;
+  std::vector<std::int32_t> where_route_;  // scratch of OrdersHold, per vertex; -1 when unset
+  std::vector<std::int32_t> where_position_;
   std::int64_t evaluated_ = 0;
   std::int64_t applied_ = 0;  // moves applied in the current descent
   std::int64_t max_moves_;

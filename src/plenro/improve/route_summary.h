@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "plenro/improve/load_segment.h"
 #include "plenro/improve/time_segment.h"
 
 namespace plenro {
@@ -14,22 +15,25 @@ namespace plenro {
 //
 // A resource is a summary type of its own (like TimeSegment: its value at a single point, and
 // how two stretches join across a leg), a member here with its line in Join below, its value at
-// each point (RoutingInstance), and what it costs or violates in the cost evaluator. Time is the
-// one resource so far.
+// each point (RoutingInstance), and what it costs or violates in the cost evaluator: time (with
+// service durations) and load.
 struct RouteSummary {
   std::int32_t first = -1;  // first and last point; -1 for the empty stretch
   std::int32_t last = -1;
   std::int32_t broken = 0;  // legs inside the stretch that have no connection
   TimeSegment time;
+  LoadSegment load;
 
   bool empty() const { return first < 0; }
 
   // The single point v, with its resources.
-  static RouteSummary Point(std::int32_t v, const TimeSegment& time) {
+  static RouteSummary Point(std::int32_t v, const TimeSegment& time,
+                            const LoadSegment& load = LoadSegment{}) {
     RouteSummary s;
     s.first = v;
     s.last = v;
     s.time = time;
+    s.load = load;
     return s;
   }
 };
@@ -44,12 +48,10 @@ inline RouteSummary Join(const RouteSummary& a, const RouteSummary& b, double le
   if (b.empty()) {
     return a;
   }
-  RouteSummary out;
-  out.first = a.first;
-  out.last = b.last;
-  out.broken = a.broken + b.broken + (no_connection ? 1 : 0);
-  out.time = Join(a.time, b.time, leg);
-  return out;
+  // Built in place: a summary without loads pays for its (zero) load only in stores.
+  return RouteSummary{a.first, b.last, a.broken + b.broken + (no_connection ? 1 : 0),
+                      Join(a.time, b.time, leg),
+                      (a.load.dims | b.load.dims) != 0 ? Join(a.load, b.load) : LoadSegment{}};
 }
 
 }  // namespace plenro

@@ -36,23 +36,56 @@ RoutingInstance::RoutingInstance(const InstanceView& view) : view_(&view), table
               << " agent types and " << n << " points";
       throw std::invalid_argument(message.str());
     }
-    agents_[a] =
-        PlannedAgent{static_cast<std::int32_t>(type), static_cast<std::int32_t>(view.Start(a)),
-                     static_cast<std::int32_t>(view.Goal(a)), view.MaxLength(a)};
+    agents_[a] = PlannedAgent{static_cast<std::int32_t>(type),
+                              static_cast<std::int32_t>(view.Start(a)),
+                              static_cast<std::int32_t>(view.Goal(a)),
+                              view.MaxLength(a),
+                              {}};
+    agents_[a].capacity.fill(InstanceView::kNoCapacity);
+    for (std::size_t d = 0; d < view.load_dims(); ++d) {
+      agents_[a].capacity[d] = view.Capacity(a, d);
+      loaded_ = loaded_ || view.Capacity(a, d) != InstanceView::kNoCapacity;
+    }
     timed_ = timed_ || view.MaxLength(a) > 0.0;
   }
   timed_ = timed_ || view.has_windows();
+  const std::size_t dims = loaded_ ? view.load_dims() : 0;
+  std::vector<double> delivery(dims);
+  std::vector<double> change(dims);
 
   is_customer_.assign(n, 0);
   singles_.resize(n);
   for (std::uint64_t v = 0; v < n; ++v) {
     const auto vertex = static_cast<std::int32_t>(v);
-    singles_[v] = RouteSummary::Point(vertex, view.HasWindow(v)
-                                                  ? TimeSegment::Window(view.Open(v), view.Close(v))
-                                                  : TimeSegment{});
+    TimeSegment time =
+        view.HasWindow(v) ? TimeSegment::Window(view.Open(v), view.Close(v)) : TimeSegment{};
+    // Service: the time from the start of service to leaving, inside the point's stretch.
+    time.duration = view.Service(v);
+    for (std::size_t d = 0; d < dims; ++d) {
+      delivery[d] = view.StartLoad(v, d);
+      change[d] = view.LoadChange(v, d);
+    }
+    singles_[v] = RouteSummary::Point(
+        vertex, time,
+        dims > 0 ? LoadSegment::Point(dims, delivery.data(), change.data()) : LoadSegment{});
     if (!view.IsStart(v) && !view.IsGoal(v)) {
       is_customer_[v] = 1;
       customers_.push_back(vertex);
+    }
+  }
+
+  partner_.assign(n, -1);
+  partner_first_.assign(n, 0);
+  for (const OrderLink& link : view.orders()) {
+    if (link.kind != LinkKind::kShipment && link.kind != LinkKind::kSameRoute) {
+      continue;
+    }
+    const auto first = static_cast<std::size_t>(link.first);
+    const auto second = static_cast<std::size_t>(link.second);
+    if (partner_[first] < 0 && partner_[second] < 0) {
+      partner_[first] = static_cast<std::int32_t>(second);
+      partner_[second] = static_cast<std::int32_t>(first);
+      partner_first_[first] = 1;
     }
   }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,8 @@ struct PlannedAgent {
   std::int32_t start = 0;
   std::int32_t goal = 0;
   double max_length = 0.0;
+  // The load it may carry per dimension (InstanceView::kNoCapacity: no limit).
+  std::array<double, LoadSegment::kDims> capacity{};
 };
 
 // The instance as the improvement engine works on it, read from the shared instance view: the
@@ -41,6 +45,24 @@ class RoutingInstance {
   // Whether windows or route limits constrain the routes' timing: then a route can break them
   // (the search prices that), and a point placed on a route changes every later place on it.
   bool timed() const { return timed_; }
+  // Whether loads constrain the routes (some agent has a capacity and something is carried).
+  bool loaded() const { return loaded_; }
+  // Whether windows, route limits or loads can be violated, and are priced while searching.
+  bool priced() const { return timed_ || loaded_; }
+  // Whether orders tie points together (shipments, pairs, precedences): then every move and
+  // insertion is checked against them (see LinksHold, PlaceKeepsOrders).
+  bool linked() const { return view_->has_orders(); }
+  // The orders naming point v, and whether v must share a route with another point.
+  std::span<const std::uint32_t> OrdersOf(std::int32_t v) const {
+    return view_->OrdersOf(static_cast<std::uint64_t>(v));
+  }
+  const OrderLink& Order(std::uint32_t k) const { return view_->orders()[k]; }
+  // The point v must share its route with (the other of its first shipment or pair of one
+  // route), and whether v comes first; -1 when it has none.
+  std::int32_t Partner(std::int32_t v) const { return partner_[static_cast<std::size_t>(v)]; }
+  bool PartnerFirst(std::int32_t v) const {
+    return partner_first_[static_cast<std::size_t>(v)] != 0;
+  }
   // Whether routes may end back at their start point, with free legs into the own endpoints.
   bool open_routes() const { return !view_->return_to_end(); }
   bool Serves(std::int32_t type, std::int32_t v) const { return view_->Allows(type, v); }
@@ -86,6 +108,9 @@ class RoutingInstance {
   std::vector<char> is_customer_;
   std::vector<RouteSummary> singles_;
   bool timed_ = false;
+  bool loaded_ = false;
+  std::vector<std::int32_t> partner_;
+  std::vector<char> partner_first_;  // v comes before its partner
 };
 
 }  // namespace plenro

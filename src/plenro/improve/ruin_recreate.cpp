@@ -64,6 +64,7 @@ void RuinRecreate::RuinStrings(Solution& s, RandomSource& random, double average
     route_ruined_[static_cast<std::size_t>(r)] = 1;
     ++done;
   }
+  AddPartners(s);
   for (const std::int32_t v : removed_) {
     is_removed_[static_cast<std::size_t>(v)] = 0;
   }
@@ -96,6 +97,21 @@ void RuinRecreate::RemoveString(const Solution& s, RandomSource& random, std::in
   }
 }
 
+void RuinRecreate::AddPartners(const Solution& s) {
+  if (!instance_->linked()) {
+    return;
+  }
+  const std::size_t count = removed_.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::int32_t partner = instance_->Partner(removed_[i]);
+    if (partner >= 0 && s.RouteOf(partner) >= 0 &&
+        is_removed_[static_cast<std::size_t>(partner)] == 0) {
+      is_removed_[static_cast<std::size_t>(partner)] = 1;
+      removed_.push_back(partner);
+    }
+  }
+}
+
 void RuinRecreate::RuinRandom(Solution& s, RandomSource& random, std::int32_t count) {
   removed_.clear();
   const auto& customers = instance_->customers();
@@ -108,6 +124,7 @@ void RuinRecreate::RuinRandom(Solution& s, RandomSource& random, std::int32_t co
       removed_.push_back(v);
     }
   }
+  AddPartners(s);
   for (const std::int32_t v : removed_) {
     is_removed_[static_cast<std::size_t>(v)] = 0;
   }
@@ -138,8 +155,29 @@ void RuinRecreate::SortForRecreate(RandomSource& random) {
 }
 
 void RuinRecreate::Recreate(Solution& s, RandomSource& random, double blink) {
+  // Points that found no place earlier (orders can leave one out) get another chance.
+  if (static_cast<std::size_t>(s.num_unassigned()) > removed_.size()) {
+    for (const std::int32_t v : removed_) {
+      is_removed_[static_cast<std::size_t>(v)] = 1;
+    }
+    for (const std::int32_t v : instance_->customers()) {
+      if (s.RouteOf(v) < 0 && is_removed_[static_cast<std::size_t>(v)] == 0) {
+        removed_.push_back(v);
+      }
+    }
+    for (const std::int32_t v : removed_) {
+      is_removed_[static_cast<std::size_t>(v)] = 0;
+    }
+  }
   SortForRecreate(random);
   for (const std::int32_t v : removed_) {
+    if (s.RouteOf(v) >= 0) {
+      continue;  // placed with its partner
+    }
+    const std::int32_t partner = instance_->Partner(v);
+    if (partner >= 0 && s.RouteOf(partner) < 0 && InsertPair(s, v, partner, &random, blink)) {
+      continue;
+    }
     Placement place = inserter_->Best(s, v, &random, blink);
     if (!place.found()) {
       place = inserter_->Best(s, v, nullptr, 0.0);
@@ -148,6 +186,24 @@ void RuinRecreate::Recreate(Solution& s, RandomSource& random, double blink) {
       s.Insert(v, place.route, place.after);
     }
   }
+}
+
+bool RuinRecreate::InsertPair(Solution& s, std::int32_t v, std::int32_t partner,
+                              RandomSource* random, double blink) {
+  const bool v_first = instance_->PartnerFirst(v);
+  const std::int32_t first = v_first ? v : partner;
+  const std::int32_t second = v_first ? partner : v;
+  std::int32_t second_after = 0;
+  Placement place = inserter_->BestPair(s, first, second, second_after, random, blink);
+  if (!place.found() && random != nullptr) {
+    place = inserter_->BestPair(s, first, second, second_after, nullptr, 0.0);
+  }
+  if (!place.found()) {
+    return false;
+  }
+  s.Insert(first, place.route, place.after);
+  s.Insert(second, place.route, second_after + 1);
+  return true;
 }
 
 }  // namespace plenro

@@ -13,7 +13,8 @@ namespace plenro {
 // Ruin and recreate: take a few points off their routes, then put them back one by one at
 // their best place. The ruin removes strings of consecutive points from routes that lie near
 // one another (slack induction by string removals, Christiaens and Vanden Berghe), or random
-// points; the recreate inserts in one of several orders with blinks.
+// points; the recreate inserts in one of several orders with blinks. A point that must share a
+// route with a partner (a shipment, a pair of one route) leaves with it and returns with it.
 class RuinRecreate {
  public:
   RuinRecreate(const RoutingInstance& instance, const CandidateLists& candidates,
@@ -30,10 +31,17 @@ class RuinRecreate {
 
   const std::vector<std::int32_t>& removed() const { return removed_; }
 
+  // Inserts the unplaced point v and its unplaced partner (RoutingInstance::Partner) together at
+  // their best places on one route; false when no route may take both.
+  bool InsertPair(Solution& s, std::int32_t v, std::int32_t partner, RandomSource* random,
+                  double blink);
+
  private:
   void RemoveString(const Solution& s, RandomSource& random, std::int32_t r, std::int32_t v,
                     std::int32_t length);
   void SortForRecreate(RandomSource& random);
+  // Adds to the removed points the partners of those removed, so that pairs go back together.
+  void AddPartners(const Solution& s);
 
   const RoutingInstance* instance_;
   const CandidateLists* candidates_;

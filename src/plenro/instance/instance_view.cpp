@@ -11,24 +11,38 @@ void InstanceView::SetPoints(const std::vector<Point>& points) {
   RebuildEndpointFlags();
   RebuildWindows();
   RebuildAgentRules();
+  RebuildLoads();
 }
 
 void InstanceView::SetAgents(const std::vector<AgentInfo>& agents) {
   agents_ = agents;
   RebuildTypes();
   RebuildAgentRules();
+  RebuildLoads();
+}
+
+void InstanceView::SetEnforced(bool enforced) {
+  enforced_ = enforced;
+  RebuildLoads();
+}
+
+void InstanceView::SetOrders(const std::vector<OrderLink>& orders) {
+  given_orders_ = orders;
+  RebuildLoads();
 }
 
 void InstanceView::SetStarts(const std::vector<std::uint64_t>& starts) {
   starts_ = starts;
   RebuildEndpointFlags();
   RebuildAgentRules();
+  RebuildLoads();
 }
 
 void InstanceView::SetGoals(const std::vector<std::uint64_t>& goals) {
   goals_ = goals;
   RebuildEndpointFlags();
   RebuildAgentRules();
+  RebuildLoads();
 }
 
 void InstanceView::SetTimeWindows(const TimeWindowMap& windows) {
@@ -110,6 +124,85 @@ void InstanceView::RebuildWindows() {
       has_window_[v] = 1;
       open_[v] = window.first;
       close_[v] = window.second;
+    }
+  }
+}
+
+void InstanceView::RebuildLoads() {
+  const std::uint64_t n = num_points();
+  // Orders naming vertices beyond the points bind nothing.
+  orders_.clear();
+  for (const OrderLink& link : given_orders_) {
+    if (enforced_ && link.first < n && link.second < n) {
+      orders_.push_back(link);
+    }
+  }
+  const std::vector<OrderLink>& orders = orders_;
+  dims_ = 0;
+  if (enforced_) {
+    for (const Point& point : points_) {
+      dims_ = std::max({dims_, point.delivery.size(), point.pickup.size()});
+    }
+    for (const AgentInfo& agent : agents_) {
+      dims_ = std::max(dims_, agent.capacities.size());
+    }
+    for (const OrderLink& link : orders) {
+      dims_ = std::max(dims_, link.amount.size());
+    }
+  }
+  start_load_.assign(n * dims_, 0.0);
+  load_change_.assign(n * dims_, 0.0);
+  capacity_.assign(num_agents() * dims_, kNoCapacity);
+  service_.assign(n, 0.0);
+  has_service_ = false;
+  for (std::uint64_t v = 0; v < n && enforced_; ++v) {
+    const Point& point = points_[v];
+    for (std::size_t d = 0; d < point.delivery.size(); ++d) {
+      start_load_[v * dims_ + d] += point.delivery[d];
+      load_change_[v * dims_ + d] -= point.delivery[d];
+    }
+    for (std::size_t d = 0; d < point.pickup.size(); ++d) {
+      load_change_[v * dims_ + d] += point.pickup[d];
+    }
+    // Start and end points serve nothing: their service does not count.
+    if (!IsStart(v) && !IsGoal(v) && point.service > 0.0) {
+      service_[v] = point.service;
+      has_service_ = true;
+    }
+  }
+  for (std::uint64_t a = 0; a < num_agents() && enforced_; ++a) {
+    const std::vector<double>& limits = agents_[a].capacities;
+    for (std::size_t d = 0; d < limits.size(); ++d) {
+      if (limits[d] > 0.0) {
+        capacity_[a * dims_ + d] = limits[d];
+      }
+    }
+  }
+  order_begin_.assign(n + 1, 0);
+  order_index_.clear();
+  for (const OrderLink& link : orders) {
+    for (const std::uint64_t v : {link.first, link.second}) {
+      if (v < n) {
+        ++order_begin_[v + 1];
+      }
+    }
+    if (link.kind == LinkKind::kShipment && link.first < n && link.second < n) {
+      for (std::size_t d = 0; d < link.amount.size(); ++d) {
+        load_change_[link.first * dims_ + d] += link.amount[d];
+        load_change_[link.second * dims_ + d] -= link.amount[d];
+      }
+    }
+  }
+  for (std::uint64_t v = 0; v < n; ++v) {
+    order_begin_[v + 1] += order_begin_[v];
+  }
+  order_index_.resize(order_begin_[n]);
+  std::vector<std::uint32_t> next(order_begin_.begin(), order_begin_.end() - 1);
+  for (std::size_t i = 0; i < orders.size(); ++i) {
+    for (const std::uint64_t v : {orders[i].first, orders[i].second}) {
+      if (v < n) {
+        order_index_[next[v]++] = static_cast<std::uint32_t>(i);
+      }
     }
   }
 }

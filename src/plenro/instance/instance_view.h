@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
+#include <span>
 #include <vector>
 
 #include "plenro/graph/cost_table.h"
@@ -33,6 +35,11 @@ class InstanceView {
   void SetCosts(const PlannerGraph* graph);
   // Takes a table built without a graph.
   void SetCosts(CostTable table);
+  // Whether the loads, service durations and orders below apply; off (the default) every
+  // point has no load and no service, every agent no capacity and no order binds.
+  void SetEnforced(bool enforced);
+  // The orders between points (vertex indices; those naming no point are dropped).
+  void SetOrders(const std::vector<OrderLink>& orders);
 
   // Sizes. num_types() covers every agent's type and the cost table's width.
   std::uint64_t num_points() const { return points_.size(); }
@@ -69,6 +76,34 @@ class InstanceView {
     return type >= 0 && static_cast<std::uint64_t>(type) < num_types_ && v < num_points() &&
            allowed_[static_cast<std::uint64_t>(type) * num_points() + v] != 0;
   }
+
+  // Loads, service and orders: all empty unless enforced.
+  bool enforced() const { return enforced_; }
+  // Load dimensions: the most of any point's amounts, agent's capacities or shipment's amount;
+  // 0 when nothing carries a load.
+  std::size_t load_dims() const { return dims_; }
+  // What point v adds to the load its agent leaves the start with (its delivery), and how
+  // the load changes at v (its pickup and the shipments it starts, less its delivery and the
+  // shipments it ends), in dimension d below load_dims().
+  double StartLoad(std::uint64_t v, std::size_t d) const { return start_load_[v * dims_ + d]; }
+  double LoadChange(std::uint64_t v, std::size_t d) const { return load_change_[v * dims_ + d]; }
+  // The agent's capacity in dimension d; infinity for no limit.
+  double Capacity(std::uint64_t agent, std::size_t d) const { return capacity_[agent * dims_ + d]; }
+  // Service duration at vertex v: points that are no start and no end point only; 0 beyond.
+  bool has_service() const { return has_service_; }
+  double Service(std::uint64_t v) const { return v < service_.size() ? service_[v] : 0.0; }
+  // The orders, and the indices into them of those that name point v.
+  bool has_orders() const { return !orders_.empty(); }
+  const std::vector<OrderLink>& orders() const { return orders_; }
+  std::span<const std::uint32_t> OrdersOf(std::uint64_t v) const {
+    if (v + 1 >= order_begin_.size()) {
+      return {};
+    }
+    return {order_index_.data() + order_begin_[v], order_begin_[v + 1] - order_begin_[v]};
+  }
+  // Whether any rule of loads, service or order constrains the routes.
+  bool has_route_rules() const { return dims_ > 0 || has_service_ || has_orders(); }
+  static constexpr double kNoCapacity = std::numeric_limits<double>::infinity();
 
   // Costs. has_costs() is false until a graph or a table is given.
   bool has_costs() const { return has_costs_; }
@@ -134,6 +169,9 @@ class InstanceView {
   void RebuildWindows();
   // The per-agent table; after every change of points, agents, endpoints or types.
   void RebuildAgentRules();
+  // Loads, service and the orders' index; after every change of points, agents, endpoints,
+  // orders or enforcement.
+  void RebuildLoads();
 
   std::vector<Point> points_;
   std::vector<AgentInfo> agents_;
@@ -152,6 +190,18 @@ class InstanceView {
   std::vector<char> has_window_;
   std::vector<double> open_;
   std::vector<double> close_;
+
+  bool enforced_ = false;
+  std::vector<OrderLink> given_orders_;
+  std::vector<OrderLink> orders_;  // the given ones while enforced, else none
+  std::size_t dims_ = 0;
+  std::vector<double> start_load_;   // num_points() x dims_
+  std::vector<double> load_change_;  // num_points() x dims_
+  std::vector<double> capacity_;     // num_agents() x dims_
+  bool has_service_ = false;
+  std::vector<double> service_;
+  std::vector<std::uint32_t> order_begin_;  // per point, into order_index_ (num_points() + 1)
+  std::vector<std::uint32_t> order_index_;
 };
 
 }  // namespace plenro

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "plenro/instance/instance_view.h"
@@ -20,6 +21,15 @@ struct RouteEvaluation {
   double cost = 0.0;
 };
 
+// One stop of a route as its agent drives it: when it arrives, starts service (after waiting
+// for the window), leaves, and the load on board after the stop (one entry per load dimension).
+struct Stop {
+  double arrival = 0.0;
+  double start = 0.0;
+  double departure = 0.0;
+  std::vector<double> load;
+};
+
 // The one judge of whole routes, on the instance view it is bound to. A route is valid for an
 // agent when
 // - its endpoints fit: without starts it ends at the agent's end point (and without goals too,
@@ -30,10 +40,23 @@ struct RouteEvaluation {
 //   two ends, which may be other agents' start or end points as well;
 // - every leg it pays (InstanceView::Leg) has a connection; without costs every leg is free;
 // - every window is met on arrival, waiting until it opens;
-// - after every leg, the cost stays within the agent's max_length (when positive).
+// - after every leg, the cost stays within the agent's max_length (when positive);
+// and where the view enforces them (InstanceView::enforced):
+// - the agent leaves a point its service duration after service starts there;
+// - the load stays within the agent's capacity in every dimension, from its start (loaded with
+//   every delivery of the route) to its end;
+// - a shipment or a pair of one route has both points on the route, its first one earlier; a
+//   pair of two routes has not both on it; a precedence on the route starts service at its
+//   first point no later than at its second. Precedences across routes are judged by
+//   `OrdersAcross` on the schedules of all routes.
 // The cost is the arrival time at the last point.
 class RouteEvaluator {
  public:
+  // Loads above a capacity by less than this, and precedences across routes late by less than
+  // this, are rounding, not violations.
+  static constexpr double kLoadTolerance = 1e-9;
+  static constexpr double kTimeTolerance = 1e-9;
+
   RouteEvaluator() = default;
   explicit RouteEvaluator(const InstanceView& view) : view_(&view) {}
 
@@ -45,6 +68,21 @@ class RouteEvaluator {
   // Whether agent `agent` may drive `route`, and its cost. An empty route is valid with cost 0.
   // Requires a bound view.
   RouteEvaluation Evaluate(const Route& route, std::uint64_t agent) const;
+
+  // The stops of a route the agent may drive (one per position; empty for an empty route).
+  std::vector<Stop> Schedule(const Route& route, std::uint64_t agent) const;
+  // Whether the routes (one per agent, by agent index) keep the orders that span two routes: a
+  // precedence across two routes starts service at its first point no later than at its second.
+  // Returns the first order they break, in words (naming the points by node id), or an empty
+  // text.
+  std::string OrdersAcross(const std::vector<Route>& routes) const;
+  // The index (into InstanceView::orders) of the first order OrdersAcross finds broken; -1 for
+  // none.
+  std::int64_t BrokenAcross(const std::vector<Route>& routes) const;
+  // What breaks the route's loads or orders, in words; empty when nothing does (and always
+  // when the view enforces no such rule). `starts` holds the service start at every position.
+  std::string RouteRulesBroken(const Route& route, std::uint64_t agent,
+                               const std::vector<double>& starts) const;
 
  private:
   friend class RouteProbe;
@@ -77,6 +115,10 @@ class RouteProbe {
  private:
   template <class At>
   RouteEvaluation Resume(std::size_t from, std::size_t size, At at) const;
+
+  // Loads and orders hold along the whole route: variants are built and judged whole.
+  bool whole_ = false;
+  mutable Route scratch_;
 
   const RouteEvaluator* evaluator_ = nullptr;
   const Route* route_ = nullptr;

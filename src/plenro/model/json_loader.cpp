@@ -80,6 +80,70 @@ double ReadInt32OrZero(const json& object, const char* key) {
   return static_cast<double>(it->get<std::int32_t>());
 }
 
+// An amount: a number, or an array of 1 to kMaxLoadDimensions numbers, each finite and not
+// negative. `where` names the key and its owner in the message of a refusal.
+Amounts ReadAmounts(const json& value, const std::string& where) {
+  const auto refuse = [&where](const std::string& why) {
+    throw json::out_of_range::create(406, where + " " + why, nullptr);
+  };
+  Amounts out;
+  if (value.is_number()) {
+    out.push_back(value.get<double>());
+  } else if (value.is_array()) {
+    if (value.empty() || value.size() > kMaxLoadDimensions) {
+      refuse("has " + std::to_string(value.size()) + " entries; give 1 to " +
+             std::to_string(kMaxLoadDimensions));
+    }
+    for (const json& entry : value) {
+      if (!entry.is_number()) {
+        refuse("has the entry " + entry.dump() + ", which is not a number");
+      }
+      out.push_back(entry.get<double>());
+    }
+  } else {
+    refuse("is " + value.dump() + "; give a number or an array of numbers");
+  }
+  for (const double amount : out) {
+    if (!std::isfinite(amount) || amount < 0.0) {
+      refuse("has the amount " + json(amount).dump() + "; amounts are finite and not negative");
+    }
+  }
+  return out;
+}
+
+std::string NodeKey(const char* key, std::uint64_t id) {
+  return std::string("key '") + key + "' of node " + std::to_string(id);
+}
+
+// The keys of loads and service of a node; a scalar "demand" is read as it always was.
+void LoadNodeLoads(const json& element, Node& node) {
+  const auto demand = element.find("demand");
+  if (demand != element.end() && demand->is_array()) {
+    node.delivery = ReadAmounts(*demand, NodeKey("demand", node.id));
+    node.demand = node.delivery.front();
+  } else {
+    node.demand = element.value("demand", 0.0);
+  }
+  if (const auto delivery = element.find("delivery"); delivery != element.end()) {
+    if (demand != element.end()) {
+      throw json::out_of_range::create(
+          406, "node " + std::to_string(node.id) + " gives both 'demand' and 'delivery'; give one",
+          nullptr);
+    }
+    node.delivery = ReadAmounts(*delivery, NodeKey("delivery", node.id));
+  }
+  if (const auto pickup = element.find("pickup"); pickup != element.end()) {
+    node.pickup = ReadAmounts(*pickup, NodeKey("pickup", node.id));
+  }
+  if (const auto service = element.find("service"); service != element.end()) {
+    if (!service->is_number()) {
+      throw json::out_of_range::create(
+          406, NodeKey("service", node.id) + " is " + service->dump() + "; give a number", nullptr);
+    }
+    node.service = ReadAmounts(*service, NodeKey("service", node.id)).front();
+  }
+}
+
 void LoadNodes(const json& document, Problem& problem) {
   for (const json& element : document.at("nodes")) {
     Node node;
@@ -90,7 +154,7 @@ void LoadNodes(const json& document, Problem& problem) {
     if (element.contains("type")) {
       node.type = element.at("type").get<std::string>() == "DEPOT" ? DEPOT : TARGET;
     }
-    node.demand = element.value("demand", 0.0);
+    LoadNodeLoads(element, node);
     problem.add_node(node);
   }
 }
@@ -102,7 +166,17 @@ void LoadAgents(const json& document, Problem& problem) {
     agent.type = element.at("type").get<std::string>();
     agent.start_node = ReadId(element, "start_node");
     agent.end_node = ReadId(element, "end_node");
-    agent.capacity_limit = ReadInt32OrZero(element, "capacity");
+    const auto capacity = element.find("capacity");
+    if (capacity != element.end() && capacity->is_array()) {
+      agent.capacity =
+          ReadAmounts(*capacity, "key 'capacity' of agent " + std::to_string(agent.id));
+    } else {
+      agent.capacity_limit = ReadInt32OrZero(element, "capacity");
+      // The exact value too, for the loads; the solve checks it where they apply.
+      if (capacity != element.end() && capacity->is_number()) {
+        agent.capacity = {capacity->get<double>()};
+      }
+    }
     agent.time_limit = ReadInt32OrZero(element, "max_length");
     problem.add_agent(agent, agent.id);
   }
@@ -126,6 +200,7 @@ void LoadConstraints(const json& document, Problem& problem) {
   std::vector<NodePair> precedence_pairs;
   std::vector<NodePair> same_agent_pairs;
   std::vector<NodePair> diff_agent_pairs;
+  std::vector<Shipment> shipments;
 
   if (document.contains("constraints")) {
     for (const json& constraint : document.at("constraints")) {
@@ -153,6 +228,19 @@ void LoadConstraints(const json& document, Problem& problem) {
                                                            : precedence_pairs;
           target.emplace_back(before, after);
         }
+      } else if (kind == "shipment" && constraint.contains("items")) {
+        for (const json& item : constraint.at("items")) {
+          Shipment shipment;
+          shipment.pickup = ReadId(item, "pickup");
+          shipment.delivery = ReadId(item, "delivery");
+          if (const auto amount = item.find("amount"); amount != item.end()) {
+            shipment.amount =
+                ReadAmounts(*amount, "key 'amount' of the shipment from node " +
+                                         std::to_string(shipment.pickup) + " to node " +
+                                         std::to_string(shipment.delivery));
+          }
+          shipments.push_back(std::move(shipment));
+        }
       }
     }
   }
@@ -162,6 +250,7 @@ void LoadConstraints(const json& document, Problem& problem) {
   problem.precedence_pairs = std::move(precedence_pairs);
   problem.same_agent_pairs = std::move(same_agent_pairs);
   problem.diff_agent_pairs = std::move(diff_agent_pairs);
+  problem.shipments = std::move(shipments);
 }
 
 // The improvement's settings; absent keys keep their defaults (Options: off, seed 0, no
@@ -197,6 +286,7 @@ void LoadOptions(const json& document, Problem& problem) {
   options.objective = ObjectiveFromName(objective);
   options.time_limit = section.value("time_limit", defaults.time_limit);
   LoadImproveOptions(section, options);
+  options.enforce_constraints = section.value("enforce_constraints", defaults.enforce_constraints);
 }
 
 }  // namespace

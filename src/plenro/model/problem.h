@@ -24,6 +24,7 @@ class Problem {
   std::vector<NodePair> precedence_pairs;
   std::vector<NodePair> same_agent_pairs;
   std::vector<NodePair> diff_agent_pairs;
+  std::vector<Shipment> shipments;
   std::unordered_map<std::string, std::uint64_t> type_index;
   std::unordered_map<std::uint64_t, std::uint64_t> agent_type_index;
 

@@ -140,6 +140,12 @@ class Solver {
   bool stopped() const { return stopped_; }
   // Seconds on the budget clock the last search took.
   double search_time() const { return search_time_; }
+  // Why the last search returned no solution where one cannot exist or none was found, when
+  // the improvement engine ran (naming the point, pair or agent); empty otherwise.
+  const std::string& no_solution_reason() const { return no_solution_reason_; }
+  // Whether loads, service durations or orders are enforced and present: then the improvement
+  // engine solves the instance alone, from its own construction.
+  bool RouteRulesApply() const { return enforce_constraints_ && view_.has_route_rules(); }
 
   // Read access to the prepared tables and the search's state, for callers and tests.
   // The instance as every plug-in of this solver reads it; filled by set-up and Initialize.
@@ -183,6 +189,10 @@ class Solver {
   // cost), after checking that no matrix is larger than the instance.
   CostTable BuildCostTable(const Problem& problem) const;
   void ChoosePlugins(const Options& options);
+  // With the rules enforced: the loads and service of every point, the capacities of every
+  // agent and the orders, checked (std::invalid_argument for an unknown or endpoint node, a
+  // node paired with itself, a negative or non-finite amount, too many dimensions).
+  void ReadRouteRules(const Problem& problem);
   // Everything but the costs; those come from the problem's table, or from a graph handed in.
   void FillView();
   void RefreshViewCosts();
@@ -248,6 +258,9 @@ class Solver {
   std::int32_t num_agents_ = 0;
   TimeWindowMap time_windows_;
   bool return_to_end_ = true;
+  // Loads, service durations and orders apply (Options::enforce_constraints).
+  bool enforce_constraints_ = false;
+  std::vector<OrderLink> orders_;
   double time_limit_ = Options{}.time_limit;
   std::vector<std::uint64_t> pre_visited_;
   std::vector<WeightedEdge> edge_list_;
@@ -276,6 +289,7 @@ class Solver {
   double best_value_ = 0.0;                // objective value last reported; NaN before any
   bool stopped_ = false;
   double search_time_ = 0.0;
+  std::string no_solution_reason_;
 
   // Improvement: its settings, its clock (the run control's budget clock, started with the
   // search) and its figures.

@@ -29,7 +29,9 @@ bool Solver::SearchThenImprove() {
   const double budget = time_limit_;
   clock_.set_clock(run_control_.clock);
   clock_.Start();
-  if (initialized_ && points_.size() <= static_cast<std::size_t>(kMaxPoints)) {
+  no_solution_reason_.clear();
+  const bool engine_alone = RouteRulesApply();
+  if (initialized_ && points_.size() <= static_cast<std::size_t>(kMaxPoints) && !engine_alone) {
     time_limit_ = budget * kSearchShare;
     stop_at_first_solution_ = true;
     follow_up_expansions_ = points_.size() <= kFollowUpPoints ? kFollowUpExpansions : 0;
@@ -73,13 +75,15 @@ bool Solver::SearchThenImprove() {
     RecordImprovement(plan, elapsed);
   };
   ImprovementEngine engine(view_, objective_type_);
-  const ImproveSettings settings{seed_, improve_iteration_limit_, budget};
+  const ImproveSettings settings{seed_, improve_iteration_limit_, budget, !improve_};
   const ImproveOutcome outcome =
       engine.Run(found_ ? &first : nullptr, settings, clock_, run_control_, on_improvement);
   if (!outcome.unservable.empty()) {
     Log(LogStream::kErr, "[warning] ", outcome.unservable, "\n");
+    no_solution_reason_ = outcome.unservable;
   } else if (!outcome.found && !found_) {
     Log(LogStream::kErr, "[warning] ", outcome.shortfall, "\n");
+    no_solution_reason_ = outcome.shortfall;
   }
   improve_moves_ = outcome.moves_evaluated;
   improve_iterations_done_ = outcome.iterations;

@@ -152,7 +152,9 @@ bool Solver::StartSearch(std::uint64_t n) {
 }
 
 bool Solver::Search() {
-  return improve_ ? SearchThenImprove() : RunSearch();
+  // The search honours none of the loads, service durations and orders: where they apply, the
+  // improvement engine solves alone (with improvement off, its construction and descent).
+  return improve_ || RouteRulesApply() ? SearchThenImprove() : RunSearch();
 }
 
 bool Solver::RunSearch() {

@@ -163,6 +163,11 @@ void Solver::BuildFromProblem(const Problem& problem, const Options& options) {
     time_windows_[vertex->second] = window;
   }
 
+  enforce_constraints_ = options.enforce_constraints;
+  if (enforce_constraints_) {
+    ReadRouteRules(problem);
+  }
+
   if (options.improve_iterations < 0) {
     std::ostringstream message;
     message << "improve_iterations must be 0 (no limit) or more, got "
@@ -321,7 +326,87 @@ bool Solver::Initialize() {
   return true;
 }
 
+void Solver::ReadRouteRules(const Problem& problem) {
+  const auto check = [](const std::vector<double>& amounts, const std::string& what) {
+    if (amounts.size() > kMaxLoadDimensions) {
+      throw std::invalid_argument(what + " has " + std::to_string(amounts.size()) +
+                                  " dimensions; at most " + std::to_string(kMaxLoadDimensions) +
+                                  " are allowed");
+    }
+    for (const double amount : amounts) {
+      if (!std::isfinite(amount) || amount < 0.0) {
+        std::ostringstream message;
+        message << what << " has the amount " << amount << "; amounts are finite and not negative";
+        throw std::invalid_argument(message.str());
+      }
+    }
+  };
+  const std::deque<Node>& nodes = problem.nodes();
+  for (std::size_t j = 0; j < nodes.size(); ++j) {
+    const Node& node = nodes[j];
+    Point& point = points_[j];
+    point.delivery = !node.delivery.empty() ? node.delivery
+                     : node.demand != 0.0   ? std::vector<double>{node.demand}
+                                            : std::vector<double>{};
+    point.pickup = node.pickup;
+    point.service = node.service;
+    const std::string name = "node " + std::to_string(node.id);
+    check(point.delivery, "the delivery of " + name);
+    check(point.pickup, "the pickup of " + name);
+    check({point.service}, "the service duration of " + name);
+  }
+  const std::deque<Agent>& agents = problem.agents_ordered();
+  for (std::size_t j = 0; j < agents.size(); ++j) {
+    const Agent& agent = agents[j];
+    agents_[j].capacities = !agent.capacity.empty()      ? agent.capacity
+                            : agent.capacity_limit > 0.0 ? std::vector<double>{agent.capacity_limit}
+                                                         : std::vector<double>{};
+    check(agents_[j].capacities, "the capacity of agent " + std::to_string(agent.id));
+  }
+  // Orders name nodes by id; a point that starts or ends a route serves nothing and can be in
+  // no order.
+  const auto vertex_of = [this](std::uint64_t id, const char* role) {
+    const auto it = point_index_.find(id);
+    if (it == point_index_.end()) {
+      throw std::invalid_argument(std::string("the ") + role + " names node " + std::to_string(id) +
+                                  ", which the instance does not have");
+    }
+    if (start_set_.count(it->second) != 0 || goal_set_.count(it->second) != 0) {
+      throw std::invalid_argument(std::string("the ") + role + " names node " + std::to_string(id) +
+                                  ", an agent's start or end point; orders bind sites only");
+    }
+    return it->second;
+  };
+  const auto add = [this, &vertex_of](LinkKind kind, std::uint64_t first, std::uint64_t second,
+                                      const char* role, std::vector<double> amount) {
+    OrderLink link{kind, vertex_of(first, role), vertex_of(second, role), std::move(amount)};
+    if (link.first == link.second) {
+      throw std::invalid_argument(std::string("the ") + role + " names node " +
+                                  std::to_string(first) + " twice");
+    }
+    orders_.push_back(std::move(link));
+  };
+  orders_.clear();
+  for (const Shipment& shipment : problem.shipments) {
+    check(shipment.amount, "the amount of the shipment from node " +
+                               std::to_string(shipment.pickup) + " to node " +
+                               std::to_string(shipment.delivery));
+    add(LinkKind::kShipment, shipment.pickup, shipment.delivery, "shipment", shipment.amount);
+  }
+  for (const auto& [before, after] : problem.same_agent_pairs) {
+    add(LinkKind::kSameRoute, before, after, "sequence pair of type \"same\"", {});
+  }
+  for (const auto& [before, after] : problem.diff_agent_pairs) {
+    add(LinkKind::kOtherRoute, before, after, "sequence pair of type \"diff\"", {});
+  }
+  for (const auto& [before, after] : problem.precedence_pairs) {
+    add(LinkKind::kPrecedence, before, after, "precedence pair", {});
+  }
+}
+
 void Solver::FillView() {
+  view_.SetEnforced(enforce_constraints_);
+  view_.SetOrders(orders_);
   view_.SetPoints(points_);
   view_.SetAgents(agents_);
   view_.SetStarts(starts_);

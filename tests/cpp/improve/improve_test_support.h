@@ -28,6 +28,10 @@ struct InstanceShape {
   bool asymmetric = false;
   double missing = 0.0;        // share of legs without a connection
   bool partial_types = false;  // with two types, some points open to one type only
+  // Deliveries and pickups in two dimensions on the points to serve and a capacity on every
+  // agent (the rules enforced), and service durations.
+  bool loads = false;
+  bool service = false;
 };
 
 inline void PrintTo(const InstanceShape& shape, std::ostream* os) {
@@ -56,6 +60,16 @@ inline InstanceView MakeView(const InstanceShape& shape, std::uint64_t seed) {
       }
     }
   }
+  for (std::int32_t v = depots; v < n && (shape.loads || shape.service); ++v) {
+    Point& point = points[static_cast<std::size_t>(v)];
+    if (shape.loads) {
+      point.delivery = {std::floor(random.Uniform() * 10.0), std::floor(random.Uniform() * 4.0)};
+      if (random.Chance(0.4)) {
+        point.pickup = {std::floor(random.Uniform() * 8.0)};
+      }
+    }
+    point.service = shape.service ? std::floor(random.Uniform() * 10.0) : 0.0;
+  }
   std::vector<AgentInfo> agents(static_cast<std::size_t>(shape.agents));
   std::vector<std::uint64_t> starts;
   std::vector<std::uint64_t> goals;
@@ -64,6 +78,11 @@ inline InstanceView MakeView(const InstanceShape& shape, std::uint64_t seed) {
     agent.id = static_cast<std::uint64_t>(a);
     agent.type = a % shape.types;
     agent.max_length = shape.limits ? 150.0 + random.Uniform() * 150.0 : 0.0;
+    if (shape.loads) {
+      // Tight enough that random routes break it; 0 in the second dimension on every other
+      // agent: no limit there.
+      agent.capacities = {6.0 * shape.customers / shape.agents, a % 2 == 0 ? 0.0 : 12.0};
+    }
     starts.push_back(static_cast<std::uint64_t>(a));
     goals.push_back(static_cast<std::uint64_t>(shape.separate_ends ? shape.agents + a : a));
   }
@@ -99,6 +118,7 @@ inline InstanceView MakeView(const InstanceShape& shape, std::uint64_t seed) {
     windows[0] = {0.0, 400.0};  // a window on a start point, too
   }
   InstanceView view;
+  view.SetEnforced(shape.loads || shape.service);
   view.SetPoints(points);
   view.SetAgents(agents);
   view.SetStarts(starts);
@@ -126,6 +146,13 @@ inline std::vector<InstanceShape> Families() {
                     .asymmetric = true,
                     .partial_types = true});
   shapes.push_back({.name = "missing_legs", .limits = true, .missing = 0.15});
+  shapes.push_back({.name = "loads", .loads = true});
+  shapes.push_back({.name = "loads_service_windows",
+                    .windows = true,
+                    .open_routes = true,
+                    .separate_ends = true,
+                    .loads = true,
+                    .service = true});
   // Routes longer than the blocks of their cached summaries.
   shapes.push_back({.name = "long_routes", .customers = 90, .agents = 2});
   shapes.push_back({.name = "long_routes_windows", .customers = 90, .agents = 2, .windows = true});

@@ -106,7 +106,8 @@ void Check(const Solution& s, const MoveProposal& m, const RouteEvaluator& valid
       ASSERT_NEAR(full.cost, predicted.cost, kTolerance) << what << " route " << r;
       ++checked.validated;
     } else if (rebuilt.broken == 0 &&
-               (rebuilt.violation[kTimeWarp] > 1e-6 || rebuilt.violation[kOverLength] > 1e-6)) {
+               (rebuilt.violation[kTimeWarp] > 1e-6 || rebuilt.violation[kOverLength] > 1e-6 ||
+                rebuilt.violation[kOverCapacity] > 1e-6)) {
       ASSERT_FALSE(full.valid) << what << " route " << r;
     }
   }
@@ -121,7 +122,7 @@ TEST_P(RouteMovesTest, ProposalsCostWhatTheAppliedMoveCosts) {
     const InstanceView view = MakeView(shape, seed);
     const RoutingInstance instance(view);
     CostEvaluator evaluator(instance, seed % 2 == 0 ? MinMax : MinSum);
-    evaluator.SetWeights({3.0, 2.0});
+    evaluator.SetWeights({3.0, 2.0, 1.5});
     const RouteEvaluator validator(view);
     RandomSource random(seed * 31);
     Solution s(instance, evaluator);

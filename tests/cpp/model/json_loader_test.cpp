@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -599,6 +600,92 @@ TEST(LoaderTest, NodesBeforeAFaultStayLoaded) {
   ASSERT_EQ(problem.nodes().size(), 1u);
   EXPECT_EQ(problem.nodes()[0].id, 1u);
 }
+
+}  // namespace
+}  // namespace plenro
+
+namespace plenro {
+namespace {
+
+// The keys of loads, service durations and orders, next to the scalar keys read as before.
+TEST(LoaderLoads, AmountsServiceShipmentsAndTheOption) {
+  const Problem problem = Load(R"({
+    "nodes": [
+      {"id": 1, "x": 0, "y": 0, "z": 0, "demand": 4.5},
+      {"id": 2, "x": 0, "y": 0, "z": 0, "demand": [3, 2]},
+      {"id": 3, "x": 0, "y": 0, "z": 0, "delivery": 7, "pickup": [1, 0, 2], "service": 12.5}
+    ],
+    "agents": [
+      {"id": 9, "type": "t", "start_node": 1, "end_node": 1, "capacity": 50.7},
+      {"id": 8, "type": "t", "start_node": 1, "end_node": 1, "capacity": [10, 20, 30, 40]}
+    ],
+    "constraints": [
+      {"kind": "shipment", "items": [{"pickup": 2, "delivery": 3, "amount": [5, 1]},
+                                     {"pickup": 3, "delivery": 2}]},
+      {"kind": "sequence", "precedence": [{"before": 2, "after": 3, "type": "same"}]}
+    ],
+    "options": {"enforce_constraints": true}
+  })");
+  const std::deque<Node>& nodes = problem.nodes();
+  EXPECT_EQ(nodes[0].demand, 4.5);
+  EXPECT_TRUE(nodes[0].delivery.empty());
+  EXPECT_EQ(nodes[1].demand, 3.0);
+  EXPECT_EQ(nodes[1].delivery, (Amounts{3, 2}));
+  EXPECT_EQ(nodes[2].delivery, (Amounts{7}));
+  EXPECT_EQ(nodes[2].pickup, (Amounts{1, 0, 2}));
+  EXPECT_EQ(nodes[2].service, 12.5);
+  const std::deque<Agent>& agents = problem.agents_ordered();
+  EXPECT_EQ(agents[0].capacity_limit, 50.0);  // the scalar, read as it always was
+  EXPECT_EQ(agents[0].capacity, (Amounts{50.7}));
+  EXPECT_EQ(agents[1].capacity_limit, 0.0);
+  EXPECT_EQ(agents[1].capacity, (Amounts{10, 20, 30, 40}));
+  ASSERT_EQ(problem.shipments.size(), 2u);
+  EXPECT_EQ(problem.shipments[0].pickup, 2u);
+  EXPECT_EQ(problem.shipments[0].delivery, 3u);
+  EXPECT_EQ(problem.shipments[0].amount, (Amounts{5, 1}));
+  EXPECT_TRUE(problem.shipments[1].amount.empty());
+  EXPECT_EQ(problem.same_agent_pairs, (Pairs{{2, 3}}));
+  EXPECT_TRUE(problem.options().enforce_constraints);
+  EXPECT_FALSE(Load(R"({"nodes": [], "agents": []})").options().enforce_constraints);
+}
+
+struct AmountFault {
+  const char* name;
+  const char* node;
+  const char* message;
+};
+
+void PrintTo(const AmountFault& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class LoaderAmountFault : public testing::TestWithParam<AmountFault> {};
+
+TEST_P(LoaderAmountFault, NamesTheKeyAndTheNode) {
+  const json document =
+      json::parse(std::string(R"({"nodes": [{"id": 4, "x": 0, "y": 0, "z": 0, )") +
+                  GetParam().node + "}], \"agents\": []}");
+  EXPECT_EQ(LoadError(document),
+            std::string("[json.exception.out_of_range.406] ") + GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoaderAmountFault,
+    testing::Values(
+        AmountFault{"empty_array", R"("pickup": [])",
+                    "key 'pickup' of node 4 has 0 entries; give 1 to 4"},
+        AmountFault{"not_a_number", R"("delivery": [1, "x"])",
+                    "key 'delivery' of node 4 has the entry \"x\", which is not a number"},
+        AmountFault{
+            "negative", R"("demand": [-1])",
+            "key 'demand' of node 4 has the amount -1.0; amounts are finite and not negative"},
+        AmountFault{"string", R"("pickup": "5")",
+                    "key 'pickup' of node 4 is \"5\"; give a number or an array of numbers"},
+        AmountFault{"service_array", R"("service": [1])",
+                    "key 'service' of node 4 is [1]; give a number"},
+        AmountFault{"both", R"("demand": 1, "delivery": 2)",
+                    "node 4 gives both 'demand' and 'delivery'; give one"}),
+    [](const testing::TestParamInfo<AmountFault>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace plenro
