@@ -208,7 +208,9 @@ def solve_document(
     "improve", "seed" and "improve_iterations" (the last two only when given).
     progress: called as progress(report) on every improvement and every half second, report
     being a dict with phase, elapsed (seconds on the clock), work (states generated or
-    iterations), best (objective value, None before a solution) and improved.
+    iterations), best (objective value, None before a solution) and improved; a report may
+    also carry routes, the best solution's routes (a dict with path and cost per agent, in the
+    order of the result's routes), at most four times a second and with the last improvement.
     log: called as log(stream, line) for every line the solver writes ("stdout": progress,
     "stderr": warnings); the process's own streams receive none of them.
     stop: an object with is_set(), such as a threading.Event; once it is set the search stops.

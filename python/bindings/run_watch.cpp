@@ -1,6 +1,8 @@
 #include "run_watch.h"
 
 #include <cmath>
+#include <cstddef>
+#include <vector>
 
 namespace orvik_bindings {
 
@@ -32,6 +34,9 @@ plenro::RunControl RunWatch::Control(plenro::BudgetClock clock) {
   control.stop = &stop_;
   control.progress = [this](const plenro::ProgressReport& report) { Poll(report); };
   control.progress_interval = kPollInterval;
+  // The routes cost a copy into Python: only a progress callback receives them.
+  control.progress_routes = !callbacks_.progress.is_none();
+  control.route_interval = kRouteInterval;
   control.clock = clock;
   next_callback_ = plenro::Stopwatch::Now(plenro::BudgetClock::kWall) + kCallbackInterval;
   return control;
@@ -79,7 +84,7 @@ void RunWatch::CallProgress(const plenro::ProgressReport& report) {
     return;
   }
   const double now = plenro::Stopwatch::Now(plenro::BudgetClock::kWall);
-  if (!report.improved && now < next_callback_) {
+  if (!report.improved && report.routes == nullptr && now < next_callback_) {
     return;
   }
   py::dict item;
@@ -88,6 +93,18 @@ void RunWatch::CallProgress(const plenro::ProgressReport& report) {
   item["work"] = py::int_(report.work);
   item["best"] = std::isnan(report.best) ? py::object(py::none()) : py::float_(report.best);
   item["improved"] = py::bool_(report.improved);
+  if (report.routes != nullptr) {
+    // One per agent, in the order of the result's routes, as they give theirs.
+    const plenro::RoutePlan& plan = *report.routes;
+    py::list routes;
+    for (std::size_t a = 0; a < plan.routes.size(); ++a) {
+      py::dict route;
+      route["path"] = py::cast(plan.routes[a]);
+      route["cost"] = py::float_(a < plan.costs.size() ? plan.costs[a] : 0.0);
+      routes.append(std::move(route));
+    }
+    item["routes"] = std::move(routes);
+  }
   callbacks_.progress(item);
   next_callback_ = plenro::Stopwatch::Now(plenro::BudgetClock::kWall) + kCallbackInterval;
 }

@@ -38,6 +38,8 @@ class RunWatch {
   static constexpr double kPollInterval = 0.1;
   // Seconds of wall time between two calls of the progress callback without an improvement.
   static constexpr double kCallbackInterval = 0.5;
+  // Seconds of wall time between two reports that carry the best routes.
+  static constexpr double kRouteInterval = 0.25;
 
   explicit RunWatch(OnInterrupt on_interrupt, RunCallbacks callbacks = {});
   RunWatch(const RunWatch&) = delete;

@@ -37,6 +37,7 @@ from orvik.model import PrecedenceSpec as PrecedenceSpec
 from orvik.model import ShipmentSpec as ShipmentSpec
 from orvik.solution import Progress as Progress
 from orvik.solution import ProgressReport as ProgressReport
+from orvik.solution import ProgressRoute as ProgressRoute
 from orvik.solution import Route as Route
 from orvik.solution import Solution as Solution
 from orvik.solution import Statistics as Statistics
@@ -71,6 +72,7 @@ __all__ = [
     "Problem",
     "Progress",
     "ProgressReport",
+    "ProgressRoute",
     "Result",
     "Route",
     "ShipmentSpec",

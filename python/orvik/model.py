@@ -665,7 +665,8 @@ class Model:
         ``seed`` and ``iterations`` steer the improvement of the routes after the search.
 
         ``progress`` is called with a ``ProgressReport`` on every improvement and every half
-        second. The solve stops early, keeping the best routes found (status "interrupted"), on
+        second; some reports carry the best routes so far in the caller's ids (its ``routes``).
+        The solve stops early, keeping the best routes found (status "interrupted"), on
         Ctrl-C or once ``stop.is_set()`` (a ``threading.Event``, say). The interpreter lock is
         released while the solver runs, so other threads go on meanwhile.
 

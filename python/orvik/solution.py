@@ -128,18 +128,53 @@ class Statistics:
 
 
 @dataclass(frozen=True)
+class ProgressRoute:
+    """One agent's route in a progress report: the agent's id and type, the route's cost in the
+    instance's units, and its node ids and positions (0-based, in the instance's node order) in
+    visiting order, start and end included."""
+
+    agent: AgentId
+    agent_type: str
+    cost: float
+    nodes: tuple[NodeId, ...]
+    positions: tuple[int, ...]
+    agent_key: int = 0  # the agent's integer id in the instance document
+
+    def to_dict(self) -> dict[str, Any]:
+        """The route as a solution document gives one, without its stops."""
+        return {"agent": self.agent, "agent_id": self.agent_key, "type": self.agent_type,
+                "cost": self.cost, "path": list(self.positions), "nodes": list(self.nodes)}
+
+
+@dataclass(frozen=True)
 class ProgressReport:
     """What a running solve reports to a ``progress`` callback, on every improvement and every
     half second: the phase ("search", "construction" or "improvement"), the seconds elapsed on
     the clock of the time limit, the work done (search states generated, or improvement
     iterations), the best objective value so far in the instance's units (None before the first
-    solution) and whether this report announces an improvement."""
+    solution) and whether this report announces an improvement.
+
+    ``routes`` holds the routes of the best solution so far, one ``ProgressRoute`` per agent in
+    the instance's order, on the reports that carry them (None on the others): an improvement
+    carries them when a quarter of a second has passed since routes were last sent; the routes
+    of one that came sooner follow with a later report, at the latest when the solve ends, so
+    that the last routes reported are those of the best solution found."""
 
     phase: str
     elapsed: float
     work: int
     best: float | None
     improved: bool
+    routes: tuple[ProgressRoute, ...] | None = None
+
+    def to_dict(self) -> dict[str, Any]:
+        """The report as a JSON document; "routes" only where it carries them."""
+        document: dict[str, Any] = {"phase": self.phase, "elapsed": self.elapsed,
+                                    "work": self.work, "best": self.best,
+                                    "improved": self.improved}
+        if self.routes is not None:
+            document["routes"] = [route.to_dict() for route in self.routes]
+        return document
 
 
 @dataclass(frozen=True)

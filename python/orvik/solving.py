@@ -34,6 +34,7 @@ from orvik.solution import (
     SOLVED,
     Progress,
     ProgressReport,
+    ProgressRoute,
     Route,
     Solution,
     Statistics,
@@ -69,17 +70,32 @@ def _log_core_line(stream: str, line: str) -> None:
     CORE_LOGGER.log(logging.WARNING if stream == "stderr" else logging.DEBUG, "%s", line)
 
 
-def _progress_hook(progress: ProgressCallback | None,
+def _progress_routes(instance: Instance, routes: list[dict[str, Any]],
+                     factor: float) -> tuple[ProgressRoute, ...]:
+    """The routes of a progress report in the caller's ids and the instance's units."""
+    nodes = instance.nodes
+    return tuple(
+        ProgressRoute(agent.label, agent.type, route["cost"] * factor,
+                      tuple(nodes[v].label for v in route["path"]), tuple(route["path"]),
+                      agent.id)
+        for agent, route in zip(instance.agents, routes, strict=False))
+
+
+def _progress_hook(progress: ProgressCallback | None, instance: Instance,
                    factor: float) -> Callable[[dict[str, Any]], None] | None:
-    """The solver's progress dictionaries as ``ProgressReport``s in the instance's units."""
+    """The solver's progress dictionaries as ``ProgressReport``s in the instance's units and
+    the caller's ids."""
     if progress is None:
         return None
 
     def hook(report: dict[str, Any]) -> None:
         best = report["best"]
+        routes = report.get("routes")
         try:
-            progress(ProgressReport(report["phase"], report["elapsed"], report["work"],
-                                    None if best is None else best * factor, report["improved"]))
+            progress(ProgressReport(
+                report["phase"], report["elapsed"], report["work"],
+                None if best is None else best * factor, report["improved"],
+                None if routes is None else _progress_routes(instance, routes, factor)))
         except (KeyboardInterrupt, SystemExit):
             raise
         except BaseException as error:
@@ -246,7 +262,7 @@ def solve_instance(
             text, time_limit=max(called.left(), _LEAST_SEARCH), clock=clock, improve=improve,
             seed=own.seed if seed is None else seed,
             iterations=own.iterations if iterations is None else iterations,
-            progress=_progress_hook(progress, scale.factor), stop=called)
+            progress=_progress_hook(progress, reading, scale.factor), stop=called)
         if called.reached:
             result["timeout"] = True
         return _solution(reading, scale, result, bool(result["interrupted"]) and not

@@ -121,6 +121,37 @@ def test_a_job_reports_progress_and_streams_events_to_its_end(service: Service,
     assert text.startswith("event: end")
 
 
+def test_a_running_job_streams_its_best_routes_as_they_improve(service: Service,
+                                                               client: Any) -> None:
+    job = client.post("/jobs", json={"instance": grid_instance(80),
+                                     "options": {"time_limit": 5}}).json()
+    live: list[list[dict[str, Any]]] = []
+    final: dict[str, Any] = {}
+    with client.stream("GET", f"/jobs/{job['id']}/events") as stream:
+        name = None
+        for line in stream.iter_lines():
+            if line.startswith("event: "):
+                name = line[7:]
+            elif line.startswith("data: "):
+                view = json.loads(line[6:])
+                if name == "end":
+                    final = view
+                elif view["status"] == "running" and (view["progress"] or {}).get("routes"):
+                    live.append(view["progress"]["routes"])
+    assert final["status"] == "solved", final
+    assert live, "no event brought routes before the job's end"
+    for routes in live:
+        # Every report's routes are a whole solution in node ids, as the solution gives them.
+        assert [r["agent"] for r in routes] == [100, 101, 102]
+        assert all(r["nodes"][0] == r["nodes"][-1] == 0 and r["path"] == r["nodes"]
+                   for r in routes)
+        assert sorted(n for r in routes for n in r["nodes"][1:-1]) == list(range(1, 81))
+        assert set(routes[0]) == {"agent", "agent_id", "type", "cost", "path", "nodes"}
+    # They change while the job runs, and end no better than the solution.
+    assert len({json.dumps([r["nodes"] for r in routes]) for routes in live}) >= 2
+    assert max(r["cost"] for r in live[-1]) >= final["solution"]["objective_value"] - 1e-6
+
+
 def test_a_stop_keeps_the_best_routes(service: Service, client: Any) -> None:
     job = client.post("/jobs", json={"instance": grid_instance(60),
                                      "options": {"time_limit": 8}}).json()
@@ -350,7 +381,12 @@ def test_jobs_run_on_a_dask_cluster(tmp_path: Any) -> None:
                 job = client.post("/jobs", json={"instance": grid_instance(60),
                                                  "options": {"time_limit": 20}}).json()
                 running.wait_for(job["id"], lambda v: v["status"] == "running")
-                time.sleep(1.5)
+                # Progress flows back from the cluster, the best routes with it.
+                seen = running.wait_for(
+                    job["id"], lambda v: (v["progress"] or {}).get("routes") is not None, 15)
+                assert seen["status"] == "running"
+                assert sorted(n for r in seen["progress"]["routes"]
+                              for n in r["nodes"][1:-1]) == list(range(1, 61))
                 view = client.delete(f"/jobs/{job['id']}").json()
                 assert view["status"] == "interrupted", view
                 assert len(view["solution"]["routes"]) == 3

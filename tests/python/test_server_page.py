@@ -1,7 +1,7 @@
 """The map page of `orvik serve` in a real headless browser (Debian's chromium, driven over the
 DevTools protocol): load the bundled example from a file input, solve it as a job, and find one
-route per agent drawn, arrival times on hover and the objective's curve. The screenshot is kept
-under build/."""
+route per agent drawn, arrival times on hover and the objective's curve; on a larger instance,
+the best routes drawn while the job still runs. The screenshots are kept under build/."""
 
 from __future__ import annotations
 
@@ -17,10 +17,11 @@ from typing import Any
 
 import httpx
 import pytest
-from service_process import EXAMPLE, REPO, Service
+from service_process import EXAMPLE, REPO, Service, grid_instance
 from websockets.sync.client import connect
 
 SCREENSHOT = REPO / "build" / "serve-map.png"
+LIVE_SCREENSHOT = REPO / "build" / "serve-map-live.png"
 
 
 def chromium() -> str:
@@ -159,6 +160,35 @@ def test_the_map_page_solves_the_example_and_draws_a_route_per_agent(browser: De
     shot = base64.b64decode(browser.call("Page.captureScreenshot", format="png")["data"])
     SCREENSHOT.write_bytes(shot)
     assert shot.startswith(b"\x89PNG") and len(shot) > 10_000
+
+
+def test_the_page_draws_the_best_routes_while_the_job_runs(browser: DevTools, service: Service,
+                                                          tmp_path: Path) -> None:
+    path = tmp_path / "eighty_sites.json"
+    path.write_text(json.dumps(grid_instance(80)))
+    choose_instance(browser, service, path, "6")
+    browser.js("document.getElementById('solve').click()")
+    browser.until("document.getElementById('routes').dataset.routes === 'live' && "
+                  "document.querySelectorAll('#routes path.route').length === 3", 30)
+    # At that moment the job runs, for the service and for the page.
+    job_id = browser.js("state.job")
+    with service.client() as client:
+        assert client.get(f"/jobs/{job_id}").json()["status"] == "running"
+    assert browser.js("document.body.dataset.job") is None
+    assert browser.js("document.getElementById('status').textContent").startswith("solving")
+    live = browser.js("""[...document.querySelectorAll('#routes path.route')].map(
+        p => [p.dataset.agent, (p.getAttribute('d').match(/[ML]/g) || []).length])""")
+    assert sorted(agent for agent, _ in live) == ["100", "101", "102"]
+    assert sum(points - 2 for _, points in live) == 80  # every site on a route
+    assert "still improving" in browser.js("document.getElementById('legend').textContent")
+    SCREENSHOT.parent.mkdir(parents=True, exist_ok=True)
+    shot = base64.b64decode(browser.call("Page.captureScreenshot", format="png")["data"])
+    LIVE_SCREENSHOT.write_bytes(shot)
+
+    # At the end, the solution's routes replace them.
+    assert browser.until("document.body.dataset.job", 30) == "solved"
+    assert browser.js("document.getElementById('routes').dataset.routes") == "final"
+    assert browser.js("document.querySelectorAll('#routes path.route').length") == 3
 
 
 def test_the_page_shows_windows_and_the_services_refusal(browser: DevTools, service: Service,

@@ -3,6 +3,7 @@ errors of the caller's callback, the solver's lines on the logger, and the inter
 
 from __future__ import annotations
 
+import json
 import logging
 import re
 import threading
@@ -119,3 +120,47 @@ def test_the_command_line_refuses_a_negative_seed_in_one_line(run_cli, tmp_path,
     assert done.returncode == 2
     assert done.stderr.splitlines()[-1].endswith(message)
     assert "Traceback" not in done.stderr
+
+
+def _renamed(doc: dict, offset: int = 1000) -> dict:
+    """The instance with node ids that are not the nodes' positions."""
+    doc = json.loads(json.dumps(doc))
+    for node in doc["nodes"]:
+        node["id"] += offset
+    for agent in doc["agents"]:
+        agent["start_node"] += offset
+        agent["end_node"] += offset
+    for constraint in doc["constraints"]:
+        for item in constraint["items"]:
+            item["node"] += offset
+    return doc
+
+
+@pytest.mark.parametrize("improve", [True, False])
+def test_progress_reports_carry_the_best_routes_in_the_callers_ids(improve):
+    doc = _renamed(scattered_instance(41, 3, 2))
+    reports: list[orvik.ProgressReport] = []
+    solution = orvik.solve(doc, 2, improve=improve, seed=1, progress=reports.append)
+    assert solution.routes
+    carried = [r for r in reports if r.routes is not None]
+    assert carried, "no report carried routes"
+    ids = [node["id"] for node in doc["nodes"]]
+    for report in carried:
+        assert [r.agent for r in report.routes] == [100, 101, 102]
+        assert all(isinstance(r, orvik.ProgressRoute) for r in report.routes)
+        for route in report.routes:
+            assert list(route.nodes) == [ids[p] for p in route.positions]
+            assert route.nodes[0] == route.nodes[-1] == 1000
+        # A whole solution of the instance, as the independent checker sees it, whose
+        # objective is the report's best.
+        check = orvik.check(doc, {"status": "solved",
+                                  "routes": [r.to_dict() for r in report.routes]})
+        assert check.ok, check.violations
+        assert max(r.cost for r in report.routes) == pytest.approx(report.best)
+    # The last routes reported are the solution's.
+    assert [list(r.nodes) for r in carried[-1].routes] == [r.nodes for r in solution.routes]
+    # Paced: far fewer reports with routes than improvements on a run that improves often.
+    improvements = sum(r.improved for r in reports)
+    assert len(carried) <= improvements + 1
+    assert all(r.to_dict().keys() == {"phase", "elapsed", "work", "best", "improved"}
+               for r in reports if r.routes is None)

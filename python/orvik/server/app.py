@@ -4,7 +4,8 @@ cannot use, never a traceback.
 
 - ``POST /solve``: solve an instance and answer its solution, as `orvik solve --json` prints it.
 - ``POST /jobs``: queue a solve and answer its job at once (202).
-- ``GET /jobs/{id}``: a job's status, progress, and its solution once done.
+- ``GET /jobs/{id}``: a job's status, progress (with its best routes so far, once it has some),
+  and its solution once done.
 - ``GET /jobs/{id}/events``: the same as server-sent events, until the job ends.
 - ``DELETE /jobs/{id}``: stop a job; it keeps its best routes (status "interrupted").
 - ``POST /validate``: every error and warning of an instance with its JSON path.

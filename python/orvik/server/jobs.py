@@ -119,10 +119,13 @@ class JobStore:
     # -- what runners report --------------------------------------------------------------
 
     def report(self, job: Job, progress: dict[str, Any]) -> None:
-        """A progress report of a running job."""
+        """A progress report of a running job. Routes come with some reports only: the job's
+        progress keeps the latest ones until newer ones come."""
         with self.lock:
             if job.ended:
                 return
+            if "routes" not in progress and job.progress and "routes" in job.progress:
+                progress = {**progress, "routes": job.progress["routes"]}
             job.progress = progress
             best = progress.get("best")
             if progress.get("improved") and best is not None:

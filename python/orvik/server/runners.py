@@ -8,7 +8,8 @@ is replaced; the service goes on.
 
 ``ClusterRunner`` sends the jobs to a Dask cluster through a ``distributed.Client``, as
 ``orvik.batch`` does for ``solve-many --scheduler``: ``workers`` jobs at a time, each stopped
-through a cluster-wide event.
+through a cluster-wide event, its progress (with its best routes) passed on through a
+cluster-wide variable.
 """
 
 from __future__ import annotations
@@ -19,7 +20,6 @@ import multiprocessing
 import signal
 import threading
 import time
-from dataclasses import asdict
 from multiprocessing.connection import Connection, wait
 from typing import Any
 
@@ -58,7 +58,7 @@ def _worker_main(conn: Connection, stop: Any) -> None:
         instance, options = message
 
         def progress(report: Any) -> None:
-            conn.send(("progress", asdict(report)))
+            conn.send(("progress", report.to_dict()))
 
         try:
             solution = solve_instance(instance, progress=progress, stop=stop, **options)
@@ -218,12 +218,45 @@ class ClusterStop:
         return self._set
 
 
-def solve_on_cluster(instance: Any, options: dict[str, Any], stop_name: str) -> dict[str, Any]:
-    """One job on a Dask worker: the batch's task with a cluster-wide stop, its solution as a
-    document."""
+class ClusterProgress:
+    """The progress callback of a job on a Dask worker: the latest report, numbered, in a
+    cluster-wide ``distributed.Variable`` that the service reads. A report with routes is always
+    written; the others at most every tenth of a second. Each write carries the latest routes,
+    so that a reader who misses a report misses no routes."""
+
+    def __init__(self, name: str) -> None:
+        self.name = name
+        self.count = 0
+        self.routes: list[dict[str, Any]] | None = None
+        self._next = 0.0
+
+    def __call__(self, report: Any) -> None:
+        document = report.to_dict()
+        now = time.monotonic()
+        if "routes" not in document and now < self._next:
+            return
+        self._next = now + 0.1
+        if "routes" in document:
+            self.routes = document["routes"]
+        elif self.routes is not None:
+            document["routes"] = self.routes
+        self.count += 1
+        from distributed import Variable
+
+        with contextlib.suppress(Exception):  # progress is best effort; the solve goes on
+            Variable(self.name).set({"count": self.count, "report": document})
+
+
+def solve_on_cluster(instance: Any, options: dict[str, Any], stop_name: str,
+                     progress_name: str | None = None) -> dict[str, Any]:
+    """One job on a Dask worker: the batch's task with a cluster-wide stop and, when named, a
+    cluster-wide progress variable; its solution as a document."""
     from orvik.batch import solve_one
 
-    solution = solve_one(instance, {**options, "stop": ClusterStop(stop_name)})
+    options = {**options, "stop": ClusterStop(stop_name)}
+    if progress_name is not None:
+        options["progress"] = ClusterProgress(progress_name)
+    solution = solve_one(instance, options)
     return solution.to_dict()
 
 
@@ -271,26 +304,38 @@ class ClusterRunner:
                 self.running.pop(job.id, None)
 
     def _run(self, job: Job) -> None:
-        from distributed import Event
+        from distributed import Event, Variable
 
         name = f"orvik-stop-{job.id}"
+        progress = Variable(f"orvik-progress-{job.id}", client=self.client)
         future = self.client.submit(solve_on_cluster, job.instance, job.options, name,
-                                    key=f"orvik-job-{job.id}", pure=False)
+                                    progress.name, key=f"orvik-job-{job.id}", pure=False)
         self.running[job.id] = future
         store = self.store
         store.report(job, {"phase": "on the cluster", "elapsed": 0.0, "work": 0, "best": None,
                            "improved": False})
         stop_sent = False
+        seen = 0
         while not future.done():
             if job.stop_requested and not stop_sent:
                 Event(name, client=self.client).set()
                 stop_sent = True
+            try:
+                latest = progress.get(timeout=0.1)
+            except Exception:  # noqa: BLE001 - nothing reported yet, or the cluster is slow
+                time.sleep(0.1)
+                continue
+            if isinstance(latest, dict) and latest.get("count", 0) > seen:
+                seen = latest["count"]
+                store.report(job, latest["report"])
             time.sleep(0.1)
         try:
             store.finish(job, future.result())
         except Exception as error:  # noqa: BLE001 - said in the job's error
             store.fail(job, solve_message(error))
         finally:
+            with contextlib.suppress(Exception):
+                progress.delete()
             if stop_sent:
                 with contextlib.suppress(Exception):
                     Event(name, client=self.client).clear()

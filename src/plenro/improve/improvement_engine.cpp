@@ -144,6 +144,8 @@ class ImprovementEngine::Impl {
   }
   // The best objective value so far, NaN before the first solution.
   double BestValue() const;
+  // The best solution so far, null before the first.
+  const RoutePlan* BestPlan() const { return outcome_.found ? &outcome_.best : nullptr; }
   void Load(const RoutePlan& plan);
   RoutePlan Export(const Solution& s) const;
   bool OfferPlan(RoutePlan plan, bool announce);
@@ -231,7 +233,7 @@ bool ImprovementEngine::Impl::Stop() {
     outcome_.interrupted = true;
     return true;
   }
-  pacer_.Tick(now, outcome_.iterations, BestValue());
+  pacer_.Tick(now, outcome_.iterations, BestValue(), BestPlan());
   return false;
 }
 
@@ -318,7 +320,7 @@ bool ImprovementEngine::Impl::OfferPlan(RoutePlan plan, bool announce) {
     if (listener_) {
       listener_(outcome_.best, outcome_.best_time);
     }
-    pacer_.Improved(outcome_.best_time, outcome_.iterations, BestValue());
+    pacer_.Improved(outcome_.best_time, outcome_.iterations, BestValue(), &outcome_.best);
   }
   return true;
 }
@@ -665,6 +667,7 @@ ImproveOutcome ImprovementEngine::Impl::Run(const RoutePlan* initial,
   } else {
     Anneal();
   }
+  pacer_.Flush(clock_->Elapsed(), outcome_.iterations, BestValue(), BestPlan());
   if (!outcome_.found) {
     outcome_.shortfall = DescribeShortfall(current_);
   }

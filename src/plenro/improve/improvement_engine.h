@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "plenro/instance/instance_view.h"
+#include "plenro/model/route_plan.h"
 #include "plenro/model/run_control.h"
 #include "plenro/model/types.h"
 
@@ -25,13 +26,6 @@ struct ImproveSettings {
   // Build the first routes and descend from them (with one repair where they break a rule),
   // without ruin and recreate.
   bool construct_only = false;
-};
-
-// A solution as the solver reports it: per agent, by agent index, its route (start point,
-// visits, end point) and the route's cost.
-struct RoutePlan {
-  std::vector<std::vector<std::int64_t>> routes;
-  std::vector<double> costs;
 };
 
 // What a run found and did.

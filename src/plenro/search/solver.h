@@ -216,6 +216,8 @@ class Solver {
   void TryMove(std::uint64_t agent, std::uint64_t point);
   void HandleSolution();
   void ReportSolution(double elapsed);
+  // The result's routes and costs by agent index (an agent without a route has an empty one).
+  RoutePlan PlanOfResult() const;
   // The search ends at the next check: out of time or memory, asked to stop, or done with the
   // expansions it was allowed after its first solution.
   bool Ended() const {
@@ -287,6 +289,7 @@ class Solver {
   ProgressPacer pacer_;
   ObjectiveType objective_type_ = MinMax;  // that of the default objective plug-in
   double best_value_ = 0.0;                // objective value last reported; NaN before any
+  RoutePlan reported_routes_;  // its routes, kept only where the progress reports carry them
   bool stopped_ = false;
   double search_time_ = 0.0;
   std::string no_solution_reason_;

@@ -51,16 +51,7 @@ bool Solver::SearchThenImprove() {
     anytime_.clear();
   }
 
-  RoutePlan first;
-  if (found_) {
-    for (std::size_t a = 0; a < agents_.size(); ++a) {
-      const auto path = result_.paths.find(a);
-      const auto cost = result_.times.find(a);
-      first.routes.push_back(path != result_.paths.end() ? path->second
-                                                         : std::vector<std::int64_t>{});
-      first.costs.push_back(cost != result_.times.end() ? cost->second : 0.0);
-    }
-  }
+  const RoutePlan first = found_ ? PlanOfResult() : RoutePlan{};
   // The search's solution stands unless the engine beats it: the engine starts from it, and
   // only a solution better than every one recorded so far replaces it and enters the history.
   bool have_best = found_;

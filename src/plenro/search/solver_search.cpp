@@ -46,6 +46,7 @@ void Solver::ResetSearch() {
   result_ = Result{};
   statistics_ = SolverStatistics{};
   best_value_ = std::numeric_limits<double>::quiet_NaN();
+  reported_routes_ = RoutePlan{};
   stopped_ = false;
   search_time_ = 0.0;
 }
@@ -191,6 +192,7 @@ bool Solver::RunSearch() {
     }
   }
   search_time_ = timer_.Elapsed();
+  pacer_.Flush(search_time_, result_.n_generated, best_value_, &reported_routes_);
 
   if (!found_) {
     return false;
@@ -250,7 +252,7 @@ Solver::StepEnd Solver::Step(std::size_t pass) {
   if (Ended()) {
     return StepEnd::kPassEnds;  // its follow-up expansions are spent
   }
-  pacer_.Tick(elapsed, result_.n_generated, best_value_);
+  pacer_.Tick(elapsed, result_.n_generated, best_value_, &reported_routes_);
 
   const std::int64_t id = sets_.focal.Front().id;
   store_.Load(id, cur_);
@@ -421,8 +423,22 @@ void Solver::ReportSolution(double elapsed) {
   const double value = ObjectiveValue(objective_type_, totals);
   if (std::isnan(best_value_) || Improves(value, best_value_)) {
     best_value_ = value;
-    pacer_.Improved(elapsed, result_.n_generated, value);
+    if (pacer_.wants_routes()) {
+      reported_routes_ = PlanOfResult();
+    }
+    pacer_.Improved(elapsed, result_.n_generated, value, &reported_routes_);
   }
+}
+
+RoutePlan Solver::PlanOfResult() const {
+  RoutePlan plan;
+  for (std::size_t a = 0; a < agents_.size(); ++a) {
+    const auto path = result_.paths.find(a);
+    const auto cost = result_.times.find(a);
+    plan.routes.push_back(path != result_.paths.end() ? path->second : std::vector<std::int64_t>{});
+    plan.costs.push_back(cost != result_.times.end() ? cost->second : 0.0);
+  }
+  return plan;
 }
 
 }  // namespace plenro

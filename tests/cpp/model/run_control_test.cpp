@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -123,6 +124,84 @@ TEST(ProgressPacerTest, ATickAfterTheIntervalReports) {
   EXPECT_EQ(recorder.reports[0].work, 2);
   pacer.Tick(0.03, 3, 2.0);  // the interval starts again at each report
   EXPECT_EQ(recorder.reports.size(), 1u);
+}
+
+// A hook that keeps the figures of every report and whether it carried the given routes.
+struct RouteRecorder {
+  struct Seen {
+    bool improved;
+    const RoutePlan* routes;
+    std::int64_t work;
+  };
+  std::vector<Seen> seen;
+  RunControl Control(double interval, double route_interval, bool routes = true) {
+    RunControl control;
+    control.progress = [this](const ProgressReport& report) {
+      seen.push_back(Seen{report.improved, report.routes, report.work});
+    };
+    control.progress_interval = interval;
+    control.progress_routes = routes;
+    control.route_interval = route_interval;
+    return control;
+  }
+};
+
+TEST(ProgressPacerTest, RoutesGoOutOnlyWhenAskedFor) {
+  const RoutePlan plan{{{0, 1, 0}}, {2.0}};
+  for (const bool asked : {false, true}) {
+    RouteRecorder recorder;
+    const RunControl control = recorder.Control(1e9, 0.0, asked);
+    ProgressPacer pacer(&control, SolvePhase::kSearch);
+    EXPECT_EQ(pacer.wants_routes(), asked);
+    pacer.Improved(0.1, 1, 2.0, &plan);
+    pacer.Improved(0.2, 2, 1.0, nullptr);  // a run without routes at hand attaches none
+    pacer.Flush(0.3, 3, 1.0, &plan);
+    ASSERT_EQ(recorder.seen.size(), 2u) << "asked " << asked;
+    EXPECT_EQ(recorder.seen[0].routes, asked ? &plan : nullptr);
+    EXPECT_EQ(recorder.seen[1].routes, nullptr);
+  }
+  // Without a hook there is nobody to hand routes to.
+  RunControl silent;
+  silent.progress_routes = true;
+  EXPECT_FALSE(ProgressPacer(&silent, SolvePhase::kSearch).wants_routes());
+}
+
+TEST(ProgressPacerTest, RoutesAreSentAtMostOncePerRouteIntervalAndNoneIsLost) {
+  const RoutePlan plan{{{0, 2, 1, 0}}, {3.0}};
+  RouteRecorder recorder;
+  const RunControl control = recorder.Control(1e9, 1e9);
+  ProgressPacer pacer(&control, SolvePhase::kImprovement);
+  pacer.Improved(0.1, 1, 5.0, &plan);  // the first improvement carries its routes
+  pacer.Improved(0.2, 2, 4.0, &plan);  // too soon: owed
+  pacer.Improved(0.3, 3, 3.0, &plan);
+  pacer.Tick(0.4, 4, 3.0, &plan);   // neither the interval nor the route interval has passed
+  pacer.Flush(0.5, 5, 3.0, &plan);  // the owed routes, once
+  pacer.Flush(0.6, 6, 3.0, &plan);
+  ASSERT_EQ(recorder.seen.size(), 4u);
+  const std::vector<bool> carried = {true, false, false, true};
+  for (std::size_t k = 0; k < carried.size(); ++k) {
+    EXPECT_EQ(recorder.seen[k].routes != nullptr, carried[k]) << "report " << k;
+  }
+  EXPECT_FALSE(recorder.seen[3].improved);
+  EXPECT_EQ(recorder.seen[3].work, 5);
+}
+
+TEST(ProgressPacerTest, OwedRoutesGoOutWithTheFirstTickAfterTheRouteInterval) {
+  const RoutePlan plan{{{0, 1, 0}, {0, 0}}, {2.0, 0.0}};
+  RouteRecorder recorder;
+  const RunControl control = recorder.Control(1e9, 0.02);
+  ProgressPacer pacer(&control, SolvePhase::kSearch);
+  pacer.Improved(0.0, 1, 2.0, &plan);
+  pacer.Improved(0.0, 2, 1.5, &plan);
+  pacer.Tick(0.0, 3, 1.5, &plan);
+  ASSERT_EQ(recorder.seen.size(), 2u);
+  Spin(0.03);
+  pacer.Tick(0.03, 4, 1.5, &plan);
+  pacer.Tick(0.03, 5, 1.5, &plan);  // nothing owed any more, and the interval is long
+  ASSERT_EQ(recorder.seen.size(), 3u);
+  EXPECT_EQ(recorder.seen[2].routes, &plan);
+  EXPECT_EQ(recorder.seen[2].work, 4);
+  EXPECT_FALSE(recorder.seen[2].improved);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "plenro/model/log_sink.h"
@@ -97,6 +98,8 @@ TEST_P(UnchangedSearchTest, HookAndLoweredStopFlagLeaveTheSearchAsItWas) {
   std::atomic<bool> stop{false};
   RunControl control = recorder.Control(/*interval=*/0.0);  // a report at every step
   control.stop = &stop;
+  control.progress_routes = true;
+  control.route_interval = 0.0;
   Solver watched(problem, options);
   watched.SetRunControl(control);
   EXPECT_EQ(watched.Search(), plain_found);
@@ -147,6 +150,94 @@ TEST(SolverRunControlTest, EveryImprovementIsReportedWithTheObjectiveOfItsSoluti
       }
     }
     EXPECT_DOUBLE_EQ(improvements.back().best, ObjectiveOf(objective, solver.GetResult()));
+  }
+}
+
+// The routes of a report as the result keeps them, by agent index.
+std::unordered_map<std::uint64_t, std::vector<std::int64_t>> PathsOf(const RoutePlan& plan) {
+  std::unordered_map<std::uint64_t, std::vector<std::int64_t>> paths;
+  for (std::size_t a = 0; a < plan.routes.size(); ++a) {
+    paths[a] = plan.routes[a];
+  }
+  return paths;
+}
+
+// A hook that keeps, besides the figures, a copy of the routes of the reports that carry them.
+struct RouteCopies {
+  std::vector<ProgressReport> reports;
+  std::vector<RoutePlan> plans;  // one per report with routes, in order
+  RunControl Control(double route_interval) {
+    RunControl control;
+    control.progress = [this](const ProgressReport& report) {
+      reports.push_back(report);
+      if (report.routes != nullptr) {
+        plans.push_back(*report.routes);
+        reports.back().routes = &plans.back();  // a marker only: the vector may move
+      }
+    };
+    control.progress_interval = 1e9;
+    control.progress_routes = true;
+    control.route_interval = route_interval;
+    return control;
+  }
+};
+
+TEST(SolverRunControlTest, EverySearchImprovementCarriesItsRoutesWhenAskedEachTime) {
+  for (const ObjectiveType objective : {MinMax, MinSum}) {
+    RouteCopies copies;
+    Solver solver(Scattered(10, 2, 4), MakeOptions(objective));
+    solver.SetRunControl(copies.Control(/*route_interval=*/0.0));
+    ASSERT_TRUE(solver.Search());
+    ASSERT_FALSE(copies.plans.empty());
+    ASSERT_EQ(copies.plans.size(), copies.reports.size());
+    for (std::size_t k = 0; k < copies.plans.size(); ++k) {
+      const RoutePlan& plan = copies.plans[k];
+      ASSERT_EQ(plan.routes.size(), 2u);
+      ASSERT_EQ(plan.costs.size(), 2u);
+      RouteTotals totals;
+      for (const double cost : plan.costs) {
+        totals.Add(cost);
+      }
+      EXPECT_DOUBLE_EQ(ObjectiveValue(objective, totals), copies.reports[k].best) << k;
+      for (const std::vector<std::int64_t>& route : plan.routes) {
+        ASSERT_GE(route.size(), 2u);
+        EXPECT_EQ(route.front(), 0);  // the depot
+        EXPECT_EQ(route.back(), 0);
+      }
+    }
+    EXPECT_EQ(PathsOf(copies.plans.back()), solver.GetResult().paths);
+  }
+}
+
+TEST(SolverRunControlTest, PacedRoutesEndWithTheResultsRoutesWithImprovementOn) {
+  Options options = MakeOptions(MinSum);
+  options.improve = true;
+  options.seed = 3;
+  options.improve_iterations = 3000;
+  RouteCopies copies;
+  Solver solver(Scattered(30, 3, 5), options);
+  solver.SetRunControl(copies.Control(/*route_interval=*/1e9));
+  ASSERT_TRUE(solver.Search());
+  std::size_t improvements = 0;
+  for (const ProgressReport& report : copies.reports) {
+    improvements += report.improved ? 1 : 0;
+  }
+  // Many improvements, routes with the first of each phase and once more at its end.
+  ASSERT_GT(improvements, 4u);
+  EXPECT_LE(copies.plans.size(), 4u);
+  ASSERT_FALSE(copies.plans.empty());
+  EXPECT_EQ(PathsOf(copies.plans.back()), solver.GetResult().paths);
+
+  // Asked for no routes, the same run: the same result and the same reports without routes.
+  Recorder recorder;
+  Solver plain(Scattered(30, 3, 5), options);
+  RunControl control = recorder.Control(1e9);
+  plain.SetRunControl(control);
+  ASSERT_TRUE(plain.Search());
+  EXPECT_EQ(plain.GetResult().paths, solver.GetResult().paths);
+  EXPECT_EQ(recorder.Improvements().size(), improvements);
+  for (const ProgressReport& report : recorder.reports) {
+    EXPECT_EQ(report.routes, nullptr);
   }
 }
 
