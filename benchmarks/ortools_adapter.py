@@ -33,9 +33,10 @@ The model (``ortools.constraint_solver`` routing library):
   times, waiting included) with coefficient 1, so that waiting counts.
 - Objective MinMax: the arc costs plus 100 times the global span of "RouteCost", i.e. the
   largest route cost.
-- With time windows or route limits every visit is optional at a prohibitive penalty (1000
-  times the time horizon), so that a first solution exists even where the construction
-  heuristics cannot place every vertex; a result that still drops one fails the check.
+- With time windows, route limits or loads every visit is optional at a prohibitive penalty
+  (1000 times the time horizon), so that a first solution exists even where the construction
+  heuristics cannot place every vertex (a tight fleet); a result that still drops one fails the
+  check.
 - Search: first solution by path-cheapest-arc (parallel cheapest insertion with time windows),
   then guided local search until the time limit (wall clock, single-threaded).
 
@@ -189,12 +190,12 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
 
     add_load_dimensions(routing, manager, view)
 
-    # With windows or route limits, every visit is optional at a prohibitive price, so that a
-    # first solution exists even when the construction heuristics cannot place every vertex;
-    # local search then inserts the dropped ones. A result that still drops a vertex fails the
-    # check. Without them every construction succeeds, and optional visits only slow the
-    # search down.
-    if view.windows or view.has_route_limits():
+    # With windows, route limits or loads, every visit is optional at a prohibitive price, so
+    # that a first solution exists even when the construction heuristics cannot place every
+    # vertex; local search then inserts the dropped ones. A result that still drops a vertex
+    # fails the check. Without them every construction succeeds, and optional visits only slow
+    # the search down.
+    if view.windows or view.has_route_limits() or view.has_loads():
         penalty = min(DROP_PENALTY_FACTOR * (horizon + 1), 10**13)
         for v in customers:
             routing.AddDisjunction([manager.NodeToIndex(v)], penalty)
