@@ -155,6 +155,14 @@ def orvik_solve(instance_path: str, budget: float, improve: bool, seed: int) -> 
                                       improve=improve, seed=seed)
 
 
+def package_solve(instance_path: str, budget: float, seed: int) -> dict[str, Any]:
+    """Orvik through its package (the product layer, which honours loads and orders), on the
+    wall clock: the solution document."""
+    import orvik
+
+    return orvik.solve(instance_path, time_limit=float(budget), seed=seed).to_dict()
+
+
 def worker(solver: str, instance_path: str, budget: float, out_path: str, improve: bool = True,
            seed: int = 0) -> int:
     """Solve one instance with one solver and write {result, peak_rss_kib, error} as JSON."""
@@ -163,6 +171,8 @@ def worker(solver: str, instance_path: str, budget: float, out_path: str, improv
         if solver in ("orvik", "orvik-search"):
             record["result"] = orvik_solve(instance_path, budget,
                                            improve and solver == "orvik", seed)
+        elif solver == "orvik-package":
+            record["result"] = package_solve(instance_path, budget, seed)
         else:
             with open(instance_path, encoding="utf-8") as handle:
                 instance = json.load(handle)

@@ -3,7 +3,8 @@
 The adapters translate an instance into another solver's model; this view gives them the
 instance in the form they need: vertices (0-based positions in "nodes"), per-agent start and
 end vertices and route limits, one dense cost matrix per agent type (``NO_CONNECTION`` where the
-instance gives no entry), time windows and allowed types per vertex, the ``return_to_end`` flag and the
+instance gives no entry), time windows and allowed types per vertex, loads (each vertex's delivery
+and pickup, each agent's capacity, one number per dimension), the ``return_to_end`` flag and the
 objective. It also evaluates a route's cost the way the solver does, so that an adapter reports
 costs in the same doubles; the checker recomputes them independently.
 """
@@ -36,6 +37,19 @@ def _members(section: Any) -> list[Any]:
     return section if isinstance(section, list) else [section]
 
 
+def _amounts(value: Any) -> tuple[float, ...]:
+    """An amount or a capacity as given (a number or a list of numbers), one per dimension."""
+    if value is None:
+        return ()
+    if isinstance(value, (list, tuple)):
+        return tuple(float(x) for x in value)
+    return (float(value),)
+
+
+def _padded(amounts: tuple[float, ...], dims: int) -> tuple[float, ...]:
+    return amounts + (0.0,) * (dims - len(amounts))
+
+
 def _node_id(value: Any) -> int:
     return int(value) % (1 << 64)
 
@@ -54,6 +68,7 @@ class AgentView:
     start: int
     end: int
     limit: int  # 0 or negative: no route limit
+    capacity: tuple[float, ...] = ()  # per load dimension; 0: no limit in that dimension
 
 
 class InstanceView:
@@ -72,9 +87,20 @@ class InstanceView:
                 vertex_of[_node_id(a["start_node"])],
                 vertex_of[_node_id(a["end_node"])],
                 _limit(a.get("max_length", 0)),
+                _amounts(a.get("capacity")),
             )
             for a in _members(instance.get("agents"))
         ]
+        # Loads: a node's "demand" (or "delivery") is loaded at the start and dropped there, its
+        # "pickup" taken there to the end; every amount and capacity has `dims` entries.
+        deliveries = [_amounts(node.get("delivery", node.get("demand"))) for node in nodes]
+        pickups = [_amounts(node.get("pickup")) for node in nodes]
+        self.dims = max((len(x) for x in [*deliveries, *pickups,
+                                          *(a.capacity for a in self.agents)]), default=0)
+        self.delivery = [_padded(x, self.dims) for x in deliveries]
+        self.pickup = [_padded(x, self.dims) for x in pickups]
+        self.agents = [AgentView(a.agent_id, a.type_name, a.start, a.end, a.limit,
+                                 _padded(a.capacity, self.dims)) for a in self.agents]
         self.type_names: list[str] = []
         for agent in self.agents:
             if agent.type_name not in self.type_names:
@@ -140,6 +166,23 @@ class InstanceView:
             if window is not None and cost < window[0]:
                 cost = window[0]
         return cost
+
+    def has_loads(self) -> bool:
+        """Whether any vertex has a delivery or a pickup."""
+        return any(any(x) for x in self.delivery) or any(any(x) for x in self.pickup)
+
+    def route_loads(self, path: list[int]) -> list[tuple[float, ...]]:
+        """The load after every stop of path (its start included), per dimension: the route's
+        deliveries on board at the start, each site dropping its delivery and taking its
+        pickup."""
+        sites = path[1:-1] if len(path) > 1 else []
+        load = [sum(self.delivery[v][d] for v in sites) for d in range(self.dims)]
+        loads = [tuple(load)]
+        for v in path[1:]:
+            if v in sites:
+                load = [x - self.delivery[v][d] + self.pickup[v][d] for d, x in enumerate(load)]
+            loads.append(tuple(load))
+        return loads
 
     def has_route_limits(self) -> bool:
         return any(a.limit > 0 for a in self.agents)

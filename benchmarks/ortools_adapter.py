@@ -24,13 +24,19 @@ The model (``ortools.constraint_solver`` routing library):
   rounded down), the end vertex's window bounds the end cumul, and a positive ``max_length``
   bounds the end cumul too. The rounding direction keeps an OR-Tools-feasible route feasible
   in the instance's doubles.
+- Loads: per load dimension, deliveries alone (a dimension "Delivery<d>" whose cumul adds each
+  site's delivery, at most the vehicle's capacity at the end) or pickups alone (the same with
+  pickups), in whole units when every amount is whole, else in thousandths (amounts rounded
+  up, capacities down); a capacity of 0 (no limit) adds no dimension. An instance with both
+  deliveries and pickups in one dimension is not modelled (the result says so).
 - Objective MinSum: the arc costs; with time windows also the span of every route (route end
   times, waiting included) with coefficient 1, so that waiting counts.
 - Objective MinMax: the arc costs plus 100 times the global span of "RouteCost", i.e. the
   largest route cost.
-- With time windows or route limits every visit is optional at a prohibitive penalty (1000
-  times the time horizon), so that a first solution exists even where the construction
-  heuristics cannot place every vertex; a result that still drops one fails the check.
+- With time windows, route limits or loads every visit is optional at a prohibitive penalty
+  (1000 times the time horizon), so that a first solution exists even where the construction
+  heuristics cannot place every vertex (a tight fleet); a result that still drops one fails the
+  check.
 - Search: first solution by path-cheapest-arc (parallel cheapest insertion with time windows),
   then guided local search until the time limit (wall clock, single-threaded).
 
@@ -92,6 +98,11 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
     for v in view.customers:
         if not view.allowed[v]:
             return empty_result(view, SOLVER, f"vertex {v} may be served by no agent")
+
+    if any(any(view.delivery[v][d] for v in view.customers)
+           and any(view.pickup[v][d] for v in view.customers) for d in range(view.dims)):
+        return empty_result(view, SOLVER, "deliveries and pickups in one load dimension are "
+                            "not modelled", status="skipped")
 
     inactive: set[int] = set()
     for k, agent in enumerate(view.agents):
@@ -177,12 +188,14 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         if agent.limit > 0:
             end_cumul.SetMax(min(end_cumul.Max(), agent.limit * SCALE))
 
-    # With windows or route limits, every visit is optional at a prohibitive price, so that a
-    # first solution exists even when the construction heuristics cannot place every vertex;
-    # local search then inserts the dropped ones. A result that still drops a vertex fails the
-    # check. Without them every construction succeeds, and optional visits only slow the
-    # search down.
-    if view.windows or view.has_route_limits():
+    add_load_dimensions(routing, manager, view)
+
+    # With windows, route limits or loads, every visit is optional at a prohibitive price, so
+    # that a first solution exists even when the construction heuristics cannot place every
+    # vertex; local search then inserts the dropped ones. A result that still drops a vertex
+    # fails the check. Without them every construction succeeds, and optional visits only slow
+    # the search down.
+    if view.windows or view.has_route_limits() or view.has_loads():
         penalty = min(DROP_PENALTY_FACTOR * (horizon + 1), 10**13)
         for v in customers:
             routing.AddDisjunction([manager.NodeToIndex(v)], penalty)
@@ -238,6 +251,25 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         "ROUTING_PARTIAL_SUCCESS_LOCAL_OPTIMUM_NOT_REACHED",
     )
     return routes_result(view, SOLVER, paths, statistics, anytime, timeout)
+
+
+def add_load_dimensions(routing: Any, manager: Any, view: InstanceView) -> None:
+    """One capacity dimension per load dimension that some agent limits: the deliveries (or the
+    pickups) of the sites on a route add up to at most its agent's capacity."""
+    amounts = [x for v in view.customers for x in (*view.delivery[v], *view.pickup[v])]
+    load_scale = 1 if all(float(x).is_integer() for x in amounts) else SCALE
+    unlimited = scaled_up(sum(amounts), load_scale) + 1
+    for d in range(view.dims):
+        if not any(agent.capacity[d] > 0 for agent in view.agents):
+            continue
+        side = view.delivery if any(view.delivery[v][d] for v in view.customers) else view.pickup
+        demand = [scaled_up(side[v][d], load_scale) if v in view.customers else 0
+                  for v in range(view.n)]
+        demand = [0 if v in view.endpoints else demand[v] for v in range(view.n)]
+        callback = routing.RegisterUnaryTransitVector(demand)
+        capacities = [scaled_down(a.capacity[d], load_scale) if a.capacity[d] > 0 else unlimited
+                      for a in view.agents]
+        routing.AddDimensionWithVehicleCapacity(callback, 0, capacities, True, f"Delivery{d}")
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -13,7 +13,13 @@ The model (PyVRP's ``Model``):
   where legs into the agent's own start or end vertex are free): edges carry the leg cost times
   1000 rounded up, as both distance and duration. Legs of 9999 (no connection) and legs into
   clients the type may not serve cost 9999 (in thousandths): discouraged, not forbidden; the
-  checker rejects a route that uses one.
+  checker rejects a route that uses one. When every finite leg cost, window bound and route limit
+  is a whole number (a CVRPLIB instance, say), the units are the instance's own instead of
+  thousandths, the scale PyVRP's penalties are tuned for.
+- Loads: each client's delivery and pickup and each vehicle type's capacity, per dimension, in
+  whole units when every amount is whole, else in thousandths (amounts rounded up, capacities
+  down, so that a route PyVRP accepts keeps its capacities in the instance's numbers); a
+  capacity of 0 (no limit) becomes the sum of all amounts, which no route can exceed.
 - Objective: duration cost 1, distance cost 0. With the start fixed at 0, a route's duration
   is the time its agent is back, waiting included: the MinSum objective of the instance.
 
@@ -64,6 +70,14 @@ SOLVER = "pyvrp"
 NO_CONNECTION_SCALED = int(NO_CONNECTION) * SCALE
 
 
+def cost_scale(view: InstanceView) -> int:
+    """1 when every finite leg cost, window bound and route limit is whole, else SCALE."""
+    numbers = [c for m in view.matrix.values() for row in m for c in row
+               if not rules.is_no_connection(c)]
+    numbers += [b for w in view.windows.values() for b in w]
+    return 1 if all(float(x).is_integer() for x in numbers) else SCALE
+
+
 def unsupported_reason(view: InstanceView) -> str | None:
     """Why PyVRP cannot take this instance, or None."""
     if view.objective == rules.MIN_MAX:
@@ -86,6 +100,16 @@ def solve(instance: dict[str, Any], time_limit: float, seed: int = 0) -> dict[st
     for v in view.customers:
         if not view.allowed[v]:
             return empty_result(view, SOLVER, f"vertex {v} may be served by no agent")
+    scale = cost_scale(view)
+    amounts = [x for v in view.customers for x in (*view.delivery[v], *view.pickup[v])]
+    load_scale = 1 if all(float(x).is_integer() for x in amounts) else SCALE
+    unlimited = scaled_up(sum(amounts), load_scale) + 1
+
+    def load(values: tuple[float, ...]) -> list[int]:
+        return [scaled_up(x, load_scale) for x in values]
+
+    def capacity(values: tuple[float, ...]) -> list[int]:
+        return [scaled_down(x, load_scale) if x > 0 else unlimited for x in values]
 
     model = Model()
     locations = [model.add_location(x, y) for x, y in view.xy]
@@ -94,19 +118,21 @@ def solve(instance: dict[str, Any], time_limit: float, seed: int = 0) -> dict[st
     client_vertices = view.customers
     customer_set = set(client_vertices)
     for v in client_vertices:
+        loads = {"delivery": load(view.delivery[v]), "pickup": load(view.pickup[v])}
         window = view.windows.get(v)
         if window is None:
-            model.add_client(locations[v])
+            model.add_client(locations[v], **loads)
             continue
-        lo, hi = max(scaled_up(window[0], SCALE), 0), scaled_down(window[1], SCALE)
+        lo, hi = max(scaled_up(window[0], scale), 0), scaled_down(window[1], scale)
         if hi < lo:
             return empty_result(view, SOLVER, f"vertex {v} has an empty time window")
-        model.add_client(locations[v], tw_early=lo, tw_late=hi)
+        model.add_client(locations[v], tw_early=lo, tw_late=hi, **loads)
 
     profiles: dict[tuple[str, tuple[int, ...]], Any] = {}
-    groups: dict[tuple[str, int, int, int], list[int]] = {}
+    groups: dict[tuple[str, int, int, int, tuple[float, ...]], list[int]] = {}
     for k, agent in enumerate(view.agents):
-        groups.setdefault((agent.type_name, agent.start, agent.end, agent.limit), []).append(k)
+        groups.setdefault((agent.type_name, agent.start, agent.end, agent.limit, agent.capacity),
+                          []).append(k)
         pkey = (agent.type_name, () if view.return_to_end else (agent.start, agent.end))
         if pkey in profiles:
             continue
@@ -120,19 +146,19 @@ def solve(instance: dict[str, Any], time_limit: float, seed: int = 0) -> dict[st
                 if rules.is_no_connection(leg) or (
                     j in customer_set and agent.type_name not in view.allowed[j]
                 ):
-                    value = NO_CONNECTION_SCALED
+                    value = int(NO_CONNECTION) * scale
                 else:
-                    value = scaled_up(leg, SCALE)
+                    value = scaled_up(leg, scale)
                 model.add_edge(locations[i], locations[j], value, value, profile=profile)
 
     group_agents: list[list[int]] = []
-    for (type_name, start, end, limit), members in groups.items():
+    for (type_name, start, end, limit, capacities), members in groups.items():
         window = view.windows.get(end)
         extra: dict[str, Any] = {}
         if window is not None:
-            extra["tw_late"] = max(scaled_down(window[1], SCALE), 0)
+            extra["tw_late"] = max(scaled_down(window[1], scale), 0)
         if limit > 0:
-            extra["shift_duration"] = limit * SCALE
+            extra["shift_duration"] = limit * scale
         pkey = (type_name, () if view.return_to_end else (start, end))
         model.add_vehicle_type(
             num_available=len(members),
@@ -143,6 +169,7 @@ def solve(instance: dict[str, Any], time_limit: float, seed: int = 0) -> dict[st
             unit_distance_cost=0,
             unit_duration_cost=1,
             profile=profiles[pkey],
+            capacity=capacity(capacities),
             **extra,
         )
         group_agents.append(members)
@@ -175,11 +202,11 @@ def solve(instance: dict[str, Any], time_limit: float, seed: int = 0) -> dict[st
     for i, datum in enumerate(res.stats.data):
         if datum.best_feas and (best is None or datum.best_cost < best):
             best = datum.best_cost
-            anytime.append({"iteration": i, "objective": best / SCALE})
+            anytime.append({"iteration": i, "objective": best / scale})
     statistics = {
         "solve_time": solve_time,
         "solutions_found": len(anytime),
-        "objective_scaled": res.cost() / SCALE if res.is_feasible() else None,
+        "objective_scaled": res.cost() / scale if res.is_feasible() else None,
         "pyvrp_feasible": res.is_feasible(),
         "iterations": res.num_iterations,
     }

@@ -125,7 +125,7 @@ if ((pip_needed)); then
     dev) what="the build, test, lint and documentation tools" ;;
   esac
   names="${requirement_files[*]##*/}"
-  plan="from PyPI into ${venv#"$root"/}$( ((make_venv)) && echo " (new, Python $(python_version "$python"))"): $what (${names// /, })"
+  plan="from PyPI into ${venv#"$root"/}$(if ((make_venv)); then echo " (new, Python $(python_version "$python"))"; fi): $what (${names// /, })"
 fi
 if ((${#debian[@]} > 0)); then
   joined="$(printf '%s, ' "${why[@]}")"

@@ -12,6 +12,8 @@ namespace {
 // each paid back on the others, is possible.
 constexpr std::int64_t kMaxMovesPerPoint = 20;
 constexpr std::int64_t kMaxMovesFloor = 1000;
+// SWAP* pairs a route with the routes holding the first this many candidates of its points.
+constexpr std::size_t kSwapStarNear = 10;
 
 }  // namespace
 
@@ -20,6 +22,10 @@ LocalSearch::LocalSearch(const RoutingInstance& instance, const CandidateLists& 
       candidates_(&candidates),
       pairs_(instance, candidates, std::numeric_limits<std::int32_t>::max()),
       queued_(static_cast<std::size_t>(instance.num_vertices()), 0),
+      swap_star_(instance),
+      use_swap_star_(SwapStar::Applies(instance, MinSum)),
+      touched_(static_cast<std::size_t>(instance.num_agents()), 0),
+      near_mark_(static_cast<std::size_t>(instance.num_agents()), 0),
       where_route_(static_cast<std::size_t>(instance.num_vertices()), -1),
       where_position_(static_cast<std::size_t>(instance.num_vertices()), 0),
       max_moves_(std::max(kMaxMovesFloor, kMaxMovesPerPoint * static_cast<std::int64_t>(
@@ -49,43 +55,62 @@ bool LocalSearch::Run(Solution& s, const std::vector<std::int32_t>& seeds, Rando
     Activate(s, v);
   }
   random.Shuffle(queue_);
+  const bool swap_star = use_swap_star_ && s.evaluator().objective() == MinSum;
+  for (const std::int32_t r : touched_routes_) {
+    touched_[static_cast<std::size_t>(r)] = 0;
+  }
+  touched_routes_.clear();
+  if (swap_star) {
+    for (const std::int32_t v : queue_) {
+      Touch(s.RouteOf(v));
+    }
+  }
   bool changed = false;
   std::size_t next = 0;
-  while (next < queue_.size()) {
-    if (stop() || applied_ >= max_moves_) {
-      break;
-    }
-    const std::int32_t u = queue_[next++];
-    queued_[static_cast<std::size_t>(u)] = 0;
-    if (s.RouteOf(u) < 0) {
-      continue;
-    }
-    ForEachCandidate(s, u, [&](std::int32_t v, std::int32_t) {
-      // The points around u and v before the move lose a neighbour; around them after it,
-      // they gain one.
-      const std::size_t before = queue_.size();
-      Activate(s, u);
-      Activate(s, v);
-      if (TryPair(s, u, v)) {
-        changed = true;
+  for (;;) {
+    while (next < queue_.size()) {
+      if (stop() || applied_ >= max_moves_) {
+        break;
+      }
+      const std::int32_t u = queue_[next++];
+      queued_[static_cast<std::size_t>(u)] = 0;
+      if (s.RouteOf(u) < 0) {
+        continue;
+      }
+      ForEachCandidate(s, u, [&](std::int32_t v, std::int32_t) {
+        // The points around u and v before the move lose a neighbour; around them after it,
+        // they gain one.
+        const std::size_t before = queue_.size();
         Activate(s, u);
         Activate(s, v);
-      } else {
-        for (std::size_t i = before; i < queue_.size(); ++i) {
-          queued_[static_cast<std::size_t>(queue_[i])] = 0;
+        if (TryPair(s, u, v)) {
+          changed = true;
+          Activate(s, u);
+          Activate(s, v);
+        } else {
+          for (std::size_t i = before; i < queue_.size(); ++i) {
+            queued_[static_cast<std::size_t>(queue_[i])] = 0;
+          }
+          queue_.resize(before);
         }
-        queue_.resize(before);
+      });
+      if (TryEmptyRoutes(s, u)) {
+        changed = true;
+        Activate(s, u);
       }
-    });
-    if (TryEmptyRoutes(s, u)) {
-      changed = true;
-      Activate(s, u);
+      // Compact the queue now and then, so that it does not grow without bound.
+      if (next > 4096 && next * 2 > queue_.size()) {
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(next));
+        next = 0;
+      }
     }
-    // Compact the queue now and then, so that it does not grow without bound.
-    if (next > 4096 && next * 2 > queue_.size()) {
-      queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(next));
-      next = 0;
+    // No move of a queued point improves: SWAP* between the routes that changed and their
+    // neighbours, and on with the points of what it applied.
+    if (!swap_star || next < queue_.size() || stop() || applied_ >= max_moves_ ||
+        !SwapStarSweep(s)) {
+      break;
     }
+    changed = true;
   }
   for (std::size_t i = next; i < queue_.size(); ++i) {
     queued_[static_cast<std::size_t>(queue_[i])] = 0;
@@ -208,8 +233,10 @@ bool LocalSearch::CommitVisits(Solution& s, std::int32_t a, const RouteCost& ca,
   }
   ++applied_;
   s.SetVisits(a, first_);
+  Touch(a);
   if (b >= 0 && b != a) {
     s.SetVisits(b, second_);
+    Touch(b);
   }
   return true;
 }
@@ -306,10 +333,61 @@ bool LocalSearch::Commit(Solution& s, bool proposed) {
   }
   ++applied_;
   s.SetVisits(m.route[0], first_);
+  Touch(m.route[0]);
   if (m.count == 2) {
     s.SetVisits(m.route[1], second_);
+    Touch(m.route[1]);
   }
   return true;
+}
+
+void LocalSearch::Touch(std::int32_t r) {
+  if (use_swap_star_ && r >= 0 && touched_[static_cast<std::size_t>(r)] == 0) {
+    touched_[static_cast<std::size_t>(r)] = 1;
+    touched_routes_.push_back(r);
+  }
+}
+
+bool LocalSearch::SwapStarSweep(Solution& s) {
+  sweep_.swap(touched_routes_);
+  touched_routes_.clear();
+  for (const std::int32_t r : sweep_) {
+    touched_[static_cast<std::size_t>(r)] = 0;
+  }
+  bool applied = false;
+  for (const std::int32_t a : sweep_) {
+    if (s.route(a).empty()) {
+      continue;
+    }
+    // The routes near a: those holding the first candidates of its points.
+    near_routes_.clear();
+    const std::int32_t type = s.route(a).type;
+    for (const std::int32_t u : s.route(a).visits) {
+      const auto near = candidates_->Near(type, u);
+      for (std::size_t i = 0; i < std::min(near.size(), kSwapStarNear); ++i) {
+        const std::int32_t b = s.RouteOf(near[i]);
+        if (b >= 0 && b != a && near_mark_[static_cast<std::size_t>(b)] == 0) {
+          near_mark_[static_cast<std::size_t>(b)] = 1;
+          near_routes_.push_back(b);
+        }
+      }
+    }
+    for (const std::int32_t b : near_routes_) {
+      near_mark_[static_cast<std::size_t>(b)] = 0;
+    }
+    for (const std::int32_t b : near_routes_) {
+      ++evaluated_;
+      RouteCost ca;
+      RouteCost cb;
+      if (swap_star_.Best(s, a, b, first_, second_, ca, cb) && CommitVisits(s, a, ca, b, cb)) {
+        applied = true;
+        for (const std::int32_t v : swap_star_.moved()) {
+          Activate(s, v);
+        }
+      }
+    }
+  }
+  return applied;
 }
 
 bool LocalSearch::TryEmptyRoutes(Solution& s, std::int32_t u) {

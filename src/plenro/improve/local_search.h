@@ -9,6 +9,7 @@
 #include "plenro/improve/random_source.h"
 #include "plenro/improve/route_moves.h"
 #include "plenro/improve/solution.h"
+#include "plenro/improve/swap_star.h"
 
 namespace plenro {
 
@@ -21,6 +22,10 @@ namespace plenro {
 //   - on one route, reverse the stretch after u up to v (2-opt; costs may be asymmetric);
 //   - on two routes of the same type, exchange their tails after u and from v (2-opt*);
 //   - move u into an empty route;
+//   - where it applies (SwapStar::Applies), once no move of a queued point improves: SWAP*
+//     between each route a move or the points it started from changed and the routes near it
+//     (those holding the first candidates of its points), and on with the queue after one
+//     applies;
 //   - where points are tied to a partner on their route (a shipment, a pair of one route):
 //     move u and its partner together to their best places on v's route (pair relocate), or
 //     exchange them with v and its partner (pair exchange).
@@ -76,6 +81,11 @@ class LocalSearch {
   // Applies the proposal if it improves the solution's key; `proposed` tells whether a move
   // applied at all.
   bool Commit(Solution& s, bool proposed);
+  // Notes that route r changed since the last SWAP* sweep.
+  void Touch(std::int32_t r);
+  // SWAP* between every route changed since the last sweep and the routes near it; queues the
+  // points of the exchanges it applies. Returns whether it applied any.
+  bool SwapStarSweep(Solution& s);
 
   const RoutingInstance* instance_;
   const CandidateLists* candidates_;
@@ -85,6 +95,13 @@ class LocalSearch {
   MoveProposal proposal_;
   std::vector<std::int32_t> first_;  // scratch: new visits of the routes a move changes
   std::vector<std::int32_t> second_;
+  SwapStar swap_star_;
+  bool use_swap_star_ = false;
+  std::vector<char> touched_;  // per route: changed since the last sweep
+  std::vector<std::int32_t> touched_routes_;
+  std::vector<std::int32_t> sweep_;        // scratch of SwapStarSweep: the routes it sweeps
+  std::vector<std::int32_t> near_routes_;  // scratch of SwapStarSweep
+  std::vector<char> near_mark_;            // per route
   std::vector<std::int32_t> where_route_;  // scratch of OrdersHold, per vertex; -1 when unset
   std::vector<std::int32_t> where_position_;
   std::int64_t evaluated_ = 0;
