@@ -4,8 +4,10 @@ The adapters translate an instance into another solver's model; this view gives 
 instance in the form they need: vertices (0-based positions in "nodes"), per-agent start and
 end vertices and route limits, one dense cost matrix per agent type (``NO_CONNECTION`` where the
 instance gives no entry), time windows and allowed types per vertex, the ``return_to_end`` flag and the
-objective. It also evaluates a route's cost the way the solver does, so that an adapter reports
-costs in the same doubles; the checker recomputes them independently.
+objective; with the option "enforce_constraints", also service durations, loads (deliveries,
+pickups and capacities, per dimension), shipments and sequence pairs. It also evaluates a
+route's cost the way the solver does, so that an adapter reports costs in the same doubles; the
+checker recomputes them independently.
 """
 
 from __future__ import annotations
@@ -47,6 +49,17 @@ def _limit(value: Any) -> int:
     return value - (1 << 32) if value >= 1 << 31 else value
 
 
+def _amount(value: Any) -> tuple[float, ...]:
+    """An amount or a capacity: a number or a list of numbers, one per dimension."""
+    if value is None:
+        return ()
+    return tuple(float(v) for v in value) if isinstance(value, list) else (float(value),)
+
+
+def _padded(amount: tuple[float, ...], dimensions: int) -> tuple[float, ...]:
+    return amount + (0.0,) * (dimensions - len(amount))
+
+
 @dataclass(frozen=True)
 class AgentView:
     agent_id: int
@@ -54,6 +67,7 @@ class AgentView:
     start: int
     end: int
     limit: int  # 0 or negative: no route limit
+    capacity: tuple[float, ...] = ()  # per dimension, 0: no limit there
 
 
 class InstanceView:
@@ -72,6 +86,7 @@ class InstanceView:
                 vertex_of[_node_id(a["start_node"])],
                 vertex_of[_node_id(a["end_node"])],
                 _limit(a.get("max_length", 0)),
+                _amount(a.get("capacity")),
             )
             for a in _members(instance.get("agents"))
         ]
@@ -94,6 +109,8 @@ class InstanceView:
 
         assignment: dict[int, list[str]] = {}
         windows: dict[int, tuple[float, float]] = {}
+        shipments: list[tuple[int, int, tuple[float, ...]]] = []
+        self.pairs: list[tuple[int, int, str | None]] = []  # before, after, type
         for constraint in _members(instance.get("constraints")):
             if constraint.get("kind") == "assignment" and "items" in constraint:
                 for item in _members(constraint["items"]):
@@ -101,6 +118,15 @@ class InstanceView:
             elif constraint.get("kind") == "timewindow" and "items" in constraint:
                 for item in _members(constraint["items"]):
                     windows[_node_id(item["node"])] = (float(item["start"]), float(item["end"]))
+            elif constraint.get("kind") == "shipment" and "items" in constraint:
+                shipments += [(vertex_of[_node_id(item["pickup"])],
+                               vertex_of[_node_id(item["delivery"])],
+                               _amount(item.get("amount", 0.0)))
+                              for item in _members(constraint["items"])]
+            elif constraint.get("kind") == "sequence" and "precedence" in constraint:
+                self.pairs += [(vertex_of[_node_id(item["before"])],
+                                vertex_of[_node_id(item["after"])], item.get("type"))
+                               for item in _members(constraint["precedence"])]
         known = set(self.type_names)
         self.allowed: list[set[str]] = [
             set(known) if node_id not in assignment else set(assignment[node_id]) & known
@@ -113,6 +139,24 @@ class InstanceView:
         self.objective = rules.objective_from_name(options.get("objective"))
         self.time_limit = float(options.get("time_limit", 60.0))
         self.endpoints = {a.start for a in self.agents} | {a.end for a in self.agents}
+
+        # Loads and orders count only with the option on; otherwise they are stored and ignored.
+        self.enforce = bool(options.get("enforce_constraints", False))
+        if not self.enforce:
+            shipments, self.pairs = [], []
+        deliveries = [_amount(node.get("delivery", node.get("demand"))) for node in nodes]
+        pickups = [_amount(node.get("pickup")) for node in nodes]
+        amounts = deliveries + pickups + [s[2] for s in shipments] + [
+            a.capacity for a in self.agents]
+        self.dimensions = max((len(a) for a in amounts if any(a)), default=0) if self.enforce \
+            else 0
+        d = self.dimensions
+        self.services = [float(node.get("service", 0.0)) if self.enforce else 0.0
+                         for node in nodes]
+        self.deliveries = [_padded(a, d)[:d] for a in deliveries]
+        self.pickups = [_padded(a, d)[:d] for a in pickups]
+        self.shipments = [(p, q, _padded(a, d)[:d]) for p, q, a in shipments]
+        self.capacities = [_padded(a.capacity, d)[:d] for a in self.agents]
 
     @property
     def customers(self) -> list[int]:
@@ -130,12 +174,18 @@ class InstanceView:
             return 0.0
         return self.matrix[self.agents[k].type_name][u][v]
 
+    def leaving(self, k: int, u: int, v: int) -> float:
+        """The time agent k spends from the start of service at u to its arrival at v: the
+        service at u and the leg (nothing when it stays where it is)."""
+        return 0.0 if u == v else self.services[u] + self.leg(k, u, v)
+
     def route_cost(self, k: int, path: list[int]) -> float:
         """The time agent k reaches the last vertex of path, waiting for windows that are not
-        yet open; the start vertex is left at time 0."""
+        yet open and spending each service duration at the stops it leaves; the start vertex
+        is left at time 0."""
         cost = 0.0
         for u, v in itertools.pairwise(path):
-            cost += self.leg(k, u, v)
+            cost += self.services[u] + self.leg(k, u, v)
             window = self.windows.get(v)
             if window is not None and cost < window[0]:
                 cost = window[0]

@@ -31,8 +31,17 @@ The model (``ortools.constraint_solver`` routing library):
 - With time windows or route limits every visit is optional at a prohibitive penalty (1000
   times the time horizon), so that a first solution exists even where the construction
   heuristics cannot place every vertex; a result that still drops one fails the check.
-- Search: first solution by path-cheapest-arc (parallel cheapest insertion with time windows),
-  then guided local search until the time limit (wall clock, single-threaded).
+- Loads and orders (option "enforce_constraints"): a site's service duration is folded into
+  the legs that leave it, in arc costs and in time (the window bounds the start of service,
+  the cumul). One dimension "Load<d>" per load dimension, whose transit at a vertex is its
+  pickup minus its delivery plus what its shipments take or drop, bounded by the agent's
+  capacity (0: no limit) at every vertex; with deliveries, a dimension "Delivered<d>" sums a
+  route's deliveries and the load at the start equals its sum at the end, so that what is
+  delivered is on board from the start. A shipment is a pickup-and-delivery pair
+  (``AddPickupAndDelivery``): one vehicle serves both, the pickup no later than the delivery,
+  and, where visits are optional, both or neither.
+- Search: first solution by path-cheapest-arc (parallel cheapest insertion with time windows
+  or shipments), then guided local search until the time limit (wall clock, single-threaded).
 
 What OR-Tools cannot express, or only approximates: costs are integers in thousandths, so its
 objective can differ from the doubles by up to 0.0005 per leg (the reported costs are
@@ -41,8 +50,10 @@ MinSum objective with time windows counts travel twice (arc cost plus span), a p
 plus waiting; an open route cannot end back at its start vertex when that differs from its end
 vertex (the same cost, but the end vertex's window applies); a window on a start vertex that
 opens after 0 is not waited for (every start cumul is 0); another agent's start vertex, which
-Orvik may pass through when ``return_to_end`` is true, is never visited; and 9999-cost legs are
-discouraged by their cost rather than forbidden per agent type.
+Orvik may pass through when ``return_to_end`` is true, is never visited; 9999-cost legs are
+discouraged by their cost rather than forbidden per agent type; loads are whole thousandths
+(capacities rounded down); and sequence pairs are not modelled (such an instance is reported as
+failed).
 
 Run as a script: ``python benchmarks/ortools_adapter.py INSTANCE --time-limit S [--out F]``.
 """
@@ -93,6 +104,9 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         if not view.allowed[v]:
             return empty_result(view, SOLVER, f"vertex {v} may be served by no agent")
 
+    if view.pairs:
+        return empty_result(view, SOLVER, "sequence pairs are not modelled")
+
     inactive: set[int] = set()
     for k, agent in enumerate(view.agents):
         if agent.type_name not in view.allowed[agent.end]:
@@ -117,9 +131,9 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         kk = key(k)
         if kk in cost_callbacks:
             continue
-        costs = [[round(view.leg(k, i, j) * SCALE) for j in range(view.n)]
+        costs = [[round(view.leaving(k, i, j) * SCALE) for j in range(view.n)]
                  for i in range(view.n)]
-        transit = [[scaled_up(view.leg(k, i, j), SCALE) for j in range(view.n)]
+        transit = [[scaled_up(view.leaving(k, i, j), SCALE) for j in range(view.n)]
                    for i in range(view.n)]
         cost_callbacks[kk] = routing.RegisterTransitMatrix(costs)
         time_callbacks[kk] = routing.RegisterTransitMatrix(transit)
@@ -186,6 +200,7 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         penalty = min(DROP_PENALTY_FACTOR * (horizon + 1), 10**13)
         for v in customers:
             routing.AddDisjunction([manager.NodeToIndex(v)], penalty)
+    _add_loads(view, manager, routing, dimension)
 
     if view.objective == rules.MIN_MAX:
         dimension.SetGlobalSpanCostCoefficient(MIN_MAX_SPAN_WEIGHT)
@@ -204,7 +219,8 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
     params = pywrapcp.DefaultRoutingSearchParameters()
     strategy = routing_enums_pb2.FirstSolutionStrategy
     params.first_solution_strategy = (
-        strategy.PARALLEL_CHEAPEST_INSERTION if view.windows else strategy.PATH_CHEAPEST_ARC
+        strategy.PARALLEL_CHEAPEST_INSERTION if view.windows or view.shipments
+        else strategy.PATH_CHEAPEST_ARC
     )
     params.local_search_metaheuristic = (
         routing_enums_pb2.LocalSearchMetaheuristic.GUIDED_LOCAL_SEARCH
@@ -238,6 +254,40 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         "ROUTING_PARTIAL_SUCCESS_LOCAL_OPTIMUM_NOT_REACHED",
     )
     return routes_result(view, SOLVER, paths, statistics, anytime, timeout)
+
+
+def _add_loads(view: InstanceView, manager: Any, routing: Any, time_dimension: Any) -> None:
+    """Capacities, deliveries, pickups and shipments, as described in the module docstring."""
+    solver = routing.solver()
+    for pickup, delivery, _ in view.shipments:
+        p, d = manager.NodeToIndex(pickup), manager.NodeToIndex(delivery)
+        routing.AddPickupAndDelivery(p, d)
+        solver.Add(routing.VehicleVar(p) == routing.VehicleVar(d))
+        solver.Add(time_dimension.CumulVar(p) <= time_dimension.CumulVar(d))
+        if routing.GetDisjunctionIndices(p):
+            solver.Add(routing.ActiveVar(p) == routing.ActiveVar(d))
+    unlimited = 10**15
+    for d in range(view.dimensions):
+        change = [scaled_down(view.pickups[v][d], SCALE) - scaled_down(view.deliveries[v][d], SCALE)
+                  for v in range(view.n)]
+        for pickup, delivery, amount in view.shipments:
+            change[pickup] += scaled_down(amount[d], SCALE)
+            change[delivery] -= scaled_down(amount[d], SCALE)
+        delivered = [scaled_down(view.deliveries[v][d], SCALE) for v in range(view.n)]
+        with_deliveries = any(delivered)
+        capacities = [scaled_down(c[d], SCALE) if c[d] > 0 else unlimited
+                      for c in view.capacities]
+        routing.AddDimensionWithVehicleCapacity(
+            routing.RegisterUnaryTransitVector(change), 0, capacities, not with_deliveries,
+            f"Load{d}")
+        load = routing.GetDimensionOrDie(f"Load{d}")
+        if not with_deliveries:
+            continue
+        routing.AddDimension(routing.RegisterUnaryTransitVector(delivered), 0, unlimited, True,
+                             f"Delivered{d}")
+        total = routing.GetDimensionOrDie(f"Delivered{d}")
+        for k in range(len(view.agents)):
+            solver.Add(load.CumulVar(routing.Start(k)) == total.CumulVar(routing.End(k)))
 
 
 def main(argv: list[str] | None = None) -> int:
