@@ -274,7 +274,7 @@ def make_row(case: Case, solver: str, budget: float, record: dict[str, Any],
     stats = result.get("statistics", {})
     row["feasible"] = "yes" if report.ok else "no"
     row["violations"] = len(report.violations)
-    if result.get("status") == "success":
+    if result.get("status") in checker.SUCCESS_STATUSES:
         value = report.objective_value
         row["objective_value"] = round(value, 4)
         if reference is not None and reference > 0:
