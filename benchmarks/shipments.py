@@ -100,8 +100,9 @@ def run(paths: list[Path], instances: list[dict[str, Any]], budget: float, seed:
             checked = compare.make_row(case, solver, budget, record, instance, None)
             if checked["feasible"] == "yes" and checked["objective_value"] != "":
                 row[column] = checked["objective_value"]
-            row[f"{column}_note"] = "" if row[column] != "" else (
-                checked["note"] or "no solution")[:80]
+            result = record.get("result") or {}
+            reasons = result.get("reasons") or [checked["note"] or "no solution"]
+            row[f"{column}_note"] = "" if row[column] != "" else str(reasons[0])[:80]
         if row["orvik"] != "" and row["ortools"] != "" and row["ortools"] > 0:
             row["gap_pct"] = round(100.0 * (row["orvik"] - row["ortools"]) / row["ortools"], 2)
         row["load_1min"] = round(load_now(), 2)
