@@ -37,7 +37,8 @@ The model (``ortools.constraint_solver`` routing library):
   pickup minus its delivery plus what its shipments take or drop, bounded by the agent's
   capacity (0: no limit) at every vertex; with deliveries, a dimension "Delivered<d>" sums a
   route's deliveries and the load at the start equals its sum at the end, so that what is
-  delivered is on board from the start. A shipment is a pickup-and-delivery pair
+  delivered is on board from the start (with deliveries alone, the classic model: a dimension
+  that counts them up from 0). A shipment is a pickup-and-delivery pair
   (``AddPickupAndDelivery``): one vehicle serves both, the pickup no later than the delivery,
   and, where visits are optional, both or neither.
 - Search: first solution by path-cheapest-arc (parallel cheapest insertion with time windows
@@ -52,7 +53,9 @@ vertex (the same cost, but the end vertex's window applies); a window on a start
 opens after 0 is not waited for (every start cumul is 0); another agent's start vertex, which
 Orvik may pass through when ``return_to_end`` is true, is never visited; 9999-cost legs are
 discouraged by their cost rather than forbidden per agent type; loads are whole thousandths
-(capacities rounded down); and sequence pairs are not modelled (such an instance is reported as
+(capacities rounded down); deliveries mixed with pickups or shipments tie a route's first load
+to its last delivery by a side constraint, with which OR-Tools' first-solution heuristics often
+find nothing; and sequence pairs are not modelled (such an instance is reported as
 failed).
 
 Run as a script: ``python benchmarks/ortools_adapter.py INSTANCE --time-limit S [--out F]``.
@@ -275,6 +278,10 @@ def _add_loads(view: InstanceView, manager: Any, routing: Any, time_dimension: A
             change[delivery] -= scaled_down(amount[d], SCALE)
         delivered = [scaled_down(view.deliveries[v][d], SCALE) for v in range(view.n)]
         with_deliveries = any(delivered)
+        if with_deliveries and all(c == -x for c, x in zip(change, delivered, strict=True)):
+            # Deliveries alone: the classic capacity model, what a route delivers counted up
+            # from 0 (its largest load is its first, the sum of its deliveries).
+            change, with_deliveries = delivered, False
         capacities = [scaled_down(c[d], SCALE) if c[d] > 0 else unlimited
                       for c in view.capacities]
         routing.AddDimensionWithVehicleCapacity(
