@@ -16,6 +16,8 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr std::int32_t kLazyAbove = 400;
 // A load above a capacity by less than this is rounding.
 constexpr double kLoadTolerance = 1e-9;
+// A pair unit tries every pair of places on routes up to this long (see PairInRoute).
+constexpr std::int32_t kPairScanWhole = 32;
 
 }  // namespace
 
@@ -231,7 +233,19 @@ double RegretConstruction::Value(const Solution& s, const Placement& place) cons
 
 Placement RegretConstruction::PairInRoute(const Solution& s, std::size_t i, std::int32_t r,
                                           std::int32_t& second_after) const {
-  return inserter_->BestPair(s, pending_[i], second_[i], second_after, nullptr, 0.0, r);
+  const std::int32_t first = pending_[i];
+  const std::int32_t second = second_[i];
+  if (s.route(r).size() <= kPairScanWhole) {
+    return inserter_->BestPair(s, first, second, second_after, nullptr, 0.0, r);
+  }
+  // A long route: every pair of places would cost the square of its length, for every unit at
+  // every step. The first point goes to its best place alone, the second to its best place
+  // behind it.
+  const Placement alone = inserter_->BestInRoute(s, first, r, nullptr, 0.0, false);
+  if (!alone.found()) {
+    return alone;
+  }
+  return inserter_->AnchoredPair(s, first, second, r, alone.after, true, second_after);
 }
 
 void RegretConstruction::Refresh(const Solution& s, std::size_t i, std::int32_t r,

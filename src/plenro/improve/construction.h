@@ -54,7 +54,8 @@ class RegretConstruction {
   const RoutingInstance* instance_;
   Inserter* inserter_;
   std::int32_t regret_routes_;
-  // Where a pending pair unit goes on a route: both places (see Inserter::BestPair).
+  // Where a pending pair unit goes on a route: both places (see Inserter::BestPair); on a long
+  // route, the first at its best place alone and the second at its best place behind it.
   Placement PairInRoute(const Solution& s, std::size_t i, std::int32_t r,
                         std::int32_t& second_after) const;
   // The cached best place of pending unit i on route r, recomputed.
