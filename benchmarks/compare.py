@@ -165,7 +165,8 @@ def package_solve(instance_path: str, budget: float, seed: int) -> dict[str, Any
 
 def worker(solver: str, instance_path: str, budget: float, out_path: str, improve: bool = True,
            seed: int = 0) -> int:
-    """Solve one instance with one solver and write {result, peak_rss_kib, error} as JSON."""
+    """Solve one instance with one solver and write {result, peak_rss_kib, error} as JSON;
+    the solver "orvik-package" is the ``orvik`` package (see package_solve)."""
     record: dict[str, Any] = {"result": None, "error": None}
     try:
         if solver in ("orvik", "orvik-search"):
@@ -272,7 +273,7 @@ def make_row(case: Case, solver: str, budget: float, record: dict[str, Any],
     stats = result.get("statistics", {})
     row["feasible"] = "yes" if report.ok else "no"
     row["violations"] = len(report.violations)
-    if result.get("status") == "success":
+    if result.get("status") in checker.SUCCESS_STATUSES:
         value = report.objective_value
         row["objective_value"] = round(value, 4)
         if reference is not None and reference > 0:
@@ -280,7 +281,7 @@ def make_row(case: Case, solver: str, budget: float, record: dict[str, Any],
     solve_time = float(stats.get("solve_time", 0.0) or 0.0)
     row["solve_time_s"] = round(solve_time, 3)
     if solver.startswith("orvik"):
-        row["solutions_found"] = len(result.get("anytime", []))
+        row["solutions_found"] = len(result.get("anytime", result.get("history", [])))
         if solve_time > 0:
             row["states_per_s"] = round(stats.get("n_generated", 0) / solve_time)
     else:

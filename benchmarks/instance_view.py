@@ -3,20 +3,22 @@
 The adapters translate an instance into another solver's model; this view gives them the
 instance in the form they need: vertices (0-based positions in "nodes"), per-agent start and
 end vertices and route limits, one dense cost matrix per agent type (``NO_CONNECTION`` where the
-instance gives no entry), time windows and allowed types per vertex, loads (each vertex's delivery
-and pickup, each agent's capacity, one number per dimension), the ``return_to_end`` flag and the
-objective. It also evaluates a route's cost the way the solver does, so that an adapter reports
-costs in the same doubles; the checker recomputes them independently.
+instance gives no entry), time windows and allowed types per vertex, the ``return_to_end`` flag and the
+objective; with the option "enforce_constraints", also service durations, loads (deliveries,
+pickups and capacities, per dimension), shipments and sequence pairs. It also evaluates a
+route's cost the way the solver does, so that an adapter reports costs in the same doubles; the
+checker recomputes them independently.
 """
 
 from __future__ import annotations
+
 
 import argparse
 import itertools
 import json
 import math
 from collections.abc import Callable
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Any
 
 try:
@@ -37,19 +39,6 @@ def _members(section: Any) -> list[Any]:
     return section if isinstance(section, list) else [section]
 
 
-def _amounts(value: Any) -> tuple[float, ...]:
-    """An amount or a capacity as given (a number or a list of numbers), one per dimension."""
-    if value is None:
-        return ()
-    if isinstance(value, (list, tuple)):
-        return tuple(float(x) for x in value)
-    return (float(value),)
-
-
-def _padded(amounts: tuple[float, ...], dims: int) -> tuple[float, ...]:
-    return amounts + (0.0,) * (dims - len(amounts))
-
-
 def _node_id(value: Any) -> int:
     return int(value) % (1 << 64)
 
@@ -61,6 +50,17 @@ def _limit(value: Any) -> int:
     return value - (1 << 32) if value >= 1 << 31 else value
 
 
+def _amount(value: Any) -> tuple[float, ...]:
+    """An amount or a capacity: a number or a list of numbers, one per dimension."""
+    if value is None:
+        return ()
+    return tuple(float(v) for v in value) if isinstance(value, list) else (float(value),)
+
+
+def _padded(amount: tuple[float, ...], dimensions: int) -> tuple[float, ...]:
+    return amount + (0.0,) * (dimensions - len(amount))
+
+
 @dataclass(frozen=True)
 class AgentView:
     agent_id: int
@@ -68,7 +68,7 @@ class AgentView:
     start: int
     end: int
     limit: int  # 0 or negative: no route limit
-    capacity: tuple[float, ...] = ()  # per load dimension; 0: no limit in that dimension
+    capacity: tuple[float, ...] = ()  # per dimension, 0: no limit there
 
 
 class InstanceView:
@@ -87,20 +87,10 @@ class InstanceView:
                 vertex_of[_node_id(a["start_node"])],
                 vertex_of[_node_id(a["end_node"])],
                 _limit(a.get("max_length", 0)),
-                _amounts(a.get("capacity")),
+                _amount(a.get("capacity")),
             )
             for a in _members(instance.get("agents"))
         ]
-        # Loads: a node's "demand" (or "delivery") is loaded at the start and dropped there, its
-        # "pickup" taken there to the end; every amount and capacity has `dims` entries.
-        deliveries = [_amounts(node.get("delivery", node.get("demand"))) for node in nodes]
-        pickups = [_amounts(node.get("pickup")) for node in nodes]
-        self.dims = max((len(x) for x in [*deliveries, *pickups,
-                                          *(a.capacity for a in self.agents)]), default=0)
-        self.delivery = [_padded(x, self.dims) for x in deliveries]
-        self.pickup = [_padded(x, self.dims) for x in pickups]
-        self.agents = [AgentView(a.agent_id, a.type_name, a.start, a.end, a.limit,
-                                 _padded(a.capacity, self.dims)) for a in self.agents]
         self.type_names: list[str] = []
         for agent in self.agents:
             if agent.type_name not in self.type_names:
@@ -120,6 +110,8 @@ class InstanceView:
 
         assignment: dict[int, list[str]] = {}
         windows: dict[int, tuple[float, float]] = {}
+        shipments: list[tuple[int, int, tuple[float, ...]]] = []
+        self.pairs: list[tuple[int, int, str | None]] = []  # before, after, type
         for constraint in _members(instance.get("constraints")):
             if constraint.get("kind") == "assignment" and "items" in constraint:
                 for item in _members(constraint["items"]):
@@ -127,6 +119,15 @@ class InstanceView:
             elif constraint.get("kind") == "timewindow" and "items" in constraint:
                 for item in _members(constraint["items"]):
                     windows[_node_id(item["node"])] = (float(item["start"]), float(item["end"]))
+            elif constraint.get("kind") == "shipment" and "items" in constraint:
+                shipments += [(vertex_of[_node_id(item["pickup"])],
+                               vertex_of[_node_id(item["delivery"])],
+                               _amount(item.get("amount", 0.0)))
+                              for item in _members(constraint["items"])]
+            elif constraint.get("kind") == "sequence" and "precedence" in constraint:
+                self.pairs += [(vertex_of[_node_id(item["before"])],
+                                vertex_of[_node_id(item["after"])], item.get("type"))
+                               for item in _members(constraint["precedence"])]
         known = set(self.type_names)
         self.allowed: list[set[str]] = [
             set(known) if node_id not in assignment else set(assignment[node_id]) & known
@@ -139,6 +140,26 @@ class InstanceView:
         self.objective = rules.objective_from_name(options.get("objective"))
         self.time_limit = float(options.get("time_limit", 60.0))
         self.endpoints = {a.start for a in self.agents} | {a.end for a in self.agents}
+
+        # Loads and orders count only with the option on; otherwise they are stored and ignored.
+        self.enforce = bool(options.get("enforce_constraints", False))
+        if not self.enforce:
+            shipments, self.pairs = [], []
+        deliveries = [_amount(node.get("delivery", node.get("demand"))) for node in nodes]
+        pickups = [_amount(node.get("pickup")) for node in nodes]
+        amounts = deliveries + pickups + [s[2] for s in shipments] + [
+            a.capacity for a in self.agents]
+        self.dimensions = max((len(a) for a in amounts if any(a)), default=0) if self.enforce \
+            else 0
+        d = self.dimensions
+        self.services = [float(node.get("service", 0.0)) if self.enforce else 0.0
+                         for node in nodes]
+        self.deliveries = [_padded(a, d)[:d] for a in deliveries]
+        self.pickups = [_padded(a, d)[:d] for a in pickups]
+        self.shipments = [(p, q, _padded(a, d)[:d]) for p, q, a in shipments]
+        self.capacities = [_padded(a.capacity, d)[:d] for a in self.agents]
+        self.agents = [replace(a, capacity=c)
+                       for a, c in zip(self.agents, self.capacities, strict=True)]
 
     @property
     def customers(self) -> list[int]:
@@ -156,33 +177,27 @@ class InstanceView:
             return 0.0
         return self.matrix[self.agents[k].type_name][u][v]
 
+    def leaving(self, k: int, u: int, v: int) -> float:
+        """The time agent k spends from the start of service at u to its arrival at v: the
+        service at u and the leg (nothing when it stays where it is)."""
+        return 0.0 if u == v else self.services[u] + self.leg(k, u, v)
+
     def route_cost(self, k: int, path: list[int]) -> float:
         """The time agent k reaches the last vertex of path, waiting for windows that are not
-        yet open; the start vertex is left at time 0."""
+        yet open and spending each service duration at the stops it leaves; the start vertex
+        is left at time 0."""
         cost = 0.0
         for u, v in itertools.pairwise(path):
-            cost += self.leg(k, u, v)
+            cost += self.services[u] + self.leg(k, u, v)
             window = self.windows.get(v)
             if window is not None and cost < window[0]:
                 cost = window[0]
         return cost
 
     def has_loads(self) -> bool:
-        """Whether any vertex has a delivery or a pickup."""
-        return any(any(x) for x in self.delivery) or any(any(x) for x in self.pickup)
-
-    def route_loads(self, path: list[int]) -> list[tuple[float, ...]]:
-        """The load after every stop of path (its start included), per dimension: the route's
-        deliveries on board at the start, each site dropping its delivery and taking its
-        pickup."""
-        sites = path[1:-1] if len(path) > 1 else []
-        load = [sum(self.delivery[v][d] for v in sites) for d in range(self.dims)]
-        loads = [tuple(load)]
-        for v in path[1:]:
-            if v in sites:
-                load = [x - self.delivery[v][d] + self.pickup[v][d] for d, x in enumerate(load)]
-            loads.append(tuple(load))
-        return loads
+        """Whether any vertex has a delivery or a pickup, or any shipment an amount, that counts."""
+        return any(any(x) for x in (*self.deliveries, *self.pickups)) or any(
+            any(a) for _, _, a in self.shipments)
 
     def has_route_limits(self) -> bool:
         return any(a.limit > 0 for a in self.agents)

@@ -24,11 +24,6 @@ The model (``ortools.constraint_solver`` routing library):
   rounded down), the end vertex's window bounds the end cumul, and a positive ``max_length``
   bounds the end cumul too. The rounding direction keeps an OR-Tools-feasible route feasible
   in the instance's doubles.
-- Loads: per load dimension, deliveries alone (a dimension "Delivery<d>" whose cumul adds each
-  site's delivery, at most the vehicle's capacity at the end) or pickups alone (the same with
-  pickups), in whole units when every amount is whole, else in thousandths (amounts rounded
-  up, capacities down); a capacity of 0 (no limit) adds no dimension. An instance with both
-  deliveries and pickups in one dimension is not modelled (the result says so).
 - Objective MinSum: the arc costs; with time windows also the span of every route (route end
   times, waiting included) with coefficient 1, so that waiting counts.
 - Objective MinMax: the arc costs plus 100 times the global span of "RouteCost", i.e. the
@@ -37,8 +32,18 @@ The model (``ortools.constraint_solver`` routing library):
   (1000 times the time horizon), so that a first solution exists even where the construction
   heuristics cannot place every vertex (a tight fleet); a result that still drops one fails the
   check.
-- Search: first solution by path-cheapest-arc (parallel cheapest insertion with time windows),
-  then guided local search until the time limit (wall clock, single-threaded).
+- Loads and orders (option "enforce_constraints"): a site's service duration is folded into
+  the legs that leave it, in arc costs and in time (the window bounds the start of service,
+  the cumul). One dimension "Load<d>" per load dimension, whose transit at a vertex is its
+  pickup minus its delivery plus what its shipments take or drop, bounded by the agent's
+  capacity (0: no limit) at every vertex; with deliveries, a dimension "Delivered<d>" sums a
+  route's deliveries and the load at the start equals its sum at the end, so that what is
+  delivered is on board from the start (with deliveries alone, the classic model: a dimension
+  that counts them up from 0). A shipment is a pickup-and-delivery pair
+  (``AddPickupAndDelivery``): one vehicle serves both, the pickup no later than the delivery,
+  and, where visits are optional, both or neither.
+- Search: first solution by path-cheapest-arc (parallel cheapest insertion with time windows
+  or shipments), then guided local search until the time limit (wall clock, single-threaded).
 
 What OR-Tools cannot express, or only approximates: costs are integers in thousandths, so its
 objective can differ from the doubles by up to 0.0005 per leg (the reported costs are
@@ -47,8 +52,12 @@ MinSum objective with time windows counts travel twice (arc cost plus span), a p
 plus waiting; an open route cannot end back at its start vertex when that differs from its end
 vertex (the same cost, but the end vertex's window applies); a window on a start vertex that
 opens after 0 is not waited for (every start cumul is 0); another agent's start vertex, which
-Orvik may pass through when ``return_to_end`` is true, is never visited; and 9999-cost legs are
-discouraged by their cost rather than forbidden per agent type.
+Orvik may pass through when ``return_to_end`` is true, is never visited; 9999-cost legs are
+discouraged by their cost rather than forbidden per agent type; loads are whole thousandths
+(capacities rounded down); deliveries mixed with pickups or shipments tie a route's first load
+to its last delivery by a side constraint, with which OR-Tools' first-solution heuristics often
+find nothing; and sequence pairs are not modelled (such an instance is reported as
+failed).
 
 Run as a script: ``python benchmarks/ortools_adapter.py INSTANCE --time-limit S [--out F]``.
 """
@@ -99,10 +108,8 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         if not view.allowed[v]:
             return empty_result(view, SOLVER, f"vertex {v} may be served by no agent")
 
-    if any(any(view.delivery[v][d] for v in view.customers)
-           and any(view.pickup[v][d] for v in view.customers) for d in range(view.dims)):
-        return empty_result(view, SOLVER, "deliveries and pickups in one load dimension are "
-                            "not modelled", status="skipped")
+    if view.pairs:
+        return empty_result(view, SOLVER, "sequence pairs are not modelled")
 
     inactive: set[int] = set()
     for k, agent in enumerate(view.agents):
@@ -128,9 +135,9 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         kk = key(k)
         if kk in cost_callbacks:
             continue
-        costs = [[round(view.leg(k, i, j) * SCALE) for j in range(view.n)]
+        costs = [[round(view.leaving(k, i, j) * SCALE) for j in range(view.n)]
                  for i in range(view.n)]
-        transit = [[scaled_up(view.leg(k, i, j), SCALE) for j in range(view.n)]
+        transit = [[scaled_up(view.leaving(k, i, j), SCALE) for j in range(view.n)]
                    for i in range(view.n)]
         cost_callbacks[kk] = routing.RegisterTransitMatrix(costs)
         time_callbacks[kk] = routing.RegisterTransitMatrix(transit)
@@ -188,8 +195,6 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         if agent.limit > 0:
             end_cumul.SetMax(min(end_cumul.Max(), agent.limit * SCALE))
 
-    add_load_dimensions(routing, manager, view)
-
     # With windows, route limits or loads, every visit is optional at a prohibitive price, so
     # that a first solution exists even when the construction heuristics cannot place every
     # vertex; local search then inserts the dropped ones. A result that still drops a vertex
@@ -199,6 +204,7 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
         penalty = min(DROP_PENALTY_FACTOR * (horizon + 1), 10**13)
         for v in customers:
             routing.AddDisjunction([manager.NodeToIndex(v)], penalty)
+    _add_loads(view, manager, routing, dimension)
 
     if view.objective == rules.MIN_MAX:
         dimension.SetGlobalSpanCostCoefficient(MIN_MAX_SPAN_WEIGHT)
@@ -217,7 +223,8 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
     params = pywrapcp.DefaultRoutingSearchParameters()
     strategy = routing_enums_pb2.FirstSolutionStrategy
     params.first_solution_strategy = (
-        strategy.PARALLEL_CHEAPEST_INSERTION if view.windows else strategy.PATH_CHEAPEST_ARC
+        strategy.PARALLEL_CHEAPEST_INSERTION if view.windows or view.shipments
+        else strategy.PATH_CHEAPEST_ARC
     )
     params.local_search_metaheuristic = (
         routing_enums_pb2.LocalSearchMetaheuristic.GUIDED_LOCAL_SEARCH
@@ -253,23 +260,42 @@ def solve(instance: dict[str, Any], time_limit: float) -> dict[str, Any]:
     return routes_result(view, SOLVER, paths, statistics, anytime, timeout)
 
 
-def add_load_dimensions(routing: Any, manager: Any, view: InstanceView) -> None:
-    """One capacity dimension per load dimension that some agent limits: the deliveries (or the
-    pickups) of the sites on a route add up to at most its agent's capacity."""
-    amounts = [x for v in view.customers for x in (*view.delivery[v], *view.pickup[v])]
-    load_scale = 1 if all(float(x).is_integer() for x in amounts) else SCALE
-    unlimited = scaled_up(sum(amounts), load_scale) + 1
-    for d in range(view.dims):
-        if not any(agent.capacity[d] > 0 for agent in view.agents):
-            continue
-        side = view.delivery if any(view.delivery[v][d] for v in view.customers) else view.pickup
-        demand = [scaled_up(side[v][d], load_scale) if v in view.customers else 0
+def _add_loads(view: InstanceView, manager: Any, routing: Any, time_dimension: Any) -> None:
+    """Capacities, deliveries, pickups and shipments, as described in the module docstring."""
+    solver = routing.solver()
+    for pickup, delivery, _ in view.shipments:
+        p, d = manager.NodeToIndex(pickup), manager.NodeToIndex(delivery)
+        routing.AddPickupAndDelivery(p, d)
+        solver.Add(routing.VehicleVar(p) == routing.VehicleVar(d))
+        solver.Add(time_dimension.CumulVar(p) <= time_dimension.CumulVar(d))
+        if routing.GetDisjunctionIndices(p):
+            solver.Add(routing.ActiveVar(p) == routing.ActiveVar(d))
+    unlimited = 10**15
+    for d in range(view.dimensions):
+        change = [scaled_down(view.pickups[v][d], SCALE) - scaled_down(view.deliveries[v][d], SCALE)
                   for v in range(view.n)]
-        demand = [0 if v in view.endpoints else demand[v] for v in range(view.n)]
-        callback = routing.RegisterUnaryTransitVector(demand)
-        capacities = [scaled_down(a.capacity[d], load_scale) if a.capacity[d] > 0 else unlimited
-                      for a in view.agents]
-        routing.AddDimensionWithVehicleCapacity(callback, 0, capacities, True, f"Delivery{d}")
+        for pickup, delivery, amount in view.shipments:
+            change[pickup] += scaled_down(amount[d], SCALE)
+            change[delivery] -= scaled_down(amount[d], SCALE)
+        delivered = [scaled_down(view.deliveries[v][d], SCALE) for v in range(view.n)]
+        with_deliveries = any(delivered)
+        if with_deliveries and all(c == -x for c, x in zip(change, delivered, strict=True)):
+            # Deliveries alone: the classic capacity model, what a route delivers counted up
+            # from 0 (its largest load is its first, the sum of its deliveries).
+            change, with_deliveries = delivered, False
+        capacities = [scaled_down(c[d], SCALE) if c[d] > 0 else unlimited
+                      for c in view.capacities]
+        routing.AddDimensionWithVehicleCapacity(
+            routing.RegisterUnaryTransitVector(change), 0, capacities, not with_deliveries,
+            f"Load{d}")
+        load = routing.GetDimensionOrDie(f"Load{d}")
+        if not with_deliveries:
+            continue
+        routing.AddDimension(routing.RegisterUnaryTransitVector(delivered), 0, unlimited, True,
+                             f"Delivered{d}")
+        total = routing.GetDimensionOrDie(f"Delivered{d}")
+        for k in range(len(view.agents)):
+            solver.Add(load.CumulVar(routing.Start(k)) == total.CumulVar(routing.End(k)))
 
 
 def main(argv: list[str] | None = None) -> int:

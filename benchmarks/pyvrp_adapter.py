@@ -84,6 +84,8 @@ def unsupported_reason(view: InstanceView) -> str | None:
         return "PyVRP minimises a sum of route costs; it has no MinMax objective"
     if not view.agents:
         return "no agents"
+    if view.shipments or view.pairs or any(view.services):
+        return "shipments, sequence pairs and service durations are not modelled here"
     return None
 
 
@@ -101,7 +103,7 @@ def solve(instance: dict[str, Any], time_limit: float, seed: int = 0) -> dict[st
         if not view.allowed[v]:
             return empty_result(view, SOLVER, f"vertex {v} may be served by no agent")
     scale = cost_scale(view)
-    amounts = [x for v in view.customers for x in (*view.delivery[v], *view.pickup[v])]
+    amounts = [x for v in view.customers for x in (*view.deliveries[v], *view.pickups[v])]
     load_scale = 1 if all(float(x).is_integer() for x in amounts) else SCALE
     unlimited = scaled_up(sum(amounts), load_scale) + 1
 
@@ -118,7 +120,7 @@ def solve(instance: dict[str, Any], time_limit: float, seed: int = 0) -> dict[st
     client_vertices = view.customers
     customer_set = set(client_vertices)
     for v in client_vertices:
-        loads = {"delivery": load(view.delivery[v]), "pickup": load(view.pickup[v])}
+        loads = {"delivery": load(view.deliveries[v]), "pickup": load(view.pickups[v])}
         window = view.windows.get(v)
         if window is None:
             model.add_client(locations[v], **loads)

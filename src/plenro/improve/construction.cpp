@@ -16,6 +16,8 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr std::int32_t kLazyAbove = 400;
 // A load above a capacity by less than this is rounding.
 constexpr double kLoadTolerance = 1e-9;
+// A pair unit tries every pair of places on routes up to this long (see PairInRoute).
+constexpr std::int32_t kPairScanWhole = 32;
 
 }  // namespace
 
@@ -229,13 +231,52 @@ double RegretConstruction::Value(const Solution& s, const Placement& place) cons
   return std::isnan(value) ? kInfinity : value;
 }
 
+Placement RegretConstruction::PairInRoute(const Solution& s, std::size_t i, std::int32_t r,
+                                          std::int32_t& second_after) const {
+  const std::int32_t first = pending_[i];
+  const std::int32_t second = second_[i];
+  if (s.route(r).size() <= kPairScanWhole) {
+    return inserter_->BestPair(s, first, second, second_after, nullptr, 0.0, r);
+  }
+  // A long route: every pair of places would cost the square of its length, for every unit at
+  // every step. The first point goes to its best place alone, the second to its best place
+  // behind it.
+  const Placement alone = inserter_->BestInRoute(s, first, r, nullptr, 0.0, false);
+  if (!alone.found()) {
+    return alone;
+  }
+  return inserter_->AnchoredPair(s, first, second, r, alone.after, true, second_after);
+}
+
+void RegretConstruction::Refresh(const Solution& s, std::size_t i, std::int32_t r,
+                                 bool all_places) {
+  const std::size_t at = i * static_cast<std::size_t>(s.num_routes()) + static_cast<std::size_t>(r);
+  if (second_[i] >= 0) {
+    table_[at] = PairInRoute(s, i, r, second_after_[at]);
+    if (table_[at].found()) {
+      table_[at].key = s.KeyChange(r, table_[at].cost);
+    }
+  } else {
+    table_[at] = inserter_->BestInRoute(s, pending_[i], r, nullptr, 0.0, all_places);
+  }
+}
+
 bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
   const std::int32_t m = s.num_routes();
   pending_.clear();
+  second_.clear();
   for (const std::int32_t v : instance_->customers()) {
-    if (s.RouteOf(v) < 0) {
-      pending_.push_back(v);
+    if (s.RouteOf(v) >= 0) {
+      continue;
     }
+    // A point whose partner is unplaced too goes with it, as the unit of the first of the two.
+    const std::int32_t partner = instance_->linked() ? instance_->Partner(v) : -1;
+    const bool paired = partner >= 0 && s.RouteOf(partner) < 0;
+    if (paired && !instance_->PartnerFirst(v)) {
+      continue;
+    }
+    pending_.push_back(v);
+    second_.push_back(paired ? partner : -1);
   }
   const auto stride = static_cast<std::size_t>(m);
   // A point placed with windows or a route limit delays everything after it on its route and
@@ -245,10 +286,10 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
                     static_cast<std::int32_t>(pending_.size()) > kLazyAbove;
   best_route_.assign(pending_.size(), -1);
   table_.assign(pending_.size() * stride, Placement{});
+  second_after_.assign(pending_.size() * stride, 0);
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     for (std::int32_t r = 0; r < m; ++r) {
-      table_[i * stride + static_cast<std::size_t>(r)] =
-          inserter_->BestInRoute(s, pending_[i], r, nullptr, 0.0, false);
+      Refresh(s, i, r, false);
     }
   }
 
@@ -285,8 +326,7 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
       if (best_route < 0) {
         // Only long routes that hold none of its candidates: look at every place.
         for (std::int32_t r = 0; r < m; ++r) {
-          table_[i * stride + static_cast<std::size_t>(r)] =
-              inserter_->BestInRoute(s, pending_[i], r, nullptr, 0.0, true);
+          Refresh(s, i, r, true);
         }
         collect();
         if (best_route < 0 && !instance_->linked()) {
@@ -318,21 +358,32 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
     }
 
     const std::int32_t v = pending_[chosen];
+    const std::int32_t second = second_[chosen];
     Placement place = chosen_route >= 0
                           ? table_[chosen * stride + static_cast<std::size_t>(chosen_route)]
                           : Placement{};
+    std::int32_t second_after =
+        chosen_route >= 0 ? second_after_[chosen * stride + static_cast<std::size_t>(chosen_route)]
+                          : 0;
     if (lazy) {
       // Its entry may be stale: place it where the route is now.
       const Placement fresh = inserter_->BestInRoute(s, v, chosen_route, nullptr, 0.0, false);
       place = fresh.found() ? fresh : place;
     }
-    if (instance_->linked()) {
+    if (second >= 0) {
+      // A pair goes where its entry says, the route as it is now (orders with points placed
+      // since may have closed some places).
+      place = chosen_route >= 0 ? PairInRoute(s, chosen, chosen_route, second_after) : place;
+    } else if (instance_->linked()) {
       // A point tied to others goes where they are now; one that fits nowhere stays out (the
       // search reports the shortfall).
       place = inserter_->Best(s, v, nullptr, 0.0);
     }
     if (place.found()) {
       s.Insert(v, place.route, place.after);
+      if (second >= 0) {
+        s.Insert(second, place.route, second_after + 1);
+      }
     }
     // Drop the point's row (the last row moves into its place), then refresh the route's column:
     // every entry, or on large instances those whose best route it was and those of the points
@@ -340,28 +391,35 @@ bool RegretConstruction::Run(Solution& s, const std::function<bool()>& stop) {
     const std::size_t last = pending_.size() - 1;
     if (chosen != last) {
       pending_[chosen] = pending_[last];
+      second_[chosen] = second_[last];
       best_route_[chosen] = best_route_[last];
       std::copy_n(table_.begin() + static_cast<std::ptrdiff_t>(last * stride), stride,
                   table_.begin() + static_cast<std::ptrdiff_t>(chosen * stride));
+      std::copy_n(second_after_.begin() + static_cast<std::ptrdiff_t>(last * stride), stride,
+                  second_after_.begin() + static_cast<std::ptrdiff_t>(chosen * stride));
     }
     pending_.pop_back();
+    second_.pop_back();
     best_route_.pop_back();
     table_.resize(pending_.size() * stride);
+    second_after_.resize(pending_.size() * stride);
     if (lazy) {
       MarkReverse(v, 1);
     }
     for (std::size_t i = 0; i < pending_.size() && place.found(); ++i) {
       const auto p = static_cast<std::size_t>(pending_[i]);
       if (!lazy || best_route_[i] == place.route || touched_[p] != 0) {
-        table_[i * stride + static_cast<std::size_t>(place.route)] =
-            inserter_->BestInRoute(s, pending_[i], place.route, nullptr, 0.0, false);
+        Refresh(s, i, place.route, false);
       }
-      // A point tied to v may now go into v's route only: its places elsewhere are gone.
-      if (instance_->linked() && TiedTo(pending_[i], v)) {
+      // A point tied to v (or to its partner) may now go into v's route only: its places
+      // elsewhere are gone.
+      if (instance_->linked() &&
+          (TiedTo(pending_[i], v) || (second >= 0 && TiedTo(pending_[i], second)) ||
+           (second_[i] >= 0 &&
+            (TiedTo(second_[i], v) || (second >= 0 && TiedTo(second_[i], second)))))) {
         for (std::int32_t r = 0; r < m; ++r) {
           if (r != place.route) {
-            table_[i * stride + static_cast<std::size_t>(r)] =
-                inserter_->BestInRoute(s, pending_[i], r, nullptr, 0.0, false);
+            Refresh(s, i, r, false);
           }
         }
       }

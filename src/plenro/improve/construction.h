@@ -21,7 +21,9 @@ namespace plenro {
 // Every constraint is honoured where the evaluator's penalties can keep it; what is left is
 // for the local search to repair. Orders are kept outright: a point tied to points on routes
 // goes only where it keeps its orders with them (Inserter::KeepsOrders), and one that fits
-// nowhere stays unplaced.
+// nowhere stays unplaced. A point and its partner (a shipment, a pair of one route) that are
+// both unplaced are placed as one unit, both at their best places on one route (so that a
+// shipment is priced with its load on board only between its two points).
 class RegretConstruction {
  public:
   RegretConstruction(const RoutingInstance& instance, const CandidateLists& candidates,
@@ -52,8 +54,19 @@ class RegretConstruction {
   const RoutingInstance* instance_;
   Inserter* inserter_;
   std::int32_t regret_routes_;
+  // Where a pending pair unit goes on a route: both places (see Inserter::BestPair); on a long
+  // route, the first at its best place alone and the second at its best place behind it.
+  Placement PairInRoute(const Solution& s, std::size_t i, std::int32_t r,
+                        std::int32_t& second_after) const;
+  // The cached best place of pending unit i on route r, recomputed.
+  void Refresh(const Solution& s, std::size_t i, std::int32_t r, bool all_places);
+
   std::vector<Placement> table_;  // per (unplaced point index, route)
+  // Per table entry of a pair unit: the second point's place (as BestPair gives it).
+  std::vector<std::int32_t> second_after_;
   std::vector<std::int32_t> pending_;
+  // Per pending unit: the partner placed with it (after it), or -1 for a point placed alone.
+  std::vector<std::int32_t> second_;
   std::vector<std::int32_t> best_route_;    // per unplaced point index, as last seen
   std::vector<std::size_t> reverse_begin_;  // per vertex, into reverse_
   std::vector<std::int32_t> reverse_;

@@ -106,14 +106,15 @@ void Inserter::Consider(const Solution& s, std::int32_t v, std::int32_t r, std::
   }
 }
 
-bool Inserter::KeepsOrders(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after) {
+bool Inserter::KeepsOrders(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after,
+                           std::int32_t moving) {
   const RoutingInstance& in = s.instance();
   for (const std::uint32_t k : in.OrdersOf(v)) {
     const OrderLink& link = in.Order(k);
     const bool v_first = link.first == static_cast<std::uint64_t>(v);
     const auto other = static_cast<std::int32_t>(v_first ? link.second : link.first);
     const std::int32_t on = s.RouteOf(other);
-    if (on < 0) {
+    if (on < 0 || other == moving) {
       continue;
     }
     // v goes before the other point exactly when it is inserted before the other's position.
@@ -153,7 +154,7 @@ Placement Inserter::BestPair(const Solution& s, std::int32_t first, std::int32_t
       continue;
     }
     for (std::int32_t i = 0; i <= R.size(); ++i) {
-      if (!KeepsOrders(s, first, r, i)) {
+      if (!KeepsOrders(s, first, r, i, second)) {
         continue;
       }
       // Start, visits up to i, first; then visits i + 1 .. j, second, the rest.
@@ -162,13 +163,10 @@ Placement Inserter::BestPair(const Solution& s, std::int32_t first, std::int32_t
         if (j > i) {
           head = in.Join(head, in.Single(R.At(j)), r);
         }
-        if ((random != nullptr && random->Chance(blink)) || !KeepsOrders(s, second, r, j)) {
+        if ((random != nullptr && random->Chance(blink)) || !KeepsOrders(s, second, r, j, first)) {
           continue;
         }
-        ++evaluated_;
-        const RouteSummary body = in.Join(in.Join(head, in.Single(second), r),
-                                          R.suffix[static_cast<std::size_t>(j) + 1], r);
-        const RouteCost cost = s.evaluator().Close(r, body);
+        const RouteCost cost = PairCost(s, second, r, j, head);
         const ObjectiveKey key = only_route >= 0 ? ObjectiveKey{} : s.KeyChange(r, cost);
         const double value = only_route >= 0 ? cost.penalised() : s.evaluator().Scalar(key);
         if (!best.found() || value < lowest) {
@@ -180,6 +178,62 @@ Placement Inserter::BestPair(const Solution& s, std::int32_t first, std::int32_t
           second_after = j;
         }
       }
+    }
+  }
+  return best;
+}
+
+RouteCost Inserter::PairCost(const Solution& s, std::int32_t second, std::int32_t r, std::int32_t j,
+                             const RouteSummary& head) const {
+  const RoutingInstance& in = *instance_;
+  ++evaluated_;
+  const RouteSummary body = in.Join(in.Join(head, in.Single(second), r),
+                                    s.route(r).suffix[static_cast<std::size_t>(j) + 1], r);
+  return s.evaluator().Close(r, body);
+}
+
+Placement Inserter::AnchoredPair(const Solution& s, std::int32_t first, std::int32_t second,
+                                 std::int32_t r, std::int32_t at, bool first_fixed,
+                                 std::int32_t& second_after) const {
+  const RoutingInstance& in = *instance_;
+  const PlannedRoute& R = s.route(r);
+  Placement best;
+  if (at < 0 || at > R.size() || !in.Serves(R.type, first) || !in.Serves(R.type, second) ||
+      !KeepsOrders(s, first_fixed ? first : second, r, at, first_fixed ? second : first)) {
+    return best;
+  }
+  const auto keep = [&](std::int32_t i, std::int32_t j, const RouteCost& cost) {
+    if (!best.found() || cost.penalised() < best.cost.penalised()) {
+      best.route = r;
+      best.after = i;
+      best.cost = cost;
+      second_after = j;
+    }
+  };
+  if (first_fixed) {
+    RouteSummary head = in.Join(R.prefix[static_cast<std::size_t>(at)], in.Single(first), r);
+    for (std::int32_t j = at; j <= R.size(); ++j) {
+      if (j > at) {
+        head = in.Join(head, in.Single(R.At(j)), r);
+      }
+      if (KeepsOrders(s, second, r, j, first)) {
+        keep(at, j, PairCost(s, second, r, j, head));
+      }
+    }
+    return best;
+  }
+  // Second after position `at`; first after position i <= at: the start, the visits up to i,
+  // first, then the visits i + 1 .. at, second and the rest (built from the back).
+  RouteSummary tail = in.Join(in.Single(second), R.suffix[static_cast<std::size_t>(at) + 1], r);
+  for (std::int32_t i = at; i >= 0; --i) {
+    if (i < at) {
+      tail = in.Join(in.Single(R.At(i + 1)), tail, r);
+    }
+    if (KeepsOrders(s, first, r, i, second)) {
+      ++evaluated_;
+      const RouteSummary body =
+          in.Join(in.Join(R.prefix[static_cast<std::size_t>(i)], in.Single(first), r), tail, r);
+      keep(i, at, s.evaluator().Close(r, body));
     }
   }
   return best;

@@ -43,20 +43,34 @@ class Inserter {
   // `second`; `after` of the result is first's place, `second_after` second's place in the
   // route as it is before either is inserted (second_after >= after). With `only_route` >= 0,
   // on that route alone, and the places are compared by the route's penalised value.
+  // Neither point is on route r (both may be on another route, from which they move together:
+  // the order between the two of them is the caller's).
   Placement BestPair(const Solution& s, std::int32_t first, std::int32_t second,
                      std::int32_t& second_after, RandomSource* random, double blink,
                      std::int32_t only_route = -1) const;
+  // The same on route r alone, with one of the two at a given place: `first` after position
+  // `at` and `second` at its best place behind it, or (`first_fixed` false) `second` after `at`
+  // and `first` at its best place ahead of it. O(size of r). Compared by the route's penalised
+  // value.
+  Placement AnchoredPair(const Solution& s, std::int32_t first, std::int32_t second, std::int32_t r,
+                         std::int32_t at, bool first_fixed, std::int32_t& second_after) const;
   // Whether v inserted after position `after` of route r keeps the orders that name v and a
   // point on a route: a point it must share a route with is on r on the right side, one it
   // must not share a route with is not on r, and one it precedes or follows on r is on the
-  // right side. Orders with unplaced points hold.
-  static bool KeepsOrders(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after);
+  // right side. Orders with unplaced points hold, and so do those with `moving`, a point that
+  // moves with v (-1: none).
+  static bool KeepsOrders(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after,
+                          std::int32_t moving = -1);
 
   // Places evaluated since construction.
   std::int64_t evaluated() const { return evaluated_; }
 
  private:
   RouteCost CostAt(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after) const;
+  // Route r with `first` after position i and `second` after position j >= i (of the route as
+  // it is), where `head` is the start, the visits up to j and `first` among them after i.
+  RouteCost PairCost(const Solution& s, std::int32_t second, std::int32_t r, std::int32_t j,
+                     const RouteSummary& head) const;
   void Consider(const Solution& s, std::int32_t v, std::int32_t r, std::int32_t after,
                 Placement& best);
   // Where v's window falls on route r: the last position reached before it closes; -1 when v

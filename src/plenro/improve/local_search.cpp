@@ -169,9 +169,19 @@ bool LocalSearch::TryPairMoves(Solution& s, std::int32_t u, std::int32_t v) {
   rest = in.Join(rest, A.suffix[static_cast<std::size_t>(q + 1)], A.agent);
   const RouteCost without = s.evaluator().Close(a, rest);
 
-  // Pair relocate: the pair at its best places on route b.
+  // Pair relocate: u right before or after v on route b, its partner at its best place there
+  // on its side of u.
   std::int32_t second_after = 0;
-  const Placement place = pairs_.BestPair(s, first, second, second_after, nullptr, 0.0, b);
+  Placement place;
+  const std::int32_t at = s.PositionOf(v);
+  for (const std::int32_t after : {at - 1, at}) {
+    std::int32_t its_second = 0;
+    const Placement here = pairs_.AnchoredPair(s, first, second, b, after, u == first, its_second);
+    if (here.found() && (!place.found() || here.cost.penalised() < place.cost.penalised())) {
+      place = here;
+      second_after = its_second;
+    }
+  }
   if (place.found()) {
     ++evaluated_;
     first_.clear();
