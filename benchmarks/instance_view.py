@@ -12,7 +12,6 @@ checker recomputes them independently.
 
 from __future__ import annotations
 
-
 import argparse
 import itertools
 import json
