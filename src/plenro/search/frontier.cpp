@@ -59,16 +59,12 @@ bool CostsNoLargerThanFiled(const double* costs, const std::byte* filed, std::si
 
 }  // namespace
 
-double Frontier::G(std::size_t i) const {
-  return ReadDouble(Record(i));
-}
-
 std::size_t Frontier::FirstNotBelow(double g) const {
   std::size_t lo = 0;
   std::size_t hi = ordered_size_;
   while (lo < hi) {
     const std::size_t mid = lo + (hi - lo) / 2;
-    if (G(mid) < g) {
+    if (heads_[mid].g < g) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -77,21 +73,42 @@ std::size_t Frontier::FirstNotBelow(double g) const {
   return lo;
 }
 
+bool Frontier::TailDominates(std::size_t i, const std::uint64_t* visited,
+                             const double* costs) const {
+  const std::byte* t = Tail(i);
+  return Covers(t, visited + 1, words_ - 1) &&
+         FiledCostsNoLarger(t + CostsOffset(), costs, num_costs_);
+}
+
 bool Frontier::IsDominated(const SearchState& s) const {
   const double* s_costs = s.costs.data();
   const std::uint64_t* s_visited = s.visited.words.data();
+  std::uint64_t unseen = 0;
+  for (std::size_t w = 0; w < words_; ++w) {
+    unseen |= s_visited[w] & ~seen_.words[w];
+  }
+  if (unseen != 0) {
+    return false;
+  }
+  const std::uint64_t first = s_visited[0];
+  const Head* heads = heads_.data();
   // Records with a NaN g (at the back) dominate nothing; the others are sorted by g.
   for (std::size_t i = 0; i < ordered_size_; ++i) {
-    const std::byte* t = Record(i);
-    if (!(ReadDouble(t) <= s.g)) {
+    if (!(heads[i].g <= s.g)) {
       break;
     }
-    if (Covers(t + kSlotBytes, s_visited, words_) &&
-        FiledCostsNoLarger(t + CostsOffset(), s_costs, num_costs_)) {
+    if ((first & ~heads[i].word) == 0 && TailDominates(i, s_visited, s_costs)) {
       return true;
     }
   }
   return false;
+}
+
+void Frontier::MoveRecord(std::size_t from, std::size_t to) {
+  heads_[to] = heads_[from];
+  if (stride_ > 0) {
+    std::memcpy(tails_.data() + to * stride_, tails_.data() + from * stride_, stride_);
+  }
 }
 
 std::int64_t Frontier::Insert(const SearchState& s) {
@@ -102,35 +119,43 @@ std::int64_t Frontier::Insert(const SearchState& s) {
   // Only records with g >= s.g can be dominated; keep the others in order, close the gaps.
   std::size_t write = first;
   for (std::size_t read = first; read < size_; ++read) {
-    const std::byte* t = Record(read);
-    const bool dominated = read < ordered_size_ && CoveredBy(t + kSlotBytes, s_visited, words_) &&
+    const std::byte* t = Tail(read);
+    const bool dominated = read < ordered_size_ && (heads_[read].word & ~s_visited[0]) == 0 &&
+                           CoveredBy(t, s_visited + 1, words_ - 1) &&
                            CostsNoLargerThanFiled(s_costs, t + CostsOffset(), num_costs_);
     if (dominated) {
       continue;
     }
     if (write != read) {
-      std::memmove(bytes_.data() + write * stride_, t, stride_);
+      MoveRecord(read, write);
     }
     ++write;
   }
   const std::size_t removed = size_ - write;  // all of them ordered records
   ordered_size_ -= removed;
   size_ = write;
+  heads_.resize(size_);
 
   // File s: at `first` among the ordered records, or at the back when its g is NaN.
   const std::size_t at = ordered ? first : size_;
-  const std::size_t needed = (size_ + 1) * stride_;
-  if (needed > bytes_.capacity()) {
-    bytes_.reserve(needed + bytes_.capacity() / 8);
+  if (size_ + 1 > heads_.capacity()) {
+    const std::size_t grown = size_ + 1 + heads_.capacity() / 8;
+    heads_.reserve(grown);
+    tails_.reserve(grown * stride_);
   }
-  bytes_.resize(needed);
-  std::byte* base = bytes_.data();
-  std::memmove(base + (at + 1) * stride_, base + at * stride_, (size_ - at) * stride_);
-  std::byte* record = base + at * stride_;
-  std::memcpy(record, &s.g, kSlotBytes);
-  std::memcpy(record + kSlotBytes, s.visited.words.data(), words_ * kSlotBytes);
-  if (num_costs_ > 0) {  // with no agents s_costs may be null, which memcpy must not see
-    std::memcpy(record + CostsOffset(), s_costs, num_costs_ * kSlotBytes);
+  heads_.insert(heads_.begin() + static_cast<std::ptrdiff_t>(at), Head{s.g, s_visited[0]});
+  for (std::size_t w = 0; w < words_; ++w) {
+    seen_.words[w] |= s_visited[w];
+  }
+  tails_.resize((size_ + 1) * stride_);
+  if (stride_ > 0) {
+    std::byte* base = tails_.data();
+    std::memmove(base + (at + 1) * stride_, base + at * stride_, (size_ - at) * stride_);
+    std::byte* tail = base + at * stride_;
+    std::memcpy(tail, s_visited + 1, (words_ - 1) * kSlotBytes);
+    if (num_costs_ > 0) {  // with no agents s_costs may be null, which memcpy must not see
+      std::memcpy(tail + CostsOffset(), s_costs, num_costs_ * kSlotBytes);
+    }
   }
   ++size_;
   if (ordered) {

@@ -26,7 +26,7 @@ class Frontier {
   explicit Frontier(std::size_t num_costs, std::size_t visited_words = 4)
       : num_costs_(num_costs),
         words_(visited_words < 1 ? 1 : (visited_words > 4 ? 4 : visited_words)),
-        stride_((1 + words_ + num_costs) * kSlotBytes) {}
+        stride_((words_ - 1 + num_costs) * kSlotBytes) {}
   virtual ~Frontier() = default;
 
   // True when some stored state dominates s. s must carry at least num_costs costs.
@@ -38,24 +38,36 @@ class Frontier {
   std::size_t NumCosts() const { return num_costs_; }
 
  private:
-  // Each filed state is one record of 8-byte slots: g, the kept visited words, then the costs.
-  // Records lie back to back, so a scan reads memory in order; slots are read with memcpy. The
-  // storage grows by an eighth at a time, since the frontiers hold most of a search's memory.
+  // Each filed state is a head, g and the first visited word, and a tail of 8-byte slots: the
+  // other kept visited words, then the costs. Heads lie back to back in one array and tails in
+  // another, in the same order: a scan reads 16 bytes a record until a head's word covers the
+  // state's, which few do. Every point visited in some filed state is in `seen_`, so a state
+  // with a point outside it is not dominated, whatever the records. The storage grows by an
+  // eighth at a time, since the frontiers hold most of a search's memory.
+  struct Head {
+    double g;
+    std::uint64_t word;
+  };
   static constexpr std::size_t kSlotBytes = 8;
 
-  const std::byte* Record(std::size_t i) const { return bytes_.data() + i * stride_; }
-  double G(std::size_t i) const;
+  const std::byte* Tail(std::size_t i) const { return tails_.data() + i * stride_; }
   // Index of the first of the records with a comparable g whose g is not below `g`.
   std::size_t FirstNotBelow(double g) const;
+  // True when tail i covers the visited words after the first and has no larger cost.
+  bool TailDominates(std::size_t i, const std::uint64_t* visited, const double* costs) const;
+  // Moves record `from` to `to` (to < from) while the records are compacted.
+  void MoveRecord(std::size_t from, std::size_t to);
 
-  std::size_t CostsOffset() const { return (1 + words_) * kSlotBytes; }
+  std::size_t CostsOffset() const { return (words_ - 1) * kSlotBytes; }
 
   std::size_t num_costs_;
   std::size_t words_;   // visited words kept
-  std::size_t stride_;  // bytes per record
+  std::size_t stride_;  // bytes per tail
   std::size_t size_ = 0;
   std::size_t ordered_size_ = 0;  // records [0, ordered_size_) have a non-NaN g, sorted by it
-  std::vector<std::byte> bytes_;
+  std::vector<Head> heads_;
+  std::vector<std::byte> tails_;
+  VisitedSet seen_;  // every point visited in a state filed since the last clear
 };
 
 }  // namespace plenro
