@@ -189,6 +189,31 @@ void StateStore::Load(std::int64_t id, SearchState& out) const {
   out.last_agent = header.last_agent;
 }
 
+void StateStore::LoadVisited(std::int64_t id, SearchState& out) const {
+  const Record* r = &Header(id);
+  if (r->hops() == 0) {
+    out.visited = VisitedSet{};
+    out.num_bits = 0;
+    out.unfinished = 0;
+    return;
+  }
+  // Setting bits commutes, so the changes may be read from the state up to its whole record.
+  VisitedSet moved;
+  std::int64_t ended = 0;
+  while (r->hops() > 1) {
+    moved.Set(r->position);
+    ended += r->ends_route() ? 1 : 0;
+    r = &Header(r->parent());
+  }
+  const std::uint32_t k = r->whole();
+  const VisitedSet& whole = VisitedOf(k);
+  for (std::size_t w = 0; w < moved.words.size(); ++w) {
+    out.visited.words[w] = whole.words[w] | moved.words[w];
+  }
+  out.num_bits = NumBitsOf(k);
+  out.unfinished = UnfinishedOf(k) - ended;
+}
+
 std::int64_t StateStore::Unfinished(std::int64_t id) const {
   const Record* r = &Header(id);
   if (r->hops() == 0) {

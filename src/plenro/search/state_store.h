@@ -33,7 +33,7 @@ class StateStore {
   static constexpr std::int64_t kFirstGrowthStep = 1024;
   static constexpr std::int64_t kGrowthCap = 4096;
   // Largest number of changes between a state and the whole record it is rebuilt from.
-  static constexpr std::uint8_t kMaxHops = 64;
+  static constexpr std::uint8_t kMaxHops = 32;
   // Most agents a state may have (its counts are 16-bit), and most states a store holds.
   static constexpr std::size_t kMaxAgents = 65535;
   static constexpr std::int64_t kMaxStates = 0x7fffffff;
@@ -73,6 +73,9 @@ class StateStore {
                   std::int64_t parent_unfinished = -1);
   // Copies the state stored under id into `out`, reusing out's vectors; f loads as NaN.
   void Load(std::int64_t id, SearchState& out) const;
+  // Copies only the visited set, num_bits and unfinished count of the state stored under id into
+  // `out` (what counts its points), leaving the rest of `out` as it was.
+  void LoadVisited(std::int64_t id, SearchState& out) const;
 
   std::int64_t Parent(std::int64_t id) const { return Header(id).parent(); }
   // Sets the parent link of a state stored whole (StoreChild sets its own).

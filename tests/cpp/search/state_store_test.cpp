@@ -154,6 +154,11 @@ TEST(StateStoreTest, ChildrenStoredAsChangesLoadAsTheyWereFiled) {
     EXPECT_EQ(out.num_bits, expected.num_bits) << id;
     EXPECT_EQ(out.unfinished, expected.unfinished) << id;
     EXPECT_EQ(store.Unfinished(static_cast<std::int64_t>(id)), expected.unfinished) << id;
+    SearchState counts;
+    store.LoadVisited(static_cast<std::int64_t>(id), counts);
+    EXPECT_EQ(counts.visited, expected.visited) << id;
+    EXPECT_EQ(counts.num_bits, expected.num_bits) << id;
+    EXPECT_EQ(counts.unfinished, expected.unfinished) << id;
     EXPECT_EQ(out.last_agent, expected.last_agent) << id;
     if (out.g == out.g) {
       ++whole;
