@@ -42,23 +42,42 @@ std::size_t Frontier::CountNotBelow(double g) const {
   return lo;
 }
 
-bool Frontier::IsDominated(const SearchState& s) const {
+template <std::size_t kWords>
+bool Frontier::ScanDominated(const SearchState& s) const {
   const double* s_costs = s.costs.data();
   const std::uint64_t* s_visited = s.visited.words.data();
-  if (!Covers(seen_.words.data(), s_visited, words_)) {
-    return false;
-  }
+  const double g = s.g;
   // Records with a NaN g (at the back) dominate nothing; the others are sorted by descending g.
   for (std::size_t i = ordered_size_; i-- > 0;) {
     const std::uint64_t* head = Head(i);
-    if (!(std::bit_cast<double>(head[0]) <= s.g)) {
+    if (!(std::bit_cast<double>(head[0]) <= g)) {
       break;
     }
-    if (Covers(head + 1, s_visited, words_) && NoLarger(Costs(i), s_costs, num_costs_)) {
+    std::uint64_t missing = 0;
+    for (std::size_t w = 0; w < kWords; ++w) {
+      missing |= s_visited[w] & ~head[1 + w];
+    }
+    if (missing == 0 && NoLarger(Costs(i), s_costs, num_costs_)) {
       return true;
     }
   }
   return false;
+}
+
+bool Frontier::IsDominated(const SearchState& s) const {
+  if (!Covers(seen_.words.data(), s.visited.words.data(), words_)) {
+    return false;
+  }
+  switch (words_) {
+    case 1:
+      return ScanDominated<1>(s);
+    case 2:
+      return ScanDominated<2>(s);
+    case 3:
+      return ScanDominated<3>(s);
+    default:
+      return ScanDominated<4>(s);
+  }
 }
 
 void Frontier::MoveRecord(std::size_t from, std::size_t to) {

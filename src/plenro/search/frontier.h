@@ -51,6 +51,9 @@ class Frontier {
   std::uint64_t* Head(std::size_t i) { return heads_.data() + i * head_slots_; }
   double G(std::size_t i) const { return std::bit_cast<double>(Head(i)[0]); }
   const double* Costs(std::size_t i) const { return costs_.data() + i * num_costs_; }
+  // IsDominated past the first test, for kWords kept visited words (words_).
+  template <std::size_t kWords>
+  bool ScanDominated(const SearchState& s) const;
   // Number of the records with a comparable g whose g is not below `g` (they come first).
   std::size_t CountNotBelow(double g) const;
   // Moves record `from` to `to` (to < from) while the records are compacted.
