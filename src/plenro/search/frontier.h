@@ -67,7 +67,7 @@ class Frontier {
   std::size_t ordered_size_ = 0;
   std::vector<std::uint64_t> heads_;
   std::vector<double> costs_;
-  VisitedSet seen_;  // every point visited in a state filed since the last clear
+  VisitedSet seen_;  // every point visited in some state ever filed here
 };
 
 }  // namespace plenro
