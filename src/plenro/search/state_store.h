@@ -33,7 +33,7 @@ class StateStore {
   static constexpr std::int64_t kFirstGrowthStep = 1024;
   static constexpr std::int64_t kGrowthCap = 4096;
   // Largest number of changes between a state and the whole record it is rebuilt from.
-  static constexpr std::uint8_t kMaxHops = 32;
+  static constexpr std::uint8_t kMaxHops = 64;
   // Most agents a state may have (its counts are 16-bit), and most states a store holds.
   static constexpr std::size_t kMaxAgents = 65535;
   static constexpr std::int64_t kMaxStates = 0x7fffffff;
