@@ -95,34 +95,35 @@ double DefaultHeuristic::Estimate(const SearchState& state) const {
   for (std::size_t w = 0; w < 4; ++w) {
     outside.words[w] = ~(in_tree.words[w] | closed.words[w]);
   }
+  // The open points in a compact list, each with its best rank so far at the same place.
   std::array<std::uint16_t, kMaxPoints> open{};
   std::array<std::int32_t, kMaxPoints> key;
   std::uint32_t num_open = 0;
   ForEachBitBelow(outside, dim_, [&](std::uint32_t x) {
-    open[num_open++] = static_cast<std::uint16_t>(x);
-    key[x] = kNoRank;
+    open[num_open] = static_cast<std::uint16_t>(x);
+    key[num_open++] = kNoRank;
   });
   const auto relax_from = [&](std::uint32_t t) {
     const std::int32_t* row = &rank_[static_cast<std::size_t>(t) * dim_];
     for (std::uint32_t c = 0; c < num_open; ++c) {
-      const std::uint16_t x = open[c];
-      key[x] = std::min(key[x], row[x]);
+      key[c] = std::min(key[c], row[open[c]]);
     }
   };
   ForEachBitBelow(AndNot(in_tree, closed), dim_, relax_from);
+  // Ranks are distinct across pairs, and an open point's rank names an edge to the tree, so no
+  // two open points share a rank: the smallest key names exactly the edge the list scan would
+  // take next, whatever the order of the open list.
+  std::uint32_t best = 0;
+  std::int32_t best_key = kNoRank;
+  for (std::uint32_t c = 0; c < num_open; ++c) {
+    if (key[c] < best_key) {
+      best_key = key[c];
+      best = c;
+    }
+  }
 
   double sum = 0.0;
   while (missing > 0) {
-    // Ranks are distinct across pairs, so the smallest key names exactly the edge the list
-    // scan would take next.
-    std::uint32_t best = 0;
-    std::int32_t best_key = kNoRank;
-    for (std::uint32_t c = 0; c < num_open; ++c) {
-      if (key[open[c]] < best_key) {
-        best_key = key[open[c]];
-        best = c;
-      }
-    }
     if (best_key == kNoRank) {
       return kUnreachable;
     }
@@ -131,8 +132,20 @@ double DefaultHeuristic::Estimate(const SearchState& state) const {
     if (x < n) {
       --missing;
     }
-    open[best] = open[--num_open];
-    relax_from(x);
+    --num_open;
+    open[best] = open[num_open];
+    key[best] = key[num_open];
+    // Join x to the tree and find the next edge in one pass.
+    const std::int32_t* row = &rank_[static_cast<std::size_t>(x) * dim_];
+    best_key = kNoRank;
+    for (std::uint32_t c = 0; c < num_open; ++c) {
+      const std::int32_t k = std::min(key[c], row[open[c]]);
+      key[c] = k;
+      if (k < best_key) {
+        best_key = k;
+        best = c;
+      }
+    }
   }
   return sum;
 }

@@ -35,12 +35,24 @@ void DominanceTable::BuildKey(const std::vector<std::int64_t>& positions,
   }
 }
 
-std::uint64_t DominanceTable::Hash(const std::string& key) {
-  // FNV-1a over the key's bytes, then a final mix so that the low bits depend on every byte.
+std::uint64_t DominanceTable::TagOf(const std::string& key) {
+  if (key.size() <= kShortKey) {
+    std::uint64_t tag = 0;
+    std::memcpy(&tag, key.data(), key.size());
+    // Little or big endian, the bytes and the length name the key exactly.
+    return tag | (static_cast<std::uint64_t>(key.size()) << 56);
+  }
+  // FNV-1a over the key's bytes.
   std::uint64_t h = 1469598103934665603ull;
   for (const char c : key) {
     h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   }
+  return h | kLongTag;
+}
+
+std::uint64_t DominanceTable::SlotHash(std::uint64_t tag) {
+  // A final mix, so that the low bits depend on every byte.
+  std::uint64_t h = tag;
   h ^= h >> 29;
   h *= 0xbf58476d1ce4e5b9ull;
   h ^= h >> 32;
@@ -52,87 +64,98 @@ std::string_view DominanceTable::KeyOf(std::uint32_t k) const {
   return {pool_.data() + begin, static_cast<std::size_t>(key_ends_[k] - begin)};
 }
 
-std::uint32_t DominanceTable::Find(std::uint64_t hash, std::size_t& slot) const {
+std::uint32_t DominanceTable::Find(std::uint64_t tag, std::size_t& slot) const {
   if (table_.empty()) {
     slot = 0;
     return kNone;
   }
   const std::size_t mask = table_.size() - 1;
-  const auto low = static_cast<std::uint32_t>(hash);
-  for (slot = low & mask;; slot = (slot + 1) & mask) {
-    const std::uint32_t k = table_[slot];
-    if (k == kNone) {
+  const bool short_key = (tag & kLongTag) != kLongTag;
+  for (slot = SlotHash(tag) & mask;; slot = (slot + 1) & mask) {
+    const Slot& entry = table_[slot];
+    if (entry.key == kNone) {
       return kNone;
     }
-    if (hashes_[k] == low && KeyOf(k) == key_) {
-      return k;
+    if (entry.tag == tag && (short_key || KeyOf(entry.key) == key_)) {
+      return entry.key;
     }
   }
 }
 
 void DominanceTable::Grow() {
   const std::size_t size = table_.empty() ? 1024 : table_.size() * 2;
-  table_.assign(size, kNone);
+  std::vector<Slot> old(size);
+  old.swap(table_);
   const std::size_t mask = size - 1;
-  for (std::uint32_t k = 0; k < hashes_.size(); ++k) {
-    std::size_t slot = hashes_[k] & mask;
-    while (table_[slot] != kNone) {
+  // Keys go back in the order of their numbers, as they were registered.
+  std::vector<Slot> by_key(key_ends_.size());
+  for (const Slot& entry : old) {
+    if (entry.key != kNone) {
+      by_key[entry.key] = entry;
+    }
+  }
+  for (const Slot& entry : by_key) {
+    if (entry.key == kNone) {
+      continue;
+    }
+    std::size_t slot = SlotHash(entry.tag) & mask;
+    while (table_[slot].key != kNone) {
       slot = (slot + 1) & mask;
     }
-    table_[slot] = k;
+    table_[slot] = entry;
   }
 }
 
-std::uint32_t DominanceTable::Register(std::uint64_t hash, std::size_t slot) {
+std::uint32_t DominanceTable::Register(std::uint64_t tag, std::size_t slot) {
   const auto k = static_cast<std::uint32_t>(key_ends_.size());
   pool_.insert(pool_.end(), key_.begin(), key_.end());
   key_ends_.push_back(pool_.size());
-  frontier_of_.push_back(kNone);
-  hashes_.push_back(static_cast<std::uint32_t>(hash));
   ++frontier_count_;
+  if (table_.empty()) {
+    Grow();
+    Find(tag, slot);
+  }
+  table_[slot] = Slot{tag, k, kNone};
   // At most half the table is in use.
   if (2 * key_ends_.size() > table_.size()) {
     Grow();
-  } else {
-    table_[slot] = k;
   }
   return k;
 }
 
 bool DominanceTable::IsDominated(const SearchState& s) {
   BuildKey(s.positions, s.finished, key_);
-  const std::uint64_t hash = Hash(key_);
+  const std::uint64_t tag = TagOf(key_);
   std::size_t slot = 0;
-  const std::uint32_t k = Find(hash, slot);
+  const std::uint32_t k = Find(tag, slot);
   if (k == kNone) {
-    Register(hash, slot);
+    Register(tag, slot);
     return false;
   }
-  const std::uint32_t f = frontier_of_[k];
+  const std::uint32_t f = table_[slot].frontier;
   return f != kNone && frontiers_[f].IsDominated(s);
 }
 
 void DominanceTable::AddToFrontier(const SearchState& s) {
   BuildKey(s.positions, s.finished, key_);
-  const std::uint64_t hash = Hash(key_);
+  const std::uint64_t tag = TagOf(key_);
   std::size_t slot = 0;
-  std::uint32_t k = Find(hash, slot);
-  if (k == kNone) {
-    k = Register(hash, slot);
+  if (Find(tag, slot) == kNone) {
+    Register(tag, slot);
+    Find(tag, slot);  // a growth may have moved it
   }
-  if (frontier_of_[k] == kNone) {
-    frontier_of_[k] = static_cast<std::uint32_t>(frontiers_.size());
+  Slot& entry = table_[slot];
+  if (entry.frontier == kNone) {
+    entry.frontier = static_cast<std::uint32_t>(frontiers_.size());
     frontiers_.emplace_back(s.costs.size(), visited_words_);
   }
-  frontiers_[frontier_of_[k]].Insert(s);
+  frontiers_[entry.frontier].Insert(s);
 }
 
 void DominanceTable::Clear() {
   pool_.clear();
   key_ends_.clear();
-  frontier_of_.clear();
   table_.clear();
-  hashes_.clear();
   frontiers_.clear();
   frontier_count_ = 0;
   visited_words_ = 4;
@@ -142,11 +165,12 @@ const Frontier* DominanceTable::FindFrontier(const std::vector<std::int64_t>& po
                                              const std::vector<char>& finished) {
   BuildKey(positions, finished, key_);
   std::size_t slot = 0;
-  const std::uint32_t k = Find(Hash(key_), slot);
+  const std::uint32_t k = Find(TagOf(key_), slot);
   if (k == kNone) {
     return nullptr;
   }
-  return frontier_of_[k] == kNone ? &empty_ : &frontiers_[frontier_of_[k]];
+  const std::uint32_t f = table_[slot].frontier;
+  return f == kNone ? &empty_ : &frontiers_[f];
 }
 
 }  // namespace plenro

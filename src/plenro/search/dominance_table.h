@@ -25,8 +25,11 @@ namespace plenro {
 // reused buffer, so a look-up allocates nothing.
 //
 // Keys lie back to back in one byte pool and are found through an open-addressing table of key
-// numbers; a combination gets its Frontier object only when its first state is filed, so the
-// many combinations that are only ever looked up cost a few bytes each.
+// numbers, each slot with a tag: a key of at most 7 bytes (6 agents or fewer, on points below
+// 255) is its own tag, its bytes and its length, so that a look-up reads one slot and nothing
+// else; a longer key's tag is its hash, and a match is confirmed against the pool. A combination
+// gets its Frontier object only when its first state is filed, so the many combinations that are
+// only ever looked up cost a few bytes each.
 class DominanceTable {
  public:
   // True when a state filed under s's combination dominates s. A combination seen for the
@@ -58,22 +61,34 @@ class DominanceTable {
  private:
   static constexpr std::uint32_t kNone = 0xffffffffu;
 
-  // Number of the key in key_, or kNone; `slot` receives the table slot where the search ended
-  // (the key's, or the empty one where it belongs).
-  std::uint32_t Find(std::uint64_t hash, std::size_t& slot) const;
-  // Registers key_ (absent, hashing to `hash`, whose search ended at `slot`); its number.
-  std::uint32_t Register(std::uint64_t hash, std::size_t slot);
+  // One slot of the table: the key's number (kNone for an empty slot), its tag and the index
+  // of its frontier in frontiers_ (kNone until a state is filed under it).
+  struct Slot {
+    std::uint64_t tag = 0;
+    std::uint32_t key = kNone;
+    std::uint32_t frontier = kNone;
+  };
+  // Tags of long keys have their top byte all ones, which no short key's tag has (its top byte
+  // is its length, at most 7).
+  static constexpr std::uint64_t kLongTag = std::uint64_t{0xff} << 56;
+  static constexpr std::size_t kShortKey = 7;
+
+  // The tag of key_, and the table position where its search starts (from the tag alone).
+  static std::uint64_t TagOf(const std::string& key);
+  static std::uint64_t SlotHash(std::uint64_t tag);
+  // Number of the key in key_ (tagged `tag`), or kNone; `slot` receives the table slot where
+  // the search ended (the key's, or the empty one where it belongs).
+  std::uint32_t Find(std::uint64_t tag, std::size_t& slot) const;
+  // Registers key_ (absent, tagged `tag`, whose search ended at `slot`); its number.
+  std::uint32_t Register(std::uint64_t tag, std::size_t slot);
   void Grow();
   std::string_view KeyOf(std::uint32_t k) const;
-  static std::uint64_t Hash(const std::string& key);
 
   std::int64_t frontier_count_ = 0;
-  std::vector<char> pool_;                  // every key, back to back
-  std::vector<std::uint64_t> key_ends_;     // key k is pool_[key_ends_[k-1], key_ends_[k])
-  std::vector<std::uint32_t> frontier_of_;  // per key: its index in frontiers_, or kNone
-  std::vector<std::uint32_t> table_;        // open addressing: key numbers, kNone for empty
-  std::vector<std::uint32_t> hashes_;       // per key: low bits of its hash, for regrowth
-  std::deque<Frontier> frontiers_;          // a deque keeps the frontiers where they are
+  std::vector<char> pool_;               // every key, back to back
+  std::vector<std::uint64_t> key_ends_;  // key k is pool_[key_ends_[k-1], key_ends_[k])
+  std::vector<Slot> table_;              // open addressing, at most half full
+  std::deque<Frontier> frontiers_;       // a deque keeps the frontiers where they are
   Frontier empty_{0};
   std::size_t visited_words_ = 4;
   std::string key_;

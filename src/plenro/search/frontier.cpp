@@ -7,50 +7,19 @@ namespace plenro {
 
 namespace {
 
-double ReadDouble(const std::byte* p) {
-  double value;
-  std::memcpy(&value, p, sizeof(value));
-  return value;
-}
-
-std::uint64_t ReadWord(const std::byte* p) {
-  std::uint64_t value;
-  std::memcpy(&value, p, sizeof(value));
-  return value;
-}
-
-// True when every bit of the first `words` visited words `sub` is set in the words at `super`.
-bool Covers(const std::byte* super, const std::uint64_t* sub, std::size_t words) {
+// True when every bit of the first `words` visited words `sub` is set in those of `super`.
+bool Covers(const std::uint64_t* super, const std::uint64_t* sub, std::size_t words) {
   std::uint64_t missing = 0;
   for (std::size_t w = 0; w < words; ++w) {
-    missing |= sub[w] & ~ReadWord(super + w * 8);
+    missing |= sub[w] & ~super[w];
   }
   return missing == 0;
 }
 
-// True when every bit of the `words` visited words at `sub` is set in `super`.
-bool CoveredBy(const std::byte* sub, const std::uint64_t* super, std::size_t words) {
-  std::uint64_t missing = 0;
-  for (std::size_t w = 0; w < words; ++w) {
-    missing |= ReadWord(sub + w * 8) & ~super[w];
-  }
-  return missing == 0;
-}
-
-// True when each of the n filed costs at `filed` is at most the matching entry of `costs`.
-bool FiledCostsNoLarger(const std::byte* filed, const double* costs, std::size_t n) {
+// True when each of the n entries of `lower` is at most the matching entry of `upper`.
+bool NoLarger(const double* lower, const double* upper, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
-    if (!(ReadDouble(filed + i * 8) <= costs[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// True when each entry of `costs` is at most the matching one of the n filed costs.
-bool CostsNoLargerThanFiled(const double* costs, const std::byte* filed, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!(costs[i] <= ReadDouble(filed + i * 8))) {
+    if (!(lower[i] <= upper[i])) {
       return false;
     }
   }
@@ -59,16 +28,12 @@ bool CostsNoLargerThanFiled(const double* costs, const std::byte* filed, std::si
 
 }  // namespace
 
-double Frontier::G(std::size_t i) const {
-  return ReadDouble(Record(i));
-}
-
-std::size_t Frontier::FirstNotBelow(double g) const {
+std::size_t Frontier::CountNotBelow(double g) const {
   std::size_t lo = 0;
   std::size_t hi = ordered_size_;
   while (lo < hi) {
     const std::size_t mid = lo + (hi - lo) / 2;
-    if (G(mid) < g) {
+    if (G(mid) >= g) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -77,64 +42,101 @@ std::size_t Frontier::FirstNotBelow(double g) const {
   return lo;
 }
 
-bool Frontier::IsDominated(const SearchState& s) const {
+template <std::size_t kWords>
+bool Frontier::ScanDominated(const SearchState& s) const {
   const double* s_costs = s.costs.data();
   const std::uint64_t* s_visited = s.visited.words.data();
-  // Records with a NaN g (at the back) dominate nothing; the others are sorted by g.
-  for (std::size_t i = 0; i < ordered_size_; ++i) {
-    const std::byte* t = Record(i);
-    if (!(ReadDouble(t) <= s.g)) {
+  const double g = s.g;
+  // Records with a NaN g (at the back) dominate nothing; the others are sorted by descending g.
+  for (std::size_t i = ordered_size_; i-- > 0;) {
+    const std::uint64_t* head = Head(i);
+    if (!(std::bit_cast<double>(head[0]) <= g)) {
       break;
     }
-    if (Covers(t + kSlotBytes, s_visited, words_) &&
-        FiledCostsNoLarger(t + CostsOffset(), s_costs, num_costs_)) {
+    std::uint64_t missing = 0;
+    for (std::size_t w = 0; w < kWords; ++w) {
+      missing |= s_visited[w] & ~head[1 + w];
+    }
+    if (missing == 0 && NoLarger(Costs(i), s_costs, num_costs_)) {
       return true;
     }
   }
   return false;
 }
 
+bool Frontier::IsDominated(const SearchState& s) const {
+  if (!Covers(seen_.words.data(), s.visited.words.data(), words_)) {
+    return false;
+  }
+  switch (words_) {
+    case 1:
+      return ScanDominated<1>(s);
+    case 2:
+      return ScanDominated<2>(s);
+    case 3:
+      return ScanDominated<3>(s);
+    default:
+      return ScanDominated<4>(s);
+  }
+}
+
+void Frontier::MoveRecord(std::size_t from, std::size_t to) {
+  std::copy_n(Head(from), head_slots_, Head(to));
+  std::copy_n(Costs(from), num_costs_, costs_.data() + to * num_costs_);
+}
+
 std::int64_t Frontier::Insert(const SearchState& s) {
   const double* s_costs = s.costs.data();
   const std::uint64_t* s_visited = s.visited.words.data();
   const bool ordered = s.g == s.g;  // false for NaN, which dominates nothing
-  const std::size_t first = ordered ? FirstNotBelow(s.g) : size_;
-  // Only records with g >= s.g can be dominated; keep the others in order, close the gaps.
-  std::size_t write = first;
-  for (std::size_t read = first; read < size_; ++read) {
-    const std::byte* t = Record(read);
-    const bool dominated = read < ordered_size_ && CoveredBy(t + kSlotBytes, s_visited, words_) &&
-                           CostsNoLargerThanFiled(s_costs, t + CostsOffset(), num_costs_);
+  // Only records with g >= s.g (the first `count`) can be dominated; keep the others in order.
+  const std::size_t count = ordered ? CountNotBelow(s.g) : 0;
+  std::size_t write = 0;
+  for (std::size_t read = 0; read < count; ++read) {
+    const bool dominated =
+        Covers(s_visited, Head(read) + 1, words_) && NoLarger(s_costs, Costs(read), num_costs_);
     if (dominated) {
       continue;
     }
     if (write != read) {
-      std::memmove(bytes_.data() + write * stride_, t, stride_);
+      MoveRecord(read, write);
     }
     ++write;
   }
-  const std::size_t removed = size_ - write;  // all of them ordered records
-  ordered_size_ -= removed;
-  size_ = write;
+  const std::size_t removed = count - write;  // all of them ordered records
 
-  // File s: at `first` among the ordered records, or at the back when its g is NaN.
-  const std::size_t at = ordered ? first : size_;
-  const std::size_t needed = (size_ + 1) * stride_;
-  if (needed > bytes_.capacity()) {
-    bytes_.reserve(needed + bytes_.capacity() / 8);
+  // File s after the records with g >= s.g, or at the back when its g is NaN; the records after
+  // them move up or down to meet it.
+  const std::size_t at = ordered ? write : size_;
+  const std::size_t rest = ordered ? size_ - count : 0;
+  const std::size_t new_size = size_ - removed + 1;
+  if (new_size * head_slots_ > heads_.capacity()) {
+    const std::size_t grown = new_size + heads_.capacity() / head_slots_ / 8;
+    heads_.reserve(grown * head_slots_);
+    costs_.reserve(grown * num_costs_);
   }
-  bytes_.resize(needed);
-  std::byte* base = bytes_.data();
-  std::memmove(base + (at + 1) * stride_, base + at * stride_, (size_ - at) * stride_);
-  std::byte* record = base + at * stride_;
-  std::memcpy(record, &s.g, kSlotBytes);
-  std::memcpy(record + kSlotBytes, s.visited.words.data(), words_ * kSlotBytes);
-  if (num_costs_ > 0) {  // with no agents s_costs may be null, which memcpy must not see
-    std::memcpy(record + CostsOffset(), s_costs, num_costs_ * kSlotBytes);
+  if (new_size > size_) {
+    heads_.resize(new_size * head_slots_);
+    costs_.resize(new_size * num_costs_);
   }
-  ++size_;
-  if (ordered) {
-    ++ordered_size_;
+  std::uint64_t* heads = heads_.data();
+  std::memmove(heads + (at + 1) * head_slots_, heads + count * head_slots_,
+               rest * head_slots_ * sizeof(std::uint64_t));
+  std::uint64_t* head = Head(at);
+  head[0] = std::bit_cast<std::uint64_t>(s.g);
+  std::copy_n(s_visited, words_, head + 1);
+  if (num_costs_ > 0) {  // with no agents s_costs may be null, which memmove must not see
+    double* costs = costs_.data();
+    std::memmove(costs + (at + 1) * num_costs_, costs + count * num_costs_,
+                 rest * num_costs_ * sizeof(double));
+    std::copy_n(s_costs, num_costs_, costs + at * num_costs_);
+  }
+  heads_.resize(new_size * head_slots_);
+  costs_.resize(new_size * num_costs_);
+  size_ = new_size;
+  ordered_size_ = ordered_size_ - removed + (ordered ? 1 : 0);
+  for (std::size_t w = 0; w < words_; ++w) {
+    seen_.words[w] |= s_visited[w];
   }
   return static_cast<std::int64_t>(removed);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -14,9 +15,11 @@ namespace plenro {
 // in s is visited in t. Ties count as dominance, so a state equal to a stored one is dominated.
 //
 // Only what the test reads is kept of a stored state: g, the visited set and the costs. Records
-// are kept sorted by g, so a test only reads the records with g <= s.g and a new state only
-// competes with the records whose g is at least its own; the answers are those of a scan in
-// filing order, which the order of the records does not change.
+// are kept sorted by descending g, so a test only reads the records with g <= s.g (from the back)
+// and a new state only competes with the records whose g is at least its own (at the front); the
+// answers are those of a scan in filing order, which the order of the records does not change.
+// States filed later tend to have a smaller g than those filed before, so the descending order
+// makes room for them near the back.
 class Frontier {
  public:
   // `num_costs`: the number of route costs every state filed here carries (the agent count).
@@ -26,7 +29,7 @@ class Frontier {
   explicit Frontier(std::size_t num_costs, std::size_t visited_words = 4)
       : num_costs_(num_costs),
         words_(visited_words < 1 ? 1 : (visited_words > 4 ? 4 : visited_words)),
-        stride_((1 + words_ + num_costs) * kSlotBytes) {}
+        head_slots_(1 + words_) {}
   virtual ~Frontier() = default;
 
   // True when some stored state dominates s. s must carry at least num_costs costs.
@@ -38,24 +41,33 @@ class Frontier {
   std::size_t NumCosts() const { return num_costs_; }
 
  private:
-  // Each filed state is one record of 8-byte slots: g, the kept visited words, then the costs.
-  // Records lie back to back, so a scan reads memory in order; slots are read with memcpy. The
-  // storage grows by an eighth at a time, since the frontiers hold most of a search's memory.
-  static constexpr std::size_t kSlotBytes = 8;
-
-  const std::byte* Record(std::size_t i) const { return bytes_.data() + i * stride_; }
-  double G(std::size_t i) const;
-  // Index of the first of the records with a comparable g whose g is not below `g`.
-  std::size_t FirstNotBelow(double g) const;
-
-  std::size_t CostsOffset() const { return (1 + words_) * kSlotBytes; }
+  // Each filed state is a head of 8-byte slots, g and the kept visited words, and a tail, its
+  // costs. Heads lie back to back in one array and tails in another, in the same order: a scan
+  // reads 8 + 8 * words bytes a record until a head covers the state's visited set, which few
+  // do. Every point visited in some filed state is in `seen_`, so a state with a point outside
+  // it is not dominated, whatever the records. The storage grows by an eighth at a time, since
+  // the frontiers hold most of a search's memory.
+  const std::uint64_t* Head(std::size_t i) const { return heads_.data() + i * head_slots_; }
+  std::uint64_t* Head(std::size_t i) { return heads_.data() + i * head_slots_; }
+  double G(std::size_t i) const { return std::bit_cast<double>(Head(i)[0]); }
+  const double* Costs(std::size_t i) const { return costs_.data() + i * num_costs_; }
+  // IsDominated past the first test, for kWords kept visited words (words_).
+  template <std::size_t kWords>
+  bool ScanDominated(const SearchState& s) const;
+  // Number of the records with a comparable g whose g is not below `g` (they come first).
+  std::size_t CountNotBelow(double g) const;
+  // Moves record `from` to `to` (to < from) while the records are compacted.
+  void MoveRecord(std::size_t from, std::size_t to);
 
   std::size_t num_costs_;
-  std::size_t words_;   // visited words kept
-  std::size_t stride_;  // bytes per record
+  std::size_t words_;       // visited words kept
+  std::size_t head_slots_;  // 8-byte slots per head
   std::size_t size_ = 0;
-  std::size_t ordered_size_ = 0;  // records [0, ordered_size_) have a non-NaN g, sorted by it
-  std::vector<std::byte> bytes_;
+  // Records [0, ordered_size_) have a non-NaN g, sorted by it in descending order.
+  std::size_t ordered_size_ = 0;
+  std::vector<std::uint64_t> heads_;
+  std::vector<double> costs_;
+  VisitedSet seen_;  // every point visited in some state ever filed here
 };
 
 }  // namespace plenro

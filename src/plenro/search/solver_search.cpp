@@ -255,8 +255,11 @@ Solver::StepEnd Solver::Step(std::size_t pass) {
   pacer_.Tick(elapsed, result_.n_generated, best_value_, &reported_routes_);
 
   const std::int64_t id = sets_.focal.Front().id;
+  const double f = sets_.focal.Front().f;
   store_.Load(id, cur_);
-  // The store keeps no g for a state stored as a change: it is the objective of the costs.
+  // The store keeps no f (the focal key holds it) and no g for a state stored as a change: g is
+  // the objective of the costs.
+  cur_.f = f;
   cur_.g = objective_->Evaluate(cur_.costs);
   sets_.focal.PopFront();
   sets_.open.Erase(cur_.f, cur_.id);
@@ -379,7 +382,7 @@ void Solver::TryMove(std::uint64_t a, std::uint64_t j) {
   }
   const std::int64_t id = NewStateId();
   child.id = id;
-  store_.StoreChild(id, cur_.id, child);
+  store_.StoreChild(id, cur_.id, child, cur_.unfinished);
   sets_.open.Insert(child.f, id);
   result_.n_generated += 1;
   if (child.f <= sets_.focal_bound) {

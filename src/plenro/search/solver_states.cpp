@@ -39,7 +39,8 @@ std::int64_t Solver::CountVisited(const SearchState& state) const {
 }
 
 FocalKey Solver::GrownFocalKey(std::int64_t id, double f) {
-  store_.Load(id, scratch_);
+  // The key counts visited points and unfinished routes: only those are loaded.
+  store_.LoadVisited(id, scratch_);
   return FocalKey{id, CountVisited(scratch_), scratch_.unfinished, f, 0.0};
 }
 

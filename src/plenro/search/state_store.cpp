@@ -72,6 +72,7 @@ void StateStore::WriteWhole(Record& header, std::int64_t id, const SearchState& 
   ++whole_count_;
   VisitedOf(k) = state.visited;
   NumBitsOf(k) = state.num_bits;
+  UnfinishedOf(k) = static_cast<std::int32_t>(state.unfinished);
   GhOf(k)[0] = state.g;
   GhOf(k)[1] = state.h;
   std::copy(state.costs.begin(), state.costs.end(), CostsOf(k));
@@ -81,7 +82,7 @@ void StateStore::WriteWhole(Record& header, std::int64_t id, const SearchState& 
   }
   std::copy(state.finished.begin(), state.finished.end(), FinishedOf(k));
   header.set_whole(k);
-  header.hops = 1;
+  header.hops_and_flag = 1;
 }
 
 void StateStore::Store(std::int64_t id, const SearchState& state) {
@@ -102,22 +103,25 @@ void StateStore::Store(std::int64_t id, const SearchState& state) {
   }
   Record& header = Header(id);
   WriteWhole(header, id, state);
-  header.set_f(state.f);
   header.position = 0;
-  header.unfinished = static_cast<std::uint16_t>(state.unfinished);
   header.last_agent = static_cast<std::uint16_t>(state.last_agent);
 }
 
-void StateStore::StoreChild(std::int64_t id, std::int64_t parent, const SearchState& state) {
+void StateStore::StoreChild(std::int64_t id, std::int64_t parent, const SearchState& state,
+                            std::int64_t parent_unfinished) {
   const Record& above = Header(parent);
-  if (above.hops == 0 || state.last_agent >= num_agents_ || state.positions.size() != num_agents_ ||
-      state.costs.size() != num_agents_) {
+  if (above.hops() == 0 || state.last_agent >= num_agents_ ||
+      state.positions.size() != num_agents_ || state.costs.size() != num_agents_) {
     std::ostringstream message;
     message << "state " << id << " cannot be stored as a change of state " << parent
-            << (above.hops == 0 ? ", which holds nothing" : ": its last agent or size is wrong");
+            << (above.hops() == 0 ? ", which holds nothing" : ": its last agent or size is wrong");
     throw std::invalid_argument(message.str());
   }
-  if (above.hops >= kMaxHops) {
+  if (parent_unfinished < 0) {
+    parent_unfinished = Unfinished(parent);
+  }
+  const bool same_count = state.unfinished == parent_unfinished;
+  if (above.hops() >= kMaxHops || (!same_count && state.unfinished != parent_unfinished - 1)) {
     Store(id, state);
     SetParent(id, parent);
     return;
@@ -126,30 +130,30 @@ void StateStore::StoreChild(std::int64_t id, std::int64_t parent, const SearchSt
   Record& header = Header(id);
   header.position = CheckedPosition(id, a, state.positions[a]);
   header.set_cost(state.costs[a]);
-  header.set_f(state.f);
   header.set_parent(static_cast<std::int32_t>(parent));
   header.last_agent = static_cast<std::uint16_t>(a);
-  header.unfinished = static_cast<std::uint16_t>(state.unfinished);
-  header.hops = static_cast<std::uint8_t>(above.hops + 1);
+  header.hops_and_flag =
+      static_cast<std::uint8_t>((above.hops() + 1) | (same_count ? 0 : Record::kEndsRoute));
 }
 
 void StateStore::Load(std::int64_t id, SearchState& out) const {
   const Record& header = Header(id);
   out.id = id;
-  if (header.hops == 0) {
+  out.f = std::numeric_limits<double>::quiet_NaN();
+  if (header.hops() == 0) {
     out.positions.clear();
     out.costs.clear();
     out.finished.clear();
     out.visited = VisitedSet{};
     out.num_bits = 0;
-    out.h = out.g = out.f = 0.0;
+    out.h = out.g = 0.0;
     out.unfinished = 0;
     out.last_agent = 0;
     return;
   }
   chain_.clear();
   const Record* r = &header;
-  while (r->hops > 1) {
+  while (r->hops() > 1) {
     chain_.push_back(r);
     r = &Header(r->parent());
   }
@@ -163,17 +167,17 @@ void StateStore::Load(std::int64_t id, SearchState& out) const {
   const char* finished = FinishedOf(k);
   out.finished.assign(finished, finished + num_agents_);
   // Replay the changes from the whole record down to the state.
-  std::uint16_t unfinished = r->unfinished;
+  std::int64_t unfinished = UnfinishedOf(k);
   for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
     const Record& change = **it;
     const std::size_t a = change.last_agent;
     out.positions[a] = change.position;
     out.costs[a] = change.cost();
     out.visited.Set(change.position);
-    if (change.unfinished < unfinished) {
+    if (change.ends_route()) {
       out.finished[a] = 1;
+      --unfinished;
     }
-    unfinished = change.unfinished;
   }
   if (chain_.empty()) {
     out.g = GhOf(k)[0];
@@ -181,17 +185,54 @@ void StateStore::Load(std::int64_t id, SearchState& out) const {
   } else {
     out.g = out.h = std::numeric_limits<double>::quiet_NaN();
   }
-  out.f = header.f();
-  out.unfinished = header.unfinished;
+  out.unfinished = unfinished;
   out.last_agent = header.last_agent;
+}
+
+void StateStore::LoadVisited(std::int64_t id, SearchState& out) const {
+  const Record* r = &Header(id);
+  if (r->hops() == 0) {
+    out.visited = VisitedSet{};
+    out.num_bits = 0;
+    out.unfinished = 0;
+    return;
+  }
+  // Setting bits commutes, so the changes may be read from the state up to its whole record.
+  VisitedSet moved;
+  std::int64_t ended = 0;
+  while (r->hops() > 1) {
+    moved.Set(r->position);
+    ended += r->ends_route() ? 1 : 0;
+    r = &Header(r->parent());
+  }
+  const std::uint32_t k = r->whole();
+  const VisitedSet& whole = VisitedOf(k);
+  for (std::size_t w = 0; w < moved.words.size(); ++w) {
+    out.visited.words[w] = whole.words[w] | moved.words[w];
+  }
+  out.num_bits = NumBitsOf(k);
+  out.unfinished = UnfinishedOf(k) - ended;
+}
+
+std::int64_t StateStore::Unfinished(std::int64_t id) const {
+  const Record* r = &Header(id);
+  if (r->hops() == 0) {
+    return 0;
+  }
+  std::int64_t ended = 0;
+  while (r->hops() > 1) {
+    ended += r->ends_route() ? 1 : 0;
+    r = &Header(r->parent());
+  }
+  return UnfinishedOf(r->whole()) - ended;
 }
 
 std::int64_t StateStore::Position(std::int64_t id, std::size_t agent) const {
   const Record* r = &Header(id);
-  if (r->hops == 0) {
+  if (r->hops() == 0) {
     return 0;
   }
-  while (r->hops > 1) {
+  while (r->hops() > 1) {
     if (r->last_agent == agent) {
       return r->position;
     }
@@ -202,10 +243,10 @@ std::int64_t StateStore::Position(std::int64_t id, std::size_t agent) const {
 
 double StateStore::Cost(std::int64_t id, std::size_t agent) const {
   const Record* r = &Header(id);
-  if (r->hops == 0) {
+  if (r->hops() == 0) {
     return 0.0;
   }
-  while (r->hops > 1) {
+  while (r->hops() > 1) {
     if (r->last_agent == agent) {
       return r->cost();
     }

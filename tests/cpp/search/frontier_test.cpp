@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -65,6 +66,57 @@ TEST(FrontierTest, DominanceRule) {
     EXPECT_FALSE(frontier.IsDominated(c.tested)) << c.name;
     EXPECT_EQ(frontier.Insert(c.filed), 0) << c.name;
     EXPECT_EQ(frontier.IsDominated(c.tested), c.dominated) << c.name;
+  }
+}
+
+// A frontier answers like a plain list of the states filed and not yet dominated, for one to four
+// visited words, NaN values of g among the others, and many states filed at one g.
+TEST(FrontierTest, MatchesAPlainListUnderRandomFilings) {
+  std::uint64_t seed = 99;
+  const auto next = [&seed] {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    return seed >> 33;
+  };
+  const auto dominates = [](const SearchState& t, const SearchState& s, std::size_t words) {
+    for (std::size_t w = 0; w < words; ++w) {
+      if ((s.visited.words[w] & ~t.visited.words[w]) != 0) {
+        return false;
+      }
+    }
+    for (std::size_t i = 0; i < s.costs.size(); ++i) {
+      if (!(t.costs[i] <= s.costs[i])) {
+        return false;
+      }
+    }
+    return t.g <= s.g;
+  };
+  for (std::size_t words = 1; words <= 4; ++words) {
+    Frontier frontier(3, words);
+    std::vector<SearchState> list;
+    for (int step = 0; step < 3000; ++step) {
+      SearchState s;
+      s.positions = {0, 0, 0};
+      s.costs = {static_cast<double>(next() % 6), static_cast<double>(next() % 6),
+                 static_cast<double>(next() % 6)};
+      s.g = next() % 50 == 0 ? std::nan("") : static_cast<double>(next() % 8);
+      for (std::size_t w = 0; w < 4; ++w) {
+        // Four free bits a word, so that covering sets are common; the words past those kept
+        // are alike.
+        s.visited.words[w] = w < words ? (~0ull << 4) | (next() & 15) : ~0ull;
+      }
+      bool expected = false;
+      for (const SearchState& t : list) {
+        expected = expected || dominates(t, s, words);
+      }
+      ASSERT_EQ(frontier.IsDominated(s), expected) << "words " << words << ", step " << step;
+      if (next() % 2 == 0) {
+        const std::size_t before = list.size();
+        std::erase_if(list, [&](const SearchState& t) { return dominates(s, t, words); });
+        list.push_back(s);
+        ASSERT_EQ(frontier.Insert(s), static_cast<std::int64_t>(before + 1 - list.size()));
+        ASSERT_EQ(frontier.Size(), list.size());
+      }
+    }
   }
 }
 

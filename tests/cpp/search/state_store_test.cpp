@@ -86,10 +86,9 @@ TEST(StateStoreTest, LoadGivesBackWhatWasStoredIntoAReusedBuffer) {
     EXPECT_EQ(out.num_bits, expected->num_bits);
     EXPECT_EQ(out.h, expected->h);
     EXPECT_EQ(out.g, expected->g);
-    EXPECT_EQ(out.f, expected->f);
+    EXPECT_TRUE(out.f != out.f);  // f is not kept: the search's sets hold it
     EXPECT_EQ(out.unfinished, expected->unfinished);
     EXPECT_EQ(out.last_agent, expected->last_agent);
-    EXPECT_EQ(store.F(id), expected->f);
     EXPECT_EQ(store.Unfinished(id), expected->unfinished);
     EXPECT_EQ(store.Position(id, 1), expected->positions[1]);
     EXPECT_EQ(store.Cost(id, 2), expected->costs[2]);
@@ -153,8 +152,13 @@ TEST(StateStoreTest, ChildrenStoredAsChangesLoadAsTheyWereFiled) {
     EXPECT_EQ(out.finished, expected.finished) << id;
     EXPECT_EQ(out.visited, expected.visited) << id;
     EXPECT_EQ(out.num_bits, expected.num_bits) << id;
-    EXPECT_EQ(out.f, expected.f) << id;
     EXPECT_EQ(out.unfinished, expected.unfinished) << id;
+    EXPECT_EQ(store.Unfinished(static_cast<std::int64_t>(id)), expected.unfinished) << id;
+    SearchState counts;
+    store.LoadVisited(static_cast<std::int64_t>(id), counts);
+    EXPECT_EQ(counts.visited, expected.visited) << id;
+    EXPECT_EQ(counts.num_bits, expected.num_bits) << id;
+    EXPECT_EQ(counts.unfinished, expected.unfinished) << id;
     EXPECT_EQ(out.last_agent, expected.last_agent) << id;
     if (out.g == out.g) {
       ++whole;
@@ -168,6 +172,47 @@ TEST(StateStoreTest, ChildrenStoredAsChangesLoadAsTheyWereFiled) {
   }
   // The root and one in every kMaxHops generations after it.
   EXPECT_EQ(whole, (filed.size() + StateStore::kMaxHops - 1) / StateStore::kMaxHops);
+}
+
+// A change records at most one route ended by the move; a child whose unfinished count is
+// neither its parent's nor one less is filed whole, and every child loads as it was filed,
+// whether the caller gives the parent's count or the store reads it.
+TEST(StateStoreTest, ChildrenWhoseCountJumpsAreFiledWhole) {
+  StateStore store(3);
+  SearchState parent = MakeState({1, 2, 3}, {1.0, 2.0, 3.0}, {0, 0, 0});
+  parent.unfinished = 3;
+  const std::int64_t root = store.NewStateId();
+  store.Store(root, parent);
+  store.SetParent(root, -1);
+  struct Case {
+    std::int64_t unfinished;
+    std::int64_t given;  // the parent's count as the caller gives it, -1 for none
+    bool whole;
+  };
+  for (const Case& c : {Case{3, -1, false}, Case{2, 3, false}, Case{2, -1, false},
+                        Case{1, -1, true}, Case{0, 3, true}}) {
+    SearchState child = parent;
+    child.last_agent = 2;
+    child.positions[2] = 9;
+    child.visited.Set(9);
+    child.costs[2] = 7.5;
+    child.unfinished = c.unfinished;
+    for (std::int64_t a = 0; a < 3 - c.unfinished; ++a) {
+      child.finished[static_cast<std::size_t>(2 - a)] = 1;
+    }
+    const std::int64_t id = store.NewStateId();
+    store.StoreChild(id, root, child, c.given);
+    SearchState out;
+    store.Load(id, out);
+    EXPECT_EQ(out.unfinished, c.unfinished);
+    EXPECT_EQ(store.Unfinished(id), c.unfinished);
+    EXPECT_EQ(out.positions, child.positions);
+    EXPECT_EQ(out.costs, child.costs);
+    EXPECT_EQ(out.visited, child.visited);
+    EXPECT_EQ(out.finished, child.finished);
+    EXPECT_EQ(store.Parent(id), root);
+    EXPECT_EQ(out.g == out.g, c.whole) << c.unfinished;
+  }
 }
 
 TEST(StateStoreTest, RefusesAChangeOfAStateThatHoldsNothing) {
@@ -206,9 +251,9 @@ TEST(StateStoreTest, ResetStartsOverWithTheFirstStep) {
   EXPECT_EQ(store.NewStateId(), 0);
   EXPECT_EQ(store.Capacity(), 1024);
   EXPECT_EQ(store.BytesPerState() % 8, 0u);
-  // A slot holds at least the compact record: f, a route cost, the parent, two counts, a
+  // A slot holds at least the compact record: a route cost, the parent, the last agent, a
   // position and the hop count; the agents' costs lie in the whole records.
-  EXPECT_GE(store.BytesPerState(), 2 * sizeof(double) + 4 + 2 * 2 + 2);
+  EXPECT_GE(store.BytesPerState(), sizeof(double) + 4 + 2 + 2);
 }
 
 }  // namespace
