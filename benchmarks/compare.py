@@ -347,9 +347,15 @@ def summarize(rows: list[dict[str, Any]], describe: dict[str, str] | None = None
                           f"{'; ' + describe[i] if i in describe else ''}")
 
 
-def write_csv(rows: list[dict[str, Any]], path: Path) -> None:
+def machine_load() -> str:
+    """The 1, 5 and 15 minute load averages, as every benchmark prints them."""
+    return " ".join(f"{x:.2f}" for x in os.getloadavg())
+
+
+def write_csv(rows: list[dict[str, Any]], path: Path,
+              columns: tuple[str, ...] | list[str] = COLUMNS) -> None:
     with open(path, "w", newline="", encoding="utf-8") as handle:
-        writer = csv.DictWriter(handle, fieldnames=COLUMNS)
+        writer = csv.DictWriter(handle, fieldnames=columns, extrasaction="ignore")
         writer.writeheader()
         writer.writerows(rows)
 
@@ -425,7 +431,7 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--seed", type=int, default=0, help="seed of Orvik's improvement")
     args = parser.parse_args(argv)
     orvik_args = ("--seed", str(args.seed)) + (() if args.improve else ("--no-improve",))
-    print(f"machine load (1, 5, 15 min): {' '.join(f'{x:.2f}' for x in os.getloadavg())}; "
+    print(f"machine load (1, 5, 15 min): {machine_load()}; "
           f"Orvik {'with' if args.improve else 'without'} improvement, seed {args.seed}; "
           "budgets: wall-clock time", flush=True)
 
@@ -482,7 +488,7 @@ def main(argv: list[str] | None = None) -> int:
     write_csv(rows, out_dir / f"{stem}.csv")
     plot(rows, out_dir / f"{stem}.png")
     print(f"\nmachine load (1, 5, 15 min) at the end: "
-          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+          f"{machine_load()}")
     print(f"wrote {out_dir / f'{stem}.csv'} and {out_dir / f'{stem}.png'}")
     return 0
 

@@ -326,7 +326,7 @@ def main(argv: list[str] | None = None) -> int:
                         help="take the records of an earlier run where there are any")
     args = parser.parse_args(argv)
     out_dir = args.out_dir.resolve() / ("solomon" if args.solomon else "x")
-    print(f"machine load (1, 5, 15 min): {' '.join(f'{x:.2f}' for x in os.getloadavg())}; "
+    print(f"machine load (1, 5, 15 min): {compare.machine_load()}; "
           f"seed {args.seed}; budgets: wall-clock time", flush=True)
     if args.solomon:
         benches = solomon_benches(args.raw_dir, out_dir / "instances", args.instances)
@@ -351,7 +351,7 @@ def main(argv: list[str] | None = None) -> int:
     print_table(rows, benches)
     summarize(rows)
     print(f"\nmachine load (1, 5, 15 min) at the end: "
-          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+          f"{compare.machine_load()}")
     return 0
 
 

@@ -96,7 +96,7 @@ def main(argv: list[str] | None = None) -> int:
         paths.insert(0, str(args.core_path.resolve()))
     env["PYTHONPATH"] = os.pathsep.join(paths + ([env["PYTHONPATH"]] if env.get("PYTHONPATH")
                                                  else []))
-    print(f"machine load (1, 5, 15 min): {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    print(f"machine load (1, 5, 15 min): {compare.machine_load()}")
     rows = []
     records: dict[str, dict[str, Any]] = {}
     for solver in ["orvik", *args.peers]:
@@ -114,7 +114,7 @@ def main(argv: list[str] | None = None) -> int:
               f"last improvement {row['last_s'] or '-'} s, solutions {row['solutions_found']}, "
               f"peak RSS {row['peak_rss_mib']} MiB {row['note']}", flush=True)
     print(f"machine load (1, 5, 15 min) at the end: "
-          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+          f"{compare.machine_load()}")
     figure = out_dir / f"{name}.png"
     plot(figure, instance, rows, records, args.objective, args.budget)
     print(f"wrote {figure}")

@@ -26,9 +26,7 @@ Instance sets:
 from __future__ import annotations
 
 import argparse
-import csv
 import json
-import os
 import random
 import statistics
 import sys
@@ -123,17 +121,6 @@ def print_summary(rows: list[dict[str, Any]]) -> None:
         print("  ".join(str(r[c]).ljust(widths[c]) for c in shown))
 
 
-def write_csv(path: Path, columns: tuple[str, ...], rows: list[dict[str, Any]]) -> None:
-    with open(path, "w", newline="", encoding="utf-8") as handle:
-        writer = csv.DictWriter(handle, fieldnames=columns, extrasaction="ignore")
-        writer.writeheader()
-        writer.writerows(rows)
-
-
-def load_text() -> str:
-    return " ".join(f"{x:.2f}" for x in os.getloadavg())
-
-
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--set", choices=("mtsplib", "uniform"), default="mtsplib",
@@ -177,7 +164,7 @@ def main(argv: list[str] | None = None) -> int:
     if missing:
         print(f"the core is not available ({missing})", file=sys.stderr)
         return 1
-    print(f"machine load (1, 5, 15 min): {load_text()}; {args.seeds} seeds; budgets "
+    print(f"machine load (1, 5, 15 min): {compare.machine_load()}; {args.seeds} seeds; budgets "
           f"{' '.join(f'{b:g}' for b in args.budgets)} s (wall clock)", flush=True)
 
     runs: list[dict[str, Any]] = []
@@ -229,9 +216,9 @@ def main(argv: list[str] | None = None) -> int:
         summary.append(overall)
     print()
     print_summary(summary)
-    write_csv(out_dir / f"seeds-{tag}.csv", RUN_COLUMNS, runs)
-    write_csv(out_dir / f"seeds-{tag}-summary.csv", SUMMARY_COLUMNS, summary)
-    print(f"\nmachine load (1, 5, 15 min) at the end: {load_text()}")
+    compare.write_csv(runs, out_dir / f"seeds-{tag}.csv", RUN_COLUMNS)
+    compare.write_csv(summary, out_dir / f"seeds-{tag}-summary.csv", SUMMARY_COLUMNS)
+    print(f"\nmachine load (1, 5, 15 min) at the end: {compare.machine_load()}")
     print(f"wrote {out_dir / f'seeds-{tag}.csv'} and {out_dir / f'seeds-{tag}-summary.csv'}")
     return 0
 

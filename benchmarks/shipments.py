@@ -25,7 +25,6 @@ on which Orvik is at least as good as OR-Tools, and writes ``results/shipments.c
 from __future__ import annotations
 
 import argparse
-import csv
 import os
 import sys
 from pathlib import Path
@@ -158,19 +157,16 @@ def main(argv: list[str] | None = None) -> int:
             print(f"{path.name}: {describe(instance)}")
         return 0
     out_dir: Path = args.out_dir.resolve()
-    print(f"machine load (1, 5, 15 min): {' '.join(f'{x:.2f}' for x in os.getloadavg())}; "
+    print(f"machine load (1, 5, 15 min): {compare.machine_load()}; "
           f"{args.count} instances, {args.objective}, {args.budget:g} s each (wall clock), "
           f"Orvik seed {args.seed}", flush=True)
     paths = shapes.write_suite(out_dir / "shipments", instances)
     rows = run(paths, instances, args.budget, args.seed, out_dir)
     print()
     summarize(rows)
-    with open(out_dir / "shipments.csv", "w", newline="", encoding="utf-8") as handle:
-        writer = csv.DictWriter(handle, fieldnames=COLUMNS)
-        writer.writeheader()
-        writer.writerows(rows)
+    compare.write_csv(rows, out_dir / "shipments.csv", COLUMNS)
     print(f"\nmachine load (1, 5, 15 min) at the end: "
-          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+          f"{compare.machine_load()}")
     print(f"wrote {out_dir / 'shipments.csv'}")
     return 0
 
