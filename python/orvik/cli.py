@@ -15,7 +15,7 @@ from pathlib import Path
 from typing import Any
 
 from orvik.checker import add_check_command
-from orvik.documents import InstanceError, a_json_type, load_document, write_text
+from orvik.documents import InstanceError, a_json_type, counted, load_document, write_text
 from orvik.io import add_convert_command
 from orvik.rules import DEFAULT_TIME_LIMIT, ITERATIONS_END, SEED_END, count_problem
 from orvik.server.command import add_serve_command
@@ -208,8 +208,8 @@ def _run_solve(args: argparse.Namespace) -> int:
     live: Any = contextlib.nullcontext()
     if not args.quiet:
         clock = "wall-clock" if args.clock == "wall" else "processor"
-        console.print(f"solving {args.instance}: {len(model.nodes)} nodes, "
-                      f"{len(model.agents)} agents, {limit:g} s of {clock} time",
+        console.print(f"solving {args.instance}: {counted(len(model.nodes), 'node')}, "
+                      f"{counted(len(model.agents), 'agent')}, {limit:g} s of {clock} time",
                       markup=False, highlight=False, soft_wrap=True)
         live = SolveProgress(limit, model.objective, console)
     with lines, live:

@@ -63,6 +63,11 @@ def show(value: Any) -> str:
     return text if len(text) <= 40 else text[:37] + "..."
 
 
+def counted(count: int, noun: str) -> str:
+    """``count`` and ``noun``, the noun plural unless the count is one: "1 agent", "3 agents"."""
+    return f"{count} {noun}" if count == 1 else f"{count} {noun}s"
+
+
 def suggestion(word: str, choices: Iterable[str]) -> str | None:
     """The choice the author most likely meant by ``word``: same letters in another case or
     without separators first, then the closest spelling; None when nothing is close."""

@@ -45,7 +45,7 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
-from orvik.documents import write_json
+from orvik.documents import counted, write_json
 from orvik.rules import MIN_MAX, MIN_SUM, NO_CONNECTION, OBJECTIVES, is_no_connection
 
 ROUNDING_RULES = ("exact", "tsplib", "one-decimal")
@@ -566,7 +566,8 @@ def run_convert_command(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return 1
     print(
-        f"wrote {args.output}: {len(instance['nodes'])} nodes, {len(instance['agents'])} agents, "
+        f"wrote {args.output}: {counted(len(instance['nodes']), 'node')}, "
+        f"{counted(len(instance['agents']), 'agent')}, "
         f"objective {instance['options']['objective']}"
     )
     return 0

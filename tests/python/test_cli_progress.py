@@ -14,6 +14,7 @@ from pathlib import Path
 
 import orvik
 import pytest
+from conftest import scattered_instance
 from orvik.random_instances import random_instance
 
 IMPROVEMENT = re.compile(r"^ *\d+\.\d\d s  min_max \d+(\.\d+)?  [\d,]+ states/s$")
@@ -30,6 +31,14 @@ def test_solve_shows_a_line_per_improvement_on_standard_error(run_cli, long_inst
     last = float(improvements[-1].split()[3])
     assert last == pytest.approx(solution["objective_value"], rel=1e-5)
     assert solution["statistics"]["clock"] == "wall"
+
+
+def test_the_first_line_counts_one_agent_in_the_singular(run_cli, tmp_path):
+    path = tmp_path / "alone.json"
+    path.write_text(json.dumps(scattered_instance(2, 1, 1)), encoding="utf-8")
+    done = run_cli("solve", str(path), "--time-limit", "0.2", "--json", "--no-improve")
+    assert done.returncode == 0, done.stderr
+    assert done.stderr.splitlines()[0] == f"solving {path}: 2 nodes, 1 agent, 0.2 s of wall-clock time"
 
 
 @pytest.mark.parametrize("clock", ["wall", "cpu"])

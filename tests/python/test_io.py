@@ -205,6 +205,13 @@ def test_convert_command_writes_a_loadable_file(tmp_path):
     assert bad.func(bad) == 2  # an option that does not apply: input it cannot use
 
 
+@pytest.mark.parametrize(("agents", "words"), [(1, "1 agent"), (2, "2 agents")])
+def test_convert_counts_what_it_wrote(tmp_path, capsys, agents, words):
+    out = tmp_path / "tiny.json"
+    assert _convert("solomon", SOLOMON, out, "--agents", agents, "--customers", "4") == 0
+    assert capsys.readouterr().out == f"wrote {out}: 5 nodes, {words}, objective min_sum\n"
+
+
 # ---------------------------------------------------------------------------------------------
 # Capacities, demands and fleets as the files give them
 
