@@ -91,7 +91,45 @@ def _run_info(args: argparse.Namespace) -> int:
     print(f"agent types: {', '.join(types)}")
     print(f"constraints: {len(constraints)}")
     print(f"objective: {options.get('objective', 'min_sum')}")
+    for line in _rule_lines(doc):
+        print(line)
     return 0
+
+
+def _rule_lines(doc: dict[str, Any]) -> list[str]:
+    """What `info` says of the loads, service durations, windows and orders an instance has:
+    a line for each that it has, the values read as a solve reads them (what does not read is
+    left to `orvik validate`)."""
+    from orvik.instance import read_instance
+    from orvik.loads import padded, show_amount
+
+    instance = read_instance(doc)
+    dims = instance.dimensions
+    lines = []
+    if dims:
+        lines.append(f"load dimensions: {dims}")
+    for what, amounts in (("deliveries", [n.delivery for n in instance.nodes]),
+                          ("pickups", [n.pickup for n in instance.nodes])):
+        given = [padded(a, dims) for a in amounts if a]
+        if given:
+            total = tuple(map(sum, zip(*given, strict=True)))
+            lines.append(f"{what}: {counted(len(given), 'site')}, {show_amount(total)} in all")
+    capacities = [padded(a.capacities, dims) for a in instance.agents if a.capacities]
+    if capacities and len(capacities) < len(instance.agents):
+        lines.append(f"capacities: {len(capacities)} of {counted(len(instance.agents), 'agent')}"
+                     " (the others carry any load)")
+    elif capacities:
+        # A capacity of 0 is no limit in its dimension, and so is the fleet's.
+        fleet = tuple(0.0 if 0 in column else sum(column)
+                      for column in zip(*capacities, strict=True))
+        unlimited = "" if all(fleet) else " (0: no limit)"
+        lines.append(f"fleet capacity: {show_amount(fleet)}{unlimited}")
+    counts = (("sites with service", sum(1 for n in instance.nodes if n.service)),
+              ("time windows", sum(1 for _ in instance.window_items())),
+              ("shipments", sum(1 for _ in instance.shipment_items())),
+              ("sequence pairs", sum(1 for _ in instance.pairs())))
+    lines.extend(f"{what}: {count}" for what, count in counts if count)
+    return lines
 
 
 def _print_findings(path: str, findings: Sequence[Any], stream: Any) -> None:

@@ -213,3 +213,48 @@ def test_info_names_a_section_of_the_wrong_type(run_cli, tmp_path, document, lin
     assert done.returncode == 2
     assert done.stderr.splitlines() == [
         f"orvik: {path}: {line} (`orvik validate` lists every problem)"]
+
+
+def _loads_model(second_capacity):
+    m = orvik.Model(objective="min_sum")
+    m.add_depot("dock", 0, 0)
+    m.add_site("a", 0, 10, delivery=[2, 1], service=3)
+    m.add_site("b", 5, 10, pickup=[1, 0], window=(0, 50))
+    m.add_site("c", 9, 1, delivery=[1, 1])
+    m.add_agent("r1", "ground", "dock", capacity=[5, 2])
+    m.add_agent("r2", "ground", "dock", **({} if second_capacity is None
+                                           else {"capacity": second_capacity}))
+    m.costs_from_coordinates("ground")
+    return m
+
+
+@pytest.mark.parametrize(
+    ("second_capacity", "capacity_line"),
+    [([4, 1], "fleet capacity: [9, 3]"),
+     ([4, 0], "fleet capacity: [9, 0] (0: no limit)"),
+     (None, "capacities: 1 of 2 agents (the others carry any load)")],
+)
+def test_info_summarises_loads_service_and_windows(run_cli, tmp_path, second_capacity,
+                                                   capacity_line):
+    path = tmp_path / "loads.json"
+    _loads_model(second_capacity).to_json(path)
+    done = run_cli("info", str(path))
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines()[7:] == [
+        "load dimensions: 2", "deliveries: 2 sites, [3, 2] in all",
+        "pickups: 1 site, [1, 0] in all", capacity_line, "sites with service: 1",
+        "time windows: 1"]
+
+
+def test_info_leaves_what_does_not_read_to_validate(run_cli, tmp_path):
+    document = _loads_model([4, 1]).to_dict()
+    document["nodes"][1]["delivery"] = "lots"
+    document["agents"][0]["capacity"] = [1, "x"]
+    path = tmp_path / "odd_loads.json"
+    path.write_text(json.dumps(document))
+    done = run_cli("info", str(path))
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines()[7:] == [
+        "load dimensions: 2", "deliveries: 1 site, [1, 1] in all",
+        "pickups: 1 site, [1, 0] in all", "capacities: 1 of 2 agents (the others carry any load)", "sites with service: 1",
+        "time windows: 1"]
