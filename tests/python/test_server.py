@@ -8,6 +8,7 @@ import json
 import os
 import re
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -441,6 +442,7 @@ def test_a_solve_whose_caller_leaves_is_stopped(service: Service, client: Any) -
     (["--max-time", "inf"], 2, "must be a positive, finite number"),
     (["--workers", "2", "--scheduler", "tcp://127.0.0.1:1"], 2, "not allowed with argument"),
     (["--scheduler", "tcp://127.0.0.1:1"], 1, "cannot reach the Dask scheduler"),
+    (["--host", "no-such-host.invalid"], 2, "--host no-such-host.invalid: not a known host"),
 ])
 def test_the_command_refuses_what_it_cannot_use(args: list[str], status: int,
                                                 words: str) -> None:
@@ -448,3 +450,16 @@ def test_the_command_refuses_what_it_cannot_use(args: list[str], status: int,
                           text=True, timeout=60, check=False)
     assert done.returncode == status
     assert words in done.stderr and "Traceback" not in done.stderr
+
+
+def test_a_port_another_program_holds_is_refused_in_one_line() -> None:
+    with socket.socket() as holder:
+        holder.bind(("127.0.0.1", 0))
+        holder.listen()
+        port = holder.getsockname()[1]
+        done = subprocess.run([sys.executable, "-m", "orvik", "serve", "--port", str(port)],
+                              capture_output=True, text=True, timeout=60, check=False)
+    assert done.returncode == 1
+    assert done.stderr.splitlines() == [
+        (f"orvik: cannot listen on 127.0.0.1 port {port}: Address already in use; another "
+         "program listens there (choose another --port)")]

@@ -4,8 +4,10 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import errno
 import ipaddress
 import os
+import socket
 import sys
 import threading
 from typing import Any
@@ -75,6 +77,7 @@ def run_serve(args: argparse.Namespace) -> int:
                           f"'orvik[server]' ({error})") from None
     if not 0 <= args.port <= 65535:
         raise ValueError(f"--port {args.port}: a port is from 0 to 65535")
+    _check_address(args.host, args.port)
     token = args.token if args.token is not None else os.environ.get(TOKEN_VARIABLE) or None
     if args.scheduler is not None:
         try:
@@ -108,6 +111,29 @@ def run_serve(args: argparse.Namespace) -> int:
     with contextlib.suppress(KeyboardInterrupt):
         server.run()
     return 0 if server.started else 1
+
+
+def _check_address(host: str, port: int) -> None:
+    """Refuse, before any worker starts, an address the service could not listen on: a port
+    another program holds, a host that is no address of this machine. uvicorn binds it again
+    (the way it binds, SO_REUSEADDR) right after; this only says early and in one line what is
+    wrong."""
+    try:
+        addresses = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM,
+                                       flags=socket.AI_PASSIVE)
+    except socket.gaierror as error:
+        raise ValueError(f"--host {host}: not a known host ({error.strerror})") from None
+    for family, kind, proto, _, address in addresses:
+        with socket.socket(family, kind, proto) as probe:
+            probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                probe.bind(address)
+            except OSError as error:
+                reason = error.strerror or str(error)
+                if error.errno == errno.EADDRINUSE:
+                    reason += "; another program listens there (choose another --port)"
+                raise OSError(error.errno, f"cannot listen on {host} port {port}: {reason}"
+                              ) from None
 
 
 def _is_loopback(host: str) -> bool:
