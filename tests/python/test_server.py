@@ -443,6 +443,9 @@ def test_a_solve_whose_caller_leaves_is_stopped(service: Service, client: Any) -
     (["--workers", "2", "--scheduler", "tcp://127.0.0.1:1"], 2, "not allowed with argument"),
     (["--scheduler", "tcp://127.0.0.1:1"], 1, "cannot reach the Dask scheduler"),
     (["--host", "no-such-host.invalid"], 2, "--host no-such-host.invalid: not a known host"),
+    # An address reserved for documentation: no interface of this machine has it.
+    (["--host", "192.0.2.1", "--port", "8000"], 1,
+     "cannot listen on 192.0.2.1 port 8000: Cannot assign requested address"),
 ])
 def test_the_command_refuses_what_it_cannot_use(args: list[str], status: int,
                                                 words: str) -> None:
